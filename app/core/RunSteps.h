@@ -1,0 +1,69 @@
+// The application shell's steps that do not depend on a user interface: the command line, the
+// dialog's file check, the start and end of a run, the restore after an interrupted run, and
+// the progress arithmetic. The headless command line and the Qt dialog both run these.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/VtsCleaner.h"
+
+namespace dorvex {
+
+// Launch fields carried from the command line into the front end.
+struct LaunchFields {
+    bool m_CommandLine = false;
+    bool m_StartNow = false;
+    bool m_FullDvd = false;
+    bool m_EmptyBackup = false;
+    bool m_DefaultLogPath = true;
+    bool m_HasFileArg = false;
+    std::string m_FileArg;
+};
+
+// Walks the arguments after the program name; sets the launch fields and the engine options.
+LaunchFields ParseCommandLine(int argc, const char* const* argv, CVtsCleaner& engine);
+
+// "$TEMP/Dorvex.log", else "$TMPDIR/Dorvex.log", else "/tmp/Dorvex.log".
+std::string DefaultLogPath();
+
+// How a front end shows a message that waits for OK (a message box, or standard error).
+using ShowMessageFn = std::function<void(const std::string& text)>;
+
+// The front end's Open: the VTS_xx_N name check, then the engine's own Open, with the messages
+// of the dialog. Returns 0 when accepted, -1 when rejected.
+int32_t CheckedOpen(CVtsCleaner& engine, const std::string& path, bool commandLine,
+                    const ShowMessageFn& showMessage);
+
+// Start of a run on the front end's thread: empties the log file, makes it the log stream and
+// logs "Starting Processing at %H:%M:%S". Clears the abort and failure flags.
+void BeginRunLog(CVtsCleaner& engine);
+
+// The engine call of the worker: ProcessFullDvd or ProcessVts.
+void RunEngine(CVtsCleaner& engine, bool fullDvd);
+
+// End of a run on the worker: appends "End Processing at %H:%M:%S" without a line end, and,
+// after a run from backup that was aborted, failed or interrupted by closing, restores the
+// backup. Returns true when the run counts as interrupted (exit status 1).
+bool EndRun(CVtsCleaner& engine, bool closing);
+
+// The 200 ms progress display's arithmetic: throughput estimate, percentage and time to go.
+struct ThroughputEstimator {
+    float m_fSpeed = 20.0f;
+    uint32_t m_dwSpeedTick = 0;
+    int32_t m_nSpeedRead = 0;
+    int32_t m_nSpeedTotal = 0;
+
+    // Takes a measuring point when due (phase 1, not paused, more than 2000 ms since the last).
+    void Tick(uint32_t now, int32_t phase, bool paused, int32_t readTotal, uint32_t totalSectors);
+};
+
+// Text of line 1003 for a phase; for phase 1 the percentage, speed and time to go.
+std::string FormatPhaseLine(int32_t phase, const ThroughputEstimator& speed, int32_t readTotal,
+                            uint32_t totalSectors);
+// Progress bar position 0..99 within the current file.
+int32_t ProgressBarPosition(int32_t readInFile, int32_t fileSectors);
+
+}  // namespace dorvex

@@ -1,0 +1,47 @@
+// Byte positions inside a 2048-byte DVD-Video pack: the MPEG-2 pack header, the first PES
+// packet, and the PCI and DSI packets of a navigation pack. The one place for these offsets.
+#pragma once
+
+#include <cstdint>
+
+namespace dorvex::pack {
+
+inline constexpr int32_t kPackSize = 2048;
+
+// Pack header.
+inline constexpr int32_t kScrHigh = 4;  // system clock reference, bytes 4..5
+inline constexpr int32_t kScrLow = 6;   // bytes 6..9
+// First packet after the 14-byte pack header: its start code, and for a PES packet the header
+// data length byte; the payload starts at kPesPayloadBase + that length.
+inline constexpr int32_t kFirstPacketCode = 14;
+inline constexpr int32_t kPesHeaderDataLength = 22;
+inline constexpr int32_t kPesPayloadBase = 23;
+
+// Start codes (the 32-bit value at a packet start).
+inline constexpr uint32_t kCodeVideo0 = 0x000001E0;
+inline constexpr uint32_t kCodePadding = 0x000001BE;
+inline constexpr uint32_t kCodePrivate1 = 0x000001BD;
+inline constexpr uint32_t kCodePrivate2 = 0x000001BF;
+inline constexpr uint32_t kCodeBlank = 0x00000000;
+inline constexpr uint32_t kCodePictureStart = 0x00000100;
+inline constexpr uint32_t kCodeSequenceHeader = 0x000001B3;
+
+// Navigation pack: PCI packet at 38, DSI packet at 1024.
+inline constexpr int32_t kPciPacket = 38;
+inline constexpr int32_t kDsiPacket = 1024;
+
+inline constexpr int32_t kPciNavLba = 45;        // PCI_GI: NV_PCK_LBA
+inline constexpr int32_t kPciButtonCount = 158;  // HLI: number of buttons
+inline constexpr int32_t kPciNsmlAngle = 105;    // NSML_AGLI: nine 4-byte destinations
+inline constexpr int32_t kPciNsmlAngleSize = 36;
+
+inline constexpr int32_t kDsiNavLba = 1035;     // DSI_GI: NV_PCK_LBA
+inline constexpr int32_t kDsiVobuEnd = 1039;    // DSI_GI: VOBU_EA (the forward pointer)
+inline constexpr int32_t kDsiVobId = 1055;      // DSI_GI: VOBU_VOB_IDN (16 bits)
+inline constexpr int32_t kDsiCellId = 1058;     // DSI_GI: VOBU_C_IDN (8 bits)
+inline constexpr int32_t kDsiIlvuCategory = 1063;  // SML_PBI: category (16 bits) ...
+inline constexpr int32_t kDsiIlvuSize = 12;        // ... through the next ILVU size
+inline constexpr int32_t kDsiSmlAngle = 1211;      // SML_AGLI: nine entries of 6 bytes
+inline constexpr int32_t kDsiSmlAngleSize = 54;
+
+}  // namespace dorvex::pack

@@ -1,0 +1,72 @@
+// The engine's one I/O layer for VOB files: every read, write, seek and truncation of VOB data
+// goes through here, so error checks and buffering live in one place. Reads are sequential at
+// a read cursor; writes are positioned by sector and buffered behind the reads (in place a write
+// never lands ahead of unread data); a read-back sees writes still in the buffer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace dorvex {
+
+enum class VobOpenMode {
+    Read,    // existing file, read only ("rb")
+    Update,  // existing file, read and write ("r+b")
+    Create,  // created empty, read and write ("w+b")
+};
+
+enum class VobIoOp { Open, Read, Write, Flush, Truncate, Close };
+
+class CVobFile {
+public:
+    CVobFile() = default;
+    ~CVobFile();
+    CVobFile(const CVobFile&) = delete;
+    CVobFile& operator=(const CVobFile&) = delete;
+
+    bool Open(const std::string& path, VobOpenMode mode);
+    // Flushes buffered writes and closes; false when a pending write failed.
+    bool Close();
+    bool IsOpen() const { return m_Fd >= 0; }
+    const std::string& Path() const { return m_Path; }
+
+    // Reads the pack at the read cursor and advances it. Returns the bytes read: 2048, fewer at
+    // the end of the file, 0 at its end, -1 on a read error.
+    int32_t ReadNext(uint8_t* pack);
+    int64_t ReadCursor() const { return m_ReadCursor; }
+    void SetReadCursor(int64_t sector);
+
+    // Writes one pack at a sector (buffered). False when a write had to be flushed and failed.
+    bool WriteAt(int64_t sector, const uint8_t* pack);
+    // Reads one whole pack at a sector, including data still in the write buffer.
+    bool ReadAt(int64_t sector, uint8_t* pack);
+    bool Flush();
+    // Cuts the file to a number of sectors (flushing first).
+    bool TruncateTo(int64_t sectors);
+
+    // Text of the last failure (strerror of the system call), for the alert.
+    const std::string& LastError() const { return m_LastError; }
+
+    // Test seam: when set, called before each operation; returning false makes it fail as if the
+    // system call had failed with EIO.
+    using FaultHook = std::function<bool(VobIoOp op, const std::string& path, int64_t sector)>;
+    static void SetFaultHook(FaultHook hook);
+
+private:
+    int m_Fd = -1;
+    std::string m_Path;
+    std::string m_LastError;
+    int64_t m_ReadCursor = 0;
+    // Read-ahead and write-behind buffers; implementation detail of the I/O layer.
+    std::vector<uint8_t> m_ReadBuf;
+    int64_t m_ReadBufStart = 0;   // sector of m_ReadBuf[0]
+    int64_t m_ReadBufPacks = 0;   // whole packs valid in m_ReadBuf
+    int32_t m_ReadBufTail = 0;    // bytes of a partial pack after them (end of file)
+    std::vector<uint8_t> m_WriteBuf;
+    int64_t m_WriteBufStart = 0;  // sector of m_WriteBuf[0]
+    int64_t m_WriteBufPacks = 0;
+};
+
+}  // namespace dorvex

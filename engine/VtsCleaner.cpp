@@ -1,0 +1,108 @@
+#include "engine/VtsCleaner.h"
+
+#include <cstring>
+
+#include "engine/PackInfo.h"
+#include "ifo/IfoFile.h"
+#include "support/Paths.h"
+
+namespace dorvex {
+
+namespace {
+
+// MPEG-2 pack header with SCR 0 and mux rate 25200, then a padding packet of 2028 bytes of 0xFF.
+constexpr uint8_t kStuffingHeader[20] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04,
+                                         0x00, 0x04, 0x01, 0x01, 0x89, 0xC3, 0xF8,
+                                         0x00, 0x00, 0x01, 0xBE, 0x07, 0xEC};
+
+bool IsVideoManagerName(const std::string& path) {
+    return EqualsIgnoreCase(GetBaseName(path), "video_ts");
+}
+
+}  // namespace
+
+CVtsCleaner::CVtsCleaner()
+    : m_VCIDMap(kVcidMapCapacity), m_CellCounters(kVobIdCount, 1) {
+    memset(m_Stuffing, 0xFF, sizeof(m_Stuffing));
+    memcpy(m_Stuffing, kStuffingHeader, sizeof(kStuffingHeader));
+}
+
+CVtsCleaner::~CVtsCleaner() = default;
+
+void CVtsCleaner::SetVobPath(const std::string& path) {
+    std::lock_guard<std::mutex> guard(m_VobPathLock);
+    m_VobPath = path;
+}
+
+void CVtsCleaner::SetVobPathDigit(char digit) {
+    std::lock_guard<std::mutex> guard(m_VobPathLock);
+    SetVobDigit(m_VobPath, digit);
+}
+
+std::string CVtsCleaner::VobPathSnapshot() const {
+    std::lock_guard<std::mutex> guard(m_VobPathLock);
+    return m_VobPath;
+}
+
+int32_t CVtsCleaner::Open(const std::string& path) {
+    if (!EqualsIgnoreCase(GetFileExt(path), ".VOB")) {
+        return -1;
+    }
+    if (!FileExists(path)) {
+        return -1;
+    }
+    std::string vobPath = path;
+    if (IsVideoManagerName(vobPath) || GetVobDigit(vobPath) == '0') {
+        m_Menu = 1;
+    } else {
+        m_Menu = 0;
+        SetVobDigit(vobPath, '1');
+    }
+    SetVobPath(vobPath);
+    g_nVideoStandard = kStandardUnknown;
+    return 0;
+}
+
+bool CVtsCleaner::NextVobFile(std::string& path, bool skipEmpty) {
+    if (m_Menu) {
+        return false;
+    }
+    // Only a decimal digit below '9' can step; any other character ends the walk at once.
+    for (char digit = GetVobDigit(path); digit >= '0' && digit < '9'; digit = GetVobDigit(path)) {
+        SetVobDigit(path, static_cast<char>(digit + 1));
+        if (!skipEmpty || FileSizeKB(path) >= 1) {
+            return true;
+        }
+    }
+    return false;
+}
+
+uint32_t CVtsCleaner::GetTotalSectors() {
+    std::string path = VobPathSnapshot();
+    uint32_t total = static_cast<uint32_t>(FileSizeKB(path) / 2);
+    while (NextVobFile(path, true)) {
+        total += static_cast<uint32_t>(FileSizeKB(path) / 2);
+    }
+    return total;
+}
+
+void CVtsCleaner::ResetRunState() {
+    m_WrittenInFile = 0;
+    m_WrittenTotal = 0;
+    m_ReadTotal = 0;
+    m_PrevNavInFile = 0;
+    m_PrevNav = 0;
+    m_VobId = 0;
+    m_CellId = 0;
+    m_FwdAdjusted = 0;
+    m_PacksRemoved = 0;
+    m_NavRemapped = 0;
+    m_IlvuReset = 0;
+    m_Dropping = 0;
+    m_MapCount = 0;
+    m_PrevNavFwd = -1;
+    std::fill(m_CellCounters.begin(), m_CellCounters.end(), uint8_t{1});
+    m_NextVobId = 1;
+}
+
+}  // namespace dorvex

@@ -1,0 +1,152 @@
+// The engine: everything one cleaning run of a title set (or of one menu VOB) needs. Fields are
+// public; the dialog reads and writes some of them directly. Processing runs on a worker thread;
+// the flags and counters that the dialog thread reads or writes meanwhile are atomics.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/CellRecords.h"
+#include "engine/PackLayout.h"
+#include "engine/VobIo.h"
+
+namespace dorvex {
+
+class CIfoFile;
+
+enum RunPhase : int32_t {
+    PhaseIdle = 0,
+    PhaseVobPass = 1,
+    PhaseIfoProcessing = 2,
+    PhaseIfoWriting = 3,
+    PhaseDone = 4,
+    PhaseAborted = 5,
+};
+
+// Stated capacities: an alert is raised once when one is first reached; the tables then grow.
+inline constexpr int32_t kNavpackCapacity = 65536;
+inline constexpr int32_t kCellCapacity = 16384;
+inline constexpr int32_t kVcidMapCapacity = 16384;
+inline constexpr int32_t kVobIdCount = 65536;
+
+class CVtsCleaner {
+public:
+    CVtsCleaner();
+    virtual ~CVtsCleaner();
+    CVtsCleaner(const CVtsCleaner&) = delete;
+    CVtsCleaner& operator=(const CVtsCleaner&) = delete;
+
+    // --- Options (0 or 1) ---
+    int32_t m_RemoveUnrefed = 0;
+    int32_t m_RemoveUnrefedRun = 0;
+    int32_t m_InPlace = 0;
+    int32_t m_RemapVOBIDs = 1;
+    int32_t m_ResetIlvu = 0;
+    int32_t m_WaitForFile = 0;
+    int32_t m_BackupAbove = 0;
+    int32_t m_FixPGCLBAs = 1;
+    std::string m_Banner = "Dorvex -- 1.4";
+
+    // --- Run control, shared with the dialog thread ---
+    std::atomic<uint8_t> m_Abort{0};
+    std::atomic<uint8_t> m_Running{0};
+    std::atomic<int32_t> m_Phase{PhaseIdle};
+    std::atomic<uint8_t> m_Pause{0};
+    // Set when a read, write, seek, truncation, rename or IFO save failed during a run; the run
+    // then stops as an abort would, and counts as interrupted.
+    std::atomic<uint8_t> m_Failed{0};
+
+    // --- Paths ---
+    // Written only through SetVobPath / SetVobPathDigit (under m_VobPathLock) so that the dialog
+    // thread can take a consistent copy with VobPathSnapshot while a run steps the digit.
+    std::string m_VobPath;
+    std::string m_LogPath;
+
+    // --- Counters and positions ---
+    int32_t m_FwdAdjusted = 0;
+    std::atomic<int32_t> m_PacksRemoved{0};
+    std::atomic<int32_t> m_NavRemapped{0};
+    int32_t m_IlvuReset = 0;
+    std::atomic<int32_t> m_FileSectors{1};
+    std::atomic<uint32_t> m_TotalSectors{0};
+    std::atomic<int32_t> m_ReadInFile{0};
+    int32_t m_WrittenInFile = 0;
+    std::atomic<int32_t> m_ReadTotal{0};
+    int32_t m_WrittenTotal = 0;
+    int32_t m_PrevNavInFile = 0;
+    int32_t m_PrevNav = 0;
+    int32_t m_PrevNavFwd = -1;
+    uint16_t m_VobId = 0;
+    uint8_t m_CellId = 0;
+
+    // --- Buffers and tables ---
+    // Two packs back to back: the current pack, and scratch for reading back a navpack.
+    alignas(64) uint8_t m_Data[2 * pack::kPackSize] = {};
+    uint8_t m_Stuffing[pack::kPackSize] = {};
+    std::vector<VcidMapEntry> m_VCIDMap;  // m_MapCount entries in use
+    int32_t m_MapCount = 0;
+    std::vector<uint8_t> m_CellCounters;  // next cell ID per new VOB ID, all 65536 VOB IDs
+    uint16_t m_NextVobId = 1;
+    std::vector<CellTableEntry> m_Cells;  // entry m_CellCount is the open one
+    int32_t m_CellCount = 0;
+    std::vector<int32_t> m_NavOld;
+    std::vector<int32_t> m_NavNew;
+    int32_t m_NavCount = 0;
+    uint8_t m_Dropping = 0;
+    CVobFile m_InFile;
+    CVobFile m_OutFile;
+    CVobFile* m_In = nullptr;   // in place both point at m_InFile
+    CVobFile* m_Out = nullptr;
+    uint8_t m_Menu = 0;
+
+    // --- Engine operations the dialog may specialise ---
+    virtual int32_t Open(const std::string& path);
+    virtual void OnNewVcid(CIfoFile& ifo);
+    virtual void RestoreBackup();
+    virtual void DeleteBackup();
+    virtual void ProcessVts();
+    virtual void ProcessFullDvd();
+
+    // --- Title-set files ---
+    void ResetRunState();
+    uint32_t GetTotalSectors();
+    bool NextVobFile(std::string& path, bool skipEmpty);
+    void SetVobPath(const std::string& path);
+    void SetVobPathDigit(char digit);
+    std::string VobPathSnapshot() const;
+
+    // --- Cell table and VCIDMap ---
+    bool IsInMap(uint16_t vobId, uint8_t cellId) const;
+    int32_t AddToMap(uint16_t vobId, uint8_t cellId);
+    int32_t GetMapping(uint16_t vobId, uint8_t cellId, uint16_t& newVobId, uint8_t& newCellId);
+
+    // --- Backups and file opening ---
+    std::string GetBackupPath(const std::string& path);
+    void RestoreFile(const std::string& path);
+    int32_t OpenInput(bool fromBackup);
+    int32_t OpenOutput();
+    std::unique_ptr<CIfoFile> LoadIfo();
+
+    // --- VOB pass ---
+    void ProcessPack(CIfoFile& ifo);
+    void PatchNavpackFwd(int32_t lba, int32_t value);
+    bool ResetIlvu();
+    static void TruncateVob(const std::string& path, int32_t sectors);
+    void TidyVobFiles();
+
+    // --- IFO repair, full DVD ---
+    int32_t UpdateIfos(CIfoFile& ifo);
+    void UpdateIfoOnly();
+
+    // True when the last run ended early (abort or failure).
+    bool RunInterrupted() const { return m_Abort.load() != 0 || m_Failed.load() != 0; }
+
+private:
+    mutable std::mutex m_VobPathLock;
+};
+
+}  // namespace dorvex

@@ -1,0 +1,101 @@
+// One DVD-Video information file (VTS_nn_0.IFO or VIDEO_TS.IFO) held as a single in-memory image
+// with a table directory. The repair steps read and rewrite big-endian fields in place.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/CellRecords.h"
+
+namespace dorvex {
+
+enum IfoTable : int32_t {
+    IfoHeader = 0,
+    IfoMenuPgciUt = 1,
+    IfoMenuCAdt = 2,
+    IfoMenuVobuAdmap = 3,
+    IfoTtSrpt = 4,
+    IfoFirstPlayPgc = 5,
+    IfoVtsCAdt = 6,
+    IfoVtsPgcit = 7,
+    IfoVtsVobuAdmap = 8,
+    IfoVtsTmapt = 9,
+    IfoVmgmPgciUt = 10,
+    IfoVtsPttSrpt = 11,
+    IfoVmgTxtdtMg = 12,
+    IfoVmgPtlMait = 13,
+    IfoVmgVtsAtrt = 14,
+    IfoTableCount = 15,
+};
+
+// File names by title-set number: 0 is VIDEO_TS.IFO, i is VTS_ii_0.IFO.
+extern const char* const g_IfoNames[100];
+
+// The sector lookup of the repair: first entry i < n with old[i] >= sector and new[i] > floor
+// gives new[i] (inexact when old[i] != sector); with none, new[n - 1] and not inexact. With
+// n <= 0 it returns `sector` unchanged and not inexact (nothing to look at).
+int32_t MapSector(int32_t sector, const int32_t* oldList, const int32_t* newList, int32_t n,
+                  int32_t floor, bool& inexact);
+
+class CIfoFile {
+public:
+    explicit CIfoFile(const std::string& path);
+    ~CIfoFile();
+    CIfoFile(const CIfoFile&) = delete;
+    CIfoFile& operator=(const CIfoFile&) = delete;
+
+    bool m_bLoaded = false;
+    std::string m_szPath;
+    int32_t m_nTitleSet = 0;
+    FILE* m_pFile = nullptr;
+    int32_t m_nSizeKB = 0;
+    int32_t m_nCapacity = 0;
+    bool m_bVmg = false;
+    std::vector<uint8_t> m_pData;           // the image; size() is the buffer capacity
+    std::vector<int32_t> m_pSectorList;     // new VOBU start sectors (grows past 64,000)
+    int32_t m_nSectorCount = 0;
+
+    // --- Image and table directory ---
+    // 0 when opened and read, -1 when it could not be opened or failed validation (logged).
+    int32_t Load(const std::string& path);
+    void CloseFile();
+    int32_t Save(const std::string& path);  // also writes the .BUP twin; 0 or -1
+
+    uint8_t* Data() { return m_pData.data(); }
+    int32_t ImageSize() const { return m_nSizeKB * 1024; }
+
+    uint8_t* GetTable(int32_t index);
+    uint32_t GetTableEnd(int32_t index);
+    uint32_t GetTableEndOffset(int32_t index);
+    bool TableFits(int32_t index, int32_t delta);
+    void ResizeTable(int32_t index, int32_t delta);
+
+    // --- PGC and cell access (numbers from 1; language unit 0 is the title domain) ---
+    uint16_t GetLanguageUnitCount();
+    uint8_t* GetLanguageUnit(uint16_t lu);
+    uint16_t GetPgcCount(uint16_t lu);
+    uint8_t* GetPgc(uint16_t lu, uint16_t pgcn);
+    uint8_t GetCellCount(uint16_t lu, uint16_t pgcn);
+    uint8_t* GetCellPlayback(uint16_t lu, uint16_t pgcn, uint16_t cell);
+    uint8_t* GetCellPosition(uint16_t lu, uint16_t pgcn, uint16_t cell);
+    bool IsVcidReferenced(uint16_t vobId, uint8_t cellId, bool menu);
+
+    // --- Repair steps ---
+    void RemapCellPositions(const VcidMapEntry* map, int32_t mapCount, bool menu);
+    void RebuildCellAddressTable(const CellTableEntry* cells, int32_t count, bool menu);
+    void UpdateCellSectors(const int32_t* oldList, const int32_t* newList, int32_t n, bool menu);
+    void RebuildVobuAdmap(bool menu);
+    void RebuildTimeMaps(const int32_t* oldList, const int32_t* newList, int32_t n);
+    void CheckPgcSectors(const CellTableEntry* cells, int32_t count, bool menu);
+    void UpdatePgcPlaybackTime(uint16_t lu, uint16_t pgcn, bool fillZeroCells,
+                               bool useGlobalStandard);
+    void UpdateSizeFields(bool trim);
+    void TrimTitleSets(int32_t n);
+
+    // True when the `length` bytes at image pointer p lie inside the image.
+    bool Contains(const uint8_t* p, int64_t length);
+};
+
+}  // namespace dorvex

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need on Debian 12. Safe to run again.
+set -euo pipefail
+
+PACKAGES=(
+    build-essential cmake ninja-build pkg-config
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    qt6-base-dev libsimpleini-dev
+    libdvdread-dev ffmpeg dvdauthor
+    xvfb xauth python3 time
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$pkg")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

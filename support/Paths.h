@@ -1,0 +1,53 @@
+// Path and file utilities for DVD-Video file names (VIDEO_TS.VOB, VTS_xx_N.VOB, VTS_xx_0.IFO and
+// their .BUP copies). Results are owned strings, so the dialog and the worker thread can build
+// paths at the same time without sharing buffers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace dorvex {
+
+// The separator this program inserts. Both '\\' and '/' are recognised when splitting.
+inline constexpr char kPathSeparator = '/';
+
+inline bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
+
+struct PathParts {
+    std::string drive;   // "D:" when the second character is ':', else empty
+    std::string folder;  // up to and including the last separator
+    std::string base;    // file name up to its last '.'
+    std::string ext;     // the last '.' and what follows it
+};
+
+PathParts SplitPath(std::string_view path);
+
+std::string Concat(std::string_view first, std::string_view second);
+std::string Concat3(std::string_view first, std::string_view second, std::string_view third);
+std::string GetFileExt(std::string_view path);
+std::string GetBaseName(std::string_view path);
+std::string GetFileName(std::string_view path);
+std::string GetFolder(std::string_view path);
+std::string ReplaceExt(std::string_view path, std::string_view newExt);
+std::string JoinPath(std::string_view folder, std::string_view name);
+std::string IfoPathFor(std::string_view vobPath);
+std::string BupPathFor(std::string_view vobPath);
+
+// An empty path stands for an absent argument.
+bool FileExists(std::string_view path);
+int32_t FileSizeKB(std::string_view path);
+int64_t FileSizeBytes(std::string_view path);
+bool IsEmptyOrMissing(std::string_view path);
+
+// Removes the regular files of a folder; subfolders and undeletable entries are passed over.
+void DeleteFolderFiles(std::string_view folder, std::string_view pattern = "*");
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// The digit before ".VOB" of a DVD file name: the character five places before the end.
+// Returns '\0' when the path is too short to have one.
+char GetVobDigit(const std::string& path);
+void SetVobDigit(std::string& path, char digit);
+
+}  // namespace dorvex

@@ -1,0 +1,57 @@
+// Log and alert sinks. Every text the program reports while it works is formatted here and
+// handed to one of two replaceable sink functions: the log sink (status line, standard output,
+// log file) and the alert sink (a message box in the dialog, standard error when headless).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace dorvex {
+
+// Sinks get a writable, terminated text they may shorten in place, and a level:
+// 0 is an ordinary line, 1 a detail line that LogMessage drops.
+using SinkFn = void (*)(char* text, int32_t level);
+
+inline constexpr int32_t kLogLevelNormal = 0;
+inline constexpr int32_t kLogLevelDetail = 1;
+
+// Capacity of the shared status line, terminator included; longer lines are truncated.
+inline constexpr size_t kStatusCapacity = 1280;
+
+extern SinkFn g_pfnLog;
+extern SinkFn g_pfnAlert;
+
+// The current log file of a run, or null. Guarded by the sink lock: use the functions below.
+extern FILE* g_pLogFile;
+
+// The shared status line, handed between threads under a lock so it never tears.
+class StatusText {
+public:
+    // Replaces the text (truncated to kStatusCapacity - 1 characters).
+    static void Set(const char* text);
+    static std::string Get();
+};
+
+void LogMessage(char* text, int32_t level);
+
+// Formats into the status line and passes the line to g_pfnLog / g_pfnAlert.
+void Logf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogDetailf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Alertf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// A constant alert text, passed to the sink directly; the status line keeps its text.
+void Alert(const char* text);
+
+// Log file handling; all of it under the sink lock, as both threads log.
+// OpenLogFile closes an open log file first; mode is "w" or "a". Returns true when open.
+bool OpenLogFile(const std::string& path, const char* mode);
+void CloseLogFile();
+bool IsLogFileOpen();
+// Writes text to the open log file as it is (no line feed added) and flushes it.
+void WriteLogFileRaw(const std::string& text);
+
+// Writes text to the file at path opened for appending, without a line end (used for the
+// "End Processing at" line). Returns false when the file cannot be opened.
+bool AppendToFile(const std::string& path, const std::string& text);
+
+}  // namespace dorvex
