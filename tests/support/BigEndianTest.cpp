@@ -29,7 +29,8 @@ TEST(BigEndian, WritesTruncateAndWrap) {
     WriteBE32(bytes, 3, 2);
     AddBE32(bytes, 3, -3);
     EXPECT_EQ(ReadBE32(bytes, 3), 0xFFFFFFFFu);
-    EXPECT_EQ(bytes[7], 0xFF);
+    EXPECT_EQ(bytes[6], 0xFF);
+    EXPECT_EQ(bytes[7], 0x00);
 }
 
 TEST(BigEndian, SwapsMatchReadsOfTheSameBytes) {
