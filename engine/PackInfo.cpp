@@ -10,7 +10,9 @@ int32_t g_nVideoStandard = kStandardUnknown;
 
 namespace {
 
-bool IsSubpictureSubstream(uint8_t s) { return s >= 0x20 && s <= 0x3F; }
+bool IsSubpictureSubstream(uint8_t s) {
+    return s >= 0x20 && s <= 0x3F;
+}
 
 bool IsAudioSubstream(uint8_t s) {
     return (s >= 0x80 && s <= 0x87) || (s >= 0xA0 && s <= 0xA7);

@@ -24,7 +24,7 @@ inline constexpr int32_t kStandardNtsc = 2;
 extern int32_t g_nVideoStandard;
 
 class CPackInfo {
-public:
+  public:
     int32_t m_nType = PackOther;
     uint8_t m_nSubstream = 0;
     int32_t m_nPictureType = 0;

@@ -21,8 +21,7 @@ bool IsVideoManagerName(const std::string& path) {
 
 }  // namespace
 
-CVtsCleaner::CVtsCleaner()
-    : m_VCIDMap(kVcidMapCapacity), m_CellCounters(kVobIdCount, 1) {
+CVtsCleaner::CVtsCleaner() : m_VCIDMap(kVcidMapCapacity), m_CellCounters(kVobIdCount, 1) {
     memset(m_Stuffing, 0xFF, sizeof(m_Stuffing));
     memcpy(m_Stuffing, kStuffingHeader, sizeof(kStuffingHeader));
 }

@@ -50,9 +50,13 @@ std::string Concat3(std::string_view first, std::string_view second, std::string
     return out;
 }
 
-std::string GetFileExt(std::string_view path) { return SplitPath(path).ext; }
+std::string GetFileExt(std::string_view path) {
+    return SplitPath(path).ext;
+}
 
-std::string GetBaseName(std::string_view path) { return SplitPath(path).base; }
+std::string GetBaseName(std::string_view path) {
+    return SplitPath(path).base;
+}
 
 std::string GetFileName(std::string_view path) {
     PathParts parts = SplitPath(path);
@@ -109,9 +113,13 @@ std::string CompanionPathFor(std::string_view vobPath, std::string_view ext) {
 
 }  // namespace
 
-std::string IfoPathFor(std::string_view vobPath) { return CompanionPathFor(vobPath, ".IFO"); }
+std::string IfoPathFor(std::string_view vobPath) {
+    return CompanionPathFor(vobPath, ".IFO");
+}
 
-std::string BupPathFor(std::string_view vobPath) { return CompanionPathFor(vobPath, ".BUP"); }
+std::string BupPathFor(std::string_view vobPath) {
+    return CompanionPathFor(vobPath, ".BUP");
+}
 
 bool FileExists(std::string_view path) {
     if (path.empty()) {
@@ -136,7 +144,9 @@ int32_t FileSizeKB(std::string_view path) {
     return static_cast<int32_t>(FileSizeBytes(path) / 1024);
 }
 
-bool IsEmptyOrMissing(std::string_view path) { return FileSizeBytes(path) == 0; }
+bool IsEmptyOrMissing(std::string_view path) {
+    return FileSizeBytes(path) == 0;
+}
 
 void DeleteFolderFiles(std::string_view folder, std::string_view pattern) {
     std::string dirPath(folder);

@@ -12,7 +12,9 @@ namespace dorvex {
 // The separator this program inserts. Both '\\' and '/' are recognised when splitting.
 inline constexpr char kPathSeparator = '/';
 
-inline bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
+inline bool IsPathSeparator(char c) {
+    return c == '/' || c == '\\';
+}
 
 struct PathParts {
     std::string drive;   // "D:" when the second character is ':', else empty

@@ -27,7 +27,7 @@ extern FILE* g_pLogFile;
 
 // The shared status line, handed between threads under a lock so it never tears.
 class StatusText {
-public:
+  public:
     // Replaces the text (truncated to kStatusCapacity - 1 characters).
     static void Set(const char* text);
     static std::string Get();

@@ -1,0 +1,142 @@
+#include "support/Paths.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace dorvex {
+namespace {
+
+TEST(PathSplitting, BackslashPathWithDrive) {
+    const std::string path = "D:\\DVD\\VIDEO_TS\\VTS_01_1.VOB";
+    EXPECT_EQ(GetFileExt(path), ".VOB");
+    EXPECT_EQ(GetBaseName(path), "VTS_01_1");
+    EXPECT_EQ(GetFileName(path), "VTS_01_1.VOB");
+    EXPECT_EQ(GetFolder(path), "D:\\DVD\\VIDEO_TS\\");
+    EXPECT_EQ(ReplaceExt(path, ".IFO"), "D:\\DVD\\VIDEO_TS\\VTS_01_1.IFO");
+    EXPECT_EQ(IfoPathFor(path), "D:\\DVD\\VIDEO_TS\\VTS_01_0.IFO");
+    EXPECT_EQ(BupPathFor(path), "D:\\DVD\\VIDEO_TS\\VTS_01_0.BUP");
+}
+
+TEST(PathSplitting, SlashAndMixedSeparators) {
+    EXPECT_EQ(GetFolder("/media/dvd/VIDEO_TS/VTS_02_3.VOB"), "/media/dvd/VIDEO_TS/");
+    EXPECT_EQ(GetFolder("/media\\dvd/x.vob"), "/media\\dvd/");
+    EXPECT_EQ(GetBaseName("/media\\dvd/x.vob"), "x");
+    EXPECT_EQ(IfoPathFor("/m/VIDEO_TS/VTS_03_2.VOB"), "/m/VIDEO_TS/VTS_03_0.IFO");
+    EXPECT_EQ(GetFolder("VTS_01_1.VOB"), "");
+}
+
+TEST(PathSplitting, DotsAndMissingExtensions) {
+    EXPECT_EQ(GetBaseName("a.b.VOB"), "a.b");
+    EXPECT_EQ(GetFileExt("a.b.VOB"), ".VOB");
+    EXPECT_EQ(GetBaseName("D:\\x.y\\file"), "file");
+    EXPECT_EQ(GetFileExt("D:\\x.y\\file"), "");
+    EXPECT_EQ(GetFileExt("/a.dir/file"), "");
+    EXPECT_EQ(ReplaceExt("/a.dir/file", ".BUP"), "/a.dir/file.BUP");
+}
+
+TEST(PathSplitting, VideoManagerKeepsItsNameAndCase) {
+    EXPECT_EQ(IfoPathFor("E:\\dvd\\video_ts.vob"), "E:\\dvd\\video_ts.IFO");
+    EXPECT_EQ(BupPathFor("/dvd/VIDEO_TS.VOB"), "/dvd/VIDEO_TS.BUP");
+}
+
+TEST(PathSplitting, LongFoldersAreNotCut) {
+    std::string deep = "/";
+    for (int i = 0; i < 40; ++i) {
+        deep += "folder_number_" + std::to_string(i) + "/";
+    }
+    ASSERT_GT(deep.size(), 255u);
+    EXPECT_EQ(GetFolder(deep + "VTS_01_1.VOB"), deep);
+    EXPECT_EQ(IfoPathFor(deep + "VTS_01_1.VOB"), deep + "VTS_01_0.IFO");
+}
+
+TEST(JoinPathTest, InsertsOneSlashOnlyWhenNeeded) {
+    EXPECT_EQ(JoinPath("D:\\x", "a"), "D:\\x/a");
+    EXPECT_EQ(JoinPath("D:\\x\\", "a"), "D:\\x\\a");
+    EXPECT_EQ(JoinPath("D:\\x", "\\a"), "D:\\x\\a");
+    EXPECT_EQ(JoinPath("D:/x/", "a"), "D:/x/a");
+    EXPECT_EQ(JoinPath("/tmp", "a"), "/tmp/a");
+    EXPECT_EQ(JoinPath("/tmp/", "/a"), "/tmp//a");
+}
+
+TEST(ConcatTest, JoinsWithoutInserting) {
+    EXPECT_EQ(Concat("ab", "cd"), "abcd");
+    EXPECT_EQ(Concat3("/x/", "DorvexBackup/", "VTS_01_1.VOB"), "/x/DorvexBackup/VTS_01_1.VOB");
+}
+
+class FileQueries : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/dorvex-paths-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_Dir = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + m_Dir + "'").c_str()); }
+
+    std::string Make(const std::string& name, int64_t size) {
+        std::string path = m_Dir + "/" + name;
+        FILE* f = fopen(path.c_str(), "wb");
+        EXPECT_NE(f, nullptr);
+        fclose(f);
+        EXPECT_EQ(truncate(path.c_str(), size), 0);  // sparse: no disk space used
+        return path;
+    }
+
+    std::string m_Dir;
+};
+
+TEST_F(FileQueries, SizesInWholeKilobytesAbove4GiB) {
+    EXPECT_EQ(FileSizeKB(Make("small", 1023)), 0);
+    EXPECT_EQ(FileSizeKB(Make("kb", 2048 + 1023)), 2);
+    EXPECT_EQ(FileSizeKB(Make("big", 5LL * 1024 * 1024 * 1024)), 5242880);
+    EXPECT_EQ(FileSizeKB(m_Dir + "/missing"), 0);
+    EXPECT_EQ(FileSizeKB(""), 0);
+}
+
+TEST_F(FileQueries, ExistenceAndEmptiness) {
+    std::string empty = Make("empty", 0);
+    std::string one = Make("one", 1);
+    EXPECT_TRUE(IsEmptyOrMissing(empty));
+    EXPECT_TRUE(IsEmptyOrMissing(m_Dir + "/missing"));
+    EXPECT_TRUE(IsEmptyOrMissing(""));
+    EXPECT_FALSE(IsEmptyOrMissing(one));
+    EXPECT_TRUE(FileExists(empty));
+    EXPECT_TRUE(FileExists(m_Dir));  // a folder counts as existing
+    EXPECT_FALSE(FileExists(m_Dir + "/missing"));
+    EXPECT_FALSE(FileExists(""));
+}
+
+TEST_F(FileQueries, DeleteFolderFilesLeavesSubfolders) {
+    Make("a.VOB", 10);
+    Make("b.IFO", 10);
+    ASSERT_EQ(mkdir((m_Dir + "/sub").c_str(), 0755), 0);
+    std::string inner = m_Dir + "/sub/keep";
+    FILE* f = fopen(inner.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fclose(f);
+
+    DeleteFolderFiles(m_Dir);
+
+    EXPECT_FALSE(FileExists(m_Dir + "/a.VOB"));
+    EXPECT_FALSE(FileExists(m_Dir + "/b.IFO"));
+    EXPECT_TRUE(FileExists(m_Dir + "/sub"));
+    EXPECT_TRUE(FileExists(inner));
+}
+
+TEST(VobDigit, StepsTheCharacterBeforeTheExtension) {
+    std::string path = "/d/VTS_01_3.VOB";
+    EXPECT_EQ(GetVobDigit(path), '3');
+    SetVobDigit(path, '1');
+    EXPECT_EQ(path, "/d/VTS_01_1.VOB");
+    std::string tiny = "a.b";
+    EXPECT_EQ(GetVobDigit(tiny), '\0');
+    SetVobDigit(tiny, '1');
+    EXPECT_EQ(tiny, "a.b");
+}
+
+}  // namespace
+}  // namespace dorvex
