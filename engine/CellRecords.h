@@ -23,6 +23,8 @@ struct VcidMapEntry {
 };
 
 // A VCID packed into one integer where a single value is needed.
-inline int32_t PackVcid(uint16_t vobId, uint8_t cellId) { return vobId * 256 + cellId; }
+inline int32_t PackVcid(uint16_t vobId, uint8_t cellId) {
+    return vobId * 256 + cellId;
+}
 
 }  // namespace dorvex

@@ -35,10 +35,10 @@ inline constexpr int32_t kPciButtonCount = 158;  // HLI: number of buttons
 inline constexpr int32_t kPciNsmlAngle = 105;    // NSML_AGLI: nine 4-byte destinations
 inline constexpr int32_t kPciNsmlAngleSize = 36;
 
-inline constexpr int32_t kDsiNavLba = 1035;     // DSI_GI: NV_PCK_LBA
-inline constexpr int32_t kDsiVobuEnd = 1039;    // DSI_GI: VOBU_EA (the forward pointer)
-inline constexpr int32_t kDsiVobId = 1055;      // DSI_GI: VOBU_VOB_IDN (16 bits)
-inline constexpr int32_t kDsiCellId = 1058;     // DSI_GI: VOBU_C_IDN (8 bits)
+inline constexpr int32_t kDsiNavLba = 1035;        // DSI_GI: NV_PCK_LBA
+inline constexpr int32_t kDsiVobuEnd = 1039;       // DSI_GI: VOBU_EA (the forward pointer)
+inline constexpr int32_t kDsiVobId = 1055;         // DSI_GI: VOBU_VOB_IDN (16 bits)
+inline constexpr int32_t kDsiCellId = 1058;        // DSI_GI: VOBU_C_IDN (8 bits)
 inline constexpr int32_t kDsiIlvuCategory = 1063;  // SML_PBI: category (16 bits) ...
 inline constexpr int32_t kDsiIlvuSize = 12;        // ... through the next ILVU size
 inline constexpr int32_t kDsiSmlAngle = 1211;      // SML_AGLI: nine entries of 6 bytes

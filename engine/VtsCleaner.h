@@ -34,7 +34,7 @@ inline constexpr int32_t kVcidMapCapacity = 16384;
 inline constexpr int32_t kVobIdCount = 65536;
 
 class CVtsCleaner {
-public:
+  public:
     CVtsCleaner();
     virtual ~CVtsCleaner();
     CVtsCleaner(const CVtsCleaner&) = delete;
@@ -99,7 +99,7 @@ public:
     uint8_t m_Dropping = 0;
     CVobFile m_InFile;
     CVobFile m_OutFile;
-    CVobFile* m_In = nullptr;   // in place both point at m_InFile
+    CVobFile* m_In = nullptr;  // in place both point at m_InFile
     CVobFile* m_Out = nullptr;
     uint8_t m_Menu = 0;
 
@@ -145,7 +145,7 @@ public:
     // True when the last run ended early (abort or failure).
     bool RunInterrupted() const { return m_Abort.load() != 0 || m_Failed.load() != 0; }
 
-private:
+  private:
     mutable std::mutex m_VobPathLock;
 };
 
