@@ -21,10 +21,17 @@ struct LaunchFields {
     bool m_DefaultLogPath = true;
     bool m_HasFileArg = false;
     std::string m_FileArg;
+    // Outcome of a command-line invocation, the process exit status: 1 when the named file was
+    // rejected or a run was interrupted (see EndRun), else 0.
+    int32_t m_Result = 0;
 };
 
 // Walks the arguments after the program name; sets the launch fields and the engine options.
 LaunchFields ParseCommandLine(int argc, const char* const* argv, CVtsCleaner& engine);
+
+// Settings that command-line mode still takes from the INI file ("BackupAbove", "FixPGCLBAs");
+// called by every command-line front end after parsing, before the file is opened.
+void ApplyCommandLineSettings(CVtsCleaner& engine);
 
 // "$TEMP/Dorvex.log", else "$TMPDIR/Dorvex.log", else "/tmp/Dorvex.log".
 std::string DefaultLogPath();
@@ -32,8 +39,18 @@ std::string DefaultLogPath();
 // How a front end shows a message that waits for OK (a message box, or standard error).
 using ShowMessageFn = std::function<void(const std::string& text)>;
 
-// The front end's Open: the VTS_xx_N name check, then the engine's own Open, with the messages
-// of the dialog. Returns 0 when accepted, -1 when rejected.
+inline constexpr const char* kMsgNotTitleVob =
+    "Dorvex can only process title vobs (VTS_xx_[1-10].VOB)";
+inline constexpr const char* kMsgOpenFailedCommandLine = "Couldn't open input file, exiting";
+inline constexpr const char* kMsgOpenFailedInteractive = "Please, drag/drop a VOB file";
+
+// True when a file title has the VTS_xx_N shape "%*[^_]_%d_%d" (a word, then two underscored
+// numbers; anything after the second number ignored) or is "video_ts" in any case.
+bool IsProcessableTitle(const std::string& fileTitle);
+
+// The front end's Open: the VTS_xx_N name check, then the engine's base Open (never a subclass
+// override, so a dialog engine may call this from its own Open), with the messages of the
+// dialog. Returns 0 when accepted, -1 when rejected.
 int32_t CheckedOpen(CVtsCleaner& engine, const std::string& path, bool commandLine,
                     const ShowMessageFn& showMessage);
 
@@ -46,12 +63,20 @@ void RunEngine(CVtsCleaner& engine, bool fullDvd);
 
 // End of a run on the worker: appends "End Processing at %H:%M:%S" without a line end, and,
 // after a run from backup that was aborted, failed or interrupted by closing, restores the
-// backup. Returns true when the run counts as interrupted (exit status 1).
+// backup. Returns true when the run counts as interrupted (exit status 1): a run from backup
+// that was restored, or an in-place run stopped by an I/O failure.
 bool EndRun(CVtsCleaner& engine, bool closing);
 
+// The local time formatted with a strftime format such as "End Processing at %H:%M:%S".
+std::string LocalTimeText(const char* format);
+
+// A millisecond clock that wraps at 2^32, for the throughput estimate.
+uint32_t MillisecondClock();
+
 // The 200 ms progress display's arithmetic: throughput estimate, percentage and time to go.
+// One estimator lives as long as its front end: it is not reset between runs.
 struct ThroughputEstimator {
-    float m_fSpeed = 20.0f;
+    float m_fSpeed = 20.0f;  // MB (1048576 bytes) per second
     uint32_t m_dwSpeedTick = 0;
     int32_t m_nSpeedRead = 0;
     int32_t m_nSpeedTotal = 0;
