@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/core/RunSteps.h"
+
+namespace dorvex {
+namespace {
+
+class CommandLineTest : public ::testing::Test {
+  protected:
+    LaunchFields Parse(std::vector<const char*> args) {
+        args.insert(args.begin(), "dorvex");
+        return ParseCommandLine(static_cast<int>(args.size()), args.data(), m_Engine);
+    }
+
+    CVtsCleaner m_Engine;
+};
+
+TEST_F(CommandLineTest, NoArgumentsMeansInteractiveWithEveryDefault) {
+    LaunchFields launch = Parse({});
+    EXPECT_FALSE(launch.m_CommandLine);
+    EXPECT_FALSE(launch.m_StartNow);
+    EXPECT_FALSE(launch.m_FullDvd);
+    EXPECT_FALSE(launch.m_EmptyBackup);
+    EXPECT_TRUE(launch.m_DefaultLogPath);
+    EXPECT_FALSE(launch.m_HasFileArg);
+    EXPECT_EQ(launch.m_Result, 0);
+    EXPECT_EQ(m_Engine.m_RemoveUnrefed, 0);
+    EXPECT_EQ(m_Engine.m_RemapVOBIDs, 1);
+    EXPECT_EQ(m_Engine.m_LogPath, "");
+}
+
+TEST_F(CommandLineTest, EverySwitchSetsItsField) {
+    LaunchFields launch =
+        Parse({"-a", "-c", "-f", "-i", "-s", "-u", "-v", "-w", "-l", "/x/run.log", "in.vob"});
+    EXPECT_TRUE(launch.m_CommandLine);
+    EXPECT_TRUE(launch.m_EmptyBackup);
+    EXPECT_TRUE(launch.m_FullDvd);
+    EXPECT_TRUE(launch.m_StartNow);
+    EXPECT_FALSE(launch.m_DefaultLogPath);
+    EXPECT_EQ(m_Engine.m_ResetIlvu, 1);
+    EXPECT_EQ(m_Engine.m_InPlace, 1);
+    EXPECT_EQ(m_Engine.m_RemoveUnrefed, 1);
+    EXPECT_EQ(m_Engine.m_RemapVOBIDs, 0);
+    EXPECT_EQ(m_Engine.m_WaitForFile, 1);
+    EXPECT_EQ(m_Engine.m_LogPath, "/x/run.log");
+    EXPECT_TRUE(launch.m_HasFileArg);
+    EXPECT_EQ(launch.m_FileArg, "in.vob");
+    // Options the command line has no switch for keep the engine's defaults.
+    EXPECT_EQ(m_Engine.m_BackupAbove, 0);
+    EXPECT_EQ(m_Engine.m_FixPGCLBAs, 1);
+}
+
+TEST_F(CommandLineTest, OnlyTheLetterAfterTheDashCounts) {
+    LaunchFields launch = Parse({"-usi"});
+    EXPECT_EQ(m_Engine.m_RemoveUnrefed, 1);
+    EXPECT_FALSE(launch.m_StartNow);
+    EXPECT_EQ(m_Engine.m_InPlace, 0);
+}
+
+TEST_F(CommandLineTest, UnknownDoubledAndUpperCaseSwitchesAreIgnored) {
+    LaunchFields launch = Parse({"-S", "-x", "-", "--", "-U", "-L", "kept.vob"});
+    EXPECT_TRUE(launch.m_CommandLine);
+    EXPECT_FALSE(launch.m_StartNow);
+    EXPECT_EQ(m_Engine.m_RemoveUnrefed, 0);
+    EXPECT_TRUE(launch.m_DefaultLogPath);
+    // "-L" is not "-l": it must not swallow the file name after it.
+    EXPECT_EQ(launch.m_FileArg, "kept.vob");
+}
+
+TEST_F(CommandLineTest, LogSwitchTakesTheNextArgumentWhateverItLooksLike) {
+    LaunchFields launch = Parse({"-l", "-s", "x.vob"});
+    EXPECT_EQ(m_Engine.m_LogPath, "-s");
+    EXPECT_FALSE(launch.m_DefaultLogPath);
+    EXPECT_FALSE(launch.m_StartNow);
+    EXPECT_EQ(launch.m_FileArg, "x.vob");
+
+    CVtsCleaner other;
+    std::vector<const char*> args = {"dorvex", "-l", "y.vob"};
+    LaunchFields swallowed = ParseCommandLine(3, args.data(), other);
+    EXPECT_EQ(other.m_LogPath, "y.vob");
+    EXPECT_FALSE(swallowed.m_HasFileArg);
+}
+
+TEST_F(CommandLineTest, TrailingLogSwitchIsIgnored) {
+    LaunchFields launch = Parse({"x.vob", "-l"});
+    EXPECT_EQ(m_Engine.m_LogPath, "");
+    EXPECT_TRUE(launch.m_DefaultLogPath);
+    EXPECT_EQ(launch.m_FileArg, "x.vob");
+}
+
+TEST_F(CommandLineTest, TheLastFileArgumentWins) {
+    LaunchFields launch = Parse({"a.vob", "-u", "b.vob"});
+    EXPECT_EQ(launch.m_FileArg, "b.vob");
+}
+
+TEST_F(CommandLineTest, StartSwitchAloneIsCommandLineModeWithoutFile) {
+    LaunchFields launch = Parse({"-s"});
+    EXPECT_TRUE(launch.m_CommandLine);
+    EXPECT_TRUE(launch.m_StartNow);
+    EXPECT_FALSE(launch.m_HasFileArg);
+}
+
+TEST(DefaultLogPathTest, PrefersTempThenTmpdirThenTmp) {
+    std::string savedTemp = getenv("TEMP") ? getenv("TEMP") : "";
+    std::string savedTmpdir = getenv("TMPDIR") ? getenv("TMPDIR") : "";
+    bool hadTemp = getenv("TEMP") != nullptr;
+    bool hadTmpdir = getenv("TMPDIR") != nullptr;
+
+    setenv("TEMP", "/t1", 1);
+    setenv("TMPDIR", "/t2", 1);
+    EXPECT_EQ(DefaultLogPath(), "/t1/Dorvex.log");
+    setenv("TEMP", "", 1);
+    EXPECT_EQ(DefaultLogPath(), "/t2/Dorvex.log");
+    unsetenv("TEMP");
+    unsetenv("TMPDIR");
+    EXPECT_EQ(DefaultLogPath(), "/tmp/Dorvex.log");
+
+    if (hadTemp) {
+        setenv("TEMP", savedTemp.c_str(), 1);
+    }
+    if (hadTmpdir) {
+        setenv("TMPDIR", savedTmpdir.c_str(), 1);
+    }
+}
+
+}  // namespace
+}  // namespace dorvex
