@@ -1,0 +1,286 @@
+// End-to-end runs of the built command-line binary on small synthetic title sets.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace dorvex {
+namespace {
+
+constexpr size_t kPack = 2048;
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+// A padding pack: MPEG-2 pack header, then a padding packet filling the rest of the sector.
+std::string PaddingPack(uint8_t fill) {
+    const uint8_t header[20] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04, 0x01,
+                                0x01, 0x89, 0xC3, 0xF8, 0x00, 0x00, 0x01, 0xBE, 0x07, 0xEC};
+    std::string pack(kPack, static_cast<char>(fill));
+    memcpy(pack.data(), header, sizeof(header));
+    return pack;
+}
+
+std::string BlankPack() {
+    return std::string(kPack, '\0');
+}
+
+struct ChildResult {
+    int status = -1;  // exit status, or -1 when the child did not exit normally
+    std::string out;
+    std::string err;
+};
+
+class HeadlessCliTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/dorvex-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_Dir = std::string(pattern) + "/";
+        m_Vob = m_Dir + "VTS_01_1.VOB";
+        m_Log = m_Dir + "run.log";
+        // Padding packs (kept) between blank packs (removed with -u, else made stuffing).
+        for (int i = 0; i < 8; ++i) {
+            m_Original += PaddingPack(static_cast<uint8_t>(0x10 + i));
+            m_Original += BlankPack();
+        }
+        WriteAll(m_Vob, m_Original);
+    }
+    void TearDown() override { std::system(("rm -rf '" + m_Dir + "'").c_str()); }
+
+    // The child sees no display, so a build with the dialog runs headless too, and a temporary
+    // folder of the test as TEMP, so a default log never lands in a shared place.
+    std::vector<std::string> ChildEnvironment() const {
+        std::vector<std::string> env;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            std::string text = *entry;
+            for (const char* drop : {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "TEMP="}) {
+                if (text.rfind(drop, 0) == 0) {
+                    text.clear();
+                }
+            }
+            if (!text.empty()) {
+                env.push_back(text);
+            }
+        }
+        env.push_back("TEMP=" + m_Dir);
+        return env;
+    }
+
+    // Starts the binary with stdout on stdoutFd (a file of the test when -1) and stderr on a
+    // file of the test.
+    pid_t Spawn(const std::vector<std::string>& args, int stdoutFd = -1) {
+        std::vector<std::string> argStrings = {DORVEX_CLI_PATH};
+        argStrings.insert(argStrings.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : argStrings) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        std::vector<std::string> envStrings = ChildEnvironment();
+        std::vector<char*> envp;
+        for (std::string& entry : envStrings) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (stdoutFd >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, OutPath().c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, ErrPath().c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0) << strerror(rc);
+        return pid;
+    }
+
+    ChildResult Wait(pid_t pid) {
+        ChildResult result;
+        int status = 0;
+        EXPECT_EQ(waitpid(pid, &status, 0), pid);
+        if (WIFEXITED(status)) {
+            result.status = WEXITSTATUS(status);
+        }
+        result.out = ReadAll(OutPath());
+        result.err = ReadAll(ErrPath());
+        return result;
+    }
+
+    ChildResult Run(const std::vector<std::string>& args) { return Wait(Spawn(args)); }
+
+    std::string OutPath() const { return m_Dir + "stdout.txt"; }
+    std::string ErrPath() const { return m_Dir + "stderr.txt"; }
+    std::string BackupOf(const std::string& name) const { return m_Dir + "DorvexBackup/" + name; }
+
+    std::string m_Dir;
+    std::string m_Vob;
+    std::string m_Log;
+    std::string m_Original;
+};
+
+const std::regex kFramedLog(
+    "Starting Processing at \\d\\d:\\d\\d:\\d\\d\n[\\s\\S]*\nEnd Processing at "
+    "\\d\\d:\\d\\d:\\d\\d");
+
+TEST_F(HeadlessCliTest, NoArgumentsPrintsUsageAndExitsTwo) {
+    ChildResult result = Run({});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_NE(result.err.find("Usage: dorvex"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+}
+
+TEST_F(HeadlessCliTest, RejectedFileExitsOneWithTheMessageOnStderr) {
+    WriteAll(m_Dir + "MOVIE.VOB", m_Original);
+    ChildResult badName = Run({"-s", m_Dir + "MOVIE.VOB"});
+    EXPECT_EQ(badName.status, 1);
+    EXPECT_EQ(badName.err, "Dorvex can only process title vobs (VTS_xx_[1-10].VOB)\n");
+
+    ChildResult missing = Run({"-s", "-l", m_Log, m_Dir + "VTS_02_1.VOB"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "Couldn't open input file, exiting\n");
+    EXPECT_FALSE(Exists(m_Log));
+    EXPECT_EQ(ReadAll(m_Vob), m_Original);
+}
+
+TEST_F(HeadlessCliTest, WithoutStartSwitchTheFileIsOnlyOpened) {
+    ChildResult result = Run({"-u", "-l", m_Log, m_Vob});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(ReadAll(m_Vob), m_Original);
+    EXPECT_FALSE(Exists(m_Log));
+    EXPECT_FALSE(Exists(m_Dir + "DorvexBackup"));
+}
+
+TEST_F(HeadlessCliTest, EmptyBackupSwitchDeletesTheBackupFolder) {
+    ASSERT_EQ(mkdir((m_Dir + "DorvexBackup").c_str(), 0755), 0);
+    WriteAll(BackupOf("VTS_01_1.VOB"), "an older copy");
+    ChildResult result = Run({"-c", m_Vob});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_FALSE(Exists(m_Dir + "DorvexBackup"));
+    EXPECT_EQ(ReadAll(m_Vob), m_Original);
+}
+
+TEST_F(HeadlessCliTest, RunFromBackupCleansAndFramesTheLog) {
+    ChildResult result = Run({"-s", "-u", "-l", m_Log, m_Vob});
+    EXPECT_EQ(result.status, 0) << result.err;
+
+    std::string log = ReadAll(m_Log);
+    EXPECT_TRUE(std::regex_match(log, kFramedLog)) << log;
+    EXPECT_NE(log.find("Dorvex -- 1.4\n"), std::string::npos) << log;
+    // Log lines on stdout run together; the final line feed ends them.
+    EXPECT_EQ(result.out.rfind("Starting Processing at ", 0), 0u) << result.out;
+    ASSERT_FALSE(result.out.empty());
+    EXPECT_EQ(result.out.back(), '\n');
+
+    // The blank packs are gone, the padding packs kept in order; the original is in the backup.
+    std::string expected;
+    for (int i = 0; i < 8; ++i) {
+        expected += PaddingPack(static_cast<uint8_t>(0x10 + i));
+    }
+    EXPECT_TRUE(ReadAll(m_Vob) == expected);
+    EXPECT_TRUE(ReadAll(BackupOf("VTS_01_1.VOB")) == m_Original);
+}
+
+TEST_F(HeadlessCliTest, DefaultLogGoesToTemp) {
+    ChildResult result = Run({"-s", "-i", m_Vob});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(std::regex_match(ReadAll(m_Dir + "Dorvex.log"), kFramedLog));
+    EXPECT_FALSE(Exists(BackupOf("VTS_01_1.VOB")));
+}
+
+TEST_F(HeadlessCliTest, FullDvdRunInPlace) {
+    ChildResult result = Run({"-s", "-f", "-i", "-l", m_Log, m_Vob});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("PROCESSING FULL DVD"), std::string::npos);
+    EXPECT_NE(result.out.find("End of FULL DVD process"), std::string::npos);
+    std::string log = ReadAll(m_Log);
+    EXPECT_TRUE(std::regex_match(log, kFramedLog)) << log;
+    EXPECT_NE(log.find("PROCESSING FULL DVD"), std::string::npos) << log;
+    // Without -u the blank packs became stuffing packs, in place.
+    std::string vob = ReadAll(m_Vob);
+    ASSERT_EQ(vob.size(), m_Original.size());
+    EXPECT_TRUE(vob.substr(kPack, kPack) == PaddingPack(0xFF));
+}
+
+// Signals during a run from backup: the child's stdout is a one-page pipe that the test fills
+// so that the start line just fits. Once it is in, the child has its signal handlers and has
+// cleared the abort flag, and it blocks on its next log line until the test reads.
+class HeadlessCliSignalTest : public HeadlessCliTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HeadlessCliSignalTest, SignalAbortsTheRunAndRestoresTheBackup) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(fcntl(fds[1], F_SETPIPE_SZ, 4096), 4096);
+    const size_t startLine = strlen("Starting Processing at 00:00:00");
+    std::string filler(4096 - startLine, '.');
+    ASSERT_EQ(write(fds[1], filler.data(), filler.size()), static_cast<ssize_t>(filler.size()));
+
+    pid_t pid = Spawn({"-s", "-u", "-l", m_Log, m_Vob}, fds[1]);
+    close(fds[1]);
+    int queued = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (queued < 4096 && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_EQ(ioctl(fds[0], FIONREAD, &queued), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(queued, 4096);
+    // The pass has not read a pack yet: it is held on its first log line.
+    ASSERT_EQ(kill(pid, GetParam()), 0);
+
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof(buffer))) > 0;) {
+        out.append(buffer, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    ChildResult result = Wait(pid);
+
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(out.find("Backup files restored"), std::string::npos) << out;
+    EXPECT_TRUE(ReadAll(m_Vob) == m_Original);
+    EXPECT_FALSE(Exists(BackupOf("VTS_01_1.VOB")));
+    std::string log = ReadAll(m_Log);
+    EXPECT_TRUE(std::regex_match(log, kFramedLog)) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(InterruptAndTerminate, HeadlessCliSignalTest,
+                         ::testing::Values(SIGINT, SIGTERM));
+
+}  // namespace
+}  // namespace dorvex
