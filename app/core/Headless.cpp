@@ -1,5 +1,7 @@
 #include "app/core/Headless.h"
 
+#include <signal.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -71,6 +73,9 @@ int RunCommandLine(int argc, const char* const* argv) {
 
 int RunHeadless(int argc, const char* const* argv) {
     g_pfnAlert = StderrAlert;
+    // A reader that goes away (dorvex ... | head) must not kill a run half-way: the log echo
+    // then just fails quietly, as a full disk would.
+    signal(SIGPIPE, SIG_IGN);
     if (argc <= 1) {
         fputs(kUsage, stderr);
         return kExitUsage;

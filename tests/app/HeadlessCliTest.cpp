@@ -217,6 +217,17 @@ TEST_F(HeadlessCliTest, RunFromBackupCleansAndFramesTheLog) {
     EXPECT_TRUE(ReadAll(BackupOf("VTS_01_1.VOB")) == m_Original);
 }
 
+TEST_F(HeadlessCliTest, ClosedStdoutDoesNotStopTheRun) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    ChildResult result = Wait(Spawn({"-s", "-u", "-l", m_Log, m_Vob}, fds[1]));
+    close(fds[1]);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(std::regex_match(ReadAll(m_Log), kFramedLog));
+    EXPECT_EQ(ReadAll(m_Vob).size(), 8 * kPack);
+}
+
 TEST_F(HeadlessCliTest, DefaultLogGoesToTemp) {
     ChildResult result = Run({"-s", "-i", m_Vob});
     EXPECT_EQ(result.status, 0) << result.err;
