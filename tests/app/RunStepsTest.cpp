@@ -130,10 +130,5 @@ TEST_F(RunStepsTest, UnwritableLogPathStillRunsAndLogsToStdout) {
     EXPECT_FALSE(IsLogFileOpen());
 }
 
-TEST(LocalTimeTextTest, FormatsTheClockIntoTheText) {
-    EXPECT_TRUE(std::regex_match(LocalTimeText("End Processing at %H:%M:%S"),
-                                 std::regex("End Processing at \\d\\d:\\d\\d:\\d\\d")));
-}
-
 }  // namespace
 }  // namespace dorvex
