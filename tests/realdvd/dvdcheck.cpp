@@ -1,0 +1,548 @@
+// dvdcheck: an independent check of a VIDEO_TS folder, built on libdvdread only (it shares no
+// code with the cleaner). It asserts what a player relies on: the IFOs open cleanly, every cell
+// of every program chain starts and ends on navigation packs that carry the cell's own sector
+// and VOB/cell IDs, the cell address tables, VOBU address maps and time maps agree with the
+// navigation packs found by scanning the VOB stream, and the sector and size fields agree with
+// the files on disk. With --before it also checks that the cleaned stream holds every pack of the
+// original that had to survive, in order, byte for byte outside the fields the cleaner rewrites.
+//
+//   dvdcheck FOLDER [--before ORIGINAL_FOLDER] [--removed]
+//
+// Prints one line per finding and exits 1 when there is any, 0 when the folder passes.
+
+#include <dvdread/dvd_reader.h>
+#include <dvdread/ifo_read.h>
+#include <dvdread/ifo_types.h>
+#include <sys/stat.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t kSector = 2048;
+
+int g_findings = 0;
+
+void Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Fail(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    fputs("FAIL: ", stdout);
+    vprintf(format, args);
+    fputc('\n', stdout);
+    va_end(args);
+    ++g_findings;
+}
+
+uint32_t Be32(const uint8_t* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+uint16_t Be16(const uint8_t* p) {
+    return uint16_t((p[0] << 8) | p[1]);
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+uint32_t SectorsOf(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        return 0;
+    }
+    return uint32_t(st.st_size / 1024 / 2);
+}
+
+std::string VtsName(int vts, int part, const char* ext) {
+    char name[32];
+    snprintf(name, sizeof(name), "VTS_%02d_%d.%s", vts, part, ext);
+    return name;
+}
+
+// One domain's VOB stream: the menu VOB, or the title VOBs 1..9 taken as one stream.
+struct Stream {
+    std::string name;
+    std::vector<uint8_t> bytes;
+    std::vector<uint32_t> navpacks;  // sectors of the navigation packs, in order
+
+    size_t Sectors() const { return bytes.size() / kSector; }
+    const uint8_t* Pack(uint32_t sector) const { return bytes.data() + size_t(sector) * kSector; }
+    bool IsNav(uint32_t sector) const {
+        if (sector >= Sectors()) {
+            return false;
+        }
+        const uint8_t* p = Pack(sector);
+        return Be32(p + 38) == 0x1BF && Be32(p + 1024) == 0x1BF;
+    }
+};
+
+Stream LoadStream(const std::string& folder, const std::vector<std::string>& files,
+                  const std::string& name) {
+    Stream s;
+    s.name = name;
+    for (const std::string& file : files) {
+        std::vector<uint8_t> part = ReadFile(folder + "/" + file);
+        s.bytes.insert(s.bytes.end(), part.begin(), part.end());
+    }
+    s.bytes.resize(s.bytes.size() / kSector * kSector);
+    for (uint32_t i = 0; i < s.Sectors(); ++i) {
+        if (s.IsNav(i)) {
+            s.navpacks.push_back(i);
+        }
+    }
+    return s;
+}
+
+// A sector that is not an MPEG-2 pack (for example a zero-filled one) stops a player's demuxer.
+void CheckPacks(const Stream& s) {
+    size_t bad = 0;
+    uint32_t first = 0;
+    for (uint32_t i = 0; i < s.Sectors(); ++i) {
+        if (Be32(s.Pack(i)) != 0x1BA || Be32(s.Pack(i) + 14) == 0) {
+            first = bad == 0 ? i : first;
+            ++bad;
+        }
+    }
+    if (bad > 0) {
+        Fail("%s: %zu sectors are not MPEG-2 packs, the first at %u", s.name.c_str(), bad, first);
+    }
+}
+
+void CheckNavpacks(const Stream& s) {
+    CheckPacks(s);
+    for (size_t i = 0; i < s.navpacks.size(); ++i) {
+        uint32_t sector = s.navpacks[i];
+        const uint8_t* p = s.Pack(sector);
+        if (Be32(p + 45) != sector || Be32(p + 1035) != sector) {
+            Fail("%s: navpack at %u carries LBA %u/%u", s.name.c_str(), sector, Be32(p + 45),
+                 Be32(p + 1035));
+        }
+        uint32_t end = sector + Be32(p + 1039);
+        uint32_t expected =
+            i + 1 < s.navpacks.size() ? s.navpacks[i + 1] - 1 : uint32_t(s.Sectors() - 1);
+        if (end != expected) {
+            Fail("%s: navpack at %u: VOBU ends at %u, next VOBU starts at %u", s.name.c_str(),
+                 sector, end, expected + 1);
+        }
+    }
+}
+
+void CheckAdmap(const Stream& s, const vobu_admap_t* admap) {
+    if (admap == nullptr) {
+        if (!s.navpacks.empty()) {
+            Fail("%s: no VOBU address map", s.name.c_str());
+        }
+        return;
+    }
+    size_t n = (admap->last_byte + 1 - VOBU_ADMAP_SIZE) / 4;
+    std::vector<uint32_t> entries(admap->vobu_start_sectors, admap->vobu_start_sectors + n);
+    if (entries != s.navpacks) {
+        Fail("%s: VOBU address map holds %zu entries, the stream %zu navpacks (or they differ)",
+             s.name.c_str(), entries.size(), s.navpacks.size());
+    }
+}
+
+void CheckCell(const Stream& s, const c_adt_t* cadt, int pgcn, int celln, const cell_playback_t& cp,
+               const cell_position_t& pos) {
+    const char* name = s.name.c_str();
+    for (uint32_t sector : {cp.first_sector, cp.last_vobu_start_sector}) {
+        if (!s.IsNav(sector)) {
+            Fail("%s: PGC %d cell %d: sector %u is not a navpack", name, pgcn, celln, sector);
+            return;
+        }
+        const uint8_t* p = s.Pack(sector);
+        if (Be16(p + 1055) != pos.vob_id_nr || p[1058] != pos.cell_nr) {
+            Fail("%s: PGC %d cell %d (%u/%u): navpack at %u carries %u/%u", name, pgcn, celln,
+                 pos.vob_id_nr, pos.cell_nr, sector, Be16(p + 1055), p[1058]);
+        }
+    }
+    uint32_t lastEnd = cp.last_vobu_start_sector + Be32(s.Pack(cp.last_vobu_start_sector) + 1039);
+    if (cp.last_sector != lastEnd) {
+        Fail("%s: PGC %d cell %d: last sector %u, last VOBU ends at %u", name, pgcn, celln,
+             cp.last_sector, lastEnd);
+    }
+    if (cadt == nullptr) {
+        Fail("%s: no cell address table", name);
+        return;
+    }
+    size_t n = (cadt->last_byte + 1 - C_ADT_SIZE) / sizeof(cell_adr_t);
+    for (size_t i = 0; i < n; ++i) {
+        const cell_adr_t& a = cadt->cell_adr_table[i];
+        if (a.vob_id == pos.vob_id_nr && a.cell_id == pos.cell_nr) {
+            if (a.start_sector > cp.first_sector || a.last_sector < cp.last_sector) {
+                Fail("%s: PGC %d cell %d: address table %u..%u does not cover %u..%u", name, pgcn,
+                     celln, a.start_sector, a.last_sector, cp.first_sector, cp.last_sector);
+            }
+            return;
+        }
+    }
+    Fail("%s: PGC %d cell %d: %u/%u missing from the cell address table", name, pgcn, celln,
+         pos.vob_id_nr, pos.cell_nr);
+}
+
+void CheckCadtVobCount(const Stream& s, const c_adt_t* cadt) {
+    if (cadt == nullptr) {
+        return;
+    }
+    size_t n = (cadt->last_byte + 1 - C_ADT_SIZE) / sizeof(cell_adr_t);
+    for (size_t i = 0; i < n; ++i) {
+        if (cadt->cell_adr_table[i].vob_id > cadt->nr_of_vobs) {
+            Fail("%s: cell address table names VOB ID %u of %u VOBs", s.name.c_str(),
+                 cadt->cell_adr_table[i].vob_id, cadt->nr_of_vobs);
+        }
+    }
+}
+
+void CheckPgc(const Stream& s, const c_adt_t* cadt, int pgcn, const pgc_t* pgc) {
+    if (pgc == nullptr) {
+        return;
+    }
+    for (int c = 0; c < pgc->nr_of_cells; ++c) {
+        CheckCell(s, cadt, pgcn, c + 1, pgc->cell_playback[c], pgc->cell_position[c]);
+    }
+}
+
+void CheckMenus(const Stream& s, const pgci_ut_t* ut, const c_adt_t* cadt) {
+    if (ut == nullptr) {
+        return;
+    }
+    for (int lu = 0; lu < ut->nr_of_lus; ++lu) {
+        const pgcit_t* it = ut->lu[lu].pgcit;
+        for (int p = 0; it != nullptr && p < it->nr_of_pgci_srp; ++p) {
+            CheckPgc(s, cadt, p + 1, it->pgci_srp[p].pgc);
+        }
+    }
+}
+
+void CheckTimeMaps(const Stream& s, const vts_tmapt_t* tmapt) {
+    if (tmapt == nullptr) {
+        return;
+    }
+    std::set<uint32_t> navs(s.navpacks.begin(), s.navpacks.end());
+    for (int m = 0; m < tmapt->nr_of_tmaps; ++m) {
+        const vts_tmap_t& map = tmapt->tmap[m];
+        for (int e = 0; e < map.nr_of_entries; ++e) {
+            uint32_t sector = map.map_ent[e] & 0x7FFFFFFF;
+            if (navs.count(sector) == 0) {
+                Fail("%s: time map %d entry %d points at %u, not a navpack", s.name.c_str(), m + 1,
+                     e + 1, sector);
+            }
+        }
+    }
+}
+
+void CheckBup(const std::string& folder, const std::string& base) {
+    if (ReadFile(folder + "/" + base + ".IFO") != ReadFile(folder + "/" + base + ".BUP")) {
+        Fail("%s.BUP differs from %s.IFO", base.c_str(), base.c_str());
+    }
+}
+
+std::vector<std::string> TitleVobs(const std::string& folder, int vts) {
+    std::vector<std::string> files;
+    for (int part = 1; part <= 9; ++part) {
+        if (Exists(folder + "/" + VtsName(vts, part, "VOB"))) {
+            files.push_back(VtsName(vts, part, "VOB"));
+        }
+    }
+    return files;
+}
+
+void CheckVobNumbering(const std::string& folder, int vts) {
+    bool gap = false;
+    for (int part = 1; part <= 9; ++part) {
+        bool exists = Exists(folder + "/" + VtsName(vts, part, "VOB"));
+        if (exists && gap) {
+            Fail("title set %d: VOB files are not numbered without gaps", vts);
+            return;
+        }
+        gap = gap || !exists;
+    }
+}
+
+// ---- Log capture: libdvdread reports CHECK_VALUE failures through its logger. ----
+
+void CaptureLog(void*, dvd_logger_level_t level, const char* format, va_list args) {
+    char line[1024];
+    vsnprintf(line, sizeof(line), format, args);
+    // Opening a folder always brings a note about the missing CSS library and the device name;
+    // those say nothing about the files.
+    bool aboutTheReader = strstr(line, "css") != nullptr || strstr(line, "device name") != nullptr;
+    if (!aboutTheReader && (level == DVD_LOGGER_LEVEL_ERROR || level == DVD_LOGGER_LEVEL_WARN ||
+                            strstr(line, "CHECK_VALUE") != nullptr)) {
+        Fail("libdvdread: %s", line);
+    }
+}
+
+// ---- Sizes ----
+
+void CheckVtsSizes(const std::string& folder, int vts, const vtsi_mat_t* mat) {
+    uint32_t ifo = SectorsOf(folder + "/" + VtsName(vts, 0, "IFO"));
+    uint32_t menu = SectorsOf(folder + "/" + VtsName(vts, 0, "VOB"));
+    uint32_t title = 0;
+    for (int part = 1; part <= 9; ++part) {
+        title += SectorsOf(folder + "/" + VtsName(vts, part, "VOB"));
+    }
+    if (mat->vtsi_last_sector != ifo - 1) {
+        Fail("VTS %d: VTSI_LAST_SECTOR %u, IFO has %u sectors", vts, mat->vtsi_last_sector, ifo);
+    }
+    if (menu > 0 && mat->vtsm_vobs != ifo) {
+        Fail("VTS %d: VTSM_VOBS %u, expected %u", vts, mat->vtsm_vobs, ifo);
+    }
+    if (mat->vtstt_vobs != ifo + menu) {
+        Fail("VTS %d: VTSTT_VOBS %u, expected %u", vts, mat->vtstt_vobs, ifo + menu);
+    }
+    if (mat->vts_last_sector != 2 * ifo + menu + title - 1) {
+        Fail("VTS %d: VTS_LAST_SECTOR %u, expected %u", vts, mat->vts_last_sector,
+             2 * ifo + menu + title - 1);
+    }
+}
+
+void CheckVmgSizes(const std::string& folder, const ifo_handle_t* vmg) {
+    uint32_t ifo = SectorsOf(folder + "/VIDEO_TS.IFO");
+    uint32_t menu = SectorsOf(folder + "/VIDEO_TS.VOB");
+    const vmgi_mat_t* mat = vmg->vmgi_mat;
+    if (mat->vmgi_last_sector != ifo - 1) {
+        Fail("VMG: VMGI_LAST_SECTOR %u, IFO has %u sectors", mat->vmgi_last_sector, ifo);
+    }
+    if (mat->vmg_last_sector != 2 * ifo + menu - 1) {
+        Fail("VMG: VMG_LAST_SECTOR %u, expected %u", mat->vmg_last_sector, 2 * ifo + menu - 1);
+    }
+    if (menu > 0 && mat->vmgm_vobs != ifo) {
+        Fail("VMG: VMGM_VOBS %u, expected %u", mat->vmgm_vobs, ifo);
+    }
+    // Title sets lie one after another: IFO, menu VOB, title VOBs, BUP.
+    std::map<int, uint32_t> start;
+    uint32_t next = 2 * ifo + menu;
+    for (int vts = 1; vts <= 99; ++vts) {
+        start[vts] = next;
+        uint32_t vtsIfo = SectorsOf(folder + "/" + VtsName(vts, 0, "IFO"));
+        next += 2 * vtsIfo + SectorsOf(folder + "/" + VtsName(vts, 0, "VOB"));
+        for (int part = 1; part <= 9; ++part) {
+            uint32_t sectors = SectorsOf(folder + "/" + VtsName(vts, part, "VOB"));
+            if (sectors == 0) {
+                break;
+            }
+            next += sectors;
+        }
+    }
+    const tt_srpt_t* tt = vmg->tt_srpt;
+    for (int t = 0; tt != nullptr && t < tt->nr_of_srpts; ++t) {
+        const title_info_t& info = tt->title[t];
+        if (info.title_set_sector != start[info.title_set_nr]) {
+            Fail("VMG: title %d (VTS %d) starts at %u, expected %u", t + 1, info.title_set_nr,
+                 info.title_set_sector, start[info.title_set_nr]);
+        }
+    }
+}
+
+// ---- Content preservation against the original folder ----
+
+// The navpack fields the cleaner may rewrite: the two LBAs, the VOBU end address, the VOB ID
+// and the cell ID.
+bool SameExceptNavFields(const uint8_t* a, const uint8_t* b, bool nav) {
+    if (!nav) {
+        return memcmp(a, b, kSector) == 0;
+    }
+    static const std::pair<size_t, size_t> kRewritten[] = {
+        {45, 4}, {1035, 4}, {1039, 4}, {1055, 2}, {1058, 1}};
+    uint8_t x[kSector];
+    uint8_t y[kSector];
+    memcpy(x, a, kSector);
+    memcpy(y, b, kSector);
+    for (auto [offset, size] : kRewritten) {
+        memset(x + offset, 0, size);
+        memset(y + offset, 0, size);
+    }
+    return memcmp(x, y, kSector) == 0;
+}
+
+bool IsBlank(const uint8_t* p) {
+    return Be32(p + 14) == 0;
+}
+
+bool IsStuffing(const uint8_t* p) {
+    return Be32(p) == 0x1BA && Be32(p + 14) == 0x1BE;
+}
+
+// Walks the original stream and the cleaned one side by side. A pack of the original may be left
+// out only when it is blank (with removal on) or belongs to a cell that no program chain of the
+// original references; a blank pack may also come back as a stuffing pack.
+void CheckPreserved(const Stream& before, const Stream& after,
+                    const std::set<std::pair<int, int>>& referenced, bool removed) {
+    size_t j = 0;
+    int vob = 0;
+    int cell = 0;
+    size_t dropped = 0;
+    for (uint32_t i = 0; i < before.Sectors(); ++i) {
+        const uint8_t* p = before.Pack(i);
+        bool nav = before.IsNav(i);
+        if (nav) {
+            vob = Be16(p + 1055);
+            cell = p[1058];
+        }
+        bool blank = IsBlank(p);
+        if (j < after.Sectors()) {
+            const uint8_t* q = after.Pack(uint32_t(j));
+            if ((blank && IsStuffing(q)) || SameExceptNavFields(p, q, nav)) {
+                ++j;
+                continue;
+            }
+        }
+        bool mayDrop = (blank && removed) || referenced.count({vob, cell}) == 0;
+        if (!mayDrop) {
+            Fail("%s: pack %u of the original (VCID %d/%d) is missing from the result",
+                 before.name.c_str(), i, vob, cell);
+            return;
+        }
+        ++dropped;
+    }
+    if (j != after.Sectors()) {
+        Fail("%s: the result holds %zu packs the original does not have", after.name.c_str(),
+             after.Sectors() - j);
+    }
+    printf("%s: %zu packs kept, %zu removed\n", before.name.c_str(), j, dropped);
+}
+
+std::set<std::pair<int, int>> ReferencedCells(const pgcit_t* it) {
+    std::set<std::pair<int, int>> cells;
+    for (int p = 0; it != nullptr && p < it->nr_of_pgci_srp; ++p) {
+        const pgc_t* pgc = it->pgci_srp[p].pgc;
+        for (int c = 0; pgc != nullptr && c < pgc->nr_of_cells; ++c) {
+            cells.insert(
+                {int(pgc->cell_position[c].vob_id_nr), int(pgc->cell_position[c].cell_nr)});
+        }
+    }
+    return cells;
+}
+
+std::set<std::pair<int, int>> ReferencedMenuCells(const pgci_ut_t* ut) {
+    std::set<std::pair<int, int>> cells;
+    for (int lu = 0; ut != nullptr && lu < ut->nr_of_lus; ++lu) {
+        std::set<std::pair<int, int>> more = ReferencedCells(ut->lu[lu].pgcit);
+        cells.insert(more.begin(), more.end());
+    }
+    return cells;
+}
+
+const dvd_logger_cb kLogger = {CaptureLog};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        fprintf(stderr, "usage: dvdcheck FOLDER [--before ORIGINAL_FOLDER] [--removed]\n");
+        return 2;
+    }
+    std::string folder = argv[1];
+    std::string beforeFolder;
+    bool removed = false;
+    for (int i = 2; i < argc; ++i) {
+        if (strcmp(argv[i], "--before") == 0 && i + 1 < argc) {
+            beforeFolder = argv[++i];
+        } else if (strcmp(argv[i], "--removed") == 0) {
+            removed = true;
+        }
+    }
+
+    dvd_reader_t* dvd = DVDOpen2(nullptr, &kLogger, folder.c_str());
+    dvd_reader_t* original =
+        beforeFolder.empty() ? nullptr : DVDOpen2(nullptr, &kLogger, beforeFolder.c_str());
+    if (dvd == nullptr || (!beforeFolder.empty() && original == nullptr)) {
+        Fail("cannot open the folder with libdvdread");
+        return 1;
+    }
+
+    ifo_handle_t* vmg = ifoOpen(dvd, 0);
+    if (vmg == nullptr) {
+        Fail("VIDEO_TS.IFO does not open");
+    } else {
+        CheckBup(folder, "VIDEO_TS");
+        CheckVmgSizes(folder, vmg);
+        Stream menu = LoadStream(folder, {"VIDEO_TS.VOB"}, "VIDEO_TS.VOB");
+        if (menu.Sectors() > 0) {
+            CheckNavpacks(menu);
+            CheckAdmap(menu, vmg->menu_vobu_admap);
+            CheckCadtVobCount(menu, vmg->menu_c_adt);
+            CheckMenus(menu, vmg->pgci_ut, vmg->menu_c_adt);
+        }
+        if (original != nullptr) {
+            ifo_handle_t* before = ifoOpen(original, 0);
+            Stream old = LoadStream(beforeFolder, {"VIDEO_TS.VOB"}, "VIDEO_TS.VOB");
+            if (before != nullptr && old.Sectors() > 0) {
+                CheckPreserved(old, menu, ReferencedMenuCells(before->pgci_ut), removed);
+            }
+            ifoClose(before);
+        }
+    }
+
+    for (int vts = 1; vts <= 99; ++vts) {
+        if (!Exists(folder + "/" + VtsName(vts, 0, "IFO"))) {
+            continue;
+        }
+        ifo_handle_t* ifo = ifoOpen(dvd, vts);
+        if (ifo == nullptr) {
+            Fail("%s does not open", VtsName(vts, 0, "IFO").c_str());
+            continue;
+        }
+        std::string base = VtsName(vts, 0, "IFO");
+        base.resize(base.size() - 4);
+        CheckBup(folder, base);
+        CheckVtsSizes(folder, vts, ifo->vtsi_mat);
+        CheckVobNumbering(folder, vts);
+
+        Stream menu = LoadStream(folder, {VtsName(vts, 0, "VOB")}, VtsName(vts, 0, "VOB"));
+        if (menu.Sectors() > 0) {
+            CheckNavpacks(menu);
+            CheckAdmap(menu, ifo->menu_vobu_admap);
+            CheckCadtVobCount(menu, ifo->menu_c_adt);
+            CheckMenus(menu, ifo->pgci_ut, ifo->menu_c_adt);
+        }
+        Stream titles = LoadStream(folder, TitleVobs(folder, vts), "VTS_" + base.substr(4, 2));
+        CheckNavpacks(titles);
+        CheckAdmap(titles, ifo->vts_vobu_admap);
+        CheckCadtVobCount(titles, ifo->vts_c_adt);
+        for (int p = 0; ifo->vts_pgcit != nullptr && p < ifo->vts_pgcit->nr_of_pgci_srp; ++p) {
+            CheckPgc(titles, ifo->vts_c_adt, p + 1, ifo->vts_pgcit->pgci_srp[p].pgc);
+        }
+        CheckTimeMaps(titles, ifo->vts_tmapt);
+
+        if (original != nullptr) {
+            ifo_handle_t* before = ifoOpen(original, vts);
+            if (before != nullptr) {
+                Stream oldMenu = LoadStream(beforeFolder, {VtsName(vts, 0, "VOB")}, menu.name);
+                if (oldMenu.Sectors() > 0) {
+                    CheckPreserved(oldMenu, menu, ReferencedMenuCells(before->pgci_ut), removed);
+                }
+                Stream oldTitles =
+                    LoadStream(beforeFolder, TitleVobs(beforeFolder, vts), titles.name);
+                CheckPreserved(oldTitles, titles, ReferencedCells(before->vts_pgcit), removed);
+                ifoClose(before);
+            } else {
+                Fail("original %s does not open", VtsName(vts, 0, "IFO").c_str());
+            }
+        }
+        ifoClose(ifo);
+    }
+    ifoClose(vmg);
+    DVDClose(dvd);
+    if (original != nullptr) {
+        DVDClose(original);
+    }
+    printf("%s: %d finding(s)\n", folder.c_str(), g_findings);
+    return g_findings == 0 ? 0 : 1;
+}
