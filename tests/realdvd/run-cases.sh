@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Runs dorvex on real authored DVD folders, damaged in each way the tool exists to fix, in every
+# mode, and checks each result with the independent libdvdread checker. From backup it also puts
+# the backup back the way the program's restore does and compares with the damaged input.
+#
+#   run-cases.sh DORVEX DVDCHECK FIXTURE_FOLDER WORK_FOLDER
+set -uo pipefail
+
+DORVEX="$1"
+DVDCHECK="$2"
+FIXTURE="$3"
+WORK="$4"
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+DAMAGE="$HERE/../../scripts/damage.py"
+
+failures=0
+cases=0
+
+fail() {
+    echo "FAILED: $*"
+    failures=$((failures + 1))
+}
+
+# Moves the backup copies back over the folder, as the program's Restore Backup does.
+restore_backup() {
+    local folder="$1"
+    local backup="$folder/DorvexBackup"
+    [ -d "$backup" ] || return 0
+    for copy in "$backup"/*; do
+        [ -e "$copy" ] || continue
+        mv -f "$copy" "$folder/$(basename "$copy")"
+    done
+    rmdir "$backup"
+}
+
+same_tree() {
+    diff -r -q "$1" "$2" >/dev/null
+}
+
+# run_case NAME DAMAGE ARGS...
+run_case() {
+    local name="$1" damage="$2"
+    shift 2
+    local dir="$WORK/$name"
+    cases=$((cases + 1))
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    cp -a "$FIXTURE" "$dir/input"
+    if [ "$damage" != none ]; then
+        python3 "$DAMAGE" "$dir/input" "$damage" >"$dir/damage.log" || { fail "$name: damage"; return; }
+    fi
+    cp -a "$dir/input" "$dir/VIDEO_TS"
+
+    "$DORVEX" -s "$@" -l "$dir/dorvex.log" "$dir/VIDEO_TS/VTS_01_1.VOB" >"$dir/stdout" 2>"$dir/stderr"
+    local status=$?
+    if [ $status -ne 0 ]; then
+        fail "$name: dorvex exited $status ($(head -c 300 "$dir/stderr"))"
+        return
+    fi
+    if [ -s "$dir/stderr" ]; then
+        fail "$name: alerts: $(head -c 300 "$dir/stderr")"
+    fi
+    local removed=()
+    [[ " $* " == *" -u "* ]] && removed=(--removed)
+    # The backup folder is not part of the disc: check a copy without it.
+    rm -rf "$dir/checked"
+    mkdir -p "$dir/checked"
+    cp -a "$dir/VIDEO_TS" "$dir/checked/VIDEO_TS"
+    rm -rf "$dir/checked/VIDEO_TS/DorvexBackup"
+    if ! "$DVDCHECK" "$dir/checked/VIDEO_TS" --before "$dir/input" "${removed[@]}" >"$dir/check.log" 2>&1; then
+        fail "$name: checker: $(grep FAIL "$dir/check.log" | head -5 | tr '\n' ' ')"
+    fi
+    if [ "$damage" = none ] && [ ${#removed[@]} -gt 0 ]; then
+        # An undamaged authored disc keeps its VOB files byte for byte.
+        for vob in "$dir/input"/*.VOB; do
+            cmp -s "$vob" "$dir/VIDEO_TS/$(basename "$vob")" || fail "$name: $(basename "$vob") changed"
+        done
+    fi
+    if [[ " $* " != *" -i "* ]]; then
+        restore_backup "$dir/VIDEO_TS"
+        same_tree "$dir/input" "$dir/VIDEO_TS" ||
+            fail "$name: restoring the backup does not give back the input ($(diff -r -q "$dir/input" "$dir/VIDEO_TS" | head -3 | tr '\n' ' '))"
+    fi
+}
+
+for damage in none blank unref navlba pgcsectors gap; do
+    run_case "$damage-backup-u" "$damage" -u
+    run_case "$damage-backup" "$damage"
+    run_case "$damage-inplace-u" "$damage" -u -i
+    run_case "$damage-inplace" "$damage" -i
+    run_case "$damage-full-u" "$damage" -u -f
+done
+
+echo "$((cases - failures)) passed, $failures failed"
+[ $failures -eq 0 ]
