@@ -7,7 +7,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     qt6-base-dev libsimpleini-dev
     libdvdread-dev ffmpeg dvdauthor
-    xvfb xauth python3 time
+    xvfb xauth python3 time bc
 )
 
 missing=()
