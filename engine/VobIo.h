@@ -20,7 +20,7 @@ enum class VobOpenMode {
 enum class VobIoOp { Open, Read, Write, Flush, Truncate, Close };
 
 class CVobFile {
-public:
+  public:
     CVobFile() = default;
     ~CVobFile();
     CVobFile(const CVobFile&) = delete;
@@ -54,16 +54,20 @@ public:
     using FaultHook = std::function<bool(VobIoOp op, const std::string& path, int64_t sector)>;
     static void SetFaultHook(FaultHook hook);
 
-private:
+  private:
+    // True (with m_LastError set) when the fault hook fails this operation.
+    bool InjectFault(VobIoOp op, int64_t sector);
+    bool Refill();
+
     int m_Fd = -1;
     std::string m_Path;
     std::string m_LastError;
     int64_t m_ReadCursor = 0;
     // Read-ahead and write-behind buffers; implementation detail of the I/O layer.
     std::vector<uint8_t> m_ReadBuf;
-    int64_t m_ReadBufStart = 0;   // sector of m_ReadBuf[0]
-    int64_t m_ReadBufPacks = 0;   // whole packs valid in m_ReadBuf
-    int32_t m_ReadBufTail = 0;    // bytes of a partial pack after them (end of file)
+    int64_t m_ReadBufStart = 0;  // sector of m_ReadBuf[0]
+    int64_t m_ReadBufPacks = 0;  // whole packs valid in m_ReadBuf
+    int32_t m_ReadBufTail = 0;   // bytes of a partial pack after them (end of file)
     std::vector<uint8_t> m_WriteBuf;
     int64_t m_WriteBufStart = 0;  // sector of m_WriteBuf[0]
     int64_t m_WriteBufPacks = 0;

@@ -100,6 +100,7 @@ void CVtsCleaner::ResetRunState() {
     m_Dropping = 0;
     m_MapCount = 0;
     m_PrevNavFwd = -1;
+    m_HaveKeptNav = 0;
     std::fill(m_CellCounters.begin(), m_CellCounters.end(), uint8_t{1});
     m_NextVobId = 1;
 }

@@ -102,6 +102,13 @@ class CVtsCleaner {
     CVobFile* m_In = nullptr;  // in place both point at m_InFile
     CVobFile* m_Out = nullptr;
     uint8_t m_Menu = 0;
+    uint8_t m_HaveKeptNav = 0;  // a navpack has been kept in this run
+    // Pause after entering each IFO phase, so the progress display shows it; tests set 0.
+    int32_t m_IfoPauseMs = 400;
+
+    // In-place blank-pack messages logged over the program's life; each kind stops at 30.
+    static int32_t s_BlankReplacedInPlace;
+    static int32_t s_BlankSkippedInPlace;
 
     // --- Engine operations the dialog may specialise ---
     virtual int32_t Open(const std::string& path);
@@ -135,7 +142,8 @@ class CVtsCleaner {
     void ProcessPack(CIfoFile& ifo);
     void PatchNavpackFwd(int32_t lba, int32_t value);
     bool ResetIlvu();
-    static void TruncateVob(const std::string& path, int32_t sectors);
+    // False when the file could not be opened or cut.
+    static bool TruncateVob(const std::string& path, int32_t sectors);
     void TidyVobFiles();
 
     // --- IFO repair, full DVD ---
@@ -146,6 +154,21 @@ class CVtsCleaner {
     bool RunInterrupted() const { return m_Abort.load() != 0 || m_Failed.load() != 0; }
 
   private:
+    // Alert naming the file and its system error, and mark the run failed.
+    void FailIo(const char* what, const CVobFile& file);
+    int32_t OpenPassFiles();
+    bool ClosePassFiles();
+    // Closes (and in place cuts) the finished file and opens the next one of the set with its
+    // first pack in m_Data; false when the set is done or the run cannot go on.
+    bool AdvanceToNextFile();
+    void AppendNavpack();
+    void CorrectPreviousFwd();
+    // Saves an IFO image (with its .BUP); on failure alerts and marks the run failed.
+    bool SaveIfoCopy(CIfoFile& ifo, const std::string& target);
+    void PhasePause() const;
+    bool RunFullDvdStep(const std::string& vobPath, bool menu);
+    bool WaitWhilePaused();
+
     mutable std::mutex m_VobPathLock;
 };
 

@@ -1,0 +1,176 @@
+// Where the backup copies live, how a pass opens its input and output, and how a run from
+// backup is undone or its copies discarded.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "engine/VtsCleaner.h"
+#include "ifo/IfoFile.h"
+#include "support/Paths.h"
+#include "support/Sinks.h"
+
+namespace dorvex {
+
+namespace {
+
+constexpr const char* kBackupFolderName = "DorvexBackup";
+constexpr const char* kVmgIfoName = "VIDEO_TS.IFO";
+constexpr const char* kVmgBupName = "VIDEO_TS.BUP";
+
+bool IsVideoManagerVob(const std::string& path) {
+    return EqualsIgnoreCase(GetBaseName(path), "video_ts");
+}
+
+}  // namespace
+
+std::string CVtsCleaner::GetBackupPath(const std::string& path) {
+    std::string folder = GetFolder(path);
+    if (m_BackupAbove) {
+        // Searching from the third character before the end skips the folder's own trailing
+        // separator; stopping at index 2 keeps a drive root such as D:\ as it is.
+        for (int64_t i = static_cast<int64_t>(folder.size()) - 3; i >= 2; --i) {
+            if (IsPathSeparator(folder[static_cast<size_t>(i)])) {
+                folder.resize(static_cast<size_t>(i) + 1);
+                break;
+            }
+        }
+    }
+    std::string backupFolder = Concat(folder, kBackupFolderName);
+    if (!FileExists(backupFolder)) {
+        ::mkdir(backupFolder.c_str(), 0777);
+    }
+    return Concat3(backupFolder, std::string(1, kPathSeparator), GetFileName(path));
+}
+
+void CVtsCleaner::RestoreFile(const std::string& path) {
+    std::string backup = GetBackupPath(path);
+    if (!FileExists(backup)) {
+        return;
+    }
+    // rename() replaces an existing file atomically, so the file is never absent meanwhile.
+    std::rename(backup.c_str(), path.c_str());
+}
+
+void CVtsCleaner::RestoreBackup() {
+    if (!m_Menu) {
+        SetVobPathDigit('1');
+    }
+    std::string vob = VobPathSnapshot();
+    std::string folder = GetFolder(vob);
+    RestoreFile(IfoPathFor(vob));
+    RestoreFile(BupPathFor(vob));
+    RestoreFile(Concat(folder, kVmgIfoName));
+    RestoreFile(Concat(folder, kVmgBupName));
+    RestoreFile(vob);
+    while (NextVobFile(vob, false)) {
+        SetVobPath(vob);
+        RestoreFile(vob);
+    }
+    Logf("Backup files restored");
+}
+
+void CVtsCleaner::DeleteBackup() {
+    std::string folder = GetFolder(GetBackupPath(VobPathSnapshot()));
+    DeleteFolderFiles(folder);
+    ::rmdir(folder.c_str());
+}
+
+int32_t CVtsCleaner::OpenInput(bool fromBackup) {
+    std::string vob = VobPathSnapshot();
+    m_In = nullptr;
+    if (fromBackup) {
+        std::string backup = GetBackupPath(vob);
+        if (FileExists(backup)) {
+            std::remove(backup.c_str());
+        }
+        if (std::rename(vob.c_str(), backup.c_str()) != 0) {
+            Alertf("Couldn't backup %s", vob.c_str());
+            return 1;
+        }
+        m_FileSectors = FileSizeKB(backup) / 2;
+        if (!m_InFile.Open(backup, VobOpenMode::Read)) {
+            Alertf("Couldn't open %s for read/write", backup.c_str());
+            return 1;
+        }
+        m_In = &m_InFile;
+        return 0;
+    }
+
+    if (m_WaitForFile) {
+        bool announced = false;
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (m_InFile.Open(vob, VobOpenMode::Update)) {
+                break;
+            }
+            if (!announced) {
+                Logf("Waiting for file %s to be ready for processing", GetBaseName(vob).c_str());
+                announced = true;
+            }
+            if (m_Abort.load() == 1) {
+                break;
+            }
+        }
+        Logf("File %s now ready for processing", GetBaseName(vob).c_str());
+    } else if (!m_InFile.Open(vob, VobOpenMode::Update)) {
+        Alertf("Couldn't open %s for read/write", vob.c_str());
+    }
+    m_FileSectors = FileSizeKB(vob) / 2;
+    if (!m_InFile.IsOpen()) {
+        return 1;
+    }
+    m_In = &m_InFile;
+    return 0;
+}
+
+int32_t CVtsCleaner::OpenOutput() {
+    std::string vob = VobPathSnapshot();
+    m_Out = nullptr;
+    if (!m_OutFile.Open(vob, VobOpenMode::Create)) {
+        Alertf("Couldn't open %s for writing", vob.c_str());
+        return 1;
+    }
+    m_Out = &m_OutFile;
+    return 0;
+}
+
+bool CVtsCleaner::SaveIfoCopy(CIfoFile& ifo, const std::string& target) {
+    if (ifo.Save(target) != 0) {
+        Alertf("Couldn't write %s", target.c_str());
+        m_Failed = 1;
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<CIfoFile> CVtsCleaner::LoadIfo() {
+    std::string vob = VobPathSnapshot();
+    std::string ifoPath = IfoPathFor(vob);
+    auto ifo = std::make_unique<CIfoFile>(ifoPath);
+    if (m_InPlace) {
+        return ifo;
+    }
+    if (ifo->m_bLoaded) {
+        if (!SaveIfoCopy(*ifo, GetBackupPath(ifoPath))) {
+            return ifo;
+        }
+        ifo->CloseFile();
+    }
+    // The video manager's IFO is changed by the repair's last step. Its copy is taken here, at
+    // the start of the run that will change it, so that undoing an interrupted run brings back
+    // the state this run began from, not a copy left by an earlier, completed run.
+    std::string vmgPath = Concat(GetFolder(vob), kVmgIfoName);
+    if (!IsVideoManagerVob(vob) && FileExists(vmgPath)) {
+        CIfoFile vmg(vmgPath);
+        if (vmg.m_bLoaded) {
+            SaveIfoCopy(vmg, GetBackupPath(vmgPath));
+            vmg.CloseFile();
+        }
+    }
+    return ifo;
+}
+
+}  // namespace dorvex

@@ -1,0 +1,84 @@
+// A whole DVD folder in one run: every title set's menu and titles, then the video manager's
+// menu. Where a VOB is absent but its IFO is present, the IFO alone is brought in line.
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "engine/VtsCleaner.h"
+#include "ifo/IfoFile.h"
+#include "support/Paths.h"
+#include "support/Sinks.h"
+
+namespace dorvex {
+
+namespace {
+
+constexpr int32_t kLastFullDvdTitleSet = 98;
+
+}  // namespace
+
+bool CVtsCleaner::RunFullDvdStep(const std::string& vobPath, bool menu) {
+    SetVobPath(vobPath);
+    // The base check only: a full-DVD run does not go through the dialog's name check.
+    if (CVtsCleaner::Open(vobPath) == 0) {
+        ProcessVts();
+    } else {
+        m_Menu = menu ? 1 : 0;
+        UpdateIfoOnly();
+    }
+    return !RunInterrupted();
+}
+
+bool CVtsCleaner::WaitWhilePaused() {
+    while (m_Pause.load() && !m_Abort.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !RunInterrupted();
+}
+
+void CVtsCleaner::ProcessFullDvd() {
+    const std::string folder = GetFolder(VobPathSnapshot());
+    Logf("PROCESSING FULL DVD");
+    char name[32];
+    for (int32_t n = 1; n <= kLastFullDvdTitleSet; ++n) {
+        std::snprintf(name, sizeof(name), "VTS_%02d_0.VOB", n);
+        RunFullDvdStep(Concat(folder, name), true);
+        if (!WaitWhilePaused()) {
+            return;
+        }
+        std::snprintf(name, sizeof(name), "VTS_%02d_1.VOB", n);
+        RunFullDvdStep(Concat(folder, name), false);
+        if (!WaitWhilePaused()) {
+            return;
+        }
+    }
+    if (!RunFullDvdStep(Concat(folder, "VIDEO_TS.VOB"), true)) {
+        return;
+    }
+    Logf("End of FULL DVD process");
+}
+
+void CVtsCleaner::UpdateIfoOnly() {
+    const std::string vob = VobPathSnapshot();
+    if (!FileExists(IfoPathFor(vob))) {
+        return;
+    }
+    std::unique_ptr<CIfoFile> ifo = LoadIfo();
+    if (ifo->m_bLoaded && !m_Failed.load()) {
+        Logf("%s does not exists, updating IFO...", vob.c_str());
+        m_Dropping = 0;
+        m_ReadTotal = 0;
+        m_WrittenTotal = 0;
+        m_NavCount = 0;
+        m_MapCount = 0;
+        m_CellCount = 0;
+        m_Cells.clear();
+        m_NavOld.assign(10, 0);
+        m_NavNew.assign(10, 0);
+        UpdateIfos(*ifo);
+        m_NavOld = {};
+        m_NavNew = {};
+    }
+}
+
+}  // namespace dorvex

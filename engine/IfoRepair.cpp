@@ -1,0 +1,121 @@
+// The repair sequence that brings a title set's IFO, and then VIDEO_TS.IFO, in line with the
+// stream the pass wrote. The order of the steps matters: see the comments at each step.
+#include <chrono>
+#include <thread>
+
+#include "engine/VtsCleaner.h"
+#include "ifo/IfoFile.h"
+#include "support/Paths.h"
+#include "support/Sinks.h"
+
+namespace dorvex {
+
+namespace {
+
+constexpr const char* kVmgIfoName = "VIDEO_TS.IFO";
+
+}  // namespace
+
+void CVtsCleaner::PhasePause() const {
+    if (m_IfoPauseMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_IfoPauseMs));
+    }
+}
+
+int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
+    const std::string vob = VobPathSnapshot();
+    const std::string ifoPath = IfoPathFor(vob);
+    if (!ifo.m_bLoaded) {
+        Logf("Couldn't process IFO file %s", ifoPath.c_str());
+        return -1;
+    }
+    Logf("Processing %s", ifoPath.c_str());
+    m_Phase = PhaseIfoProcessing;
+    PhasePause();
+
+    // Close the cell that was still open when the pass ended. An unknown pair keeps its own
+    // numbers rather than turning into 0/0.
+    if (!m_Dropping && m_WrittenTotal > 0) {
+        if (static_cast<size_t>(m_CellCount) + 1 >= m_Cells.size()) {
+            m_Cells.resize(static_cast<size_t>(m_CellCount) + 2);
+        }
+        CellTableEntry& open = m_Cells[static_cast<size_t>(m_CellCount)];
+        GetMapping(open.vobId, open.cellId, open.vobId, open.cellId);
+        open.lastLba = m_WrittenTotal - 1;
+        ++m_CellCount;
+    }
+
+    if (static_cast<size_t>(m_NavCount) >= m_NavOld.size()) {
+        m_NavOld.resize(static_cast<size_t>(m_NavCount) + 1);
+        m_NavNew.resize(static_cast<size_t>(m_NavCount) + 1);
+    }
+    m_NavOld[static_cast<size_t>(m_NavCount)] = m_ReadTotal;
+    m_NavNew[static_cast<size_t>(m_NavCount)] = m_WrittenTotal;
+    ++m_NavCount;
+
+    const bool menu = m_Menu != 0;
+    // Cell positions take their new pairs before the cell address table and the sector check
+    // compare pairs with the cell table.
+    ifo.RemapCellPositions(m_VCIDMap.data(), m_MapCount, menu);
+    Logf("Now cleaning VTS_C_ADT");
+    ifo.RebuildCellAddressTable(m_Cells.data(), m_CellCount, menu);
+    // Playback sectors are mapped before the check clamps them into the new cell ranges.
+    Logf("Now updating navpack info");
+    ifo.UpdateCellSectors(m_NavOld.data(), m_NavNew.data(), m_NavCount, menu);
+    if (m_FixPGCLBAs) {
+        Logf("Checking PGC LBA pointers");
+        ifo.CheckPgcSectors(m_Cells.data(), m_CellCount, menu);
+    }
+    if (!menu) {
+        Logf("Now updating navpack info");
+        ifo.RebuildTimeMaps(m_NavOld.data(), m_NavNew.data(), m_NavCount);
+    }
+    Logf("Now updating PGC playback times");
+    if (menu) {
+        const uint16_t units = ifo.GetLanguageUnitCount();
+        for (uint16_t lu = 1; lu <= units; ++lu) {
+            const uint16_t pgcs = ifo.GetPgcCount(lu);
+            for (uint16_t pgc = 1; pgc <= pgcs; ++pgc) {
+                ifo.UpdatePgcPlaybackTime(lu, pgc, true, false);
+            }
+        }
+    } else {
+        const uint16_t pgcs = ifo.GetPgcCount(0);
+        for (uint16_t pgc = 1; pgc <= pgcs; ++pgc) {
+            ifo.UpdatePgcPlaybackTime(0, pgc, true, false);
+        }
+    }
+    // Table sizes are final only now, and the VOB files were tidied before this ran.
+    Logf("Now updating VTS sectors");
+    ifo.UpdateSizeFields(false);
+
+    m_Phase = PhaseIfoWriting;
+    PhasePause();
+    Logf("Now writing IFO file");
+    if (!SaveIfoCopy(ifo, ifoPath)) {
+        m_Phase = PhaseAborted;
+        return -1;
+    }
+
+    // The copy of VIDEO_TS.IFO for a run from backup was taken when the run loaded its IFO.
+    const std::string vmgPath = Concat(GetFolder(vob), kVmgIfoName);
+    if (FileExists(vmgPath)) {
+        ifo.Load(vmgPath);
+        if (!ifo.m_bLoaded) {
+            Logf("Couldn't process IFO file %s", vmgPath.c_str());
+        } else {
+            Logf("Now updating video_ts.ifo vts sectors");
+            ifo.UpdateSizeFields(true);
+            ifo.CloseFile();
+            Logf("Now writing video_ts.ifo");
+            if (!SaveIfoCopy(ifo, vmgPath)) {
+                m_Phase = PhaseAborted;
+                return -1;
+            }
+        }
+    }
+    m_Phase = PhaseDone;
+    return 0;
+}
+
+}  // namespace dorvex

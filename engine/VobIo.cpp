@@ -1,0 +1,296 @@
+#include "engine/VobIo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "engine/PackLayout.h"
+
+namespace dorvex {
+
+namespace {
+
+constexpr int64_t kPack = pack::kPackSize;
+// One refill of the read-ahead buffer, and one flush of the write-behind buffer: large enough
+// that the pass costs about one system call per megabyte, small enough for a fixed footprint.
+constexpr int64_t kReadAheadPacks = 1024;   // 2 MiB
+constexpr int64_t kWriteBehindPacks = 512;  // 1 MiB
+
+CVobFile::FaultHook& Hook() {
+    static CVobFile::FaultHook hook;
+    return hook;
+}
+
+// Reads as much of [offset, offset + size) as the file holds; -1 on an error.
+int64_t ReadFully(int fd, uint8_t* buf, int64_t size, int64_t offset) {
+    int64_t done = 0;
+    while (done < size) {
+        ssize_t n = pread(fd, buf + done, static_cast<size_t>(size - done), offset + done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
+bool WriteFully(int fd, const uint8_t* buf, int64_t size, int64_t offset) {
+    int64_t done = 0;
+    while (done < size) {
+        ssize_t n = pwrite(fd, buf + done, static_cast<size_t>(size - done), offset + done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+void CVobFile::SetFaultHook(FaultHook hook) {
+    Hook() = std::move(hook);
+}
+
+bool CVobFile::InjectFault(VobIoOp op, int64_t sector) {
+    const FaultHook& hook = Hook();
+    if (hook && !hook(op, m_Path, sector)) {
+        errno = EIO;
+        m_LastError = strerror(EIO);
+        return true;
+    }
+    return false;
+}
+
+CVobFile::~CVobFile() {
+    Close();
+}
+
+bool CVobFile::Open(const std::string& path, VobOpenMode mode) {
+    Close();
+    m_Path = path;
+    m_LastError.clear();
+    m_ReadCursor = 0;
+    m_ReadBufStart = 0;
+    m_ReadBufPacks = 0;
+    m_ReadBufTail = 0;
+    m_WriteBufStart = 0;
+    m_WriteBufPacks = 0;
+    if (InjectFault(VobIoOp::Open, 0)) {
+        return false;
+    }
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case VobOpenMode::Read:
+            flags |= O_RDONLY;
+            break;
+        case VobOpenMode::Update:
+            flags |= O_RDWR;
+            break;
+        case VobOpenMode::Create:
+            flags |= O_RDWR | O_CREAT | O_TRUNC;
+            break;
+    }
+    m_Fd = ::open(path.c_str(), flags, 0666);
+    if (m_Fd < 0) {
+        m_LastError = strerror(errno);
+        return false;
+    }
+    if (mode != VobOpenMode::Create) {
+        posix_fadvise(m_Fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    // Allocated once per object and kept across files, so a pass allocates per run at most.
+    if (m_ReadBuf.empty()) {
+        m_ReadBuf.resize(static_cast<size_t>(kReadAheadPacks * kPack));
+    }
+    if (mode != VobOpenMode::Read && m_WriteBuf.empty()) {
+        m_WriteBuf.resize(static_cast<size_t>(kWriteBehindPacks * kPack));
+    }
+    return true;
+}
+
+bool CVobFile::Close() {
+    if (m_Fd < 0) {
+        return true;
+    }
+    bool ok = Flush();
+    if (InjectFault(VobIoOp::Close, 0)) {
+        ok = false;
+    }
+    if (::close(m_Fd) != 0 && ok) {
+        m_LastError = strerror(errno);
+        ok = false;
+    }
+    m_Fd = -1;
+    return ok;
+}
+
+void CVobFile::SetReadCursor(int64_t sector) {
+    m_ReadCursor = sector;
+}
+
+int32_t CVobFile::ReadNext(uint8_t* pack) {
+    if (m_Fd < 0) {
+        m_LastError = strerror(EBADF);
+        return -1;
+    }
+    int64_t index = m_ReadCursor - m_ReadBufStart;
+    if (index < 0 || index >= m_ReadBufPacks) {
+        if (!(index == m_ReadBufPacks && m_ReadBufTail > 0)) {
+            if (!Refill()) {
+                return -1;
+            }
+            index = 0;
+        }
+    }
+    if (index < m_ReadBufPacks) {
+        memcpy(pack, m_ReadBuf.data() + index * kPack, kPack);
+        ++m_ReadCursor;
+        return static_cast<int32_t>(kPack);
+    }
+    // The partial pack at the end of the file, handed out once.
+    int32_t tail = m_ReadBufTail;
+    if (tail > 0) {
+        memcpy(pack, m_ReadBuf.data() + m_ReadBufPacks * kPack, static_cast<size_t>(tail));
+        m_ReadBufTail = 0;
+        ++m_ReadCursor;
+    }
+    return tail;
+}
+
+bool CVobFile::Refill() {
+    m_ReadBufStart = m_ReadCursor;
+    m_ReadBufPacks = 0;
+    m_ReadBufTail = 0;
+    int64_t end = m_ReadCursor + kReadAheadPacks;
+    // Buffered writes never lie ahead of the reads in a pass; should one overlap, it must reach
+    // the disk before the disk is read.
+    if (m_WriteBufPacks > 0 && m_WriteBufStart < end &&
+        m_WriteBufStart + m_WriteBufPacks > m_ReadCursor && !Flush()) {
+        return false;
+    }
+    if (InjectFault(VobIoOp::Read, m_ReadCursor)) {
+        return false;
+    }
+    int64_t got = ReadFully(m_Fd, m_ReadBuf.data(), kReadAheadPacks * kPack, m_ReadCursor * kPack);
+    if (got < 0) {
+        m_LastError = strerror(errno);
+        return false;
+    }
+    m_ReadBufPacks = got / kPack;
+    m_ReadBufTail = static_cast<int32_t>(got % kPack);
+    return true;
+}
+
+bool CVobFile::WriteAt(int64_t sector, const uint8_t* pack) {
+    if (m_Fd < 0) {
+        m_LastError = strerror(EBADF);
+        return false;
+    }
+    if (InjectFault(VobIoOp::Write, sector)) {
+        return false;
+    }
+    int64_t index = sector - m_WriteBufStart;
+    if (m_WriteBufPacks > 0 && index >= 0 && index < m_WriteBufPacks) {
+        memcpy(m_WriteBuf.data() + index * kPack, pack, kPack);
+        return true;
+    }
+    if (m_WriteBufPacks > 0 && index != m_WriteBufPacks && !Flush()) {
+        return false;
+    }
+    if (m_WriteBufPacks == 0) {
+        m_WriteBufStart = sector;
+    }
+    memcpy(m_WriteBuf.data() + m_WriteBufPacks * kPack, pack, kPack);
+    ++m_WriteBufPacks;
+    // Packs written over the read-ahead window must not be served stale from it.
+    int64_t inRead = sector - m_ReadBufStart;
+    if (inRead >= 0 && inRead < m_ReadBufPacks && sector >= m_ReadCursor) {
+        memcpy(m_ReadBuf.data() + inRead * kPack, pack, kPack);
+    }
+    if (m_WriteBufPacks == kWriteBehindPacks) {
+        return Flush();
+    }
+    return true;
+}
+
+bool CVobFile::ReadAt(int64_t sector, uint8_t* pack) {
+    if (m_Fd < 0) {
+        m_LastError = strerror(EBADF);
+        return false;
+    }
+    int64_t index = sector - m_WriteBufStart;
+    if (m_WriteBufPacks > 0 && index >= 0 && index < m_WriteBufPacks) {
+        memcpy(pack, m_WriteBuf.data() + index * kPack, kPack);
+        return true;
+    }
+    if (InjectFault(VobIoOp::Read, sector)) {
+        return false;
+    }
+    int64_t got = ReadFully(m_Fd, pack, kPack, sector * kPack);
+    if (got < 0) {
+        m_LastError = strerror(errno);
+        return false;
+    }
+    if (got != kPack) {
+        m_LastError = "short read";
+        return false;
+    }
+    return true;
+}
+
+bool CVobFile::Flush() {
+    if (m_WriteBufPacks == 0) {
+        return true;
+    }
+    int64_t packs = m_WriteBufPacks;
+    m_WriteBufPacks = 0;
+    if (InjectFault(VobIoOp::Flush, m_WriteBufStart)) {
+        return false;
+    }
+    if (!WriteFully(m_Fd, m_WriteBuf.data(), packs * kPack, m_WriteBufStart * kPack)) {
+        m_LastError = strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool CVobFile::TruncateTo(int64_t sectors) {
+    if (m_Fd < 0) {
+        m_LastError = strerror(EBADF);
+        return false;
+    }
+    if (!Flush()) {
+        return false;
+    }
+    if (InjectFault(VobIoOp::Truncate, sectors)) {
+        return false;
+    }
+    if (ftruncate(m_Fd, static_cast<off_t>(sectors * kPack)) != 0) {
+        m_LastError = strerror(errno);
+        return false;
+    }
+    // What was read ahead past the new end no longer exists.
+    m_ReadBufPacks = std::min(m_ReadBufPacks, std::max<int64_t>(0, sectors - m_ReadBufStart));
+    m_ReadBufTail = 0;
+    return true;
+}
+
+}  // namespace dorvex

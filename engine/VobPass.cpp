@@ -1,0 +1,446 @@
+// The pack-by-pack pass over a title set's VOB stream, and the tidying of its files afterwards.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "engine/PackInfo.h"
+#include "engine/VtsCleaner.h"
+#include "ifo/IfoFile.h"
+#include "support/BigEndian.h"
+#include "support/Paths.h"
+#include "support/Sinks.h"
+
+namespace dorvex {
+
+namespace {
+
+constexpr int32_t kPackSize = pack::kPackSize;
+constexpr int32_t kBlankMessageLimit = 30;
+constexpr int32_t kLastVobDigit = 9;
+
+}  // namespace
+
+int32_t CVtsCleaner::s_BlankReplacedInPlace = 0;
+int32_t CVtsCleaner::s_BlankSkippedInPlace = 0;
+
+void CVtsCleaner::FailIo(const char* what, const CVobFile& file) {
+    Alertf("Couldn't %s %s: %s", what, file.Path().c_str(), file.LastError().c_str());
+    m_Failed = 1;
+}
+
+int32_t CVtsCleaner::OpenPassFiles() {
+    if (m_InPlace) {
+        if (OpenInput(false) != 0) {
+            return 1;
+        }
+        m_Out = m_In;
+        return 0;
+    }
+    if (OpenInput(true) != 0) {
+        return 1;
+    }
+    return OpenOutput();
+}
+
+bool CVtsCleaner::ClosePassFiles() {
+    bool ok = true;
+    if (m_Out != nullptr && m_Out != m_In && m_Out->IsOpen() && !m_Out->Close()) {
+        FailIo("write", *m_Out);
+        ok = false;
+    }
+    if (m_In != nullptr && m_In->IsOpen() && !m_In->Close()) {
+        FailIo(m_InPlace ? "write" : "close", *m_In);
+        ok = false;
+    }
+    m_In = nullptr;
+    m_Out = nullptr;
+    return ok;
+}
+
+void CVtsCleaner::AppendNavpack() {
+    if (static_cast<size_t>(m_NavCount) >= m_NavOld.size()) {
+        size_t grown = std::max<size_t>(16, m_NavOld.size() * 2);
+        m_NavOld.resize(grown);
+        m_NavNew.resize(grown);
+    }
+    m_NavOld[static_cast<size_t>(m_NavCount)] = m_ReadTotal;
+    m_NavNew[static_cast<size_t>(m_NavCount)] = m_WrittenTotal;
+    ++m_NavCount;
+    if (m_NavCount == kNavpackCapacity) {
+        Alert("Too many navpacks!");
+    }
+}
+
+bool CVtsCleaner::AdvanceToNextFile() {
+    for (;;) {
+        if (m_InPlace && m_In != nullptr && m_WrittenInFile != m_ReadInFile &&
+            !m_In->TruncateTo(m_WrittenInFile)) {
+            FailIo("truncate", *m_In);
+            ClosePassFiles();
+            return false;
+        }
+        if (!ClosePassFiles()) {
+            return false;
+        }
+
+        std::string next = VobPathSnapshot();
+        if (!NextVobFile(next, true)) {
+            int32_t lastFwd = m_WrittenTotal - m_PrevNav - 1;
+            if (m_HaveKeptNav && m_PrevNavFwd != lastFwd) {
+                PatchNavpackFwd(m_PrevNav, lastFwd);
+            }
+            return false;
+        }
+        SetVobPath(next);
+        Logf("Processing %s", next.c_str());
+        if (OpenPassFiles() != 0) {
+            if (!m_Abort.load()) {
+                m_Failed = 1;
+            }
+            return false;
+        }
+        int32_t got = m_In->ReadNext(m_Data);
+        m_WrittenInFile = 0;
+        m_ReadInFile = 0;
+        if (got == kPackSize) {
+            return true;
+        }
+        if (got < 0) {
+            FailIo("read", *m_In);
+            ClosePassFiles();
+            return false;
+        }
+        // A file of less than one pack: processing its stale remainder would corrupt the
+        // stream, so the file just counts as finished.
+        Alert("Couldn't read m_Data");
+    }
+}
+
+void CVtsCleaner::ProcessVts() {
+    m_Pause = 0;
+    CloseLogFile();
+    if (OpenLogFile(m_LogPath, "a")) {
+        WriteLogFileRaw(m_Banner + "\n");
+    }
+    if (!m_Menu) {
+        SetVobPathDigit('1');
+    }
+    m_TotalSectors = GetTotalSectors();
+
+    if (OpenPassFiles() != 0) {
+        if (!m_Abort.load()) {
+            m_Failed = 1;
+            m_Phase = PhaseAborted;
+        }
+        ClosePassFiles();
+        return;
+    }
+    m_RemoveUnrefedRun = m_RemoveUnrefed;
+
+    std::unique_ptr<CIfoFile> ifo = LoadIfo();
+    if (!ifo->m_bLoaded) {
+        Logf("Warning: Couldn't load IFO file..");
+    }
+
+    // Sized for an ordinary title set up front, so that the pack loop does not allocate.
+    m_Cells.assign(kCellCapacity, CellTableEntry{});
+    m_NavOld.assign(kNavpackCapacity, 0);
+    m_NavNew.assign(kNavpackCapacity, 0);
+    m_CellCount = 0;
+    m_NavCount = 0;
+    ResetRunState();
+    m_Phase = PhaseVobPass;
+
+    std::string vob = VobPathSnapshot();
+    Logf("Processing %s -- %s", vob.c_str(), m_InPlace ? "in-place processing" : "from backup");
+    Logf("Remove unrefed is %s", m_RemoveUnrefed ? "ON" : "OFF");
+    Logf("Reset ILVU Ptrs is %s", m_ResetIlvu ? "ON" : "OFF");
+    m_ReadInFile = 0;
+
+    // A failed backup copy of an IFO stops the run before any pack is touched.
+    while (!m_Failed.load()) {
+        bool aborted = false;
+        while (m_Pause.load()) {
+            if (m_Abort.load()) {
+                aborted = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (aborted || m_Abort.load()) {
+            break;
+        }
+        int32_t got = m_In->ReadNext(m_Data);
+        if (got < 0) {
+            FailIo("read", *m_In);
+            break;
+        }
+        if (got < kPackSize && !AdvanceToNextFile()) {
+            break;
+        }
+        ProcessPack(*ifo);
+        if (m_Failed.load()) {
+            break;
+        }
+        ++m_ReadInFile;
+        ++m_ReadTotal;
+    }
+
+    Logf(
+        "Done with VOB files. %d navpack pointers adjusted, %d packs removed, %d navpack "
+        "remapped, %d navpacks ILVU flags reset",
+        m_FwdAdjusted, m_PacksRemoved.load(), m_NavRemapped.load(), m_IlvuReset);
+    ClosePassFiles();
+
+    if (RunInterrupted()) {
+        m_Phase = PhaseAborted;
+    } else {
+        TidyVobFiles();
+        if (m_Failed.load()) {
+            m_Phase = PhaseAborted;
+        } else {
+            UpdateIfos(*ifo);
+        }
+    }
+    Logf("Done processing");
+    Logf("Cleaning up");
+    if (!m_Menu) {
+        SetVobPathDigit('1');
+    }
+    m_NavOld = {};
+    m_NavNew = {};
+    m_Cells = {};
+    ifo.reset();
+    Logf("Done");
+    CloseLogFile();
+}
+
+void CVtsCleaner::ProcessPack(CIfoFile& ifo) {
+    CPackInfo info;
+    info.Classify(m_Data, m_VobId, m_CellId);
+    if (g_nVideoStandard == kStandardUnknown && info.m_nType == PackVideo) {
+        info.DetectVideoStandard(m_Data);
+    }
+    const CellTableEntry& open = m_Cells[static_cast<size_t>(m_CellCount)];
+    if (open.vobId != m_VobId || open.cellId != m_CellId) {
+        OnNewVcid(ifo);
+    }
+
+    const bool isNav = info.m_nType == PackNav;
+    if (m_Dropping) {
+        if (isNav) {
+            AppendNavpack();
+        }
+        ++m_PacksRemoved;
+        return;
+    }
+
+    bool navChanged = false;
+    if (isNav) {
+        AppendNavpack();
+        if (m_HaveKeptNav) {
+            CorrectPreviousFwd();
+            if (m_Failed.load()) {
+                return;
+            }
+        }
+        m_PrevNavInFile = m_WrittenInFile;
+        m_PrevNav = m_WrittenTotal;
+        m_HaveKeptNav = 1;
+
+        const uint32_t newLba = static_cast<uint32_t>(m_WrittenTotal);
+        const uint32_t oldPciLba = ReadBE32(m_Data, pack::kPciNavLba);
+        const uint32_t oldDsiLba = ReadBE32(m_Data, pack::kDsiNavLba);
+        WriteBE32(m_Data, pack::kPciNavLba, newLba);
+        WriteBE32(m_Data, pack::kDsiNavLba, newLba);
+        m_PrevNavFwd = static_cast<int32_t>(ReadBE32(m_Data, pack::kDsiVobuEnd));
+
+        uint16_t newVobId = 0;
+        uint8_t newCellId = 0;
+        const bool remapped = GetMapping(m_VobId, m_CellId, newVobId, newCellId) != 0;
+        if (remapped) {
+            ++m_NavRemapped;
+        }
+        WriteBE16(m_Data, pack::kDsiVobId, newVobId);
+        m_Data[pack::kDsiCellId] = newCellId;
+        const bool ilvuReset = m_ResetIlvu && ResetIlvu();
+        navChanged = oldPciLba != newLba || oldDsiLba != newLba || remapped || ilvuReset;
+    }
+
+    const bool isBlank = info.m_nType == PackBlank;
+    if (isBlank && m_RemoveUnrefedRun) {
+        if (!m_InPlace || s_BlankSkippedInPlace < kBlankMessageLimit) {
+            Logf("Skipping blank pack at LBA %d", m_ReadInFile.load());
+        }
+        if (m_InPlace && s_BlankSkippedInPlace < kBlankMessageLimit) {
+            ++s_BlankSkippedInPlace;
+        }
+        ++m_PacksRemoved;
+        return;
+    }
+
+    if (isBlank) {
+        if (!m_InPlace) {
+            Logf("Replacing blank pack at LBA %d with stuffing pack", m_ReadInFile.load());
+        }
+        if (!m_Out->WriteAt(m_WrittenInFile, m_Stuffing)) {
+            FailIo("write", *m_Out);
+            return;
+        }
+        if (m_InPlace && s_BlankReplacedInPlace < kBlankMessageLimit) {
+            ++s_BlankReplacedInPlace;
+            Logf("Replacing blank pack at LBA %d with stuffing pack", m_ReadInFile.load());
+        }
+    } else if (!m_InPlace || m_WrittenInFile != m_ReadInFile || navChanged) {
+        // In place a pack that neither moves nor changes stays untouched on disk.
+        if (!m_Out->WriteAt(m_WrittenInFile, m_Data)) {
+            FailIo("write", *m_Out);
+            return;
+        }
+    }
+    ++m_WrittenInFile;
+    ++m_WrittenTotal;
+}
+
+void CVtsCleaner::CorrectPreviousFwd() {
+    const int32_t correct = m_WrittenTotal - m_PrevNav - 1;
+    // The previous navpack lies in an earlier output file exactly when its run-relative LBA is
+    // below the first LBA of the current output file.
+    const int32_t currentFileStart = m_WrittenTotal - m_WrittenInFile;
+    if (m_PrevNav < currentFileStart) {
+        if (m_PrevNavFwd != correct) {
+            Logf("Adjusting Fwd pointer in previous VOB at LBA %d", m_PrevNavInFile);
+            if (m_Menu) {
+                Alert("Trying to adjust previous file, but in menu domain!");
+            }
+            PatchNavpackFwd(m_PrevNav, correct);
+            ++m_FwdAdjusted;
+        }
+        return;
+    }
+    const int32_t inFile = m_WrittenInFile - m_PrevNavInFile - 1;
+    if (m_PrevNavFwd == inFile) {
+        return;
+    }
+    uint8_t* scratch = m_Data + kPackSize;
+    if (!m_Out->ReadAt(m_PrevNavInFile, scratch)) {
+        FailIo("read", *m_Out);
+        return;
+    }
+    WriteBE32(scratch, pack::kDsiVobuEnd, static_cast<uint32_t>(inFile));
+    if (!m_Out->WriteAt(m_PrevNavInFile, scratch)) {
+        FailIo("write", *m_Out);
+        return;
+    }
+    Logf("Adjusting Fwd pointer at LBA %d", m_PrevNavInFile);
+    ++m_FwdAdjusted;
+}
+
+void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
+    std::string target = VobPathSnapshot();
+    int64_t inFile = lba;
+    if (!m_Menu) {
+        int64_t before = 0;
+        bool found = false;
+        for (int32_t i = 1; i <= kLastVobDigit; ++i) {
+            SetVobDigit(target, static_cast<char>('0' + i));
+            int64_t sectors = FileSizeKB(target) / 2;
+            if (before + sectors > lba) {
+                inFile = lba - before;
+                found = true;
+                break;
+            }
+            before += sectors;
+        }
+        if (!found) {
+            Alert("Couln't find the right file to update last navpack");
+            return;
+        }
+    }
+    CVobFile file;
+    if (!file.Open(target, VobOpenMode::Update)) {
+        Alert("Couldn't open VOB to update last navpack");
+        return;
+    }
+    uint8_t* scratch = m_Data + kPackSize;
+    if (!file.ReadAt(inFile, scratch)) {
+        FailIo("read", file);
+        file.Close();
+        return;
+    }
+    WriteBE32(scratch, pack::kDsiVobuEnd, static_cast<uint32_t>(value));
+    if (!file.WriteAt(inFile, scratch) || !file.Close()) {
+        FailIo("write", file);
+    }
+}
+
+bool CVtsCleaner::ResetIlvu() {
+    const uint16_t category = ReadBE16(m_Data, pack::kDsiIlvuCategory);
+    memset(m_Data + pack::kDsiIlvuCategory, 0, pack::kDsiIlvuSize);
+    memset(m_Data + pack::kPciNsmlAngle, 0, pack::kPciNsmlAngleSize);
+    memset(m_Data + pack::kDsiSmlAngle, 0, pack::kDsiSmlAngleSize);
+    if (category != 0) {
+        ++m_IlvuReset;
+        return true;
+    }
+    return false;
+}
+
+bool CVtsCleaner::TruncateVob(const std::string& path, int32_t sectors) {
+    CVobFile file;
+    if (!file.Open(path, VobOpenMode::Update)) {
+        return false;
+    }
+    bool ok = file.TruncateTo(sectors);
+    return file.Close() && ok;
+}
+
+void CVtsCleaner::TidyVobFiles() {
+    const std::string vob = VobPathSnapshot();
+    if (m_Menu) {
+        if (IsEmptyOrMissing(vob)) {
+            if (FileExists(vob)) {
+                Logf("%s is empty... removing.", GetBaseName(vob).c_str());
+            }
+            std::remove(vob.c_str());
+        }
+        return;
+    }
+
+    int titleSet = 0;
+    int fileNumber = 0;
+    if (std::sscanf(GetBaseName(vob).c_str(), "%*[^_]_%d_%d", &titleSet, &fileNumber) != 2 ||
+        titleSet > 99) {
+        Alert("Problem while checking file sizes");
+        return;
+    }
+    const std::string folder = GetFolder(vob);
+    char name[32];
+    int target = 1;
+    for (int i = 1; i <= kLastVobDigit; ++i) {
+        std::snprintf(name, sizeof(name), "VTS_%02d_%d.VOB", titleSet, i);
+        const std::string source = Concat(folder, name);
+        std::snprintf(name, sizeof(name), "VTS_%02d_%d.VOB", titleSet, target);
+        const std::string renamed = Concat(folder, name);
+        if (IsEmptyOrMissing(source)) {
+            if (FileExists(source)) {
+                Logf("%s is empty... removing.", GetBaseName(source).c_str());
+                std::remove(source.c_str());
+            }
+            continue;
+        }
+        if (!EqualsIgnoreCase(source, renamed)) {
+            Logf("Renaming %s to %s", GetBaseName(source).c_str(), GetBaseName(renamed).c_str());
+            if (std::rename(source.c_str(), renamed.c_str()) != 0) {
+                Alertf("Couldn't rename %s to %s: %s", source.c_str(), renamed.c_str(),
+                       strerror(errno));
+                m_Failed = 1;
+                return;
+            }
+        }
+        ++target;
+    }
+}
+
+}  // namespace dorvex
