@@ -1,0 +1,117 @@
+// A temporary DVD folder, an engine set up for quick runs, and the log and alert lines captured
+// by swapping the sink function pointers (restored afterwards).
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "StreamBuilder.h"
+#include "engine/VobIo.h"
+#include "engine/VtsCleaner.h"
+#include "support/Sinks.h"
+
+namespace dorvex::testkit {
+
+class CapturedSinks {
+  public:
+    static std::vector<std::string> Logs() {
+        std::lock_guard<std::mutex> guard(Lock());
+        return LogLines();
+    }
+    static std::vector<std::string> Alerts() {
+        std::lock_guard<std::mutex> guard(Lock());
+        return AlertLines();
+    }
+    static void Clear() {
+        std::lock_guard<std::mutex> guard(Lock());
+        LogLines().clear();
+        AlertLines().clear();
+    }
+    // Called on every log line (on the logging thread), after it is recorded.
+    static std::function<void(const std::string&)>& OnLog() {
+        static std::function<void(const std::string&)> hook;
+        return hook;
+    }
+    static void Log(char* text, int32_t) {
+        {
+            std::lock_guard<std::mutex> guard(Lock());
+            LogLines().emplace_back(text);
+        }
+        if (OnLog()) {
+            OnLog()(text);
+        }
+    }
+    static void Alert(char* text, int32_t) {
+        std::lock_guard<std::mutex> guard(Lock());
+        AlertLines().emplace_back(text);
+    }
+
+  private:
+    static std::mutex& Lock() {
+        static std::mutex lock;
+        return lock;
+    }
+    static std::vector<std::string>& LogLines() {
+        static std::vector<std::string> lines;
+        return lines;
+    }
+    static std::vector<std::string>& AlertLines() {
+        static std::vector<std::string> lines;
+        return lines;
+    }
+};
+
+class EngineTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/dorvex-engine-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_Dir = pattern;
+        m_SavedLog = g_pfnLog;
+        m_SavedAlert = g_pfnAlert;
+        g_pfnLog = CapturedSinks::Log;
+        g_pfnAlert = CapturedSinks::Alert;
+        CapturedSinks::Clear();
+        m_Engine.m_IfoPauseMs = 0;
+        m_Engine.m_LogPath = m_Dir + "/Dorvex.log";
+    }
+    void TearDown() override {
+        CVobFile::SetFaultHook(nullptr);
+        CapturedSinks::OnLog() = nullptr;
+        g_pfnLog = m_SavedLog;
+        g_pfnAlert = m_SavedAlert;
+        CloseLogFile();
+        std::system(("rm -rf '" + m_Dir + "'").c_str());
+    }
+
+    std::string Vob(int32_t number, int32_t titleSet = 1) const {
+        return VobPath(m_Dir, titleSet, number);
+    }
+    std::string Backup(const std::string& name) const { return m_Dir + "/DorvexBackup/" + name; }
+
+    static int CountLines(const std::vector<std::string>& lines, const std::string& text) {
+        return static_cast<int>(std::count(lines.begin(), lines.end(), text));
+    }
+    static bool HasLine(const std::vector<std::string>& lines, const std::string& text) {
+        return CountLines(lines, text) > 0;
+    }
+    static int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+        return static_cast<int>(
+            std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+    }
+
+    std::string m_Dir;
+    CVtsCleaner m_Engine;
+    SinkFn m_SavedLog = nullptr;
+    SinkFn m_SavedAlert = nullptr;
+};
+
+}  // namespace dorvex::testkit

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "EngineFixture.h"
+
+namespace dorvex::testkit {
+namespace {
+
+class VobIo : public EngineTest {
+  protected:
+    // A file of `packs` packs, pack i filled with (i % 251) + 1, plus `tail` extra bytes.
+    std::string MakeFile(int32_t packs, int32_t tail = 0) {
+        std::vector<uint8_t> bytes(static_cast<size_t>(packs) * kPack + static_cast<size_t>(tail));
+        for (int32_t i = 0; i < packs; ++i) {
+            memset(bytes.data() + static_cast<size_t>(i) * kPack, i % 251 + 1, kPack);
+        }
+        memset(bytes.data() + static_cast<size_t>(packs) * kPack, 0xEE, static_cast<size_t>(tail));
+        std::string path = m_Dir + "/data.VOB";
+        WriteBytes(path, bytes);
+        return path;
+    }
+    uint8_t m_Pack[kPack] = {};
+};
+
+TEST_F(VobIo, ReadsPacksInOrderThenThePartialTailThenEnd) {
+    std::string path = MakeFile(1500, 1000);  // crosses one read-ahead refill
+    CVobFile file;
+    ASSERT_TRUE(file.Open(path, VobOpenMode::Read));
+    for (int32_t i = 0; i < 1500; ++i) {
+        ASSERT_EQ(file.ReadNext(m_Pack), kPack) << i;
+        ASSERT_EQ(m_Pack[0], i % 251 + 1) << i;
+        ASSERT_EQ(m_Pack[kPack - 1], i % 251 + 1) << i;
+    }
+    EXPECT_EQ(file.ReadNext(m_Pack), 1000);
+    EXPECT_EQ(m_Pack[999], 0xEE);
+    EXPECT_EQ(file.ReadNext(m_Pack), 0);
+    EXPECT_TRUE(file.Close());
+}
+
+TEST_F(VobIo, MovingEveryPackDownInPlaceThenCuttingKeepsTheStreamIntact) {
+    std::string path = MakeFile(3000);
+    CVobFile file;
+    ASSERT_TRUE(file.Open(path, VobOpenMode::Update));
+    // Drop every fifth pack, writing each kept pack right behind the reads.
+    int64_t written = 0;
+    for (int32_t i = 0; file.ReadNext(m_Pack) == kPack; ++i) {
+        if (i % 5 == 4) {
+            continue;
+        }
+        ASSERT_TRUE(file.WriteAt(written++, m_Pack));
+    }
+    ASSERT_TRUE(file.TruncateTo(written));
+    ASSERT_TRUE(file.Close());
+
+    auto packs = ReadPacks(path);
+    ASSERT_EQ(static_cast<int64_t>(packs.size()), written);
+    EXPECT_EQ(ReadBytes(path).size(), static_cast<size_t>(written) * kPack);
+    for (size_t j = 0; j < packs.size(); ++j) {
+        int32_t original = static_cast<int32_t>(j / 4 * 5 + j % 4);
+        ASSERT_EQ(packs[j][0], original % 251 + 1) << j;
+    }
+}
+
+TEST_F(VobIo, ReadBackSeesBufferedWritesAndLaterWritesPatchThem) {
+    std::string path = m_Dir + "/out.VOB";
+    CVobFile file;
+    ASSERT_TRUE(file.Open(path, VobOpenMode::Create));
+    for (int32_t i = 0; i < 10; ++i) {
+        memset(m_Pack, 0x10 + i, kPack);
+        ASSERT_TRUE(file.WriteAt(i, m_Pack));
+    }
+    EXPECT_EQ(ReadBytes(path).size(), 0u);  // still buffered
+    uint8_t back[kPack];
+    ASSERT_TRUE(file.ReadAt(3, back));
+    EXPECT_EQ(back[100], 0x13);
+    back[100] = 0x99;
+    ASSERT_TRUE(file.WriteAt(3, back));
+    ASSERT_TRUE(file.Flush());
+    // Once on disk a read-back comes from the file, and a patch lands there.
+    ASSERT_TRUE(file.ReadAt(3, back));
+    EXPECT_EQ(back[100], 0x99);
+    back[7] = 0x42;
+    ASSERT_TRUE(file.WriteAt(3, back));
+    memset(m_Pack, 0x30, kPack);
+    ASSERT_TRUE(file.WriteAt(10, m_Pack));
+    ASSERT_TRUE(file.Close());
+
+    auto packs = ReadPacks(path);
+    ASSERT_EQ(packs.size(), 11u);
+    EXPECT_EQ(packs[3][100], 0x99);
+    EXPECT_EQ(packs[3][7], 0x42);
+    EXPECT_EQ(packs[9][0], 0x19);
+    EXPECT_EQ(packs[10][0], 0x30);
+}
+
+TEST_F(VobIo, ReadAtPastTheEndFails) {
+    std::string path = MakeFile(2);
+    CVobFile file;
+    ASSERT_TRUE(file.Open(path, VobOpenMode::Update));
+    EXPECT_FALSE(file.ReadAt(5, m_Pack));
+    EXPECT_TRUE(file.ReadAt(1, m_Pack));
+}
+
+TEST_F(VobIo, TheFaultHookFailsTheChosenOperationWithAnError) {
+    std::string path = MakeFile(4);
+    CVobFile::SetFaultHook([](VobIoOp op, const std::string&, int64_t sector) {
+        return !(op == VobIoOp::Write && sector == 2);
+    });
+    CVobFile file;
+    ASSERT_TRUE(file.Open(path, VobOpenMode::Update));
+    EXPECT_TRUE(file.WriteAt(1, m_Pack));
+    EXPECT_FALSE(file.WriteAt(2, m_Pack));
+    EXPECT_EQ(file.LastError(), strerror(EIO));
+
+    CVobFile::SetFaultHook(
+        [](VobIoOp op, const std::string&, int64_t) { return op != VobIoOp::Read; });
+    CVobFile reader;
+    ASSERT_TRUE(reader.Open(path, VobOpenMode::Read));
+    EXPECT_EQ(reader.ReadNext(m_Pack), -1);
+
+    CVobFile::SetFaultHook(
+        [](VobIoOp op, const std::string&, int64_t) { return op != VobIoOp::Flush; });
+    CVobFile writer;
+    ASSERT_TRUE(writer.Open(m_Dir + "/other.VOB", VobOpenMode::Create));
+    EXPECT_TRUE(writer.WriteAt(0, m_Pack));
+    EXPECT_FALSE(writer.Close());
+
+    CVobFile::SetFaultHook(
+        [](VobIoOp op, const std::string&, int64_t) { return op != VobIoOp::Open; });
+    CVobFile none;
+    EXPECT_FALSE(none.Open(path, VobOpenMode::Read));
+    EXPECT_FALSE(none.IsOpen());
+}
+
+TEST_F(VobIo, OpeningAMissingFileForReadFailsWithTheSystemError) {
+    CVobFile file;
+    EXPECT_FALSE(file.Open(m_Dir + "/missing.VOB", VobOpenMode::Update));
+    EXPECT_EQ(file.LastError(), strerror(ENOENT));
+}
+
+}  // namespace
+}  // namespace dorvex::testkit

@@ -1,0 +1,525 @@
+// End-to-end runs of the VOB pass over synthetic title sets in a temporary folder, without an
+// IFO (every cell then counts as referenced): the bytes of the output and the log lines.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "EngineFixture.h"
+#include "support/BigEndian.h"
+#include "support/Paths.h"
+
+namespace dorvex::testkit {
+namespace {
+
+using Packs = std::vector<std::vector<uint8_t>>;
+
+class VobPass : public EngineTest {
+  protected:
+    // A VOBU whose end address also covers `blanks` blank packs after its data.
+    static void AddVobuWithBlanks(StreamWriter& w, uint16_t vobId, uint8_t cellId, int32_t data,
+                                  int32_t blanks) {
+        uint8_t pack[kPack];
+        NavFields nav;
+        nav.lba = static_cast<uint32_t>(w.PacksWritten());
+        nav.vobuEnd = static_cast<uint32_t>(data + blanks);
+        nav.vobId = vobId;
+        nav.cellId = cellId;
+        MakeNavPack(pack, nav);
+        w.AddPack(pack);
+        for (int32_t i = 0; i < data; ++i) {
+            MakeVideoPack(pack, static_cast<uint8_t>(0x40 + i), i == 0);
+            w.AddPack(pack);
+        }
+        w.AddBlank(blanks);
+    }
+
+    Packs Concat(const std::vector<std::string>& files) {
+        Packs all;
+        for (const auto& f : files) {
+            Packs p = ReadPacks(f);
+            all.insert(all.end(), p.begin(), p.end());
+        }
+        return all;
+    }
+
+    // Every navpack carries its run-relative LBA and a VOBU end address reaching the pack
+    // before the next navpack (the last one: the last pack of the stream).
+    static void ExpectConsistentNavpacks(const Packs& packs) {
+        std::vector<size_t> navs;
+        for (size_t i = 0; i < packs.size(); ++i) {
+            if (IsNavPack(packs[i].data())) {
+                navs.push_back(i);
+            }
+        }
+        ASSERT_FALSE(navs.empty());
+        for (size_t k = 0; k < navs.size(); ++k) {
+            NavView v = ReadNav(packs[navs[k]].data());
+            size_t end = k + 1 < navs.size() ? navs[k + 1] : packs.size();
+            EXPECT_EQ(v.pciLba, navs[k]) << "navpack " << k;
+            EXPECT_EQ(v.dsiLba, navs[k]) << "navpack " << k;
+            EXPECT_EQ(v.vobuEnd, end - navs[k] - 1) << "navpack " << k;
+        }
+    }
+
+    static int CountBlank(const Packs& packs) {
+        int n = 0;
+        for (const auto& p : packs) {
+            n += IsBlankPack(p.data()) ? 1 : 0;
+        }
+        return n;
+    }
+
+    void Run(const std::string& path) {
+        ASSERT_EQ(m_Engine.Open(path), 0);
+        m_Engine.ProcessVts();
+    }
+
+    static void SetOldMtime(const std::string& path) {
+        struct timespec times[2] = {{1000, 0}, {1000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+    static time_t Mtime(const std::string& path) {
+        struct stat st {};
+        stat(path.c_str(), &st);
+        return st.st_mtime;
+    }
+
+    const std::string kZeroCounts =
+        "Done with VOB files. 0 navpack pointers adjusted, 0 packs removed, 0 navpack remapped, 0 "
+        "navpacks ILVU flags reset";
+};
+
+TEST_F(VobPass, InPlaceACleanTitleSetIsReadAndNeverWritten) {
+    StreamWriter w(m_Dir, 1, 25);
+    w.AddVobu(1, 1, 9);
+    w.AddVobu(1, 1, 9);
+    w.AddVobu(1, 2, 9);
+    w.AddVobu(2, 1, 9);
+    w.Finish();
+    ASSERT_EQ(w.Files().size(), 2u);
+    std::vector<std::vector<uint8_t>> before;
+    for (const auto& f : w.Files()) {
+        before.push_back(ReadBytes(f));
+        SetOldMtime(f);
+    }
+    m_Engine.m_InPlace = 1;
+    Run(Vob(2));
+
+    for (size_t i = 0; i < w.Files().size(); ++i) {
+        EXPECT_EQ(ReadBytes(w.Files()[i]), before[i]) << w.Files()[i];
+        EXPECT_EQ(Mtime(w.Files()[i]), 1000) << w.Files()[i];
+    }
+    auto logs = CapturedSinks::Logs();
+    EXPECT_TRUE(HasLine(logs, "Processing " + Vob(1) + " -- in-place processing"));
+    EXPECT_TRUE(HasLine(logs, "Remove unrefed is OFF"));
+    EXPECT_TRUE(HasLine(logs, "Reset ILVU Ptrs is OFF"));
+    EXPECT_TRUE(HasLine(logs, "Warning: Couldn't load IFO file.."));
+    EXPECT_TRUE(HasLine(logs, "Processing " + Vob(2)));
+    EXPECT_TRUE(HasLine(logs, kZeroCounts));
+    EXPECT_TRUE(HasLine(logs, "Couldn't process IFO file " + m_Dir + "/VTS_01_0.IFO"));
+    EXPECT_EQ(CountPrefix(logs, "Adjusting"), 0);
+    EXPECT_TRUE(HasLine(logs, "Done"));
+    EXPECT_TRUE(CapturedSinks::Alerts().empty());
+    EXPECT_EQ(m_Engine.m_Failed.load(), 0);
+    EXPECT_EQ(m_Engine.VobPathSnapshot(), Vob(1));
+    // The run's log file starts with the banner and holds the same lines.
+    auto logFile = ReadBytes(m_Engine.m_LogPath);
+    std::string text(logFile.begin(), logFile.end());
+    EXPECT_EQ(text.rfind("Dorvex -- 1.4\n", 0), 0u);
+}
+
+TEST_F(VobPass, FromBackupBlankPacksAreRemovedAndPointersCorrected) {
+    StreamWriter w(m_Dir, 1, 1000);
+    AddVobuWithBlanks(w, 1, 1, 5, 3);
+    AddVobuWithBlanks(w, 1, 1, 4, 0);
+    AddVobuWithBlanks(w, 1, 2, 6, 2);
+    w.Finish();
+    auto original = ReadBytes(Vob(1));
+    m_Engine.m_RemoveUnrefed = 1;
+    Run(Vob(1));
+
+    Packs out = ReadPacks(Vob(1));
+    EXPECT_EQ(out.size(), 3u + 5 + 4 + 6);
+    EXPECT_EQ(CountBlank(out), 0);
+    ExpectConsistentNavpacks(out);
+    EXPECT_EQ(ReadBytes(Backup("VTS_01_1.VOB")), original);
+    EXPECT_EQ(m_Engine.m_PacksRemoved.load(), 5);
+    // The first navpack is corrected in the file; the last one at the end, which is not counted.
+    EXPECT_EQ(m_Engine.m_FwdAdjusted, 1);
+    EXPECT_EQ(ReadNav(out[11].data()).vobuEnd, 6u);
+
+    auto logs = CapturedSinks::Logs();
+    EXPECT_TRUE(HasLine(logs, "Processing " + Vob(1) + " -- from backup"));
+    EXPECT_TRUE(HasLine(logs, "Skipping blank pack at LBA 6"));
+    EXPECT_TRUE(HasLine(logs, "Skipping blank pack at LBA 22"));
+    EXPECT_EQ(CountPrefix(logs, "Skipping blank pack"), 5);
+    EXPECT_TRUE(HasLine(logs, "Adjusting Fwd pointer at LBA 0"));
+    EXPECT_TRUE(HasLine(logs,
+                        "Done with VOB files. 1 navpack pointers adjusted, 5 packs removed, 0 "
+                        "navpack remapped, 0 navpacks ILVU flags reset"));
+}
+
+TEST_F(VobPass, BlankPacksAreReplacedByStuffingAndInPlaceOnlyThirtyAreLogged) {
+    CVtsCleaner::s_BlankReplacedInPlace = 0;
+    StreamWriter w(m_Dir, 1, 1000);
+    AddVobuWithBlanks(w, 1, 1, 3, 40);
+    AddVobuWithBlanks(w, 1, 1, 3, 1);
+    w.Finish();
+    m_Engine.m_InPlace = 1;
+    Run(Vob(1));
+
+    Packs out = ReadPacks(Vob(1));
+    ASSERT_EQ(out.size(), 49u);
+    EXPECT_EQ(CountBlank(out), 0);
+    for (int i = 4; i < 44; ++i) {
+        ASSERT_EQ(memcmp(out[static_cast<size_t>(i)].data(), m_Engine.m_Stuffing, kPack), 0) << i;
+    }
+    EXPECT_EQ(memcmp(out[48].data(), m_Engine.m_Stuffing, kPack), 0);
+    ExpectConsistentNavpacks(out);
+    auto logs = CapturedSinks::Logs();
+    EXPECT_EQ(CountPrefix(logs, "Replacing blank pack at LBA"), 30);
+    EXPECT_TRUE(HasLine(logs, "Replacing blank pack at LBA 4 with stuffing pack"));
+
+    // The limit holds over the program's life; runs from backup log every one.
+    CapturedSinks::Clear();
+    Run(Vob(1));
+    EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Replacing blank pack"), 0);
+    WriteBytes(Vob(1), std::vector<uint8_t>());
+    StreamWriter again(m_Dir, 1, 1000);
+    AddVobuWithBlanks(again, 1, 1, 3, 40);
+    again.Finish();
+    CapturedSinks::Clear();
+    m_Engine.m_InPlace = 0;
+    Run(Vob(1));
+    EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Replacing blank pack"), 40);
+}
+
+TEST_F(VobPass, AVobuStraddlingTwoFilesIsCorrectedInTheClosedFile) {
+    StreamWriter w(m_Dir, 1, 12);
+    AddVobuWithBlanks(w, 1, 1, 3, 1);  // 0..4
+    // Navpack at 5, its VOBU runs over the file boundary at 12 with blanks on both sides.
+    uint8_t pack[kPack];
+    NavFields nav{5, 10, 1, 1, 0};
+    MakeNavPack(pack, nav);
+    w.AddPack(pack);
+    for (int i = 0; i < 5; ++i) {
+        MakeVideoPack(pack, static_cast<uint8_t>(0x60 + i));
+        w.AddPack(pack);
+    }
+    w.AddBlank(2);  // 11 ends file 1, 12 starts file 2
+    for (int i = 0; i < 3; ++i) {
+        MakeVideoPack(pack, static_cast<uint8_t>(0x70 + i));
+        w.AddPack(pack);
+    }
+    AddVobuWithBlanks(w, 1, 2, 4, 0);  // navpack at 16
+    w.Finish();
+    ASSERT_EQ(w.Files().size(), 2u);
+    m_Engine.m_RemoveUnrefed = 1;
+    Run(Vob(1));
+
+    Packs first = ReadPacks(Vob(1));
+    EXPECT_EQ(first.size(), 10u);
+    ExpectConsistentNavpacks(Concat({Vob(1), Vob(2)}));
+    auto logs = CapturedSinks::Logs();
+    EXPECT_TRUE(HasLine(logs, "Adjusting Fwd pointer in previous VOB at LBA 4"));
+    EXPECT_TRUE(CapturedSinks::Alerts().empty());
+}
+
+TEST_F(VobPass, FilesWithGapsInTheirNumberingAreReadInOrderAndRenumbered) {
+    StreamWriter w(m_Dir, 1, 10, 1, 2);  // VTS_01_1, VTS_01_3
+    for (int i = 0; i < 4; ++i) {
+        w.AddVobu(1, static_cast<uint8_t>(1 + i / 2), 4);
+    }
+    w.Finish();
+    ASSERT_EQ(w.Files().back(), Vob(3));
+    auto second = ReadBytes(Vob(3));
+    Run(Vob(1));
+
+    EXPECT_FALSE(FileExists(Vob(3)));
+    EXPECT_EQ(ReadBytes(Vob(2)), second);  // nothing to change: the same bytes, renamed
+    ExpectConsistentNavpacks(Concat({Vob(1), Vob(2)}));
+    EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "Renaming VTS_01_3 to VTS_01_2"));
+}
+
+TEST_F(VobPass, InPlaceAFileThatLosesEveryPackIsRemovedAndTheNextRenamed) {
+    StreamWriter w(m_Dir, 1, 10);
+    w.AddVobu(1, 1, 9);
+    w.AddBlank(10);  // all of VTS_01_2
+    w.AddVobu(1, 2, 9);
+    w.Finish();
+    ASSERT_EQ(w.Files().size(), 3u);
+    m_Engine.m_InPlace = 1;
+    m_Engine.m_RemoveUnrefed = 1;
+    Run(Vob(1));
+
+    EXPECT_FALSE(FileExists(Vob(3)));
+    EXPECT_EQ(ReadPacks(Vob(2)).size(), 10u);
+    ExpectConsistentNavpacks(Concat({Vob(1), Vob(2)}));
+    auto logs = CapturedSinks::Logs();
+    EXPECT_TRUE(HasLine(logs, "VTS_01_2 is empty... removing."));
+    EXPECT_TRUE(HasLine(logs, "Renaming VTS_01_3 to VTS_01_2"));
+}
+
+TEST_F(VobPass, MenuVobsAreProcessedAloneAndAnEmptiedMenuIsRemoved) {
+    {
+        StreamWriter menu(m_Dir + "/VTS_01_0.VOB");
+        AddVobuWithBlanks(menu, 1, 1, 3, 2);
+        AddVobuWithBlanks(menu, 1, 2, 3, 0);
+        StreamWriter title(m_Dir, 1, 100);  // not part of the menu's run
+        title.AddVobu(1, 1, 3);
+        StreamWriter vmg(m_Dir + "/VIDEO_TS.VOB");
+        vmg.AddBlank(4);
+    }
+    auto title = ReadBytes(Vob(1));
+    m_Engine.m_RemoveUnrefed = 1;
+    Run(m_Dir + "/VTS_01_0.VOB");
+    Packs out = ReadPacks(m_Dir + "/VTS_01_0.VOB");
+    EXPECT_EQ(out.size(), 8u);
+    ExpectConsistentNavpacks(out);
+    EXPECT_EQ(ReadBytes(Vob(1)), title);
+    EXPECT_FALSE(FileExists(Backup("VTS_01_1.VOB")));
+
+    CapturedSinks::Clear();
+    m_Engine.m_InPlace = 1;
+    Run(m_Dir + "/VIDEO_TS.VOB");
+    EXPECT_FALSE(FileExists(m_Dir + "/VIDEO_TS.VOB"));
+    EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "VIDEO_TS is empty... removing."));
+}
+
+TEST_F(VobPass, RestoreBringsBackTheOriginalsAndDeleteRemovesTheBackup) {
+    StreamWriter w(m_Dir, 1, 10);
+    AddVobuWithBlanks(w, 1, 1, 5, 4);
+    AddVobuWithBlanks(w, 1, 2, 5, 4);
+    w.Finish();
+    auto one = ReadBytes(Vob(1));
+    auto two = ReadBytes(Vob(2));
+    m_Engine.m_RemoveUnrefed = 1;
+    Run(Vob(1));
+    ASSERT_NE(ReadBytes(Vob(1)), one);
+
+    m_Engine.RestoreBackup();
+    EXPECT_EQ(ReadBytes(Vob(1)), one);
+    EXPECT_EQ(ReadBytes(Vob(2)), two);
+    EXPECT_FALSE(FileExists(Backup("VTS_01_1.VOB")));
+    EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "Backup files restored"));
+    m_Engine.RestoreBackup();  // nothing left to restore
+    EXPECT_EQ(ReadBytes(Vob(1)), one);
+
+    m_Engine.DeleteBackup();
+    EXPECT_FALSE(FileExists(m_Dir + "/DorvexBackup"));
+}
+
+TEST_F(VobPass, ASecondRunFromBackupKeepsTheFirstRunsOutputAsItsBackup) {
+    StreamWriter w(m_Dir, 1, 100);
+    AddVobuWithBlanks(w, 1, 1, 5, 4);
+    w.AddVobu(1, 1, 5, 0x0003);
+    w.Finish();
+    m_Engine.m_RemoveUnrefed = 1;
+    Run(Vob(1));
+    auto afterFirst = ReadBytes(Vob(1));
+
+    m_Engine.m_RemoveUnrefed = 0;
+    m_Engine.m_ResetIlvu = 1;
+    Run(Vob(1));
+    Packs out = ReadPacks(Vob(1));
+    NavView last = ReadNav(out[6].data());
+    EXPECT_TRUE(last.ilvuFieldsClear);
+    EXPECT_EQ(m_Engine.m_IlvuReset, 1);
+    EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "Reset ILVU Ptrs is ON"));
+    EXPECT_EQ(ReadBytes(Backup("VTS_01_1.VOB")), afterFirst);
+
+    m_Engine.RestoreBackup();
+    EXPECT_EQ(ReadBytes(Vob(1)), afterFirst);
+}
+
+TEST_F(VobPass, VobIdsAreRemappedInTheNavpacks) {
+    StreamWriter w(m_Dir, 1, 100);
+    w.AddVobu(5, 3, 2);
+    w.AddVobu(5, 4, 2);
+    w.AddVobu(9, 1, 2);
+    w.AddVobu(5, 3, 2);
+    w.Finish();
+    m_Engine.m_InPlace = 1;
+    Run(Vob(1));
+    Packs out = ReadPacks(Vob(1));
+    const std::pair<int, int> expected[] = {{1, 1}, {1, 2}, {2, 1}, {1, 1}};
+    for (int k = 0; k < 4; ++k) {
+        NavView v = ReadNav(out[static_cast<size_t>(k * 3)].data());
+        EXPECT_EQ(v.vobId, expected[k].first) << k;
+        EXPECT_EQ(v.cellId, expected[k].second) << k;
+    }
+    EXPECT_EQ(m_Engine.m_NavRemapped.load(), 4);
+    auto logs = CapturedSinks::Logs();
+    EXPECT_TRUE(HasLine(logs, "Remapping 5/3 to 1/1"));
+    EXPECT_TRUE(HasLine(logs, "Remapping 9/1 to 2/1"));
+    EXPECT_TRUE(HasLine(logs, "Found VCID 5/3 at LBA 9 (9 out)"));
+}
+
+TEST_F(VobPass, AnAbortWhilePausedStopsBeforeTheFirstPackAndRestoreUndoesIt) {
+    StreamWriter w(m_Dir, 1, 100);
+    w.AddVobu(1, 1, 5);
+    w.Finish();
+    auto original = ReadBytes(Vob(1));
+    std::thread aborter;
+    CapturedSinks::OnLog() = [&](const std::string& line) {
+        if (line == "Reset ILVU Ptrs is OFF") {
+            m_Engine.m_Pause = 1;
+            aborter = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                m_Engine.m_Abort = 1;
+            });
+        }
+    };
+    Run(Vob(1));
+    aborter.join();
+
+    EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
+    EXPECT_EQ(m_Engine.m_ReadTotal.load(), 0);
+    auto logs = CapturedSinks::Logs();
+    EXPECT_TRUE(HasLine(logs, kZeroCounts));
+    EXPECT_FALSE(HasLine(logs, "Couldn't process IFO file " + m_Dir + "/VTS_01_0.IFO"));
+    EXPECT_EQ(ReadBytes(Vob(1)).size(), 0u);
+    m_Engine.RestoreBackup();
+    EXPECT_EQ(ReadBytes(Vob(1)), original);
+}
+
+TEST_F(VobPass, InPlaceARunWaitsForItsFileToAppear) {
+    StreamWriter w(m_Dir, 1, 100);
+    w.AddVobu(1, 1, 5);
+    w.Finish();
+    ASSERT_EQ(m_Engine.Open(Vob(1)), 0);
+    ASSERT_EQ(rename(Vob(1).c_str(), (m_Dir + "/held").c_str()), 0);
+    m_Engine.m_InPlace = 1;
+    m_Engine.m_WaitForFile = 1;
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(350));
+        rename((m_Dir + "/held").c_str(), Vob(1).c_str());
+    });
+    m_Engine.ProcessVts();
+    release.join();
+    auto logs = CapturedSinks::Logs();
+    EXPECT_EQ(CountLines(logs, "Waiting for file VTS_01_1 to be ready for processing"), 1);
+    EXPECT_EQ(CountLines(logs, "File VTS_01_1 now ready for processing"), 1);
+    EXPECT_TRUE(HasLine(logs, kZeroCounts));
+    EXPECT_EQ(m_Engine.m_FileSectors.load(), 6);
+}
+
+TEST_F(VobPass, AShortSecondFileIsReportedAndSkipped) {
+    StreamWriter w(m_Dir, 1, 10);
+    w.AddVobu(1, 1, 9);
+    w.NextFile();
+    w.Finish();
+    WriteBytes(Vob(2), std::vector<uint8_t>(1500, 0x33));
+    {
+        StreamWriter third(m_Dir, 1, 10, 3);
+        third.AddVobu(1, 2, 9);
+    }
+    Run(Vob(1));
+    EXPECT_EQ(CapturedSinks::Alerts(), std::vector<std::string>{"Couldn't read m_Data"});
+    EXPECT_EQ(ReadBytes(Backup("VTS_01_2.VOB")).size(), 1500u);
+    EXPECT_FALSE(FileExists(Vob(3)));
+    Packs out = Concat({Vob(1), Vob(2)});
+    EXPECT_EQ(out.size(), 20u);
+    // The second VOBU keeps its LBA from the stream: the partial file added no packs.
+    ExpectConsistentNavpacks(out);
+    EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "VTS_01_2 is empty... removing."));
+}
+
+// Runs from backup that hit an I/O error stop at once, skip tidying and the IFO, and leave
+// every original byte recoverable.
+class VobPassFaults : public VobPass {
+  protected:
+    void SetUp() override {
+        VobPass::SetUp();
+        StreamWriter w(m_Dir, 1, 20);
+        AddVobuWithBlanks(w, 1, 1, 8, 3);
+        AddVobuWithBlanks(w, 1, 2, 9, 3);
+        AddVobuWithBlanks(w, 2, 1, 7, 3);
+        w.Finish();
+        m_Files = w.Files();
+        ASSERT_EQ(m_Files.size(), 2u);
+        for (const auto& f : m_Files) {
+            m_Originals.push_back(ReadBytes(f));
+        }
+        m_Engine.m_RemoveUnrefed = 1;
+    }
+    void ExpectFailedAndRestorable(const std::string& alertPrefix) {
+        EXPECT_EQ(m_Engine.m_Failed.load(), 1);
+        EXPECT_TRUE(m_Engine.RunInterrupted());
+        EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
+        auto alerts = CapturedSinks::Alerts();
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_EQ(alerts[0].rfind(alertPrefix, 0), 0u) << alerts[0];
+        EXPECT_NE(alerts[0].find(strerror(EIO)), std::string::npos) << alerts[0];
+        auto logs = CapturedSinks::Logs();
+        EXPECT_EQ(CountPrefix(logs, "Renaming"), 0);
+        EXPECT_EQ(CountPrefix(logs, "Couldn't process IFO file"), 0);
+        if (m_Engine.m_InPlace) {
+            return;
+        }
+        m_Engine.RestoreBackup();
+        for (size_t i = 0; i < m_Files.size(); ++i) {
+            EXPECT_EQ(ReadBytes(m_Files[i]), m_Originals[i]) << m_Files[i];
+        }
+    }
+    std::vector<std::string> m_Files;
+    std::vector<std::vector<uint8_t>> m_Originals;
+};
+
+TEST_F(VobPassFaults, AFailedWriteInTheSecondFile) {
+    const std::string second = Vob(2);
+    CVobFile::SetFaultHook([second](VobIoOp op, const std::string& path, int64_t) {
+        return !(op == VobIoOp::Write && path == second);
+    });
+    Run(Vob(1));
+    ExpectFailedAndRestorable("Couldn't write " + Vob(2) + ": ");
+}
+
+TEST_F(VobPassFaults, AFailedFlushWhenTheFirstFileCloses) {
+    const std::string first = Vob(1);
+    CVobFile::SetFaultHook([first](VobIoOp op, const std::string& path, int64_t) {
+        return !(op == VobIoOp::Flush && path == first);
+    });
+    Run(Vob(1));
+    ExpectFailedAndRestorable("Couldn't write " + Vob(1) + ": ");
+}
+
+TEST_F(VobPassFaults, AFailedReadOfTheBackupCopy) {
+    const std::string copy = Backup("VTS_01_2.VOB");
+    CVobFile::SetFaultHook([copy](VobIoOp op, const std::string& path, int64_t) {
+        return !(op == VobIoOp::Read && path == copy);
+    });
+    Run(Vob(1));
+    ExpectFailedAndRestorable("Couldn't read " + copy + ": ");
+}
+
+TEST_F(VobPassFaults, InPlaceAFailedTruncation) {
+    CVobFile::SetFaultHook(
+        [](VobIoOp op, const std::string&, int64_t) { return op != VobIoOp::Truncate; });
+    m_Engine.m_InPlace = 1;
+    Run(Vob(1));
+    ExpectFailedAndRestorable("Couldn't truncate " + Vob(1) + ": ");
+    EXPECT_EQ(ReadBytes(Vob(2)), m_Originals[1]);  // the run stopped before the second file
+}
+
+TEST_F(VobPassFaults, AFileThatCannotBeOpenedStopsTheRunAsFailed) {
+    const std::string second = Vob(2);
+    CVobFile::SetFaultHook([second](VobIoOp op, const std::string& path, int64_t) {
+        return !(op == VobIoOp::Open && path == second);
+    });
+    Run(Vob(1));
+    EXPECT_EQ(m_Engine.m_Failed.load(), 1);
+    EXPECT_EQ(CapturedSinks::Alerts(),
+              std::vector<std::string>{"Couldn't open " + Vob(2) + " for writing"});
+    m_Engine.RestoreBackup();
+    for (size_t i = 0; i < m_Files.size(); ++i) {
+        EXPECT_EQ(ReadBytes(m_Files[i]), m_Originals[i]) << m_Files[i];
+    }
+}
+
+}  // namespace
+}  // namespace dorvex::testkit
