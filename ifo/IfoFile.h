@@ -40,7 +40,7 @@ int32_t MapSector(int32_t sector, const int32_t* oldList, const int32_t* newList
                   int32_t floor, bool& inexact);
 
 class CIfoFile {
-public:
+  public:
     explicit CIfoFile(const std::string& path);
     ~CIfoFile();
     CIfoFile(const CIfoFile&) = delete;
@@ -53,8 +53,8 @@ public:
     int32_t m_nSizeKB = 0;
     int32_t m_nCapacity = 0;
     bool m_bVmg = false;
-    std::vector<uint8_t> m_pData;           // the image; size() is the buffer capacity
-    std::vector<int32_t> m_pSectorList;     // new VOBU start sectors (grows past 64,000)
+    std::vector<uint8_t> m_pData;        // the image; size() is the buffer capacity
+    std::vector<int32_t> m_pSectorList;  // new VOBU start sectors (grows past 64,000)
     int32_t m_nSectorCount = 0;
 
     // --- Image and table directory ---
@@ -96,6 +96,46 @@ public:
 
     // True when the `length` bytes at image pointer p lie inside the image.
     bool Contains(const uint8_t* p, int64_t length);
+
+    // Visits every cell of a domain in walk order (language units, PGCs, cells ascending):
+    // f(lu, pgcn, cell, playbackEntry, positionEntry). Cells whose entries lie outside the image
+    // are passed over.
+    template <typename F>
+    void ForEachCell(bool menu, F&& f);
+
+    // Language units of a domain: 1..count for the menus, the single unit 0 for the titles.
+    uint16_t FirstLanguageUnit(bool menu) const { return menu ? 1 : 0; }
+    uint16_t LastLanguageUnit(bool menu) { return menu ? GetLanguageUnitCount() : 0; }
+
+  private:
+    // Checks the header's table pointers and end addresses; the reason when one is unusable.
+    std::string ValidateHeader();
+    uint8_t* TableAt(int64_t offset, int64_t minLength);
+    void EnsureImageBuffer(int64_t bytes);
 };
+
+template <typename F>
+void CIfoFile::ForEachCell(bool menu, F&& f) {
+    const uint16_t lastLu = LastLanguageUnit(menu);
+    for (uint32_t lu = FirstLanguageUnit(menu); lu <= lastLu; ++lu) {
+        const uint16_t pgcs = GetPgcCount(static_cast<uint16_t>(lu));
+        for (uint32_t pgcn = 1; pgcn <= pgcs; ++pgcn) {
+            const uint8_t cells =
+                GetCellCount(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn));
+            for (uint32_t cell = 1; cell <= cells; ++cell) {
+                uint8_t* playback =
+                    GetCellPlayback(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn),
+                                    static_cast<uint16_t>(cell));
+                uint8_t* position =
+                    GetCellPosition(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn),
+                                    static_cast<uint16_t>(cell));
+                if (playback != nullptr && position != nullptr) {
+                    f(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn),
+                      static_cast<uint16_t>(cell), playback, position);
+                }
+            }
+        }
+    }
+}
 
 }  // namespace dorvex

@@ -11,20 +11,20 @@ inline constexpr int32_t kSectorSize = 2048;
 inline constexpr int32_t kHeaderSize = 2048;
 
 // Header (VTSI_MAT / VMGI_MAT).
-inline constexpr int32_t kLastSectorOfSet = 12;  // VTS_LAST_SECTOR / VMG_LAST_SECTOR
-inline constexpr int32_t kLastSectorOfIfo = 28;  // VTSI_LAST_SECTOR / VMGI_LAST_SECTOR
-inline constexpr int32_t kVmgTitleSetCount = 62;       // u16, VIDEO_TS.IFO only
-inline constexpr int32_t kVmgFirstPlayPgcByte = 132;   // byte address, VIDEO_TS.IFO only
-inline constexpr int32_t kMenuVobsSector = 192;        // VTSM_VOBS / VMGM_VOBS
-inline constexpr int32_t kTitleVobsOrTtSrpt = 196;     // VTSTT_VOBS / TT_SRPT sector
-inline constexpr int32_t kPttSrptOrVmgmPgciUt = 200;   // VTS_PTT_SRPT / VMGM_PGCI_UT
-inline constexpr int32_t kPgcitOrPtlMait = 204;        // VTS_PGCIT / VMG_PTL_MAIT
-inline constexpr int32_t kVtsmPgciUtOrVtsAtrt = 208;   // VTSM_PGCI_UT / VMG_VTS_ATRT
-inline constexpr int32_t kTmaptOrTxtdt = 212;          // VTS_TMAPT / VMG_TXTDT_MG
-inline constexpr int32_t kMenuCAdt = 216;              // VTSM_C_ADT / VMGM_C_ADT
-inline constexpr int32_t kMenuVobuAdmap = 220;         // VTSM_VOBU_ADMAP / VMGM_VOBU_ADMAP
-inline constexpr int32_t kVtsCAdt = 224;               // VTS_C_ADT
-inline constexpr int32_t kVtsVobuAdmap = 228;          // VTS_VOBU_ADMAP
+inline constexpr int32_t kLastSectorOfSet = 12;       // VTS_LAST_SECTOR / VMG_LAST_SECTOR
+inline constexpr int32_t kLastSectorOfIfo = 28;       // VTSI_LAST_SECTOR / VMGI_LAST_SECTOR
+inline constexpr int32_t kVmgTitleSetCount = 62;      // u16, VIDEO_TS.IFO only
+inline constexpr int32_t kVmgFirstPlayPgcByte = 132;  // byte address, VIDEO_TS.IFO only
+inline constexpr int32_t kMenuVobsSector = 192;       // VTSM_VOBS / VMGM_VOBS
+inline constexpr int32_t kTitleVobsOrTtSrpt = 196;    // VTSTT_VOBS / TT_SRPT sector
+inline constexpr int32_t kPttSrptOrVmgmPgciUt = 200;  // VTS_PTT_SRPT / VMGM_PGCI_UT
+inline constexpr int32_t kPgcitOrPtlMait = 204;       // VTS_PGCIT / VMG_PTL_MAIT
+inline constexpr int32_t kVtsmPgciUtOrVtsAtrt = 208;  // VTSM_PGCI_UT / VMG_VTS_ATRT
+inline constexpr int32_t kTmaptOrTxtdt = 212;         // VTS_TMAPT / VMG_TXTDT_MG
+inline constexpr int32_t kMenuCAdt = 216;             // VTSM_C_ADT / VMGM_C_ADT
+inline constexpr int32_t kMenuVobuAdmap = 220;        // VTSM_VOBU_ADMAP / VMGM_VOBU_ADMAP
+inline constexpr int32_t kVtsCAdt = 224;              // VTS_C_ADT
+inline constexpr int32_t kVtsVobuAdmap = 228;         // VTS_VOBU_ADMAP
 // Sector fields moved by a table resize, in order (196 only in VIDEO_TS.IFO).
 inline constexpr int32_t kFirstMovableField = 196;
 inline constexpr int32_t kLastMovableField = 228;
@@ -60,6 +60,11 @@ inline constexpr int32_t kCellLastVobuEnd = 20;
 inline constexpr uint8_t kCategoryBlockModeMask = 0xC0;
 inline constexpr uint8_t kCategoryBlockTypeMask = 0x30;
 inline constexpr uint8_t kCategoryInterleaved = 0x04;
+// Single bits of the block mode and block type: 01 in the type is an angle block, 01 in the
+// mode the first cell of a block.
+inline constexpr uint8_t kCategoryAngleBlockBit = 0x10;
+inline constexpr uint8_t kCategoryBlockModeLowBit = 0x40;
+inline constexpr uint8_t kCategoryBlockModeHighBit = 0x80;
 
 // Cell position information entry (4 bytes).
 inline constexpr int32_t kCellPositionSize = 4;

@@ -1,0 +1,331 @@
+#include "ifo/IfoFile.h"
+
+#include <cstring>
+
+#include "ifo/IfoLayout.h"
+#include "support/BigEndian.h"
+#include "support/Paths.h"
+#include "support/Sinks.h"
+
+namespace dorvex {
+
+namespace {
+
+// Room kept behind the loaded file for table growth before the buffer has to grow.
+constexpr int32_t kGrowthRoomKB = 200;
+
+// Header field of each table index; index 1 depends on the kind of file.
+int32_t TableField(int32_t index, bool vmg) {
+    switch (index) {
+        case IfoMenuPgciUt:
+            return vmg ? ifo::kPttSrptOrVmgmPgciUt : ifo::kVtsmPgciUtOrVtsAtrt;
+        case IfoMenuCAdt:
+            return ifo::kMenuCAdt;
+        case IfoMenuVobuAdmap:
+            return ifo::kMenuVobuAdmap;
+        case IfoTtSrpt:
+            return ifo::kTitleVobsOrTtSrpt;
+        case IfoFirstPlayPgc:
+            return ifo::kVmgFirstPlayPgcByte;
+        case IfoVtsCAdt:
+            return ifo::kVtsCAdt;
+        case IfoVtsPgcit:
+            return ifo::kPgcitOrPtlMait;
+        case IfoVtsVobuAdmap:
+            return ifo::kVtsVobuAdmap;
+        case IfoVtsTmapt:
+            return ifo::kTmaptOrTxtdt;
+        case IfoVmgmPgciUt:
+            return ifo::kPttSrptOrVmgmPgciUt;
+        case IfoVtsPttSrpt:
+            return ifo::kPttSrptOrVmgmPgciUt;
+        case IfoVmgTxtdtMg:
+            return ifo::kTmaptOrTxtdt;
+        case IfoVmgPtlMait:
+            return ifo::kPgcitOrPtlMait;
+        case IfoVmgVtsAtrt:
+            return ifo::kVtsmPgciUtOrVtsAtrt;
+        default:
+            return -1;
+    }
+}
+
+bool IsAdmap(int32_t index) {
+    return index == IfoMenuVobuAdmap || index == IfoVtsVobuAdmap;
+}
+
+}  // namespace
+
+const char* const g_IfoNames[100] = {
+    "VIDEO_TS.IFO", "VTS_01_0.IFO", "VTS_02_0.IFO", "VTS_03_0.IFO", "VTS_04_0.IFO", "VTS_05_0.IFO",
+    "VTS_06_0.IFO", "VTS_07_0.IFO", "VTS_08_0.IFO", "VTS_09_0.IFO", "VTS_10_0.IFO", "VTS_11_0.IFO",
+    "VTS_12_0.IFO", "VTS_13_0.IFO", "VTS_14_0.IFO", "VTS_15_0.IFO", "VTS_16_0.IFO", "VTS_17_0.IFO",
+    "VTS_18_0.IFO", "VTS_19_0.IFO", "VTS_20_0.IFO", "VTS_21_0.IFO", "VTS_22_0.IFO", "VTS_23_0.IFO",
+    "VTS_24_0.IFO", "VTS_25_0.IFO", "VTS_26_0.IFO", "VTS_27_0.IFO", "VTS_28_0.IFO", "VTS_29_0.IFO",
+    "VTS_30_0.IFO", "VTS_31_0.IFO", "VTS_32_0.IFO", "VTS_33_0.IFO", "VTS_34_0.IFO", "VTS_35_0.IFO",
+    "VTS_36_0.IFO", "VTS_37_0.IFO", "VTS_38_0.IFO", "VTS_39_0.IFO", "VTS_40_0.IFO", "VTS_41_0.IFO",
+    "VTS_42_0.IFO", "VTS_43_0.IFO", "VTS_44_0.IFO", "VTS_45_0.IFO", "VTS_46_0.IFO", "VTS_47_0.IFO",
+    "VTS_48_0.IFO", "VTS_49_0.IFO", "VTS_50_0.IFO", "VTS_51_0.IFO", "VTS_52_0.IFO", "VTS_53_0.IFO",
+    "VTS_54_0.IFO", "VTS_55_0.IFO", "VTS_56_0.IFO", "VTS_57_0.IFO", "VTS_58_0.IFO", "VTS_59_0.IFO",
+    "VTS_60_0.IFO", "VTS_61_0.IFO", "VTS_62_0.IFO", "VTS_63_0.IFO", "VTS_64_0.IFO", "VTS_65_0.IFO",
+    "VTS_66_0.IFO", "VTS_67_0.IFO", "VTS_68_0.IFO", "VTS_69_0.IFO", "VTS_70_0.IFO", "VTS_71_0.IFO",
+    "VTS_72_0.IFO", "VTS_73_0.IFO", "VTS_74_0.IFO", "VTS_75_0.IFO", "VTS_76_0.IFO", "VTS_77_0.IFO",
+    "VTS_78_0.IFO", "VTS_79_0.IFO", "VTS_80_0.IFO", "VTS_81_0.IFO", "VTS_82_0.IFO", "VTS_83_0.IFO",
+    "VTS_84_0.IFO", "VTS_85_0.IFO", "VTS_86_0.IFO", "VTS_87_0.IFO", "VTS_88_0.IFO", "VTS_89_0.IFO",
+    "VTS_90_0.IFO", "VTS_91_0.IFO", "VTS_92_0.IFO", "VTS_93_0.IFO", "VTS_94_0.IFO", "VTS_95_0.IFO",
+    "VTS_96_0.IFO", "VTS_97_0.IFO", "VTS_98_0.IFO", "VTS_99_0.IFO",
+};
+
+CIfoFile::CIfoFile(const std::string& path) {
+    m_pSectorList.reserve(64000);
+    Load(path);
+}
+
+CIfoFile::~CIfoFile() {
+    CloseFile();
+}
+
+void CIfoFile::CloseFile() {
+    if (m_pFile != nullptr) {
+        fclose(m_pFile);
+        m_pFile = nullptr;
+    }
+}
+
+bool CIfoFile::Contains(const uint8_t* p, int64_t length) {
+    const uint8_t* begin = m_pData.data();
+    if (p == nullptr || begin == nullptr || p < begin || length < 0) {
+        return false;
+    }
+    return (p - begin) + length <= static_cast<int64_t>(ImageSize());
+}
+
+void CIfoFile::EnsureImageBuffer(int64_t bytes) {
+    if (bytes > static_cast<int64_t>(m_pData.size())) {
+        m_pData.resize(static_cast<size_t>(bytes), 0);
+        m_nCapacity = static_cast<int32_t>(m_pData.size());
+    }
+}
+
+int32_t CIfoFile::Load(const std::string& path) {
+    m_bLoaded = false;
+    CloseFile();
+    m_pFile = fopen(path.c_str(), "rb+");
+    if (m_pFile == nullptr) {
+        m_pFile = fopen(path.c_str(), "rb");
+    }
+    m_bVmg = EqualsIgnoreCase(GetBaseName(path), "video_ts");
+    m_pData.clear();
+    m_pData.shrink_to_fit();
+    m_szPath = path;
+    m_nSizeKB = FileSizeKB(path);
+    m_nCapacity = (m_nSizeKB + kGrowthRoomKB) * 1024;
+    if (m_nSizeKB > 0) {
+        m_pData.assign(static_cast<size_t>(m_nCapacity), 0);
+    }
+    if (m_pFile == nullptr) {
+        return -1;
+    }
+    const size_t imageBytes = static_cast<size_t>(m_nSizeKB) * 1024;
+    if (imageBytes > 0 && fread(m_pData.data(), 1, imageBytes, m_pFile) != imageBytes) {
+        Logf("IFO file %s is damaged: it could not be read whole", path.c_str());
+        CloseFile();
+        return -1;
+    }
+    m_nSectorCount = 0;
+    const std::string fileName = GetFileName(path);
+    for (int i = 0; i < 100; ++i) {
+        if (EqualsIgnoreCase(fileName, g_IfoNames[i])) {
+            m_nTitleSet = i;
+            break;
+        }
+    }
+    std::string problem = ValidateHeader();
+    if (!problem.empty()) {
+        Logf("IFO file %s is damaged: %s", path.c_str(), problem.c_str());
+        CloseFile();
+        return -1;
+    }
+    m_bLoaded = true;
+    return 0;
+}
+
+// Every table the repair reads, measures or resizes must start and end inside the image, so
+// that a damaged or truncated file is refused instead of being read or written out of bounds.
+std::string CIfoFile::ValidateHeader() {
+    const int64_t size = ImageSize();
+    if (size < ifo::kHeaderSize) {
+        return "it is shorter than its 2048-byte header";
+    }
+    static const int32_t kVtsTables[] = {IfoVtsPttSrpt, IfoVtsPgcit,    IfoMenuPgciUt,
+                                         IfoVtsTmapt,   IfoMenuCAdt,    IfoMenuVobuAdmap,
+                                         IfoVtsCAdt,    IfoVtsVobuAdmap};
+    static const int32_t kVmgTables[] = {IfoTtSrpt,     IfoMenuPgciUt, IfoVmgPtlMait,
+                                         IfoVmgVtsAtrt, IfoMenuCAdt,   IfoMenuVobuAdmap};
+    char reason[160];
+    auto check = [&](int32_t index) -> bool {
+        const int32_t field = TableField(index, m_bVmg);
+        const uint32_t sector = ReadBE32(m_pData.data(), field);
+        if (sector == 0) {
+            return true;
+        }
+        const int64_t offset = static_cast<int64_t>(sector) * ifo::kSectorSize;
+        const int64_t headerBytes = IsAdmap(index) ? 4 : 8;
+        if (offset + headerBytes > size) {
+            snprintf(reason, sizeof(reason),
+                     "the table pointer at byte %d (sector %u) is past the end", field, sector);
+            return false;
+        }
+        const uint32_t end =
+            ReadBE32(m_pData.data(), static_cast<int32_t>(offset) +
+                                         (IsAdmap(index) ? ifo::kAdmapEnd : ifo::kTableEnd));
+        if (offset + static_cast<int64_t>(end) >= size) {
+            snprintf(reason, sizeof(reason),
+                     "the table at sector %u (pointer at byte %d) ends past the end of the file",
+                     sector, field);
+            return false;
+        }
+        return true;
+    };
+    if (m_bVmg) {
+        for (int32_t index : kVmgTables) {
+            if (!check(index)) {
+                return reason;
+            }
+        }
+        const uint32_t firstPlay = ReadBE32(m_pData.data(), ifo::kVmgFirstPlayPgcByte);
+        if (firstPlay != 0 &&
+            static_cast<int64_t>(firstPlay) + ifo::kPgcCellPositionOffset + 2 > size) {
+            return "the First-Play PGC address is past the end";
+        }
+        const uint32_t text = ReadBE32(m_pData.data(), ifo::kTmaptOrTxtdt);
+        if (static_cast<int64_t>(text) * ifo::kSectorSize >= size && text != 0) {
+            return "the text data pointer is past the end";
+        }
+    } else {
+        for (int32_t index : kVtsTables) {
+            if (!check(index)) {
+                return reason;
+            }
+        }
+    }
+    return std::string();
+}
+
+uint8_t* CIfoFile::TableAt(int64_t offset, int64_t minLength) {
+    if (offset < 0 || offset + minLength > static_cast<int64_t>(ImageSize())) {
+        return nullptr;
+    }
+    return m_pData.data() + offset;
+}
+
+uint8_t* CIfoFile::GetTable(int32_t index) {
+    if (index == IfoHeader) {
+        return ImageSize() > 0 ? m_pData.data() : nullptr;
+    }
+    if (index < 0 || index >= IfoTableCount || ImageSize() < ifo::kHeaderSize) {
+        return nullptr;
+    }
+    const uint32_t value = ReadBE32(m_pData.data(), TableField(index, m_bVmg));
+    if (value == 0) {
+        return nullptr;
+    }
+    if (index == IfoFirstPlayPgc) {
+        return TableAt(value, 1);
+    }
+    return TableAt(static_cast<int64_t>(value) * ifo::kSectorSize, IsAdmap(index) ? 4 : 8);
+}
+
+uint32_t CIfoFile::GetTableEnd(int32_t index) {
+    uint8_t* table = GetTable(index);
+    if (table == nullptr || !Contains(table, 8)) {
+        return 0;
+    }
+    return ReadBE32(table, IsAdmap(index) ? ifo::kAdmapEnd : ifo::kTableEnd);
+}
+
+uint32_t CIfoFile::GetTableEndOffset(int32_t index) {
+    uint8_t* table = GetTable(index);
+    if (table == nullptr) {
+        return 0;
+    }
+    return static_cast<uint32_t>(table - m_pData.data()) + GetTableEnd(index);
+}
+
+bool CIfoFile::TableFits(int32_t index, int32_t delta) {
+    switch (index) {
+        case IfoMenuPgciUt:
+        case IfoMenuCAdt:
+        case IfoMenuVobuAdmap:
+        case IfoVtsCAdt:
+        case IfoVtsPgcit:
+        case IfoVtsVobuAdmap:
+        case IfoVtsTmapt:
+            break;
+        default:
+            return false;
+    }
+    const uint32_t end = GetTableEnd(index);
+    if (GetTable(index) == nullptr || end == 0) {
+        return false;
+    }
+    const uint32_t grown = end + static_cast<uint32_t>(delta);
+    return (grown & ~uint32_t{0x7FF}) == (end & ~uint32_t{0x7FF});
+}
+
+void CIfoFile::ResizeTable(int32_t index, int32_t delta) {
+    if (TableFits(index, delta)) {
+        return;
+    }
+    uint8_t* table = GetTable(index);
+    if (table == nullptr) {
+        return;
+    }
+    const int64_t p = table - m_pData.data();
+    const uint32_t end = GetTableEnd(index);
+    const int64_t source =
+        p + (static_cast<int64_t>(end / ifo::kSectorSize) + 1) * ifo::kSectorSize;
+    const uint32_t newEnd = end + static_cast<uint32_t>(delta);
+    const int64_t destination =
+        p + (static_cast<int64_t>(newEnd / ifo::kSectorSize) + 1) * ifo::kSectorSize;
+    const int64_t imageEnd = ImageSize();
+    const int64_t moved = imageEnd > source ? imageEnd - source : 0;
+
+    // The buffer grows when the image needs more room than it has; nothing is written past it.
+    EnsureImageBuffer(destination + moved);
+    EnsureImageBuffer(imageEnd + (destination - source));
+    if (moved > 0) {
+        memmove(m_pData.data() + destination, m_pData.data() + source, static_cast<size_t>(moved));
+    }
+
+    const int32_t sectors = static_cast<int32_t>((destination - source) / ifo::kSectorSize);
+    const uint32_t ownSector = static_cast<uint32_t>(p / ifo::kSectorSize);
+    for (int32_t field = ifo::kFirstMovableField; field <= ifo::kLastMovableField; field += 4) {
+        if (field == ifo::kTitleVobsOrTtSrpt && !m_bVmg) {
+            continue;  // in a title-set IFO this is a VOB start sector, not a table
+        }
+        if (ReadBE32(m_pData.data(), field) > ownSector) {
+            AddBE32(m_pData.data(), field, sectors);
+        }
+    }
+    m_nSizeKB += 2 * sectors;
+}
+
+int32_t CIfoFile::Save(const std::string& path) {
+    const size_t bytes = static_cast<size_t>(ImageSize());
+    for (const std::string& target : {path, ReplaceExt(path, ".BUP")}) {
+        FILE* file = fopen(target.c_str(), "wb");
+        if (file == nullptr) {
+            return -1;
+        }
+        bool written = bytes == 0 || fwrite(m_pData.data(), 1, bytes, file) == bytes;
+        written = (fflush(file) == 0) && written;
+        written = (fclose(file) == 0) && written;
+        if (!written) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace dorvex

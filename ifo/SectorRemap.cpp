@@ -1,0 +1,180 @@
+// Old sector numbers become new ones through the navpack lists of the pass: the cell playback
+// sectors, the VOBU address map and the time maps follow the packs that moved.
+#include <algorithm>
+
+#include "ifo/IfoFile.h"
+#include "ifo/IfoLayout.h"
+#include "support/BigEndian.h"
+#include "support/Sinks.h"
+
+namespace dorvex {
+
+// The old list is strictly increasing and the new one non-decreasing, so both conditions turn
+// from false to true once along the lists: the first entry meeting both lies at the later of the
+// two turning points, the same entry a scan from the start finds.
+int32_t MapSector(int32_t sector, const int32_t* oldList, const int32_t* newList, int32_t n,
+                  int32_t floor, bool& inexact) {
+    inexact = false;
+    if (n <= 0) {
+        return sector;  // nothing to look at: the stored sector stays
+    }
+    const int32_t* oldAt = std::lower_bound(oldList, oldList + n, sector);
+    const int32_t* newAt = std::upper_bound(newList, newList + n, floor);
+    const int64_t i = std::max(oldAt - oldList, newAt - newList);
+    if (i >= n) {
+        return newList[n - 1];
+    }
+    inexact = oldList[i] != sector;
+    return newList[i];
+}
+
+namespace {
+
+// A value one past a sector, mapped: r - 1, or 0 when the lookup gave 0.
+uint32_t EndBefore(int32_t mapped) {
+    return mapped == 0 ? 0 : static_cast<uint32_t>(mapped - 1);
+}
+
+}  // namespace
+
+void CIfoFile::UpdateCellSectors(const int32_t* oldList, const int32_t* newList, int32_t n,
+                                 bool menu) {
+    // With only the end entry there are no navpacks to map to; the cells keep their sectors.
+    if (n > 1) {
+        ForEachCell(menu, [&](uint16_t, uint16_t pgcn, uint16_t cell, uint8_t* playback, uint8_t*) {
+            bool inexact = false;
+            int32_t v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellFirstVobuStart));
+            WriteBE32(playback, ifo::kCellFirstVobuStart,
+                      static_cast<uint32_t>(MapSector(v, oldList, newList, n - 1, -1, inexact)));
+            if (inexact) {
+                Logf("PGC %d - Cell %d, Original entry sector didn't point to a navpack. Fixed",
+                     pgcn, cell);
+            }
+
+            v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellLastVobuStart));
+            const int32_t lastStart = MapSector(v, oldList, newList, n - 1, -1, inexact);
+            WriteBE32(playback, ifo::kCellLastVobuStart, static_cast<uint32_t>(lastStart));
+            if (inexact) {
+                Logf(
+                    "PGC %d - Cell %d, Original last VOBU start LBA didn't point to a navpack. "
+                    "Fixed",
+                    pgcn, cell);
+            }
+
+            v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellLastVobuEnd) + 1);
+            WriteBE32(playback, ifo::kCellLastVobuEnd,
+                      EndBefore(MapSector(v, oldList, newList, n, lastStart, inexact)));
+            if (inexact) {
+                Logf(
+                    "PGC %d - Cell %d, Original last VOBU end LBA + 1 didn't point to a navpack. "
+                    "Fixed",
+                    pgcn, cell);
+            }
+
+            const uint32_t ilvuEnd = ReadBE32(playback, ifo::kCellFirstIlvuEnd);
+            if (ilvuEnd != 0 && ilvuEnd != 0xFFFFFFFFu) {
+                v = static_cast<int32_t>(ilvuEnd + 1);
+                WriteBE32(playback, ifo::kCellFirstIlvuEnd,
+                          EndBefore(MapSector(v, oldList, newList, n, -1, inexact)));
+                if (inexact) {
+                    Logf(
+                        "PGC %d - Cell %d, Original first ILVU end LBA didn't point to a navpack. "
+                        "Fixed",
+                        pgcn, cell);
+                }
+            }
+        });
+    }
+
+    m_nSectorCount = 0;
+    m_pSectorList.clear();
+    for (int32_t i = 0; i < n; ++i) {
+        if (i == 0 || newList[i] != newList[i - 1]) {
+            m_pSectorList.push_back(newList[i]);
+        }
+    }
+    // The last value is the end entry's position (with any navpacks dropped at the very end).
+    if (!m_pSectorList.empty()) {
+        m_pSectorList.pop_back();
+    }
+    m_nSectorCount = static_cast<int32_t>(m_pSectorList.size());
+    RebuildVobuAdmap(menu);
+}
+
+void CIfoFile::RebuildVobuAdmap(bool menu) {
+    const int32_t index = menu ? IfoMenuVobuAdmap : IfoVtsVobuAdmap;
+    uint8_t* table = GetTable(index);
+    if (table == nullptr) {
+        return;
+    }
+    const int64_t oldCount =
+        std::max<int64_t>(0, (static_cast<int64_t>(GetTableEnd(index)) + 1) / 4 - 1);
+    for (int64_t i = m_nSectorCount; i < oldCount; ++i) {
+        uint8_t* entry = table + ifo::kAdmapEntries + i * ifo::kAdmapEntrySize;
+        if (!Contains(entry, ifo::kAdmapEntrySize)) {
+            break;
+        }
+        WriteBE32(entry, 0, 0);
+    }
+    ResizeTable(index, static_cast<int32_t>((m_nSectorCount - oldCount) * ifo::kAdmapEntrySize));
+    table = GetTable(index);  // the image buffer may have moved
+    for (int32_t i = 0; i < m_nSectorCount; ++i) {
+        uint8_t* entry = table + ifo::kAdmapEntries + i * ifo::kAdmapEntrySize;
+        if (!Contains(entry, ifo::kAdmapEntrySize)) {
+            break;
+        }
+        WriteBE32(entry, 0, static_cast<uint32_t>(m_pSectorList[static_cast<size_t>(i)]));
+    }
+    if (m_bVmg && m_nSectorCount == 0) {
+        WriteBE32(Data(), ifo::kMenuVobuAdmap, 0);
+        WriteBE32(Data(), ifo::kMenuVobsSector, 0);
+        return;
+    }
+    WriteBE32(table, ifo::kAdmapEnd,
+              static_cast<uint32_t>(m_nSectorCount * ifo::kAdmapEntrySize + 3));
+}
+
+void CIfoFile::RebuildTimeMaps(const int32_t* oldList, const int32_t* newList, int32_t n) {
+    uint8_t* table = GetTable(IfoVtsTmapt);
+    if (table == nullptr) {
+        return;
+    }
+    const uint32_t oldEnd = GetTableEnd(IfoVtsTmapt);
+    const uint16_t maps = ReadBE16(table, ifo::kTableCount);
+    int64_t newEnd = 0;
+    for (uint32_t m = 0; m < maps; ++m) {
+        const int64_t pointer = ifo::kTmapPointers + 4 * static_cast<int64_t>(m);
+        if (!Contains(table + pointer, 4)) {
+            break;
+        }
+        const uint32_t mapOffset = ReadBE32(table, static_cast<int32_t>(pointer));
+        uint8_t* map = table + mapOffset;
+        if (!Contains(map, ifo::kTmapEntries)) {
+            continue;
+        }
+        const uint16_t entries = ReadBE16(map, ifo::kTmapEntryCount);
+        int32_t previous = -1;
+        int32_t kept = 0;
+        for (int32_t e = 0; e < entries; ++e) {
+            if (!Contains(map + ifo::kTmapEntries + 4 * e, 4)) {
+                break;
+            }
+            const uint32_t entry = ReadBE32(map, ifo::kTmapEntries + 4 * e);
+            bool inexact = false;
+            const int32_t mapped = MapSector(static_cast<int32_t>(entry & ~ifo::kTmapDiscontinuity),
+                                             oldList, newList, n - 1, -1, inexact);
+            if (mapped != previous) {
+                WriteBE32(map, ifo::kTmapEntries + 4 * kept,
+                          static_cast<uint32_t>(mapped) | (entry & ifo::kTmapDiscontinuity));
+                ++kept;
+            }
+            previous = mapped;
+        }
+        WriteBE16(map, ifo::kTmapEntryCount, static_cast<uint32_t>(kept));
+        newEnd = std::max<int64_t>(newEnd, mapOffset + ifo::kTmapEntries + 4 * kept - 1);
+    }
+    ResizeTable(IfoVtsTmapt, static_cast<int32_t>(newEnd - oldEnd));
+    WriteBE32(GetTable(IfoVtsTmapt), ifo::kTableEnd, static_cast<uint32_t>(newEnd));
+}
+
+}  // namespace dorvex

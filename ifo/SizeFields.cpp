@@ -1,0 +1,171 @@
+// Sector bookkeeping of the file set, recomputed from the final table layout and the file sizes
+// on disk: the IFO's last sector, the VOB start sectors, the title set's last sector, and in
+// VIDEO_TS.IFO the start sector of every title set.
+#include <algorithm>
+#include <cstring>
+
+#include "ifo/IfoFile.h"
+#include "ifo/IfoLayout.h"
+#include "support/BigEndian.h"
+#include "support/Paths.h"
+
+namespace dorvex {
+
+namespace {
+
+constexpr int32_t kMaxTitleSets = 99;
+
+uint32_t Sectors(const std::string& path) {
+    return static_cast<uint32_t>(FileSizeKB(path) / 2);
+}
+
+std::string TitleVobPath(const std::string& folder, int32_t titleSet, int32_t part) {
+    char name[32];
+    snprintf(name, sizeof(name), "VTS_%02d_%d.VOB", titleSet, part);
+    return folder + name;
+}
+
+}  // namespace
+
+void CIfoFile::UpdateSizeFields(bool trim) {
+    if (ImageSize() < ifo::kHeaderSize) {
+        return;
+    }
+    const std::string folder = GetFolder(m_szPath);
+    uint8_t* header = Data();
+    if (!m_bVmg) {
+        static const int32_t kTables[] = {IfoVtsPttSrpt, IfoVtsPgcit,    IfoMenuPgciUt,
+                                          IfoVtsTmapt,   IfoMenuCAdt,    IfoMenuVobuAdmap,
+                                          IfoVtsCAdt,    IfoVtsVobuAdmap};
+        uint32_t b = 0;
+        for (int32_t index : kTables) {
+            b = std::max(b, GetTableEndOffset(index) / ifo::kSectorSize);
+        }
+        WriteBE32(header, ifo::kLastSectorOfIfo, b);
+        // The image becomes exactly b + 1 sectors: nothing behind the last table is saved.
+        const int64_t bytes = (static_cast<int64_t>(b) + 1) * ifo::kSectorSize;
+        if (bytes > static_cast<int64_t>(m_pData.size())) {
+            m_pData.resize(static_cast<size_t>(bytes), 0);
+            m_nCapacity = static_cast<int32_t>(m_pData.size());
+            header = Data();
+        }
+        m_nSizeKB = static_cast<int32_t>(2 * (static_cast<int64_t>(b) + 1));
+        WriteBE32(header, ifo::kMenuVobsSector, b + 1);
+        const uint32_t menu = Sectors(ReplaceExt(m_szPath, ".VOB"));
+        uint32_t title = 0;
+        for (int32_t part = 1; part <= 9; ++part) {
+            title += Sectors(TitleVobPath(folder, m_nTitleSet, part));
+        }
+        WriteBE32(header, ifo::kTitleVobsOrTtSrpt, b + 1 + menu);
+        WriteBE32(header, ifo::kLastSectorOfSet, 2 * (b + 1) + menu + title - 1);
+        return;
+    }
+
+    const uint32_t ifoSectors = static_cast<uint32_t>(m_nSizeKB / 2);
+    WriteBE32(header, ifo::kLastSectorOfIfo, ifoSectors - 1);
+    WriteBE32(header, ifo::kMenuVobsSector, ifoSectors);
+    const uint32_t menu = Sectors(folder + ReplaceExt(g_IfoNames[0], ".VOB"));
+    WriteBE32(header, ifo::kLastSectorOfSet, 2 * ifoSectors + menu - 1);
+    if (menu == 0) {
+        WriteBE32(header, ifo::kMenuVobsSector, 0);
+    }
+
+    // Title sets lie one after another: IFO, menu VOB, title VOBs, BUP.
+    uint32_t start[kMaxTitleSets + 1] = {};
+    uint32_t previousSize = 2 * ifoSectors + menu;
+    int32_t highest = 0;
+    for (int32_t i = 1; i <= kMaxTitleSets; ++i) {
+        start[i] = start[i - 1] + previousSize;
+        const uint32_t setIfo = Sectors(folder + g_IfoNames[i]);
+        if (setIfo > 0) {
+            highest = i;
+        }
+        const uint32_t setMenu = Sectors(folder + ReplaceExt(g_IfoNames[i], ".VOB"));
+        uint32_t setTitle = 0;
+        for (int32_t part = 1; part <= 9; ++part) {
+            const uint32_t sectors = Sectors(TitleVobPath(folder, i, part));
+            if (sectors == 0) {
+                break;
+            }
+            setTitle += sectors;
+        }
+        previousSize = 2 * setIfo + setMenu + setTitle;
+    }
+
+    if (trim) {
+        TrimTitleSets(highest);
+    } else {
+        WriteBE16(Data(), ifo::kVmgTitleSetCount, static_cast<uint32_t>(highest));
+    }
+
+    uint8_t* titles = GetTable(IfoTtSrpt);
+    if (titles == nullptr) {
+        return;
+    }
+    const uint16_t count = ReadBE16(titles, ifo::kTableCount);
+    for (int32_t t = 0; t < count; ++t) {
+        uint8_t* entry = titles + ifo::kTableEntries + t * ifo::kTtSrptEntrySize;
+        if (!Contains(entry, ifo::kTtSrptEntrySize)) {
+            break;
+        }
+        const uint8_t titleSet = entry[ifo::kTtSrptTitleSet];
+        if (titleSet <= highest) {
+            WriteBE32(entry, ifo::kTtSrptStartSector, start[titleSet]);
+        }
+    }
+}
+
+void CIfoFile::TrimTitleSets(int32_t n) {
+    WriteBE16(Data(), ifo::kVmgTitleSetCount, static_cast<uint32_t>(n));
+
+    if (uint8_t* ptl = GetTable(IfoVmgPtlMait)) {
+        const int32_t m = ReadBE16(ptl, ifo::kPtlTitleSetCount);
+        if (n > m) {
+            return;  // the table lists fewer title sets than exist: nothing else is trimmed
+        }
+        const int32_t countries = ReadBE16(ptl, ifo::kPtlCountryCount);
+        const int64_t oldRow = 2 * static_cast<int64_t>(m) + 2;
+        const int64_t newRow = 2 * static_cast<int64_t>(n) + 2;
+        int64_t end = 7;  // a table of no countries is its 8-byte header alone
+        for (int32_t c = 0; c < countries; ++c) {
+            uint8_t* country = ptl + ifo::kTableEntries + c * ifo::kPtlCountryEntrySize;
+            if (!Contains(country, ifo::kPtlCountryEntrySize)) {
+                break;
+            }
+            uint8_t* block = ptl + ReadBE16(country, ifo::kPtlMaskBlockOffset);
+            if (!Contains(block, ifo::kPtlLevels * oldRow)) {
+                continue;
+            }
+            for (int32_t row = 0; row < ifo::kPtlLevels; ++row) {
+                memmove(block + row * newRow, block + row * oldRow, static_cast<size_t>(newRow));
+            }
+            end = (block + ifo::kPtlLevels * newRow) - ptl - 1;
+        }
+        WriteBE32(ptl, ifo::kTableEnd, static_cast<uint32_t>(end));
+        WriteBE16(ptl, ifo::kPtlTitleSetCount, static_cast<uint32_t>(n));
+    }
+
+    if (uint8_t* attributes = GetTable(IfoVmgVtsAtrt)) {
+        WriteBE16(attributes, ifo::kAtrtTitleSetCount, static_cast<uint32_t>(n));
+    }
+
+    if (uint8_t* titles = GetTable(IfoTtSrpt)) {
+        const uint16_t count = ReadBE16(titles, ifo::kTableCount);
+        int32_t kept = 0;
+        for (int32_t t = 0; t < count; ++t) {
+            uint8_t* entry = titles + ifo::kTableEntries + t * ifo::kTtSrptEntrySize;
+            if (!Contains(entry, ifo::kTtSrptEntrySize)) {
+                break;
+            }
+            if (entry[ifo::kTtSrptTitleSet] <= n) {
+                memmove(titles + ifo::kTableEntries + kept * ifo::kTtSrptEntrySize, entry,
+                        ifo::kTtSrptEntrySize);
+                ++kept;
+            }
+        }
+        WriteBE16(titles, ifo::kTableCount, static_cast<uint32_t>(kept));
+        WriteBE32(titles, ifo::kTableEnd, static_cast<uint32_t>(ifo::kTtSrptEntrySize * kept + 7));
+    }
+}
+
+}  // namespace dorvex
