@@ -116,13 +116,6 @@ bool CVobFile::Open(const std::string& path, VobOpenMode mode) {
     if (mode != VobOpenMode::Create) {
         posix_fadvise(m_Fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    // Allocated once per object and kept across files, so a pass allocates per run at most.
-    if (m_ReadBuf.empty()) {
-        m_ReadBuf.resize(static_cast<size_t>(kReadAheadPacks * kPack));
-    }
-    if (mode != VobOpenMode::Read && m_WriteBuf.empty()) {
-        m_WriteBuf.resize(static_cast<size_t>(kWriteBehindPacks * kPack));
-    }
     return true;
 }
 
@@ -189,6 +182,10 @@ bool CVobFile::Refill() {
     if (InjectFault(VobIoOp::Read, m_ReadCursor)) {
         return false;
     }
+    // Allocated on first use and kept across files: an output file never needs one.
+    if (m_ReadBuf.empty()) {
+        m_ReadBuf.resize(static_cast<size_t>(kReadAheadPacks * kPack));
+    }
     int64_t got = ReadFully(m_Fd, m_ReadBuf.data(), kReadAheadPacks * kPack, m_ReadCursor * kPack);
     if (got < 0) {
         m_LastError = strerror(errno);
@@ -217,6 +214,9 @@ bool CVobFile::WriteAt(int64_t sector, const uint8_t* pack) {
     }
     if (m_WriteBufPacks == 0) {
         m_WriteBufStart = sector;
+        if (m_WriteBuf.empty()) {
+            m_WriteBuf.resize(static_cast<size_t>(kWriteBehindPacks * kPack));
+        }
     }
     memcpy(m_WriteBuf.data() + m_WriteBufPacks * kPack, pack, kPack);
     ++m_WriteBufPacks;

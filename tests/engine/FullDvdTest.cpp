@@ -1,0 +1,87 @@
+// Full-DVD runs over a folder of synthetic title sets, without IFOs: which steps run, in which
+// order, and where an abort leaves the run.
+#include <gtest/gtest.h>
+
+#include "EngineFixture.h"
+#include "support/Paths.h"
+
+namespace dorvex::testkit {
+namespace {
+
+class FullDvd : public EngineTest {
+  protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        m_Engine.m_RemoveUnrefed = 1;
+        for (int32_t ts = 1; ts <= 3; ++ts) {
+            StreamWriter w(m_Dir, ts, 100);
+            w.AddVobu(static_cast<uint16_t>(ts), 1, 6);
+            w.AddBlank(3);
+            w.AddVobu(static_cast<uint16_t>(ts), 2, 6);
+        }
+        StreamWriter menu(m_Dir + "/VTS_02_0.VOB");
+        menu.AddVobu(1, 1, 2);
+        menu.AddBlank(1);
+    }
+};
+
+TEST_F(FullDvd, EveryPresentVobIsCleanedInOrderAndTheVideoManagerLast) {
+    StreamWriter vmg(m_Dir + "/VIDEO_TS.VOB");
+    vmg.AddVobu(1, 1, 2);
+    vmg.AddBlank(2);
+    vmg.Finish();
+    ASSERT_EQ(m_Engine.Open(Vob(1, 2)), 0);
+    m_Engine.ProcessFullDvd();
+
+    std::vector<std::string> processed;
+    for (const auto& line : CapturedSinks::Logs()) {
+        if (line.rfind("Processing ", 0) == 0 && line.find(" -- ") != std::string::npos) {
+            processed.push_back(GetFileName(line.substr(11, line.find(" -- ") - 11)));
+        }
+    }
+    EXPECT_EQ(processed, (std::vector<std::string>{"VTS_01_1.VOB", "VTS_02_0.VOB", "VTS_02_1.VOB",
+                                                   "VTS_03_1.VOB", "VIDEO_TS.VOB"}));
+    auto logs = CapturedSinks::Logs();
+    EXPECT_EQ(logs.front(), "PROCESSING FULL DVD");
+    EXPECT_EQ(logs.back(), "End of FULL DVD process");
+    EXPECT_EQ(CountPrefix(logs, "Skipping blank pack"), 3 * 3 + 1 + 2);
+    // Absent VOBs whose IFOs are absent too pass without a word.
+    EXPECT_EQ(CountPrefix(logs, "%s does not exists"), 0);
+    EXPECT_EQ(CountPrefix(logs, m_Dir), 0);
+    EXPECT_EQ(ReadPacks(Vob(1, 3)).size(), 14u);
+    EXPECT_EQ(ReadPacks(m_Dir + "/VIDEO_TS.VOB").size(), 3u);
+}
+
+TEST_F(FullDvd, AnAbortDuringATitleSetEndsTheRunAfterThatStep) {
+    CapturedSinks::OnLog() = [this](const std::string& line) {
+        if (line == "Processing " + Vob(1, 2) + " -- from backup") {
+            m_Engine.m_Abort = 1;
+        }
+    };
+    auto third = ReadBytes(Vob(1, 3));
+    ASSERT_EQ(m_Engine.Open(Vob(1, 1)), 0);
+    m_Engine.ProcessFullDvd();
+
+    EXPECT_EQ(m_Engine.VobPathSnapshot(), Vob(1, 2));
+    EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
+    EXPECT_EQ(ReadBytes(Vob(1, 3)), third);
+    EXPECT_FALSE(HasLine(CapturedSinks::Logs(), "End of FULL DVD process"));
+    // The restore after the abort brings back exactly the step that was interrupted.
+    m_Engine.RestoreBackup();
+    EXPECT_EQ(ReadPacks(Vob(1, 2)).size(), 17u);
+}
+
+TEST_F(FullDvd, AFailedStepEndsTheRun) {
+    const std::string menu = m_Dir + "/VTS_02_0.VOB";
+    CVobFile::SetFaultHook([menu](VobIoOp op, const std::string& path, int64_t) {
+        return !(op == VobIoOp::Open && path == menu);
+    });
+    ASSERT_EQ(m_Engine.Open(Vob(1, 1)), 0);
+    m_Engine.ProcessFullDvd();
+    EXPECT_EQ(m_Engine.m_Failed.load(), 1);
+    EXPECT_EQ(m_Engine.VobPathSnapshot(), menu);
+    EXPECT_EQ(ReadPacks(Vob(1, 2)).size(), 17u);  // title set 2's titles were not started
+}
+
+}  // namespace
+}  // namespace dorvex::testkit
