@@ -1,4 +1,4 @@
-#include "StreamBuilder.h"
+#include "common/StreamBuilder.h"
 
 #include <cstring>
 #include <fstream>

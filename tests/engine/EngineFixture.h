@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "StreamBuilder.h"
+#include "common/StreamBuilder.h"
 #include "engine/VobIo.h"
 #include "engine/VtsCleaner.h"
 #include "support/Sinks.h"
