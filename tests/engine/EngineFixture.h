@@ -19,6 +19,8 @@
 
 namespace dorvex::testkit {
 
+using Packs = std::vector<std::vector<uint8_t>>;
+
 class CapturedSinks {
   public:
     static std::vector<std::string> Logs() {

@@ -15,8 +15,6 @@
 namespace dorvex::testkit {
 namespace {
 
-using Packs = std::vector<std::vector<uint8_t>>;
-
 class VobPass : public EngineTest {
   protected:
     // A VOBU whose end address also covers `blanks` blank packs after its data.
