@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "EngineFixture.h"
+#include "common/IfoBuilder.h"
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
 #include "support/Paths.h"
@@ -14,67 +15,11 @@
 namespace dorvex::testkit {
 namespace {
 
-struct IfoCell {
-    uint16_t vobId;
-    uint8_t cellId;
-    uint32_t firstSector;
-    uint32_t lastSector;
-};
-
-// A title-set IFO: header, one PGC in VTS_PGCIT (sector 1) playing `pgcCells`, and a VTS_C_ADT
-// (sector 2) listing `adtCells`. A VIDEO_TS.IFO is just a header with no tables.
-std::vector<uint8_t> MakeVtsIfo(const std::vector<IfoCell>& pgcCells,
-                                const std::vector<IfoCell>& adtCells) {
-    std::vector<uint8_t> image(3 * ifo::kSectorSize, 0);
-    memcpy(image.data(), "DVDVIDEO-VTS", 12);
-    WriteBE32(image.data(), ifo::kPgcitOrPtlMait, 1);
-    WriteBE32(image.data(), ifo::kVtsCAdt, 2);
-
-    uint8_t* pgcit = image.data() + ifo::kSectorSize;
-    const int32_t n = static_cast<int32_t>(pgcCells.size());
-    const int32_t pgcOffset = 16;
-    const int32_t playback = 240;
-    const int32_t position = playback + n * ifo::kCellPlaybackSize;
-    const int32_t pgcSize = position + n * ifo::kCellPositionSize;
-    WriteBE16(pgcit, ifo::kTableCount, 1);
-    WriteBE32(pgcit, ifo::kTableEnd, static_cast<uint32_t>(pgcOffset + pgcSize - 1));
-    pgcit[8] = 0x81;
-    WriteBE32(pgcit, 8 + ifo::kSearchPointerOffset, pgcOffset);
-    uint8_t* pgc = pgcit + pgcOffset;
-    pgc[ifo::kPgcProgramCount] = 1;
-    pgc[ifo::kPgcCellCount] = static_cast<uint8_t>(n);
-    WriteBE16(pgc, ifo::kPgcProgramMapOffset, 236);
-    pgc[236] = 1;
-    WriteBE16(pgc, ifo::kPgcCellPlaybackOffset, playback);
-    WriteBE16(pgc, ifo::kPgcCellPositionOffset, static_cast<uint32_t>(position));
-    for (int32_t i = 0; i < n; ++i) {
-        uint8_t* cell = pgc + playback + i * ifo::kCellPlaybackSize;
-        WriteBE32(cell, ifo::kCellFirstVobuStart, pgcCells[static_cast<size_t>(i)].firstSector);
-        WriteBE32(cell, ifo::kCellLastVobuStart, pgcCells[static_cast<size_t>(i)].lastSector);
-        WriteBE32(cell, ifo::kCellLastVobuEnd, pgcCells[static_cast<size_t>(i)].lastSector);
-        uint8_t* pos = pgc + position + i * ifo::kCellPositionSize;
-        WriteBE16(pos, ifo::kCellPositionVobId, pgcCells[static_cast<size_t>(i)].vobId);
-        pos[ifo::kCellPositionCellId] = pgcCells[static_cast<size_t>(i)].cellId;
-    }
-
-    uint8_t* adt = image.data() + 2 * ifo::kSectorSize;
-    WriteBE16(adt, ifo::kTableCount, 1);
-    WriteBE32(adt, ifo::kTableEnd,
-              static_cast<uint32_t>(8 + adtCells.size() * ifo::kCAdtEntrySize - 1));
-    for (size_t i = 0; i < adtCells.size(); ++i) {
-        uint8_t* e = adt + 8 + i * ifo::kCAdtEntrySize;
-        WriteBE16(e, ifo::kCAdtVobId, adtCells[i].vobId);
-        e[ifo::kCAdtCellId] = adtCells[i].cellId;
-        WriteBE32(e, ifo::kCAdtFirstSector, adtCells[i].firstSector);
-        WriteBE32(e, ifo::kCAdtLastSector, adtCells[i].lastSector);
-    }
-    return image;
-}
-
 std::vector<uint8_t> MakeVmgIfo() {
-    std::vector<uint8_t> image(ifo::kSectorSize, 0);
-    memcpy(image.data(), "DVDVIDEO-VMG", 12);
-    return image;
+    VmgSpec vmg;
+    vmg.titleSets = 2;
+    vmg.titles = {TitleSpec{1, 1, 0}, TitleSpec{2, 1, 0}};
+    return BuildVmgIfo(vmg);
 }
 
 class IfoRun : public EngineTest {
@@ -89,7 +34,8 @@ class IfoRun : public EngineTest {
         snprintf(name, sizeof(name), "/VTS_%02d_0.IFO", ts);
         return m_Dir + name;
     }
-    // Title set ts: VOBUs of 1/1, 1/2, 1/3 and 2/1, each a navpack and 4 data packs.
+    // Title set ts: VOBUs of 1/1, 1/2, 1/3 and 2/1, each a navpack and 4 data packs, played
+    // by one title PGC (1/2 left out unless referenceSecondCell).
     void MakeTitleSet(int32_t ts, bool referenceSecondCell) {
         StreamWriter w(m_Dir, ts, 100);
         w.AddVobu(1, 1, 4);
@@ -97,14 +43,16 @@ class IfoRun : public EngineTest {
         w.AddVobu(1, 3, 4);
         w.AddVobu(2, 1, 4);
         w.Finish();
-        std::vector<IfoCell> all = {{1, 1, 0, 0}, {1, 2, 5, 5}, {1, 3, 10, 10}, {2, 1, 15, 15}};
-        std::vector<IfoCell> played = all;
+        PgcSpec all = {Cell(1, 1, 0, 0, 4), Cell(1, 2, 5, 5, 9), Cell(1, 3, 10, 10, 14),
+                       Cell(2, 1, 15, 15, 19)};
+        VtsSpec vts;
+        vts.titleCAdt = CAdtFromPgcs({all});
+        vts.titleAdmap = {0, 5, 10, 15};
         if (!referenceSecondCell) {
-            played.erase(played.begin() + 1);
+            all.erase(all.begin() + 1);
         }
-        auto image = MakeVtsIfo(played, all);
-        WriteBytes(Ifo(ts), image);
-        WriteBytes(ReplaceExt(Ifo(ts), ".BUP"), image);
+        vts.titlePgcs = {all};
+        WriteIfoPair(Ifo(ts), BuildVtsIfo(vts));
     }
     void Run(const std::string& vob) {
         ASSERT_EQ(m_Engine.Open(vob), 0);
@@ -168,41 +116,32 @@ TEST_F(IfoRun, UnreferencedCellsAreDroppedAndTheIfoFollowsTheRenumbering) {
                         "navpack remapped, 0 navpacks ILVU flags reset"));
 
     auto image = ReadBytes(Ifo(1));
-    ASSERT_GE(image.size(), 3u * ifo::kSectorSize);
-    const uint32_t adtSector = ReadBE32(image.data(), ifo::kVtsCAdt);
-    const uint8_t* adt = image.data() + adtSector * ifo::kSectorSize;
+    auto adt = ReadCAdt(image, ifo::kVtsCAdt);
     const uint32_t expected[3][4] = {{1, 1, 0, 4}, {1, 2, 5, 9}, {2, 1, 10, 14}};
-    ASSERT_EQ(ReadBE32(adt, ifo::kTableEnd), 8u + 3 * ifo::kCAdtEntrySize - 1);
-    for (int i = 0; i < 3; ++i) {
-        const uint8_t* e = adt + 8 + i * ifo::kCAdtEntrySize;
-        EXPECT_EQ(ReadBE16(e, ifo::kCAdtVobId), expected[i][0]) << i;
-        EXPECT_EQ(e[ifo::kCAdtCellId], expected[i][1]) << i;
-        EXPECT_EQ(ReadBE32(e, ifo::kCAdtFirstSector), expected[i][2]) << i;
-        EXPECT_EQ(ReadBE32(e, ifo::kCAdtLastSector), expected[i][3]) << i;
+    ASSERT_EQ(adt.size(), 3u);
+    auto cells = ReadTitlePgcCells(image, 1);
+    ASSERT_EQ(cells.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(adt[i].vobId, expected[i][0]) << i;
+        EXPECT_EQ(adt[i].cellId, expected[i][1]) << i;
+        EXPECT_EQ(adt[i].firstSector, expected[i][2]) << i;
+        EXPECT_EQ(adt[i].lastSector, expected[i][3]) << i;
+        EXPECT_EQ(cells[i].vobId, expected[i][0]) << i;
+        EXPECT_EQ(cells[i].cellId, expected[i][1]) << i;
+        EXPECT_EQ(cells[i].firstSector, expected[i][2]) << i;
     }
-    const uint8_t* pgcit =
-        image.data() + ReadBE32(image.data(), ifo::kPgcitOrPtlMait) * ifo::kSectorSize;
-    const uint8_t* pgc = pgcit + ReadBE32(pgcit, 8 + ifo::kSearchPointerOffset);
-    const uint8_t* pos = pgc + ReadBE16(pgc, ifo::kPgcCellPositionOffset);
-    const uint8_t* play = pgc + ReadBE16(pgc, ifo::kPgcCellPlaybackOffset);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(ReadBE16(pos + i * 4, ifo::kCellPositionVobId), expected[i][0]) << i;
-        EXPECT_EQ(pos[i * 4 + ifo::kCellPositionCellId], expected[i][1]) << i;
-        EXPECT_EQ(ReadBE32(play + i * ifo::kCellPlaybackSize, ifo::kCellFirstVobuStart),
-                  expected[i][2])
-            << i;
-    }
+    EXPECT_EQ(ReadAdmap(image, ifo::kVtsVobuAdmap), (std::vector<uint32_t>{0, 5, 10}));
 }
 
 TEST_F(IfoRun, AnInterruptedLaterRunRestoresVideoTsIfoAsTheEarlierRunLeftIt) {
     MakeTitleSet(1, true);
     MakeTitleSet(2, true);
-    WriteBytes(m_Dir + "/VIDEO_TS.IFO", std::vector<uint8_t>(ifo::kSectorSize, 0));
+    auto original = ReadBytes(m_Dir + "/VIDEO_TS.IFO");
     Run(Vob(1, 1));
     ASSERT_EQ(m_Engine.m_Phase.load(), PhaseDone);
     auto afterFirst = ReadBytes(m_Dir + "/VIDEO_TS.IFO");
     // The first run must have changed it, or the check below would prove nothing.
-    ASSERT_NE(afterFirst, std::vector<uint8_t>(ifo::kSectorSize, 0));
+    ASSERT_NE(afterFirst, original);
 
     CapturedSinks::OnLog() = [this](const std::string& line) {
         if (line.rfind("Found VCID 1/3", 0) == 0) {
@@ -281,16 +220,12 @@ TEST_F(IfoRun, AFullDvdUpdatesTheIfosOfAbsentVobsAndKeepsTheirSectors) {
     EXPECT_EQ(m_Engine.m_Failed.load(), 0);
 
     // The title PGC of title set 2 keeps its stored cell sectors.
-    auto after = ReadBytes(Ifo(2));
-    auto playFirst = [](const std::vector<uint8_t>& image, int cell) {
-        const uint8_t* pgcit =
-            image.data() + ReadBE32(image.data(), ifo::kPgcitOrPtlMait) * ifo::kSectorSize;
-        const uint8_t* pgc = pgcit + ReadBE32(pgcit, 8 + ifo::kSearchPointerOffset);
-        const uint8_t* play = pgc + ReadBE16(pgc, ifo::kPgcCellPlaybackOffset);
-        return ReadBE32(play + cell * ifo::kCellPlaybackSize, ifo::kCellFirstVobuStart);
-    };
-    for (int cell = 0; cell < 4; ++cell) {
-        EXPECT_EQ(playFirst(after, cell), playFirst(before, cell)) << cell;
+    auto cellsBefore = ReadTitlePgcCells(before, 1);
+    auto cellsAfter = ReadTitlePgcCells(ReadBytes(Ifo(2)), 1);
+    ASSERT_EQ(cellsAfter.size(), 4u);
+    for (size_t cell = 0; cell < 4; ++cell) {
+        EXPECT_EQ(cellsAfter[cell].firstSector, cellsBefore[cell].firstSector) << cell;
+        EXPECT_EQ(cellsAfter[cell].lastSector, cellsBefore[cell].lastSector) << cell;
     }
 }
 
