@@ -283,6 +283,9 @@ void CIfoFile::ResizeTable(int32_t index, int32_t delta) {
     }
     const int64_t p = table - m_pData.data();
     const uint32_t end = GetTableEnd(index);
+    if (static_cast<int64_t>(end) + delta < 0) {
+        return;  // a table cannot end before it starts
+    }
     const int64_t source =
         p + (static_cast<int64_t>(end / ifo::kSectorSize) + 1) * ifo::kSectorSize;
     const uint32_t newEnd = end + static_cast<uint32_t>(delta);
