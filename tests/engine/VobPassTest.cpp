@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "EngineFixture.h"
+#include "ifo/IfoFile.h"
 #include "support/BigEndian.h"
 #include "support/Paths.h"
 
@@ -425,6 +426,31 @@ TEST_F(VobPass, AShortSecondFileIsReportedAndSkipped) {
     // The second VOBU keeps its LBA from the stream: the partial file added no packs.
     ExpectConsistentNavpacks(out);
     EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "VTS_01_2 is empty... removing."));
+}
+
+TEST_F(VobPass, TheNavpackListsGrowPastTheirStatedCapacityAndAlertOnce) {
+    // Packs fed straight to ProcessPack in place, each a navpack already carrying its own LBA
+    // and a one-pack VOBU, so nothing needs writing.
+    CIfoFile ifo(m_Dir + "/VTS_01_0.IFO");
+    m_Engine.m_InPlace = 1;
+    m_Engine.m_Cells.assign(kCellCapacity, CellTableEntry{});
+    m_Engine.m_NavOld.assign(kNavpackCapacity, 0);
+    m_Engine.m_NavNew.assign(kNavpackCapacity, 0);
+    m_Engine.ResetRunState();
+    m_Engine.m_In = m_Engine.m_Out = &m_Engine.m_InFile;  // never opened: a write would fail
+    const int32_t total = kNavpackCapacity + 10;
+    for (int32_t i = 0; i < total; ++i) {
+        NavFields nav{static_cast<uint32_t>(i), 0, 1, 1, 0};
+        MakeNavPack(m_Engine.m_Data, nav);
+        m_Engine.ProcessPack(ifo);
+        m_Engine.m_ReadInFile = m_Engine.m_ReadInFile + 1;
+        m_Engine.m_ReadTotal = m_Engine.m_ReadTotal + 1;
+    }
+    EXPECT_EQ(m_Engine.m_NavCount, total);
+    EXPECT_EQ(m_Engine.m_NavOld[total - 1], total - 1);
+    EXPECT_EQ(m_Engine.m_NavNew[total - 1], total - 1);
+    EXPECT_EQ(m_Engine.m_Failed.load(), 0);
+    EXPECT_EQ(CapturedSinks::Alerts(), std::vector<std::string>{"Too many navpacks!"});
 }
 
 // Runs from backup that hit an I/O error stop at once, skip tidying and the IFO, and leave
