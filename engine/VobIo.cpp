@@ -17,8 +17,8 @@ namespace {
 constexpr int64_t kPack = pack::kPackSize;
 // One refill of the read-ahead buffer, and one flush of the write-behind buffer: large enough
 // that the pass costs about one system call per megabyte, small enough for a fixed footprint.
-constexpr int64_t kReadAheadPacks = 1024;   // 2 MiB
-constexpr int64_t kWriteBehindPacks = 512;  // 1 MiB
+constexpr int64_t kReadAheadPacks = 128;    // 256 KiB
+constexpr int64_t kWriteBehindPacks = 128;  // 256 KiB
 
 CVobFile::FaultHook& Hook() {
     static CVobFile::FaultHook hook;
