@@ -141,6 +141,7 @@ void CIfoFile::RebuildTimeMaps(const int32_t* oldList, const int32_t* newList, i
     }
     const uint32_t oldEnd = GetTableEnd(IfoVtsTmapt);
     const uint16_t maps = ReadBE16(table, ifo::kTableCount);
+    const int32_t streamEnd = n > 0 ? newList[n - 1] : 0;
     int64_t newEnd = 0;
     for (uint32_t m = 0; m < maps; ++m) {
         const int64_t pointer = ifo::kTmapPointers + 4 * static_cast<int64_t>(m);
@@ -163,6 +164,11 @@ void CIfoFile::RebuildTimeMaps(const int32_t* oldList, const int32_t* newList, i
             bool inexact = false;
             const int32_t mapped = MapSector(static_cast<int32_t>(entry & ~ifo::kTmapDiscontinuity),
                                              oldList, newList, n - 1, -1, inexact);
+            // Entries of packs dropped at the very end map to the end of the stream, where no
+            // VOBU starts: a player would seek past the last pack.
+            if (n > 1 && mapped >= streamEnd) {
+                break;
+            }
             if (mapped != previous) {
                 WriteBE32(map, ifo::kTmapEntries + 4 * kept,
                           static_cast<uint32_t>(mapped) | (entry & ifo::kTmapDiscontinuity));

@@ -194,6 +194,23 @@ TEST(TimeMaps, RepeatsMergeKeepingTheFirstDiscontinuityBit) {
     EXPECT_EQ(ReadBE32(table, 4), ReadBE32(table, 12) + 4 + 4 - 1);
 }
 
+TEST(TimeMaps, EntriesOfPacksDroppedAtTheEndAreCut) {
+    TempDir dir;
+    VtsSpec vts;
+    vts.titlePgcs = {{Cell(1, 1, 0, 0, 9)}};
+    vts.timeMaps = {{1, {0, 10, 20, 30}}};
+    auto ifo = LoadImage(dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
+    // The cell from sector 20 on was dropped: its navpacks all map to the end, 20.
+    const int32_t oldList[] = {0, 10, 20, 30, 40};
+    const int32_t newList[] = {0, 10, 20, 20, 20};
+    ifo->RebuildTimeMaps(oldList, newList, 5);
+    uint8_t* table = ifo->GetTable(IfoVtsTmapt);
+    uint8_t* map = table + ReadBE32(table, 8);
+    ASSERT_EQ(ReadBE16(map, 2), 2);
+    EXPECT_EQ(ReadBE32(map, 4), 0u);
+    EXPECT_EQ(ReadBE32(map, 8), 10u);
+}
+
 TEST(CellAddressTable, GroupsByVobIdAndResizes) {
     TempDir dir;
     VtsSpec vts;
