@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "engine/VtsCleaner.h"
 #include "ifo/IfoFile.h"
@@ -64,10 +65,39 @@ void CVtsCleaner::RestoreBackup() {
     RestoreFile(BupPathFor(vob));
     RestoreFile(Concat(folder, kVmgIfoName));
     RestoreFile(Concat(folder, kVmgBupName));
-    RestoreFile(vob);
-    while (NextVobFile(vob, false)) {
-        SetVobPath(vob);
+    if (m_Menu) {
         RestoreFile(vob);
+        Logf("Backup files restored");
+        return;
+    }
+    // After a complete pass from backup the tidy step may have renamed outputs down to close
+    // gaps (VTS_01_3 became VTS_01_2). Such a file has no copy of its own, and the file it was
+    // renamed from is gone while its copy waits in the backup folder. A file without a copy
+    // that is not such a rename target is an untouched original and stays.
+    std::vector<std::string> set;
+    std::vector<bool> hadCopy;
+    std::vector<bool> present;
+    for (std::string path = vob;;) {
+        set.push_back(path);
+        hadCopy.push_back(FileExists(GetBackupPath(path)));
+        present.push_back(FileExists(path));
+        if (!NextVobFile(path, false)) {
+            break;
+        }
+    }
+    for (size_t i = 0; i < set.size(); ++i) {
+        SetVobPath(set[i]);
+        if (hadCopy[i]) {
+            RestoreFile(set[i]);
+            continue;
+        }
+        bool renamedHere = false;
+        for (size_t j = i + 1; j < set.size(); ++j) {
+            renamedHere = renamedHere || (hadCopy[j] && !present[j]);
+        }
+        if (present[i] && renamedHere) {
+            std::remove(set[i].c_str());
+        }
     }
     Logf("Backup files restored");
 }
@@ -146,6 +176,18 @@ bool CVtsCleaner::SaveIfoCopy(CIfoFile& ifo, const std::string& target) {
     return true;
 }
 
+bool CVtsCleaner::BackUpIfoOnce(CIfoFile& ifo, const std::string& path) {
+    const std::string target = GetBackupPath(path);
+    if (m_IfoCopiesThisRun.count(target) != 0) {
+        return true;  // an earlier step of this run already kept the state before the run
+    }
+    if (!SaveIfoCopy(ifo, target)) {
+        return false;
+    }
+    m_IfoCopiesThisRun.insert(target);
+    return true;
+}
+
 std::unique_ptr<CIfoFile> CVtsCleaner::LoadIfo() {
     std::string vob = VobPathSnapshot();
     std::string ifoPath = IfoPathFor(vob);
@@ -154,7 +196,7 @@ std::unique_ptr<CIfoFile> CVtsCleaner::LoadIfo() {
         return ifo;
     }
     if (ifo->m_bLoaded) {
-        if (!SaveIfoCopy(*ifo, GetBackupPath(ifoPath))) {
+        if (!BackUpIfoOnce(*ifo, ifoPath)) {
             return ifo;
         }
         ifo->CloseFile();
@@ -166,7 +208,7 @@ std::unique_ptr<CIfoFile> CVtsCleaner::LoadIfo() {
     if (!IsVideoManagerVob(vob) && FileExists(vmgPath)) {
         CIfoFile vmg(vmgPath);
         if (vmg.m_bLoaded) {
-            SaveIfoCopy(vmg, GetBackupPath(vmgPath));
+            BackUpIfoOnce(vmg, vmgPath);
             vmg.CloseFile();
         }
     }

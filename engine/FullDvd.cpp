@@ -38,6 +38,12 @@ bool CVtsCleaner::WaitWhilePaused() {
 
 void CVtsCleaner::ProcessFullDvd() {
     const std::string folder = GetFolder(VobPathSnapshot());
+    m_IfoCopiesThisRun.clear();
+    m_InFullDvd = true;
+    struct FullDvdScope {
+        bool& flag;
+        ~FullDvdScope() { flag = false; }
+    } scope{m_InFullDvd};
     Logf("PROCESSING FULL DVD");
     char name[32];
     for (int32_t n = 1; n <= kLastFullDvdTitleSet; ++n) {

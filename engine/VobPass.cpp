@@ -119,6 +119,9 @@ bool CVtsCleaner::AdvanceToNextFile() {
 
 void CVtsCleaner::ProcessVts() {
     m_Pause = 0;
+    if (!m_InFullDvd) {
+        m_IfoCopiesThisRun.clear();
+    }
     CloseLogFile();
     if (OpenLogFile(m_LogPath, "a")) {
         WriteLogFileRaw(m_Banner + "\n");

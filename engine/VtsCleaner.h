@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -165,9 +166,17 @@ class CVtsCleaner {
     void CorrectPreviousFwd();
     // Saves an IFO image (with its .BUP); on failure alerts and marks the run failed.
     bool SaveIfoCopy(CIfoFile& ifo, const std::string& target);
+    // The backup copy of an IFO, made once per run.
+    bool BackUpIfoOnce(CIfoFile& ifo, const std::string& path);
     void PhasePause() const;
     bool RunFullDvdStep(const std::string& vobPath, bool menu);
     bool WaitWhilePaused();
+
+    // IFO files copied into the backup folder during the current run. A full-DVD run passes a
+    // title set's IFO (and VIDEO_TS.IFO) several times; only the first copy holds the state
+    // before the run, so later steps keep it.
+    std::set<std::string> m_IfoCopiesThisRun;
+    bool m_InFullDvd = false;
 
     mutable std::mutex m_VobPathLock;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "EngineFixture.h"
+#include "common/IfoBuilder.h"
 #include "support/Paths.h"
 
 namespace dorvex::testkit {
@@ -81,6 +82,45 @@ TEST_F(FullDvd, AFailedStepEndsTheRun) {
     EXPECT_EQ(m_Engine.m_Failed.load(), 1);
     EXPECT_EQ(m_Engine.VobPathSnapshot(), menu);
     EXPECT_EQ(ReadPacks(Vob(1, 2)).size(), 17u);  // title set 2's titles were not started
+}
+
+}  // namespace
+}  // namespace dorvex::testkit
+
+namespace dorvex::testkit {
+namespace {
+
+// Title set 2 has a menu and titles, so its IFO and VIDEO_TS.IFO are loaded by several steps.
+TEST_F(FullDvd, TheBackupKeepsEachIfoAsItWasBeforeTheRun) {
+    VtsSpec vts;
+    vts.titlePgcs = {{Cell(2, 1, 0, 0, 6), Cell(2, 2, 10, 10, 16)}};
+    vts.titleCAdt = CAdtFromPgcs(vts.titlePgcs);
+    vts.titleAdmap = {0, 10};
+    vts.menuUnits = {{{Cell(1, 1, 0, 0, 2)}}};
+    vts.menuCAdt = {{1, 1, 0, 3}};
+    vts.menuAdmap = {0};
+    WriteIfoPair(m_Dir + "/VTS_02_0.IFO", BuildVtsIfo(vts));
+    VmgSpec vmg;
+    vmg.titleSets = 3;
+    vmg.titles = {{1, 1, 0}, {2, 1, 0}, {3, 1, 0}};
+    WriteIfoPair(m_Dir + "/VIDEO_TS.IFO", BuildVmgIfo(vmg));
+    const auto vtsIfo = ReadBytes(m_Dir + "/VTS_02_0.IFO");
+    const auto vmgIfo = ReadBytes(m_Dir + "/VIDEO_TS.IFO");
+
+    ASSERT_EQ(m_Engine.Open(Vob(1, 2)), 0);
+    m_Engine.ProcessFullDvd();
+    ASSERT_NE(ReadBytes(m_Dir + "/VTS_02_0.IFO"), vtsIfo);
+    ASSERT_NE(ReadBytes(m_Dir + "/VIDEO_TS.IFO"), vmgIfo);
+
+    EXPECT_EQ(ReadBytes(Backup("VTS_02_0.IFO")), vtsIfo);
+    EXPECT_EQ(ReadBytes(Backup("VTS_02_0.BUP")), vtsIfo);
+    EXPECT_EQ(ReadBytes(Backup("VIDEO_TS.IFO")), vmgIfo);
+
+    // A single run afterwards takes a fresh copy: the state before that run.
+    const auto afterFull = ReadBytes(m_Dir + "/VTS_02_0.IFO");
+    ASSERT_EQ(m_Engine.Open(Vob(1, 2)), 0);
+    m_Engine.ProcessVts();
+    EXPECT_EQ(ReadBytes(Backup("VTS_02_0.IFO")), afterFull);
 }
 
 }  // namespace

@@ -244,6 +244,23 @@ TEST_F(VobPass, FilesWithGapsInTheirNumberingAreReadInOrderAndRenumbered) {
     EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "Renaming VTS_01_3 to VTS_01_2"));
 }
 
+TEST_F(VobPass, RestoreAfterRenumberingGivesBackTheGappedSet) {
+    StreamWriter w(m_Dir, 1, 10, 1, 2);  // VTS_01_1, VTS_01_3
+    for (int i = 0; i < 4; ++i) {
+        w.AddVobu(1, static_cast<uint8_t>(1 + i / 2), 4);
+    }
+    w.Finish();
+    auto one = ReadBytes(Vob(1));
+    auto three = ReadBytes(Vob(3));
+    Run(Vob(1));
+    ASSERT_TRUE(FileExists(Vob(2)));
+
+    m_Engine.RestoreBackup();
+    EXPECT_EQ(ReadBytes(Vob(1)), one);
+    EXPECT_FALSE(FileExists(Vob(2)));  // the renamed output goes
+    EXPECT_EQ(ReadBytes(Vob(3)), three);
+}
+
 TEST_F(VobPass, InPlaceAFileThatLosesEveryPackIsRemovedAndTheNextRenamed) {
     StreamWriter w(m_Dir, 1, 10);
     w.AddVobu(1, 1, 9);

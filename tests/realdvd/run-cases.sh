@@ -3,13 +3,14 @@
 # mode, and checks each result with the independent libdvdread checker. From backup it also puts
 # the backup back the way the program's restore does and compares with the damaged input.
 #
-#   run-cases.sh DORVEX DVDCHECK FIXTURE_FOLDER WORK_FOLDER
+#   run-cases.sh DORVEX DVDCHECK DVDRESTORE FIXTURE_FOLDER WORK_FOLDER
 set -uo pipefail
 
 DORVEX="$1"
 DVDCHECK="$2"
-FIXTURE="$3"
-WORK="$4"
+DVDRESTORE="$3"
+FIXTURE="$4"
+WORK="$5"
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 DAMAGE="$HERE/../../scripts/damage.py"
 
@@ -21,16 +22,9 @@ fail() {
     failures=$((failures + 1))
 }
 
-# Moves the backup copies back over the folder, as the program's Restore Backup does.
+# Puts the backup back with the program's own Restore Backup, for every set of the folder.
 restore_backup() {
-    local folder="$1"
-    local backup="$folder/DorvexBackup"
-    [ -d "$backup" ] || return 0
-    for copy in "$backup"/*; do
-        [ -e "$copy" ] || continue
-        mv -f "$copy" "$folder/$(basename "$copy")"
-    done
-    rmdir "$backup"
+    "$DVDRESTORE" "$1" >/dev/null
 }
 
 same_tree() {
