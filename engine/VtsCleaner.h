@@ -104,7 +104,8 @@ class CVtsCleaner {
     CVobFile* m_Out = nullptr;
     uint8_t m_Menu = 0;
     uint8_t m_HaveKeptNav = 0;  // a navpack has been kept in this run
-    // Pause after entering each IFO phase, so the progress display shows it; tests set 0.
+    // Pause after entering each IFO phase, so that the dialog's progress display shows it. The
+    // headless command line shows no phases and sets 0; so do tests.
     int32_t m_IfoPauseMs = 400;
 
     // In-place blank-pack messages logged over the program's life; each kind stops at 30.
