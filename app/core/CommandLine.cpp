@@ -1,5 +1,7 @@
 #include "app/core/RunSteps.h"
 
+#include "support/IniSettings.h"
+
 namespace dorvex {
 
 LaunchFields ParseCommandLine(int argc, const char* const* argv, CVtsCleaner& engine) {
@@ -57,10 +59,10 @@ LaunchFields ParseCommandLine(int argc, const char* const* argv, CVtsCleaner& en
 }
 
 void ApplyCommandLineSettings(CVtsCleaner& engine) {
-    // TODO(issue 6, the desktop dialog): read "BackupAbove" (default: the engine's current
-    // m_BackupAbove) and "FixPGCLBAs" (default 1) from the INI settings store into the engine
-    // once support/IniSettings lands. Until then the engine defaults stand.
-    (void)engine;
+    // The three processing options come from the command line alone; these two have no switch.
+    CIniSettings settings;
+    settings.BindInt(&engine.m_BackupAbove, "BackupAbove", engine.m_BackupAbove);
+    settings.BindInt(&engine.m_FixPGCLBAs, "FixPGCLBAs", 1);
 }
 
 }  // namespace dorvex
