@@ -228,6 +228,46 @@ TEST_F(VobPass, AVobuStraddlingTwoFilesIsCorrectedInTheClosedFile) {
     EXPECT_TRUE(CapturedSinks::Alerts().empty());
 }
 
+// The previous navpack sits near the start of the closed file while the new file already holds
+// more packs than that offset: telling the files apart by the in-file offset alone would patch a
+// video pack of the new file instead.
+TEST_F(VobPass, AVobuWhoseTailFillsMuchOfTheNextFileIsPatchedInTheClosedFile) {
+    StreamWriter w(m_Dir, 1, 100);
+    uint8_t pack[kPack];
+    MakeNavPack(pack, NavFields{0, 10, 1, 1, 0});
+    w.AddPack(pack);
+    for (int i = 0; i < 3; ++i) {
+        MakeVideoPack(pack, static_cast<uint8_t>(0x50 + i), i == 0);
+        w.AddPack(pack);
+    }
+    w.NextFile();
+    for (int i = 0; i < 6; ++i) {
+        MakeVideoPack(pack, static_cast<uint8_t>(0x60 + i));
+        w.AddPack(pack);
+    }
+    w.AddBlank(1);
+    AddVobuWithBlanks(w, 1, 1, 2, 0);
+    w.Finish();
+    ASSERT_EQ(w.Files().size(), 2u);
+    const Packs originalSecond = ReadPacks(Vob(2));
+    m_Engine.m_RemoveUnrefed = 1;
+    Run(Vob(1));
+
+    Packs first = ReadPacks(Vob(1));
+    Packs second = ReadPacks(Vob(2));
+    ASSERT_EQ(first.size(), 4u);
+    ASSERT_EQ(second.size(), 9u);
+    EXPECT_EQ(ReadNav(first[0].data()).vobuEnd, 9u);
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(second[i], originalSecond[i]) << "pack " << i << " of the second file";
+    }
+    ExpectConsistentNavpacks(Concat({Vob(1), Vob(2)}));
+    auto logs = CapturedSinks::Logs();
+    EXPECT_TRUE(HasLine(logs, "Adjusting Fwd pointer in previous VOB at LBA 0"));
+    EXPECT_FALSE(HasLine(logs, "Adjusting Fwd pointer at LBA 0"));
+    EXPECT_TRUE(CapturedSinks::Alerts().empty());
+}
+
 TEST_F(VobPass, FilesWithGapsInTheirNumberingAreReadInOrderAndRenumbered) {
     StreamWriter w(m_Dir, 1, 10, 1, 2);  // VTS_01_1, VTS_01_3
     for (int i = 0; i < 4; ++i) {
