@@ -2,9 +2,11 @@
 // IFO (every cell then counts as referenced): the bytes of the output and the log lines.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <thread>
 
@@ -558,6 +560,31 @@ TEST_F(VobPassFaults, AFailedWriteInTheSecondFile) {
     });
     Run(Vob(1));
     ExpectFailedAndRestorable("Couldn't write " + Vob(2) + ": ");
+}
+
+// A real write failure rather than an injected one: a file-size limit makes the kernel refuse the
+// flush of the first output file part-way, as a full disk would.
+TEST_F(VobPassFaults, AFileSizeLimitStopsTheRunAndTheBackupKeepsEveryByte) {
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 10 * kPack;
+    auto* savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    Run(Vob(1));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+
+    EXPECT_EQ(m_Engine.m_Failed.load(), 1);
+    EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
+    auto alerts = CapturedSinks::Alerts();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0], "Couldn't write " + Vob(1) + ": " + strerror(EFBIG));
+    EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Processing " + Vob(2)), 0);
+    m_Engine.RestoreBackup();
+    for (size_t i = 0; i < m_Files.size(); ++i) {
+        EXPECT_EQ(ReadBytes(m_Files[i]), m_Originals[i]) << m_Files[i];
+    }
 }
 
 TEST_F(VobPassFaults, AFailedFlushWhenTheFirstFileCloses) {
