@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "engine/PackLayout.h"
 
@@ -17,8 +18,8 @@ namespace {
 constexpr int64_t kPack = pack::kPackSize;
 // One refill of the read-ahead buffer, and one flush of the write-behind buffer: large enough
 // that the pass costs about one system call per megabyte, small enough for a fixed footprint.
-constexpr int64_t kReadAheadPacks = 128;    // 256 KiB
-constexpr int64_t kWriteBehindPacks = 128;  // 256 KiB
+constexpr int64_t kReadAheadPacks = 512;     // 1 MiB
+constexpr int64_t kWriteBehindPacks = 2048;  // 4 MiB
 
 CVobFile::FaultHook& Hook() {
     static CVobFile::FaultHook hook;
@@ -137,6 +138,17 @@ bool CVobFile::Close() {
 
 void CVobFile::SetReadCursor(int64_t sector) {
     m_ReadCursor = sector;
+}
+
+void PageBuffer::resize(size_t n) {
+    constexpr size_t kPage = 4096;
+    const size_t rounded = (n + kPage - 1) / kPage * kPage;
+    m_Data.reset(static_cast<uint8_t*>(std::aligned_alloc(kPage, rounded)));
+    if (m_Data == nullptr) {
+        throw std::bad_alloc();
+    }
+    std::memset(m_Data.get(), 0, rounded);
+    m_Size = n;
 }
 
 int32_t CVobFile::ReadNext(uint8_t* pack) {
