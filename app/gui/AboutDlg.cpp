@@ -11,6 +11,9 @@ namespace dorvex::gui {
 CAboutDlg::CAboutDlg(const std::string& banner, const QIcon& icon, QWidget* parent)
     : QDialog(parent) {
     setWindowTitle("About Dorvex");
+    QFont dialogFont = font();
+    dialogFont.setPointSize(8);
+    setFont(dialogFont);
     const DialogUnits du(font());
     setFixedSize(du.X(kAboutWidthDu), du.Y(kAboutHeightDu));
 

@@ -97,6 +97,10 @@ CCleanerDlg::~CCleanerDlg() {
 void CCleanerDlg::BuildControls() {
     setWindowTitle(QString::fromStdString(m_Engine.m_Banner));
     setWindowIcon(m_Icon);
+    // The template's font is 8 points; dialog units follow from its metrics.
+    QFont dialogFont = font();
+    dialogFont.setPointSize(8);
+    setFont(dialogFont);
     const DialogUnits du(font());
     setFixedSize(du.X(kDialogWidthDu), du.Y(kDialogHeightDu));
 
