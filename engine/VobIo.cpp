@@ -95,6 +95,8 @@ bool CVobFile::Open(const std::string& path, VobOpenMode mode) {
     m_ReadBufTail = 0;
     m_WriteBufStart = 0;
     m_WriteBufPacks = 0;
+    m_CopyFd = -1;
+    m_CopyPacks = 0;
     if (InjectFault(VobIoOp::Open, 0)) {
         return false;
     }
@@ -217,6 +219,9 @@ bool CVobFile::WriteAt(int64_t sector, const uint8_t* pack) {
     if (InjectFault(VobIoOp::Write, sector)) {
         return false;
     }
+    if (m_CopyPacks > 0 && !FlushCopy()) {
+        return false;
+    }
     int64_t index = sector - m_WriteBufStart;
     if (m_WriteBufPacks > 0 && index >= 0 && index < m_WriteBufPacks) {
         memcpy(m_WriteBuf.data() + index * kPack, pack, kPack);
@@ -254,6 +259,9 @@ bool CVobFile::ReadAt(int64_t sector, uint8_t* pack) {
         memcpy(pack, m_WriteBuf.data() + index * kPack, kPack);
         return true;
     }
+    if (m_CopyPacks > 0 && sector >= m_CopyTo && sector < m_CopyTo + m_CopyPacks && !FlushCopy()) {
+        return false;
+    }
     if (InjectFault(VobIoOp::Read, sector)) {
         return false;
     }
@@ -270,6 +278,10 @@ bool CVobFile::ReadAt(int64_t sector, uint8_t* pack) {
 }
 
 bool CVobFile::Flush() {
+    return FlushWrites() && FlushCopy();
+}
+
+bool CVobFile::FlushWrites() {
     if (m_WriteBufPacks == 0) {
         return true;
     }
@@ -281,6 +293,83 @@ bool CVobFile::Flush() {
     if (!WriteFully(m_Fd, m_WriteBuf.data(), packs * kPack, m_WriteBufStart * kPack)) {
         m_LastError = strerror(errno);
         return false;
+    }
+    return true;
+}
+
+bool CVobFile::CopyPackFrom(const CVobFile& source, int64_t sourceSector, int64_t sector) {
+    if (m_Fd < 0 || source.m_Fd < 0) {
+        m_LastError = strerror(EBADF);
+        return false;
+    }
+    if (InjectFault(VobIoOp::Write, sector)) {
+        return false;
+    }
+    const bool extends = m_CopyPacks > 0 && m_CopyFd == source.m_Fd &&
+                         m_CopyFrom + m_CopyPacks == sourceSector &&
+                         m_CopyTo + m_CopyPacks == sector;
+    if (!extends) {
+        if (!Flush()) {
+            return false;
+        }
+        m_CopyFd = source.m_Fd;
+        m_CopyFrom = sourceSector;
+        m_CopyTo = sector;
+    }
+    ++m_CopyPacks;
+    return true;
+}
+
+bool CVobFile::FlushCopy() {
+    if (m_CopyPacks == 0) {
+        return true;
+    }
+    int64_t remaining = m_CopyPacks * kPack;
+    loff_t from = static_cast<loff_t>(m_CopyFrom * kPack);
+    loff_t to = static_cast<loff_t>(m_CopyTo * kPack);
+    m_CopyPacks = 0;
+    if (InjectFault(VobIoOp::Flush, m_CopyTo)) {
+        return false;
+    }
+    while (remaining > 0) {
+        ssize_t copied =
+            copy_file_range(m_CopyFd, &from, m_Fd, &to, static_cast<size_t>(remaining), 0);
+        if (copied > 0) {
+            remaining -= copied;
+            continue;
+        }
+        if (copied < 0 && errno == EINTR) {
+            continue;
+        }
+        if (copied == 0 || errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+            errno == EOPNOTSUPP) {
+            // The kernel cannot copy between these files (or the source ended): through memory.
+            return CopyThroughMemory(from, to, remaining);
+        }
+        m_LastError = strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool CVobFile::CopyThroughMemory(int64_t from, int64_t to, int64_t size) {
+    if (m_WriteBuf.empty()) {
+        m_WriteBuf.resize(static_cast<size_t>(kWriteBehindPacks * kPack));
+    }
+    while (size > 0) {
+        const int64_t chunk = std::min<int64_t>(size, kWriteBehindPacks * kPack);
+        const int64_t got = ReadFully(m_CopyFd, m_WriteBuf.data(), chunk, from);
+        if (got != chunk) {
+            m_LastError = got < 0 ? strerror(errno) : "short read";
+            return false;
+        }
+        if (!WriteFully(m_Fd, m_WriteBuf.data(), chunk, to)) {
+            m_LastError = strerror(errno);
+            return false;
+        }
+        from += chunk;
+        to += chunk;
+        size -= chunk;
     }
     return true;
 }

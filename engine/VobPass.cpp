@@ -295,6 +295,12 @@ void CVtsCleaner::ProcessPack(CIfoFile& ifo) {
             ++s_BlankReplacedInPlace;
             Logf("Replacing blank pack at LBA %d with stuffing pack", m_ReadInFile.load());
         }
+    } else if (!m_InPlace && info.m_nType != PackNav) {
+        // From backup an unchanged pack is copied file to file, never through this buffer.
+        if (!m_Out->CopyPackFrom(*m_In, m_ReadInFile, m_WrittenInFile)) {
+            FailIo("write", *m_Out);
+            return;
+        }
     } else if (!m_InPlace || m_WrittenInFile != m_ReadInFile || navChanged) {
         // In place a pack that neither moves nor changes stays untouched on disk.
         if (!m_Out->WriteAt(m_WrittenInFile, m_Data)) {

@@ -24,15 +24,12 @@ bool HasDisplay() {
 
 int main(int argc, char** argv) {
     if (!HasDisplay()) {
-        if (argc > 1) {
-            return dorvex::RunHeadless(argc, argv);
+        if (argc <= 1) {
+            std::fputs("Dorvex needs a display (DISPLAY or WAYLAND_DISPLAY) to show its dialog.\n",
+                       stderr);
         }
-        std::fputs(
-            "Dorvex needs a display to show its dialog (DISPLAY or WAYLAND_DISPLAY).\n"
-            "Without one, name a VOB file and switches, for example:\n"
-            "  dorvex -s -u VIDEO_TS/VTS_01_1.VOB\n",
-            stderr);
-        return 2;
+        // With arguments the command line runs headless; without, it prints its usage (exit 2).
+        return dorvex::RunHeadless(argc, argv);
     }
     // The switches are read before Qt sees (and may consume) the arguments.
     std::vector<const char*> args(argv, argv + argc);

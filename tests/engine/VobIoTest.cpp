@@ -38,6 +38,52 @@ TEST_F(VobIo, ReadsPacksInOrderThenThePartialTailThenEnd) {
     EXPECT_TRUE(file.Close());
 }
 
+TEST_F(VobIo, CopiedAndWrittenPacksLandInOrderAndReadBackWhilePending) {
+    std::string source = MakeFile(600);
+    CVobFile in;
+    ASSERT_TRUE(in.Open(source, VobOpenMode::Read));
+    CVobFile out;
+    ASSERT_TRUE(out.Open(m_Dir + "/out.VOB", VobOpenMode::Create));
+    // Output: pack 0 written from memory, packs 1..299 copied from 1..299, 300 skipped, packs
+    // 301..599 copied to 300..598, with a write into the middle of the copied run afterwards.
+    memset(m_Pack, 0xAB, kPack);
+    ASSERT_TRUE(out.WriteAt(0, m_Pack));
+    for (int64_t i = 1; i < 300; ++i) {
+        ASSERT_TRUE(out.CopyPackFrom(in, i, i));
+    }
+    for (int64_t i = 301; i < 600; ++i) {
+        ASSERT_TRUE(out.CopyPackFrom(in, i, i - 1));
+    }
+    ASSERT_TRUE(out.ReadAt(450, m_Pack));  // still pending: the copy is made first
+    EXPECT_EQ(m_Pack[0], 451 % 251 + 1);
+    memset(m_Pack, 0xCD, kPack);
+    ASSERT_TRUE(out.WriteAt(10, m_Pack));
+    ASSERT_TRUE(out.Close());
+
+    auto packs = ReadPacks(m_Dir + "/out.VOB");
+    ASSERT_EQ(packs.size(), 599u);
+    EXPECT_EQ(packs[0][0], 0xAB);
+    EXPECT_EQ(packs[10][0], 0xCD);
+    EXPECT_EQ(packs[299][0], 299 % 251 + 1);
+    EXPECT_EQ(packs[300][kPack - 1], 301 % 251 + 1);
+    EXPECT_EQ(packs[598][0], 599 % 251 + 1);
+}
+
+TEST_F(VobIo, AFailedCopyIsReportedWhenItIsMade) {
+    std::string source = MakeFile(20);
+    CVobFile in;
+    ASSERT_TRUE(in.Open(source, VobOpenMode::Read));
+    CVobFile out;
+    ASSERT_TRUE(out.Open(m_Dir + "/out.VOB", VobOpenMode::Create));
+    CVobFile::SetFaultHook(
+        [](VobIoOp op, const std::string&, int64_t) { return op != VobIoOp::Flush; });
+    for (int64_t i = 0; i < 20; ++i) {
+        ASSERT_TRUE(out.CopyPackFrom(in, i, i));
+    }
+    EXPECT_FALSE(out.Close());
+    EXPECT_FALSE(out.LastError().empty());
+}
+
 TEST_F(VobIo, MovingEveryPackDownInPlaceThenCuttingKeepsTheStreamIntact) {
     std::string path = MakeFile(3000);
     CVobFile file;
