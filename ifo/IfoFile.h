@@ -111,6 +111,9 @@ class CIfoFile {
     // Checks the header's table pointers and end addresses; the reason when one is unusable.
     std::string ValidateHeader();
     uint8_t* TableAt(int64_t offset, int64_t minLength);
+    // Entry `cell` (from 1) of the PGC's cell table whose u16 offset lies at tableField.
+    uint8_t* GetCellEntry(uint16_t lu, uint16_t pgcn, uint16_t cell, int32_t tableField,
+                          int32_t entrySize);
     void EnsureImageBuffer(int64_t bytes);
 };
 

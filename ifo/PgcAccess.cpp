@@ -66,24 +66,22 @@ uint8_t CIfoFile::GetCellCount(uint16_t lu, uint16_t pgcn) {
     return pgc == nullptr ? 0 : pgc[ifo::kPgcCellCount];
 }
 
-uint8_t* CIfoFile::GetCellPlayback(uint16_t lu, uint16_t pgcn, uint16_t cell) {
+uint8_t* CIfoFile::GetCellEntry(uint16_t lu, uint16_t pgcn, uint16_t cell, int32_t tableField,
+                                int32_t entrySize) {
     uint8_t* pgc = GetPgc(lu, pgcn);
     if (pgc == nullptr || cell == 0 || cell > pgc[ifo::kPgcCellCount]) {
         return nullptr;
     }
-    uint8_t* entry =
-        pgc + ReadBE16(pgc, ifo::kPgcCellPlaybackOffset) + (cell - 1) * ifo::kCellPlaybackSize;
-    return Contains(entry, ifo::kCellPlaybackSize) ? entry : nullptr;
+    uint8_t* entry = pgc + ReadBE16(pgc, tableField) + (cell - 1) * entrySize;
+    return Contains(entry, entrySize) ? entry : nullptr;
+}
+
+uint8_t* CIfoFile::GetCellPlayback(uint16_t lu, uint16_t pgcn, uint16_t cell) {
+    return GetCellEntry(lu, pgcn, cell, ifo::kPgcCellPlaybackOffset, ifo::kCellPlaybackSize);
 }
 
 uint8_t* CIfoFile::GetCellPosition(uint16_t lu, uint16_t pgcn, uint16_t cell) {
-    uint8_t* pgc = GetPgc(lu, pgcn);
-    if (pgc == nullptr || cell == 0 || cell > pgc[ifo::kPgcCellCount]) {
-        return nullptr;
-    }
-    uint8_t* entry =
-        pgc + ReadBE16(pgc, ifo::kPgcCellPositionOffset) + (cell - 1) * ifo::kCellPositionSize;
-    return Contains(entry, ifo::kCellPositionSize) ? entry : nullptr;
+    return GetCellEntry(lu, pgcn, cell, ifo::kPgcCellPositionOffset, ifo::kCellPositionSize);
 }
 
 bool CIfoFile::IsVcidReferenced(uint16_t vobId, uint8_t cellId, bool menu) {
