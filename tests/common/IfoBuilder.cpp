@@ -234,48 +234,48 @@ std::vector<CAdtEntry> CAdtFromPgcs(const std::vector<PgcSpec>& pgcs) {
     return entries;
 }
 
-std::vector<uint8_t> BuildVtsIfo(const VtsSpec& spec) {
+std::vector<uint8_t> BuildVtsIfo(const VtsSpec& plan) {
     Bytes image(ifo::kHeaderSize, 0);
     Place(image, ifo::kPttSrptOrVmgmPgciUt, BuildPttSrpt());
-    Place(image, ifo::kPgcitOrPtlMait, BuildPgcContainer(spec.titlePgcs, 0x81000000u));
-    if (!spec.menuUnits.empty()) {
-        Place(image, ifo::kVtsmPgciUtOrVtsAtrt, BuildPgciUt(spec.menuUnits));
+    Place(image, ifo::kPgcitOrPtlMait, BuildPgcContainer(plan.titlePgcs, 0x81000000u));
+    if (!plan.menuUnits.empty()) {
+        Place(image, ifo::kVtsmPgciUtOrVtsAtrt, BuildPgciUt(plan.menuUnits));
     }
-    if (spec.timeMapTable) {
-        Place(image, ifo::kTmaptOrTxtdt, BuildTmapt(spec.timeMaps));
+    if (plan.timeMapTable) {
+        Place(image, ifo::kTmaptOrTxtdt, BuildTmapt(plan.timeMaps));
     }
-    if (!spec.menuUnits.empty() || spec.menuTables) {
-        Place(image, ifo::kMenuCAdt, BuildCAdt(spec.menuCAdt));
-        Place(image, ifo::kMenuVobuAdmap, BuildAdmap(spec.menuAdmap));
+    if (!plan.menuUnits.empty() || plan.menuTables) {
+        Place(image, ifo::kMenuCAdt, BuildCAdt(plan.menuCAdt));
+        Place(image, ifo::kMenuVobuAdmap, BuildAdmap(plan.menuAdmap));
     }
-    Place(image, ifo::kVtsCAdt, BuildCAdt(spec.titleCAdt));
-    Place(image, ifo::kVtsVobuAdmap, BuildAdmap(spec.titleAdmap));
+    Place(image, ifo::kVtsCAdt, BuildCAdt(plan.titleCAdt));
+    Place(image, ifo::kVtsVobuAdmap, BuildAdmap(plan.titleAdmap));
     FinishHeader(image, "DVDVIDEO-VTS");
     return image;
 }
 
-std::vector<uint8_t> BuildVmgIfo(const VmgSpec& spec) {
+std::vector<uint8_t> BuildVmgIfo(const VmgSpec& plan) {
     Bytes image(ifo::kHeaderSize, 0);
-    Put16(image, ifo::kVmgTitleSetCount, spec.titleSets);
-    if (spec.firstPlay) {
-        Bytes pgc = BuildPgc(*spec.firstPlay);
+    Put16(image, ifo::kVmgTitleSetCount, plan.titleSets);
+    if (plan.firstPlay) {
+        Bytes pgc = BuildPgc(*plan.firstPlay);
         const size_t at = 0x400;
         std::copy(pgc.begin(), pgc.end(), image.begin() + at);
         Put32(image, ifo::kVmgFirstPlayPgcByte, static_cast<uint32_t>(at));
     }
-    Place(image, ifo::kTitleVobsOrTtSrpt, BuildTtSrpt(spec.titles));
-    if (!spec.menuUnits.empty()) {
-        Place(image, ifo::kPttSrptOrVmgmPgciUt, BuildPgciUt(spec.menuUnits));
+    Place(image, ifo::kTitleVobsOrTtSrpt, BuildTtSrpt(plan.titles));
+    if (!plan.menuUnits.empty()) {
+        Place(image, ifo::kPttSrptOrVmgmPgciUt, BuildPgciUt(plan.menuUnits));
     }
-    if (spec.ptlTable) {
-        Place(image, ifo::kPgcitOrPtlMait, BuildPtlMait(spec.ptlCountries, spec.titleSets));
+    if (plan.ptlTable) {
+        Place(image, ifo::kPgcitOrPtlMait, BuildPtlMait(plan.ptlCountries, plan.titleSets));
     }
-    if (spec.vtsAttributes) {
-        Place(image, ifo::kVtsmPgciUtOrVtsAtrt, BuildVtsAtrt(spec.titleSets));
+    if (plan.vtsAttributes) {
+        Place(image, ifo::kVtsmPgciUtOrVtsAtrt, BuildVtsAtrt(plan.titleSets));
     }
-    if (!spec.menuUnits.empty() || spec.menuTables) {
-        Place(image, ifo::kMenuCAdt, BuildCAdt(spec.menuCAdt));
-        Place(image, ifo::kMenuVobuAdmap, BuildAdmap(spec.menuAdmap));
+    if (!plan.menuUnits.empty() || plan.menuTables) {
+        Place(image, ifo::kMenuCAdt, BuildCAdt(plan.menuCAdt));
+        Place(image, ifo::kMenuVobuAdmap, BuildAdmap(plan.menuAdmap));
     }
     FinishHeader(image, "DVDVIDEO-VMG");
     return image;

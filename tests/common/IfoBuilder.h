@@ -87,8 +87,8 @@ struct VmgSpec {
 // One cell address table entry per distinct cell of the PGCs, in order of first appearance.
 std::vector<CAdtEntry> CAdtFromPgcs(const std::vector<PgcSpec>& pgcs);
 
-std::vector<uint8_t> BuildVtsIfo(const VtsSpec& spec);
-std::vector<uint8_t> BuildVmgIfo(const VmgSpec& spec);
+std::vector<uint8_t> BuildVtsIfo(const VtsSpec& plan);
+std::vector<uint8_t> BuildVmgIfo(const VmgSpec& plan);
 
 // Writes the image to path and to the .BUP beside it.
 void WriteIfoPair(const std::string& ifoPath, const std::vector<uint8_t>& image);

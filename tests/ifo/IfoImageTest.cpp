@@ -94,12 +94,12 @@ TEST(IfoResize, GrowingMovesOnlyTheTablesBehind) {
 
 TEST(IfoResize, ShrinkingSubtractsFromEveryLaterField) {
     TempDir dir;
-    VtsSpec spec = SmallVts();
+    VtsSpec plan = SmallVts();
     for (uint32_t i = 0; i < 1200; ++i) {  // an address map of three sectors
-        spec.titleAdmap.push_back(30 + i);
+        plan.titleAdmap.push_back(30 + i);
     }
-    spec.menuTables = true;
-    auto vts = LoadImage(dir, "VTS_01_0.IFO", BuildVtsIfo(spec));
+    plan.menuTables = true;
+    auto vts = LoadImage(dir, "VTS_01_0.IFO", BuildVtsIfo(plan));
     // Make the title address map sit before the menu tables, to see both moves.
     const uint32_t cadt = Field(*vts, 224);
     const uint32_t admap = Field(*vts, 228);
@@ -128,10 +128,10 @@ TEST(IfoResize, ShrinkingSubtractsFromEveryLaterField) {
 
 TEST(IfoResize, TtSrptFieldMovesOnlyInVideoManagerWhenBehind) {
     TempDir dir;
-    VmgSpec spec;
-    spec.titles = {{1, 1, 0}};
-    spec.menuUnits = {{{Cell(1, 1, 0, 0, 5)}}};
-    auto vmg = LoadImage(dir, "VIDEO_TS.IFO", BuildVmgIfo(spec));
+    VmgSpec plan;
+    plan.titles = {{1, 1, 0}};
+    plan.menuUnits = {{{Cell(1, 1, 0, 0, 5)}}};
+    auto vmg = LoadImage(dir, "VIDEO_TS.IFO", BuildVmgIfo(plan));
     const uint32_t ttSrpt = Field(*vmg, 196);
     const uint32_t pgciUt = Field(*vmg, 200);
     ASSERT_LT(ttSrpt, pgciUt);  // the builder puts TT_SRPT first
@@ -203,9 +203,9 @@ TEST(IfoMalformed, RefusedAtLoadWithOneLine) {
 
 TEST(IfoMalformed, NestedStructuresOutOfRangeCountAsAbsent) {
     TempDir dir;
-    VtsSpec spec = SmallVts();
-    spec.menuUnits = {{{Cell(1, 1, 0, 0, 3)}}};
-    std::vector<uint8_t> image = BuildVtsIfo(spec);
+    VtsSpec plan = SmallVts();
+    plan.menuUnits = {{{Cell(1, 1, 0, 0, 3)}}};
+    std::vector<uint8_t> image = BuildVtsIfo(plan);
     const uint32_t pgcit = ReadBE32(image.data(), ifo::kPgcitOrPtlMait) * 2048;
     const uint32_t pgciUt = ReadBE32(image.data(), ifo::kVtsmPgciUtOrVtsAtrt) * 2048;
     WriteBE16(image.data(), static_cast<int32_t>(pgcit), 500);              // PGCs beyond the table

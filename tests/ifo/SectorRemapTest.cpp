@@ -163,10 +163,10 @@ TEST_F(CellSectors, AddressMapGrowsAcrossSectorsAndWorkListPast64000) {
 
 TEST(VmgAdmap, NoNavpacksLeftRemovesTheMenuVobs) {
     TempDir dir;
-    VmgSpec spec;
-    spec.menuUnits = {{{Cell(1, 1, 0, 0, 9)}}};
-    spec.menuAdmap = {0};
-    auto vmg = LoadImage(dir, "VIDEO_TS.IFO", BuildVmgIfo(spec));
+    VmgSpec plan;
+    plan.menuUnits = {{{Cell(1, 1, 0, 0, 9)}}};
+    plan.menuAdmap = {0};
+    auto vmg = LoadImage(dir, "VIDEO_TS.IFO", BuildVmgIfo(plan));
     WriteBE32(vmg->Data(), ifo::kMenuVobsSector, 9);
     const int32_t list[] = {0};
     vmg->UpdateCellSectors(list, list, 1, true);
@@ -241,10 +241,10 @@ TEST(CellAddressTable, GroupsByVobIdAndResizes) {
 
 TEST(CellAddressTable, VideoManagerWithoutCellsLosesTheTable) {
     TempDir dir;
-    VmgSpec spec;
-    spec.menuUnits = {{{Cell(1, 1, 0, 0, 9)}}};
-    spec.menuCAdt = {{1, 1, 0, 9}};
-    auto vmg = LoadImage(dir, "VIDEO_TS.IFO", BuildVmgIfo(spec));
+    VmgSpec plan;
+    plan.menuUnits = {{{Cell(1, 1, 0, 0, 9)}}};
+    plan.menuCAdt = {{1, 1, 0, 9}};
+    auto vmg = LoadImage(dir, "VIDEO_TS.IFO", BuildVmgIfo(plan));
     vmg->RebuildCellAddressTable(nullptr, 0, true);
     EXPECT_EQ(ReadBE32(vmg->Data(), ifo::kMenuCAdt), 0u);
 }

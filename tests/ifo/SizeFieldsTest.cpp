@@ -45,11 +45,11 @@ class VideoManager : public ::testing::Test {
   protected:
     std::unique_ptr<CIfoFile> Load(uint16_t titleSets, std::vector<TitleSpec> titles,
                                    uint16_t countries = 2) {
-        VmgSpec spec;
-        spec.titleSets = titleSets;
-        spec.titles = std::move(titles);
-        spec.ptlCountries = countries;
-        return LoadImage(m_Dir, "VIDEO_TS.IFO", BuildVmgIfo(spec));
+        VmgSpec plan;
+        plan.titleSets = titleSets;
+        plan.titles = std::move(titles);
+        plan.ptlCountries = countries;
+        return LoadImage(m_Dir, "VIDEO_TS.IFO", BuildVmgIfo(plan));
     }
     void TitleSet(int n, int64_t ifoSectors, int64_t menu, std::vector<int64_t> parts) {
         char name[32];
