@@ -6,7 +6,7 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD="$ROOT/build"
+BUILD="${DORVEX_BUILD_DIR:-$ROOT/build}"
 DEMO="$BUILD/demo"
 
 bash "$ROOT/scripts/install-deps.sh"

@@ -439,6 +439,23 @@ std::set<std::pair<int, int>> ReferencedMenuCells(const pgci_ut_t* ut) {
     return cells;
 }
 
+// Not a fault a player sees, but what a removal run will drop: cells the stream holds and no
+// program chain plays.
+void NoteUnplayedCells(const Stream& s, const std::set<std::pair<int, int>>& referenced) {
+    std::set<std::pair<int, int>> noted;
+    for (uint32_t i = 0; i < s.Sectors(); ++i) {
+        if (!s.IsNav(i)) {
+            continue;
+        }
+        const uint8_t* p = s.Pack(i);
+        std::pair<int, int> vcid{Be16(p + 1055), p[1058]};
+        if (referenced.count(vcid) == 0 && noted.insert(vcid).second) {
+            printf("note: %s: cell %d/%d (at %u) is played by no PGC\n", s.name.c_str(), vcid.first,
+                   vcid.second, i);
+        }
+    }
+}
+
 const dvd_logger_cb kLogger = {CaptureLog};
 
 }  // namespace
@@ -479,6 +496,7 @@ int main(int argc, char** argv) {
             CheckAdmap(menu, vmg->menu_vobu_admap);
             CheckCadtVobCount(menu, vmg->menu_c_adt);
             CheckMenus(menu, vmg->pgci_ut, vmg->menu_c_adt);
+            NoteUnplayedCells(menu, ReferencedMenuCells(vmg->pgci_ut));
         }
         if (original != nullptr) {
             ifo_handle_t* before = ifoOpen(original, 0);
@@ -511,6 +529,7 @@ int main(int argc, char** argv) {
             CheckAdmap(menu, ifo->menu_vobu_admap);
             CheckCadtVobCount(menu, ifo->menu_c_adt);
             CheckMenus(menu, ifo->pgci_ut, ifo->menu_c_adt);
+            NoteUnplayedCells(menu, ReferencedMenuCells(ifo->pgci_ut));
         }
         Stream titles = LoadStream(folder, TitleVobs(folder, vts), "VTS_" + base.substr(4, 2));
         CheckNavpacks(titles);
@@ -520,6 +539,7 @@ int main(int argc, char** argv) {
             CheckPgc(titles, ifo->vts_c_adt, p + 1, ifo->vts_pgcit->pgci_srp[p].pgc);
         }
         CheckTimeMaps(titles, ifo->vts_tmapt);
+        NoteUnplayedCells(titles, ReferencedCells(ifo->vts_pgcit));
 
         if (original != nullptr) {
             ifo_handle_t* before = ifoOpen(original, vts);
