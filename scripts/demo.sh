@@ -4,6 +4,8 @@
 # program chain plays any more), shows what the independent checker finds, cleans the title set
 # with `dorvex -s -u` from backup, and shows the checker passing with the run's log.
 set -euo pipefail
+# The headless command line, even on a desktop: its log lines and alerts stay in this terminal.
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${DORVEX_BUILD_DIR:-$ROOT/build}"

@@ -5,6 +5,8 @@
 #
 #   run-cases.sh DORVEX DVDCHECK DVDRESTORE FIXTURE_FOLDER WORK_FOLDER
 set -uo pipefail
+# The headless command line, even on a desktop: alerts go to stderr instead of message boxes.
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 DORVEX="$1"
 DVDCHECK="$2"
