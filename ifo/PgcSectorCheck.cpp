@@ -100,7 +100,9 @@ void CIfoFile::CheckPgcSectors(const CellTableEntry* cells, int32_t count, bool 
                     }
                     const uint32_t first = static_cast<uint32_t>(cells[found->second].firstLba);
                     const uint32_t last = static_cast<uint32_t>(cells[found->second].lastLba);
-                    if (g < first || g >= last) {
+                    // A cell's first VOBU starts on its first sector: any other value, even
+                    // one inside the cell, makes a player skip the cell's opening VOBUs.
+                    if (g != first) {
                         Logf("PGC %d - Cell %d, adjusting First Vobu Start LBA", pgcn, cell);
                         g = first;
                     }

@@ -50,8 +50,10 @@ void CIfoFile::UpdateSizeFields(bool trim) {
             header = Data();
         }
         m_nSizeKB = static_cast<int32_t>(2 * (static_cast<int64_t>(b) + 1));
-        WriteBE32(header, ifo::kMenuVobsSector, b + 1);
         const uint32_t menu = Sectors(ReplaceExt(m_szPath, ".VOB"));
+        // Without a menu VOB the start sector is 0, as for VMGM_VOBS: players and libdvdread
+        // take any other value as the start of a menu that is not there.
+        WriteBE32(header, ifo::kMenuVobsSector, menu == 0 ? 0 : b + 1);
         uint32_t title = 0;
         for (int32_t part = 1; part <= 9; ++part) {
             title += Sectors(TitleVobPath(folder, m_nTitleSet, part));

@@ -63,6 +63,7 @@ TEST_F(PgcCheck, MissingPairsAreRepointedOrReplacedInTheSecondPass) {
 TEST_F(PgcCheck, ClampsOrdinaryCellsButNotAngleOrInterleavedOnes) {
     CellSpec wild = Cell(1, 1, 5, 30, 31);
     CellSpec edge = Cell(1, 2, 40, 59, 59);  // end at the cell's last sector is fine
+    edge.firstSector = 45;                    // inside the cell, but on its second VOBU
     CellSpec angle = Cell(1, 3, 0, 500, 900);
     angle.category = 0x50;  // first cell of an angle block
     CellSpec interleaved = Cell(1, 4, 0, 500, 900);
@@ -75,6 +76,7 @@ TEST_F(PgcCheck, ClampsOrdinaryCellsButNotAngleOrInterleavedOnes) {
     EXPECT_EQ(out[0].firstSector, 10u);
     EXPECT_EQ(out[0].lastVobuStart, 10u);  // set to the first sector, not the last
     EXPECT_EQ(out[0].lastSector, 29u);
+    EXPECT_EQ(out[1].firstSector, 40u);
     EXPECT_EQ(out[1].lastVobuStart, 40u);  // a last start equal to the last sector is wrong
     EXPECT_EQ(out[1].lastSector, 59u);
     EXPECT_EQ(out[2].lastSector, 900u);
@@ -83,6 +85,7 @@ TEST_F(PgcCheck, ClampsOrdinaryCellsButNotAngleOrInterleavedOnes) {
               (std::vector<std::string>{"PGC 1 - Cell 1, adjusting First Vobu Start LBA",
                                         "PGC 1 - Cell 1, Adjusting Last Vobu Start LBA",
                                         "PGC 1 - Cell 1, Adjusting Last Vobu End LBA",
+                                        "PGC 1 - Cell 2, adjusting First Vobu Start LBA",
                                         "PGC 1 - Cell 2, Adjusting Last Vobu Start LBA"}));
 }
 

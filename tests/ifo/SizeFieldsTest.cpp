@@ -41,6 +41,23 @@ TEST(SizeFields, TitleSetFieldsFromTablesAndFiles) {
     EXPECT_EQ(Field(*ifo, ifo::kLastSectorOfSet), 2 * (b + 1) + 10000 + 700000 - 1);
 }
 
+TEST(SizeFields, TitleSetWithoutMenuVobHasNoMenuStartSector) {
+    TempDir dir;
+    VtsSpec vts;
+    vts.titlePgcs = {{Cell(1, 1, 0, 0, 9)}};
+    vts.titleAdmap = {0};
+    auto ifo = LoadImage(dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
+    const uint32_t b = ifo->GetTableEndOffset(IfoVtsVobuAdmap) / 2048;
+    MakeSparse(dir / "VTS_01_0.VOB", 0);  // an empty menu VOB counts as none
+    MakeSparse(dir / "VTS_01_1.VOB", 300);
+
+    ifo->UpdateSizeFields(false);
+
+    EXPECT_EQ(Field(*ifo, ifo::kMenuVobsSector), 0u);
+    EXPECT_EQ(Field(*ifo, ifo::kTitleVobsOrTtSrpt), b + 1);
+    EXPECT_EQ(Field(*ifo, ifo::kLastSectorOfSet), 2 * (b + 1) + 300 - 1);
+}
+
 class VideoManager : public ::testing::Test {
   protected:
     std::unique_ptr<CIfoFile> Load(uint16_t titleSets, std::vector<TitleSpec> titles,
