@@ -37,11 +37,32 @@ inline constexpr int32_t kPciNsmlAngleSize = 36;
 
 inline constexpr int32_t kDsiNavLba = 1035;        // DSI_GI: NV_PCK_LBA
 inline constexpr int32_t kDsiVobuEnd = 1039;       // DSI_GI: VOBU_EA (the forward pointer)
+inline constexpr int32_t kDsiRefEnd = 1043;        // DSI_GI: VOBU_1STREF_EA, 2NDREF, 3RDREF
+inline constexpr int32_t kDsiRefEndCount = 3;      // ... 4 bytes each, 0 when there is none
 inline constexpr int32_t kDsiVobId = 1055;         // DSI_GI: VOBU_VOB_IDN (16 bits)
 inline constexpr int32_t kDsiCellId = 1058;        // DSI_GI: VOBU_C_IDN (8 bits)
 inline constexpr int32_t kDsiIlvuCategory = 1063;  // SML_PBI: category (16 bits) ...
 inline constexpr int32_t kDsiIlvuSize = 12;        // ... through the next ILVU size
 inline constexpr int32_t kDsiSmlAngle = 1211;      // SML_AGLI: nine entries of 6 bytes
 inline constexpr int32_t kDsiSmlAngleSize = 54;
+
+// VOBU_SRI: 42 search pointers of 4 bytes, in this order: next VOBU with video, 19 forward
+// (farthest first), next VOBU, previous VOBU, 19 backward (nearest first), previous VOBU with
+// video. Bits 31 and 30 are flags; bits 29..0 the distance, all ones meaning none / end of cell.
+inline constexpr int32_t kDsiSearch = 1265;
+inline constexpr int32_t kSearchCount = 42;
+inline constexpr int32_t kSearchNextVobu = 20;  // entries before it point forward
+inline constexpr uint32_t kSearchDistanceMask = 0x3FFFFFFF;
+inline constexpr uint32_t kSearchEndOfCell = 0x3FFFFFFF;
+
+// SYNCI: the first pack of each audio stream (8 entries of 2 bytes: bit 15 set when the pack
+// lies before the navpack, bits 14..0 the distance) and of each sub-picture stream (32 entries
+// of 4 bytes: bit 31 the direction, bits 30..0 the distance). 0 means none.
+inline constexpr int32_t kDsiAudioSync = 1433;
+inline constexpr int32_t kAudioSyncCount = 8;
+inline constexpr uint32_t kAudioSyncBackward = 0x8000;
+inline constexpr int32_t kDsiSubpictureSync = 1449;
+inline constexpr int32_t kSubpictureSyncCount = 32;
+inline constexpr uint32_t kSubpictureSyncBackward = 0x80000000;
 
 }  // namespace dorvex::pack

@@ -18,6 +18,8 @@ namespace {
 constexpr int32_t kPackSize = pack::kPackSize;
 constexpr int32_t kBlankMessageLimit = 30;
 constexpr int32_t kLastVobDigit = 9;
+// Removed runs recorded before the table grows: blank packs are rare, dropped cells rarer.
+constexpr size_t kRemovedRunReserve = 4096;
 
 }  // namespace
 
@@ -63,9 +65,11 @@ void CVtsCleaner::AppendNavpack() {
         size_t grown = std::max<size_t>(16, m_NavOld.size() * 2);
         m_NavOld.resize(grown);
         m_NavNew.resize(grown);
+        m_NavVcid.resize(grown);
     }
     m_NavOld[static_cast<size_t>(m_NavCount)] = m_ReadTotal;
     m_NavNew[static_cast<size_t>(m_NavCount)] = m_WrittenTotal;
+    m_NavVcid[static_cast<size_t>(m_NavCount)] = PackVcid(m_VobId, m_CellId);
     ++m_NavCount;
     if (m_NavCount == kNavpackCapacity) {
         Alert("Too many navpacks!");
@@ -150,6 +154,9 @@ void CVtsCleaner::ProcessVts() {
     m_Cells.assign(kCellCapacity, CellTableEntry{});
     m_NavOld.assign(kNavpackCapacity, 0);
     m_NavNew.assign(kNavpackCapacity, 0);
+    m_NavVcid.assign(kNavpackCapacity, 0);
+    m_Removed.Clear();
+    m_Removed.Reserve(kRemovedRunReserve);
     m_CellCount = 0;
     m_NavCount = 0;
     ResetRunState();
@@ -200,6 +207,9 @@ void CVtsCleaner::ProcessVts() {
         m_Phase = PhaseAborted;
     } else {
         TidyVobFiles();
+        if (!m_Failed.load() && !m_Removed.Empty()) {
+            FixRelativePointers();
+        }
         if (m_Failed.load()) {
             m_Phase = PhaseAborted;
         } else {
@@ -213,6 +223,8 @@ void CVtsCleaner::ProcessVts() {
     }
     m_NavOld = {};
     m_NavNew = {};
+    m_NavVcid = {};
+    m_Removed = {};
     m_Cells = {};
     ifo.reset();
     Logf("Done");
@@ -235,6 +247,7 @@ void CVtsCleaner::ProcessPack(CIfoFile& ifo) {
         if (isNav) {
             AppendNavpack();
         }
+        m_Removed.Remove(m_ReadTotal);
         ++m_PacksRemoved;
         return;
     }
@@ -279,6 +292,7 @@ void CVtsCleaner::ProcessPack(CIfoFile& ifo) {
         if (m_InPlace && s_BlankSkippedInPlace < kBlankMessageLimit) {
             ++s_BlankSkippedInPlace;
         }
+        m_Removed.Remove(m_ReadTotal);
         ++m_PacksRemoved;
         return;
     }
@@ -382,6 +396,62 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
     if (!file.WriteAt(inFile, scratch) || !file.Close()) {
         FailIo("write", file);
     }
+}
+
+void CVtsCleaner::FixRelativePointers() {
+    const COldStreamLayout layout(m_NavOld.data(), m_NavVcid.data(), m_NavCount,
+                                  m_ReadTotal.load());
+    std::string path = VobPathSnapshot();
+    uint8_t* scratch = m_Data + kPackSize;
+    int32_t adjusted = 0;
+    int32_t nav = 0;
+    int64_t fileStart = 0;
+    // The files are numbered without gaps by now; the menu domain has just the one.
+    for (int32_t part = 1; part <= kLastVobDigit && nav < m_NavCount; ++part) {
+        if (!m_Menu) {
+            SetVobDigit(path, static_cast<char>('0' + part));
+        }
+        const int64_t sectors = FileSizeKB(path) / 2;
+        if (sectors > 0) {
+            CVobFile file;
+            if (!file.Open(path, VobOpenMode::Update)) {
+                FailIo("open", file);
+                return;
+            }
+            for (; nav < m_NavCount; ++nav) {
+                if (m_Removed.IsRemoved(m_NavOld[static_cast<size_t>(nav)])) {
+                    continue;
+                }
+                const int64_t inFile = m_NavNew[static_cast<size_t>(nav)] - fileStart;
+                if (inFile >= sectors) {
+                    break;
+                }
+                if (!file.ReadAt(inFile, scratch)) {
+                    FailIo("read", file);
+                    file.Close();
+                    return;
+                }
+                if (!RewriteRelativePointers(scratch, nav, m_Removed, layout)) {
+                    continue;
+                }
+                if (!file.WriteAt(inFile, scratch)) {
+                    FailIo("write", file);
+                    file.Close();
+                    return;
+                }
+                ++adjusted;
+            }
+            if (!file.Close()) {
+                FailIo("write", file);
+                return;
+            }
+            fileStart += sectors;
+        }
+        if (m_Menu) {
+            break;
+        }
+    }
+    Logf("Relative pointers adjusted in %d navpacks", adjusted);
 }
 
 bool CVtsCleaner::ResetIlvu() {

@@ -13,6 +13,7 @@
 
 #include "engine/CellRecords.h"
 #include "engine/PackLayout.h"
+#include "engine/RelativePointers.h"
 #include "engine/VobIo.h"
 
 namespace dorvex {
@@ -96,7 +97,9 @@ class CVtsCleaner {
     int32_t m_CellCount = 0;
     std::vector<int32_t> m_NavOld;
     std::vector<int32_t> m_NavNew;
+    std::vector<int32_t> m_NavVcid;  // packed VOB/cell ID each navpack carried in the input
     int32_t m_NavCount = 0;
+    CRemovedSectors m_Removed;  // input sectors the pass dropped
     uint8_t m_Dropping = 0;
     CVobFile m_InFile;
     CVobFile m_OutFile;
@@ -147,6 +150,9 @@ class CVtsCleaner {
     // False when the file could not be opened or cut.
     static bool TruncateVob(const std::string& path, int32_t sectors);
     void TidyVobFiles();
+    // After a pass that removed packs: the DSI pointers of every kept navpack that count sectors
+    // relative to it follow the removals (one read and at most one write per navpack).
+    void FixRelativePointers();
 
     // --- IFO repair, full DVD ---
     int32_t UpdateIfos(CIfoFile& ifo);

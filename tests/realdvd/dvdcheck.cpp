@@ -79,6 +79,9 @@ struct Stream {
     std::string name;
     std::vector<uint8_t> bytes;
     std::vector<uint32_t> navpacks;  // sectors of the navigation packs, in order
+    // Packs of the result that stand where the original had a blank pack (as stuffing, or as
+    // the next pack after a removed one): a sync offset aimed at the lost pack lands there.
+    std::set<uint32_t> afterBlank;
 
     size_t Sectors() const { return bytes.size() / kSector; }
     const uint8_t* Pack(uint32_t sector) const { return bytes.data() + size_t(sector) * kSector; }
@@ -139,6 +142,135 @@ void CheckNavpacks(const Stream& s) {
             Fail("%s: navpack at %u: VOBU ends at %u, next VOBU starts at %u", s.name.c_str(),
                  sector, end, expected + 1);
         }
+    }
+}
+
+// The stream a pack carries, as the sync offsets of a navpack name them: audio stream n is
+// 0x80 + n (AC-3, DTS from 0x88, LPCM from 0xA0, MPEG audio from 0xC0 as a PES stream), a
+// sub-picture stream 0x20 + n. -1 for any other pack.
+int AudioStreamOf(const uint8_t* p) {
+    const uint32_t code = Be32(p + 14);
+    if (code >= 0x1C0 && code <= 0x1C7) {
+        return int(code - 0x1C0);
+    }
+    if (code != 0x1BD) {
+        return -1;
+    }
+    const uint8_t sub = p[23 + p[22]];
+    if ((sub >= 0x80 && sub <= 0x8F) || (sub >= 0xA0 && sub <= 0xA7)) {
+        return sub & 7;
+    }
+    return -1;
+}
+
+int SubpictureStreamOf(const uint8_t* p) {
+    if (Be32(p + 14) != 0x1BD) {
+        return -1;
+    }
+    const uint8_t sub = p[23 + p[22]];
+    return sub >= 0x20 && sub <= 0x3F ? sub - 0x20 : -1;
+}
+
+// The DSI pointers a player follows: the search pointers (libdvdnav reads on by the next-VOBU
+// pointer), the reference picture ends (fast play) and the sync offsets (audio and sub-picture
+// after a jump). Each must land where its meaning says, inside the navpack's own cell.
+void CheckNavPointers(const Stream& s) {
+    constexpr uint32_t kEndOfCell = 0x3FFFFFFF;
+    const size_t n = s.navpacks.size();
+    std::map<uint32_t, size_t> index;
+    for (size_t i = 0; i < n; ++i) {
+        index[s.navpacks[i]] = i;
+    }
+    auto vcid = [&](size_t i) {
+        const uint8_t* p = s.Pack(s.navpacks[i]);
+        return (uint32_t(Be16(p + 1055)) << 8) | p[1058];
+    };
+    size_t reported = 0;
+    auto report = [&](uint32_t sector, const char* what, uint32_t value) {
+        if (++reported <= 10) {
+            Fail("%s: navpack at %u: %s (value %08x)", s.name.c_str(), sector, what, value);
+        }
+    };
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t sector = s.navpacks[i];
+        const uint8_t* p = s.Pack(sector);
+        const bool firstOfCell = i == 0 || vcid(i - 1) != vcid(i);
+        const bool lastOfCell = i + 1 == n || vcid(i + 1) != vcid(i);
+        const uint32_t vobuEnd = i + 1 < n ? s.navpacks[i + 1] : uint32_t(s.Sectors());
+        for (int k = 0; k < 42; ++k) {
+            const uint32_t value = Be32(p + 1265 + 4 * k);
+            const uint32_t distance = value & kEndOfCell;
+            const bool backward = k > 20;
+            if (k == 20 || k == 21) {
+                const bool noNeighbour = k == 20 ? lastOfCell : firstOfCell;
+                if (distance == kEndOfCell) {
+                    if (!noNeighbour) {
+                        report(sector,
+                               k == 20 ? "next VOBU pointer says end of cell, it is not"
+                                       : "previous VOBU pointer says start of cell",
+                               value);
+                    }
+                    continue;
+                }
+                const uint32_t expected = k == 20 ? (noNeighbour ? 0 : s.navpacks[i + 1])
+                                                  : (noNeighbour ? 0 : s.navpacks[i - 1]);
+                const uint32_t target = backward ? sector - distance : sector + distance;
+                if (noNeighbour || target != expected) {
+                    report(sector,
+                           k == 20 ? "next VOBU pointer misses the next navpack of the cell"
+                                   : "previous VOBU pointer misses the previous navpack",
+                           value);
+                }
+                continue;
+            }
+            if (distance == kEndOfCell) {
+                continue;
+            }
+            const int64_t target =
+                backward ? int64_t(sector) - distance : int64_t(sector) + distance;
+            auto hit = index.find(uint32_t(target));
+            if (target < 0 || hit == index.end() || vcid(hit->second) != vcid(i)) {
+                report(sector, "search pointer does not land on a navpack of its cell", value);
+            }
+        }
+        for (int k = 0; k < 3; ++k) {
+            const uint32_t distance = Be32(p + 1043 + 4 * k);
+            if (distance != 0 && sector + distance >= vobuEnd) {
+                report(sector, "reference picture end lies outside the VOBU", distance);
+            }
+        }
+        for (int k = 0; k < 8; ++k) {
+            const uint32_t value = Be16(p + 1433 + 2 * k);
+            const uint32_t distance = value & 0x7FFF;
+            if (distance == 0 || distance == 0x3FFF || distance == 0x7FFF) {
+                continue;
+            }
+            const int64_t target =
+                (value & 0x8000) ? int64_t(sector) - distance : int64_t(sector) + distance;
+            if (target < 0 || target >= int64_t(s.Sectors()) ||
+                (AudioStreamOf(s.Pack(uint32_t(target))) != k &&
+                 s.afterBlank.count(uint32_t(target)) == 0)) {
+                report(sector, "audio sync offset does not land on a pack of its stream", value);
+            }
+        }
+        for (int k = 0; k < 32; ++k) {
+            const uint32_t value = Be32(p + 1449 + 4 * k);
+            const uint32_t distance = value & 0x7FFFFFFF;
+            if (distance == 0 || distance == 0x7FFFFFFF) {
+                continue;
+            }
+            const int64_t target =
+                (value & 0x80000000) ? int64_t(sector) - distance : int64_t(sector) + distance;
+            if (target < 0 || target >= int64_t(s.Sectors()) ||
+                (SubpictureStreamOf(s.Pack(uint32_t(target))) != k &&
+                 s.afterBlank.count(uint32_t(target)) == 0)) {
+                report(sector, "sub-picture sync offset does not land on a pack of its stream",
+                       value);
+            }
+        }
+    }
+    if (reported > 10) {
+        Fail("%s: %zu more pointer findings", s.name.c_str(), reported - 10);
     }
 }
 
@@ -300,8 +432,8 @@ void CheckVtsSizes(const std::string& folder, int vts, const vtsi_mat_t* mat) {
     if (mat->vtsi_last_sector != ifo - 1) {
         Fail("VTS %d: VTSI_LAST_SECTOR %u, IFO has %u sectors", vts, mat->vtsi_last_sector, ifo);
     }
-    if (menu > 0 && mat->vtsm_vobs != ifo) {
-        Fail("VTS %d: VTSM_VOBS %u, expected %u", vts, mat->vtsm_vobs, ifo);
+    if (mat->vtsm_vobs != (menu > 0 ? ifo : 0)) {
+        Fail("VTS %d: VTSM_VOBS %u, expected %u", vts, mat->vtsm_vobs, menu > 0 ? ifo : 0);
     }
     if (mat->vtstt_vobs != ifo + menu) {
         Fail("VTS %d: VTSTT_VOBS %u, expected %u", vts, mat->vtstt_vobs, ifo + menu);
@@ -322,8 +454,8 @@ void CheckVmgSizes(const std::string& folder, const ifo_handle_t* vmg) {
     if (mat->vmg_last_sector != 2 * ifo + menu - 1) {
         Fail("VMG: VMG_LAST_SECTOR %u, expected %u", mat->vmg_last_sector, 2 * ifo + menu - 1);
     }
-    if (menu > 0 && mat->vmgm_vobs != ifo) {
-        Fail("VMG: VMGM_VOBS %u, expected %u", mat->vmgm_vobs, ifo);
+    if (mat->vmgm_vobs != (menu > 0 ? ifo : 0)) {
+        Fail("VMG: VMGM_VOBS %u, expected %u", mat->vmgm_vobs, menu > 0 ? ifo : 0);
     }
     // Title sets lie one after another: IFO, menu VOB, title VOBs, BUP.
     std::map<int, uint32_t> start;
@@ -353,13 +485,14 @@ void CheckVmgSizes(const std::string& folder, const ifo_handle_t* vmg) {
 // ---- Content preservation against the original folder ----
 
 // The navpack fields the cleaner may rewrite: the two LBAs, the VOBU end address, the VOB ID
-// and the cell ID.
+// and the cell ID, and the relative pointers (reference picture ends, search pointers, sync
+// offsets), whose targets the pointer checks verify.
 bool SameExceptNavFields(const uint8_t* a, const uint8_t* b, bool nav) {
     if (!nav) {
         return memcmp(a, b, kSector) == 0;
     }
     static const std::pair<size_t, size_t> kRewritten[] = {
-        {45, 4}, {1035, 4}, {1039, 4}, {1055, 2}, {1058, 1}};
+        {45, 4}, {1035, 4}, {1039, 4}, {1043, 12}, {1055, 2}, {1058, 1}, {1265, 168}, {1433, 144}};
     uint8_t x[kSector];
     uint8_t y[kSector];
     memcpy(x, a, kSector);
@@ -382,7 +515,7 @@ bool IsStuffing(const uint8_t* p) {
 // Walks the original stream and the cleaned one side by side. A pack of the original may be left
 // out only when it is blank (with removal on) or belongs to a cell that no program chain of the
 // original references; a blank pack may also come back as a stuffing pack.
-void CheckPreserved(const Stream& before, const Stream& after,
+void CheckPreserved(const Stream& before, Stream& after,
                     const std::set<std::pair<int, int>>& referenced, bool removed) {
     size_t j = 0;
     int vob = 0;
@@ -399,6 +532,9 @@ void CheckPreserved(const Stream& before, const Stream& after,
         if (j < after.Sectors()) {
             const uint8_t* q = after.Pack(uint32_t(j));
             if ((blank && IsStuffing(q)) || SameExceptNavFields(p, q, nav)) {
+                if (blank) {
+                    after.afterBlank.insert(uint32_t(j));
+                }
                 ++j;
                 continue;
             }
@@ -408,6 +544,9 @@ void CheckPreserved(const Stream& before, const Stream& after,
             Fail("%s: pack %u of the original (VCID %d/%d) is missing from the result",
                  before.name.c_str(), i, vob, cell);
             return;
+        }
+        if (blank) {
+            after.afterBlank.insert(uint32_t(j));
         }
         ++dropped;
     }
@@ -506,6 +645,7 @@ int main(int argc, char** argv) {
             }
             ifoClose(before);
         }
+        CheckNavPointers(menu);
     }
 
     for (int vts = 1; vts <= 99; ++vts) {
@@ -556,6 +696,8 @@ int main(int argc, char** argv) {
                 Fail("original %s does not open", VtsName(vts, 0, "IFO").c_str());
             }
         }
+        CheckNavPointers(menu);
+        CheckNavPointers(titles);
         ifoClose(ifo);
     }
     ifoClose(vmg);
