@@ -495,6 +495,7 @@ TEST_F(VobPass, TheNavpackListsGrowPastTheirStatedCapacityAndAlertOnce) {
     m_Engine.m_Cells.assign(kCellCapacity, CellTableEntry{});
     m_Engine.m_NavOld.assign(kNavpackCapacity, 0);
     m_Engine.m_NavNew.assign(kNavpackCapacity, 0);
+    m_Engine.m_NavVcid.assign(kNavpackCapacity, 0);
     m_Engine.ResetRunState();
     m_Engine.m_In = m_Engine.m_Out = &m_Engine.m_InFile;  // never opened: a write would fail
     const int32_t total = kNavpackCapacity + 10;
