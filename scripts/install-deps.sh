@@ -8,6 +8,7 @@ PACKAGES=(
     qt6-base-dev libsimpleini-dev
     libdvdread-dev ffmpeg dvdauthor
     xvfb xauth python3 time bc
+    libcli11-dev desktop-file-utils
 )
 
 missing=()

@@ -1,0 +1,119 @@
+// dorvex-cli clean: one cleaning run, the same engine run and log file as `dorvex -s`.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include "app/core/AbortSignals.h"
+#include "app/core/RunSteps.h"
+#include "app/dorvexcli/Command.h"
+#include "app/dorvexcli/Console.h"
+#include "app/dorvexcli/Target.h"
+#include "support/Sinks.h"
+
+namespace dorvex::cli {
+
+namespace {
+
+class CleanCommand : public Command {
+  public:
+    CLI::App* AddTo(CLI::App& program) override {
+        CLI::App* clean = program.add_subcommand(
+            "clean", "Clean and repair a title set (or with --full-dvd the whole folder)");
+        clean->add_flag("-u,--remove-unreferenced", m_RemoveUnreferenced,
+                        "Remove unreferenced cells and blank packs");
+        clean->add_flag("-i,--in-place", m_InPlace, "Change the files in place, no backup");
+        clean->add_flag("-f,--full-dvd", m_FullDvd, "Every title set of the folder, then VIDEO_TS");
+        clean->add_flag("-v,--keep-vob-ids", m_KeepVobIds, "Do not renumber the VOB IDs");
+        clean->add_flag("-a,--reset-ilvu", m_ResetIlvu,
+                        "Clear the navpacks' ILVU and angle fields");
+        clean->add_flag("-w,--wait", m_Wait, "With -i: wait until the VOB can be opened");
+        clean->add_flag("--backup-above", m_BackupAbove,
+                        "Backup folder beside VIDEO_TS, not in it");
+        clean->add_flag("--no-fix-pgc-lbas", m_NoFixPgcLbas,
+                        "Leave the PGCs' VOBU sectors as they are");
+        clean->add_flag("-c,--empty-backup", m_EmptyBackup, "Empty the backup folder first");
+        clean->add_option("--log", m_LogPath, "The run's log file (default $TEMP/Dorvex.log)")
+            ->type_name("FILE");
+        clean->add_flag("-q,--quiet", m_Quiet, "Errors only: no log lines, no progress line");
+        AddPathArgument(*clean, m_Path);
+        clean->footer(kExitStatusHelp);
+        return clean;
+    }
+
+    int Run() override {
+        InstallConsoleSinks(m_Quiet);
+        CVtsCleaner engine;
+        // Nothing shows the IFO phases long enough to need their display pauses.
+        engine.m_IfoPauseMs = 0;
+        engine.m_RemoveUnrefed = m_RemoveUnreferenced ? 1 : 0;
+        engine.m_InPlace = m_InPlace ? 1 : 0;
+        engine.m_RemapVOBIDs = m_KeepVobIds ? 0 : 1;
+        engine.m_ResetIlvu = m_ResetIlvu ? 1 : 0;
+        engine.m_WaitForFile = m_Wait ? 1 : 0;
+        ApplySettings(engine, m_BackupAbove);
+        if (m_NoFixPgcLbas) {
+            engine.m_FixPGCLBAs = 0;
+        }
+        engine.m_LogPath = m_LogPath.empty() ? DefaultLogPath() : m_LogPath;
+
+        if (m_Wait && !m_InPlace) {
+            // Only an in-place run opens the VOB itself for writing; a run from backup renames it.
+            PrintError("--wait works only with --in-place");
+            return kExitUsage;
+        }
+        if (!OpenTarget(engine, m_Path, m_FullDvd)) {
+            return kExitUsage;
+        }
+        if (m_EmptyBackup) {
+            engine.DeleteBackup();
+        }
+        int status = RunOnce(engine);
+        CloseLogFile();
+        return status;
+    }
+
+  private:
+    int RunOnce(CVtsCleaner& engine) {
+        ScopedAbortOnSignals abortOnSignals(engine);
+        BeginRunLog(engine);
+        engine.m_Running = 1;
+        {
+            ProgressLine progress(engine, !m_Quiet && IsTerminal(STDERR_FILENO));
+            RunEngine(engine, m_FullDvd);
+        }
+        engine.m_Running = 0;
+        // The restore inside EndRun runs with the signals still caught: a second Ctrl-C must not
+        // cut it short half-way through moving the files back.
+        bool interrupted = EndRun(engine, false);
+        if (engine.m_Abort.load() != 0) {
+            // EndRun lets an aborted in-place run pass, as the dialog does; here a run stopped
+            // half-way is never a success.
+            PrintError(engine.m_InPlace != 0
+                           ? "interrupted; the files keep the changes made so far"
+                           : "interrupted; the files were restored from the backup");
+            return kExitFailed;
+        }
+        return interrupted ? kExitFailed : kExitOk;
+    }
+
+    bool m_RemoveUnreferenced = false;
+    bool m_InPlace = false;
+    bool m_FullDvd = false;
+    bool m_KeepVobIds = false;
+    bool m_ResetIlvu = false;
+    bool m_Wait = false;
+    bool m_BackupAbove = false;
+    bool m_NoFixPgcLbas = false;
+    bool m_EmptyBackup = false;
+    bool m_Quiet = false;
+    std::string m_LogPath;
+    std::string m_Path;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeCleanCommand() {
+    return std::make_unique<CleanCommand>();
+}
+
+}  // namespace dorvex::cli

@@ -1,0 +1,45 @@
+// What a subcommand works on: the PATH of its command line, resolved to the VOB the engine opens,
+// and the backup folder that belongs to it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/VtsCleaner.h"
+
+namespace CLI {
+class App;
+}
+
+namespace dorvex::cli {
+
+// Adds the PATH argument that every subcommand takes.
+void AddPathArgument(CLI::App& command, std::string& path);
+
+// PATH as the VOB to open: a file as it is. A folder (a VIDEO_TS folder, or a disc folder with
+// one inside) means its first title set, the VTS_xx_1.VOB with the lowest xx; for a full-DVD run,
+// which walks the whole folder anyway, a menu VOB will do when there is no title VOB. Empty, with
+// the reason in error, when there is nothing to open.
+std::string ResolveVob(const std::string& path, bool fullDvd, std::string& error);
+
+// The engine settings that the command line still takes from the settings file (BackupAbove,
+// FixPGCLBAs); --backup-above then overrides.
+void ApplySettings(CVtsCleaner& engine, bool backupAbove);
+
+// Resolves PATH and opens it as the headless dorvex does (the title-name check, then the engine's
+// Open). On refusal prints why and returns false.
+bool OpenTarget(CVtsCleaner& engine, const std::string& path, bool fullDvd);
+
+// The backup folder of the opened VOB and the names of the files in it. The engine makes the
+// folder when it is first named; left empty, it is removed again.
+struct BackupListing {
+    std::string folder;
+    std::vector<std::string> files;
+};
+BackupListing ListBackup(CVtsCleaner& engine);
+
+// True when a backup file name belongs to the opened VOB's title set (VTS_xx_* for a title set,
+// VIDEO_TS.* for the video manager), in any case.
+bool BelongsToTitleSet(const std::string& vobPath, const std::string& fileName);
+
+}  // namespace dorvex::cli
