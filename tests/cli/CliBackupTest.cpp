@@ -1,0 +1,260 @@
+// dorvex-cli's restore and delete-backup, and what it does on a terminal: the confirmation they
+// ask for (refused outright without a terminal), and clean's progress line.
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+
+#include <regex>
+
+#include "CliHarness.h"
+
+namespace dorvex::clitest {
+namespace {
+
+class CliBackup : public CliHarness {
+  protected:
+    void SetUp() override {
+        MakeDamagedDisc(Disc());
+        m_Original = ReadTree(Root());
+    }
+    std::string Root() const { return Path("disc"); }
+    std::string Disc() const { return Path("disc/VIDEO_TS"); }
+    std::string Log() const { return Path("run.log"); }
+
+    // Cleans from backup and returns the folder as the run left it.
+    Tree Clean(std::vector<std::string> options) {
+        std::vector<std::string> args = {"clean", "-q", "--log", Log()};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(Disc());
+        ChildResult result = Cli(args);
+        EXPECT_EQ(result.status, 0) << result.err;
+        Tree cleaned = ReadTree(Root());
+        EXPECT_FALSE(cleaned == m_Original);
+        return cleaned;
+    }
+
+    Tree m_Original;
+};
+
+struct RestoreCase {
+    const char* name;
+    std::vector<std::string> clean;
+    std::vector<std::string> restore;
+};
+
+class CliRestore : public CliBackup, public ::testing::WithParamInterface<RestoreCase> {};
+
+TEST_P(CliRestore, RestoreBringsBackTheInput) {
+    Clean(GetParam().clean);
+    std::vector<std::string> args = {"restore", "--yes"};
+    args.insert(args.end(), GetParam().restore.begin(), GetParam().restore.end());
+    args.push_back(Disc());
+    ChildResult result = Cli(args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("Backup files restored\n"), std::string::npos) << result.err;
+    // Every file as it was, and the emptied backup folder gone.
+    EXPECT_TRUE(ReadTree(Root()) == m_Original);
+    EXPECT_FALSE(fs::exists(Disc() + "/DorvexBackup"));
+    EXPECT_FALSE(fs::exists(Root() + "/DorvexBackup"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, CliRestore,
+    ::testing::Values(RestoreCase{"TitleSet", {"-u"}, {}},
+                      RestoreCase{"FullDvd", {"-u", "--full-dvd"}, {"--full-dvd"}},
+                      RestoreCase{"BackupAbove", {"--backup-above"}, {"--backup-above"}}),
+    [](const ::testing::TestParamInfo<RestoreCase>& info) { return std::string(info.param.name); });
+
+TEST_F(CliBackup, WithoutATerminalAndWithoutYesNothingIsRestoredOrDeleted) {
+    const Tree cleaned = Clean({"-u"});
+    for (const char* command : {"restore", "delete-backup"}) {
+        ChildResult result = Cli({command, Disc()});
+        EXPECT_EQ(result.status, 2) << command;
+        EXPECT_NE(result.err.find("not a terminal"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("--yes"), std::string::npos) << result.err;
+        EXPECT_TRUE(ReadTree(Root()) == cleaned) << command;
+    }
+}
+
+TEST_F(CliBackup, DeleteBackupKeepsTheCleanedFiles) {
+    Tree cleaned = Clean({"-u"});
+    ChildResult result = Cli({"delete-backup", "-y", Disc() + "/VTS_01_1.VOB"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_FALSE(fs::exists(Disc() + "/DorvexBackup"));
+    for (auto it = cleaned.begin(); it != cleaned.end();) {
+        it = it->first.find("DorvexBackup/") != std::string::npos ? cleaned.erase(it) : ++it;
+    }
+    EXPECT_TRUE(ReadTree(Root()) == cleaned);
+}
+
+TEST_F(CliBackup, NoBackupIsRefusedWithoutMakingOne) {
+    ChildResult restore = Cli({"restore", "--yes", Disc()});
+    EXPECT_EQ(restore.status, 2);
+    EXPECT_EQ(restore.err, "error: no backup of VTS_01 in " + Disc() + "/DorvexBackup\n");
+    ChildResult remove = Cli({"delete-backup", "--yes", Disc()});
+    EXPECT_EQ(remove.status, 2);
+    EXPECT_FALSE(fs::exists(Disc() + "/DorvexBackup"));
+
+    // A backup of another title set is no backup of this one.
+    fs::create_directories(Disc() + "/DorvexBackup");
+    WriteText(Disc() + "/DorvexBackup/VTS_02_1.VOB", "another set");
+    EXPECT_EQ(Cli({"restore", "--yes", Disc()}).status, 2);
+    EXPECT_EQ(ReadText(Disc() + "/DorvexBackup/VTS_02_1.VOB"), "another set");
+}
+
+// A pseudo-terminal in raw mode, so the bytes the child writes arrive as they are.
+class Terminal {
+  public:
+    explicit Terminal(unsigned short columns) {
+        m_Master = posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_GE(m_Master, 0);
+        EXPECT_EQ(grantpt(m_Master), 0);
+        EXPECT_EQ(unlockpt(m_Master), 0);
+        m_Slave = open(ptsname(m_Master), O_RDWR | O_NOCTTY);
+        EXPECT_GE(m_Slave, 0);
+        termios mode{};
+        tcgetattr(m_Slave, &mode);
+        cfmakeraw(&mode);
+        tcsetattr(m_Slave, TCSANOW, &mode);
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = columns;
+        ioctl(m_Slave, TIOCSWINSZ, &size);
+    }
+    ~Terminal() {
+        CloseSlave();
+        close(m_Master);
+    }
+    ChildStreams Streams() const { return {m_Slave, m_Slave, m_Slave}; }
+    void Type(const std::string& text) {
+        EXPECT_EQ(write(m_Master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    // Everything the child writes until it has closed the terminal (reads then fail).
+    std::string ReadToEnd() {
+        CloseSlave();
+        std::string bytes;
+        char buffer[4096];
+        for (ssize_t n; (n = read(m_Master, buffer, sizeof(buffer))) > 0;) {
+            bytes.append(buffer, static_cast<size_t>(n));
+        }
+        return bytes;
+    }
+
+  private:
+    void CloseSlave() {
+        if (m_Slave >= 0) {
+            close(m_Slave);
+            m_Slave = -1;
+        }
+    }
+    int m_Master = -1;
+    int m_Slave = -1;
+};
+
+// The rows a terminal would show: a carriage return goes back to the start of the row, and
+// what follows overwrites it.
+std::vector<std::string> Screen(const std::string& bytes) {
+    std::vector<std::string> rows(1);
+    size_t column = 0;
+    for (char c : bytes) {
+        std::string& row = rows.back();
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            rows.emplace_back();
+            column = 0;
+        } else {
+            if (column < row.size()) {
+                row[column] = c;
+            } else {
+                row += c;
+            }
+            ++column;
+        }
+    }
+    for (std::string& row : rows) {
+        row.erase(row.find_last_not_of(' ') + 1);
+    }
+    return rows;
+}
+
+std::vector<std::string> ProgressDraws(const std::string& bytes) {
+    std::vector<std::string> draws;
+    static const std::regex kProgress("\\d+% Processed.*");
+    std::string piece;
+    for (char c : bytes + "\n") {
+        if (c == '\r' || c == '\n') {
+            if (std::regex_match(piece, kProgress)) {
+                draws.push_back(piece);
+            }
+            piece.clear();
+        } else {
+            piece += c;
+        }
+    }
+    return draws;
+}
+
+TEST_F(CliBackup, OnATerminalAProgressLineStaysBelowTheLogLines) {
+    Terminal wide(120);
+    ChildResult result =
+        Wait(Spawn(DORVEX_CLI2_PATH, {"clean", "-u", "--log", Log(), Disc()}, wide.Streams()));
+    std::string shown = wide.ReadToEnd();
+    ASSERT_EQ(result.status, 0) << shown;
+
+    std::vector<std::string> draws = ProgressDraws(shown);
+    ASSERT_FALSE(draws.empty()) << shown;
+    static const std::regex kFull(
+        "\\d+% Processed \\(\\d+\\.\\d\\d MB/s\\) -- (\\d+:\\d\\d|--:--) secs to go -- "
+        "VTS_01_[123]\\.VOB");
+    for (const std::string& draw : draws) {
+        EXPECT_TRUE(std::regex_match(draw, kFull)) << draw;
+    }
+    // Once the progress line is wiped, the screen holds the log lines and nothing else.
+    std::vector<std::string> expected = ConsoleLinesOfLog(ReadText(Log()));
+    expected.emplace_back();
+    EXPECT_EQ(Screen(shown), expected);
+
+    // A narrow terminal gets the line cut short rather than wrapped.
+    MakeDamagedDisc(Path("narrow/VIDEO_TS"));
+    Terminal narrow(40);
+    result = Wait(Spawn(DORVEX_CLI2_PATH, {"clean", "-u", "--log", Log(), Path("narrow/VIDEO_TS")},
+                        narrow.Streams()));
+    shown = narrow.ReadToEnd();
+    ASSERT_EQ(result.status, 0) << shown;
+    draws = ProgressDraws(shown);
+    ASSERT_FALSE(draws.empty());
+    for (const std::string& draw : draws) {
+        EXPECT_LE(draw.size(), 39u) << draw;
+    }
+
+    // --quiet: not even the progress line.
+    MakeDamagedDisc(Path("quiet/VIDEO_TS"));
+    Terminal quiet(120);
+    result = Wait(Spawn(DORVEX_CLI2_PATH, {"clean", "-q", "--log", Log(), Path("quiet/VIDEO_TS")},
+                        quiet.Streams()));
+    EXPECT_EQ(quiet.ReadToEnd(), "");
+    EXPECT_EQ(result.status, 0);
+}
+
+TEST_F(CliBackup, OnATerminalRestoreAsksFirst) {
+    const Tree cleaned = Clean({"-u"});
+    {
+        Terminal terminal(80);
+        pid_t pid = Spawn(DORVEX_CLI2_PATH, {"restore", Disc()}, terminal.Streams());
+        terminal.Type("n\n");
+        std::string shown = terminal.ReadToEnd();
+        EXPECT_EQ(Wait(pid).status, 1) << shown;
+        EXPECT_NE(shown.find("undoing the last run? [y/N] "), std::string::npos) << shown;
+        EXPECT_TRUE(ReadTree(Root()) == cleaned);
+    }
+    Terminal terminal(80);
+    pid_t pid = Spawn(DORVEX_CLI2_PATH, {"restore", Disc()}, terminal.Streams());
+    terminal.Type("yes\n");
+    std::string shown = terminal.ReadToEnd();
+    EXPECT_EQ(Wait(pid).status, 0) << shown;
+    EXPECT_TRUE(ReadTree(Root()) == m_Original);
+}
+
+}  // namespace
+}  // namespace dorvex::clitest
