@@ -3,7 +3,10 @@
 # mode, and checks each result with the independent libdvdread checker. From backup it also puts
 # the backup back the way the program's restore does and compares with the damaged input.
 #
-#   run-cases.sh DORVEX DVDCHECK DVDRESTORE FIXTURE_FOLDER WORK_FOLDER
+# Results cleaned with removal on are also played: every title to its end through libdvdnav
+# (dvdplay), and in mpv for a few seconds, failing on the first navigation error.
+#
+#   run-cases.sh DORVEX DVDCHECK DVDRESTORE DVDPLAY|none FIXTURE_FOLDER WORK_FOLDER
 set -uo pipefail
 # The headless command line, even on a desktop: alerts go to stderr instead of message boxes.
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
@@ -11,8 +14,12 @@ unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 DORVEX="$1"
 DVDCHECK="$2"
 DVDRESTORE="$3"
-FIXTURE="$4"
-WORK="$5"
+DVDPLAY="$4"
+FIXTURE="$5"
+WORK="$6"
+MPV="$(command -v mpv || true)"
+[ "$DVDPLAY" = none ] && echo "libdvdnav not found at build time: titles are not played"
+[ -z "$MPV" ] && echo "mpv not found: no mpv playback (scripts/install-deps.sh installs it)"
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 DAMAGE="$HERE/../../scripts/damage.py"
 
@@ -37,6 +44,23 @@ restore_backup() {
 
 same_tree() {
     diff -r -q "$1" "$2" >/dev/null
+}
+
+# play_titles NAME FOLDER
+play_titles() {
+    if [ "$DVDPLAY" != none ]; then
+        "$DVDPLAY" "$2" --seconds 60 >"$2/../play.log" 2>/dev/null ||
+            fail "$1: playback: $(grep FAIL "$2/../play.log" | head -3 | tr '\n' ' ')"
+    fi
+    if [ -n "$MPV" ]; then
+        # The disc loops (title, menu, title ...), so mpv never ends by itself: it plays as fast
+        # as it can for a few seconds, long enough to pass every cell of the title many times.
+        timeout 3 "$MPV" --no-config --msg-level=all=warn --vo=null --ao=null \
+            --ao-null-untimed --untimed --dvd-device="$2" dvd:// >"$2/../mpv.log" 2>&1
+        if grep -E -q "Expected NAV packet|Error getting next block|Invalid NAV packet" "$2/../mpv.log"; then
+            fail "$1: mpv: $(grep -E -m 2 "Expected NAV|Error getting|Invalid NAV" "$2/../mpv.log" | tr '\n' ' ')"
+        fi
+    fi
 }
 
 # run_case NAME DAMAGE ARGS...
@@ -71,6 +95,9 @@ run_case() {
     rm -rf "$dir/checked/VIDEO_TS/DorvexBackup"
     if ! "$DVDCHECK" "$dir/checked/VIDEO_TS" --before "$dir/input" "${removed[@]}" >"$dir/check.log" 2>&1; then
         fail "$name: checker: $(grep FAIL "$dir/check.log" | head -5 | tr '\n' ' ')"
+    fi
+    if [ ${#removed[@]} -gt 0 ]; then
+        play_titles "$name" "$dir/checked/VIDEO_TS"
     fi
     if [ "$damage" = none ] && [ ${#removed[@]} -gt 0 ]; then
         # An undamaged authored disc keeps its VOB files byte for byte.
