@@ -8,6 +8,7 @@ PACKAGES=(
     qt6-base-dev libsimpleini-dev
     libdvdread-dev libdvdnav-dev ffmpeg dvdauthor mpv
     xvfb xauth python3 time bc
+    clang libclang-rt-14-dev
     libcli11-dev desktop-file-utils
 )
 
