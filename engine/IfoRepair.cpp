@@ -71,20 +71,7 @@ int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
         ifo.RebuildTimeMaps(m_NavOld.data(), m_NavNew.data(), m_NavCount);
     }
     Logf("Now updating PGC playback times");
-    if (menu) {
-        const uint16_t units = ifo.GetLanguageUnitCount();
-        for (uint16_t lu = 1; lu <= units; ++lu) {
-            const uint16_t pgcs = ifo.GetPgcCount(lu);
-            for (uint16_t pgc = 1; pgc <= pgcs; ++pgc) {
-                ifo.UpdatePgcPlaybackTime(lu, pgc, true, false);
-            }
-        }
-    } else {
-        const uint16_t pgcs = ifo.GetPgcCount(0);
-        for (uint16_t pgc = 1; pgc <= pgcs; ++pgc) {
-            ifo.UpdatePgcPlaybackTime(0, pgc, true, false);
-        }
-    }
+    ifo.UpdatePlaybackTimes(menu);
     // Table sizes are final only now, and the VOB files were tidied before this ran.
     Logf("Now updating VTS sectors");
     ifo.UpdateSizeFields(false);

@@ -1,5 +1,6 @@
 #include "ifo/IfoFile.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ifo/IfoLayout.h"
@@ -163,6 +164,13 @@ std::string CIfoFile::ValidateHeader() {
     static const int32_t kVmgTables[] = {IfoTtSrpt,     IfoMenuPgciUt, IfoVmgPtlMait,
                                          IfoVmgVtsAtrt, IfoMenuCAdt,   IfoMenuVobuAdmap};
     char reason[160];
+    // Where each usable table starts and ends, to find tables that share bytes.
+    struct Extent {
+        int64_t first;
+        int64_t last;
+        int32_t field;
+    };
+    std::vector<Extent> extents;
     auto check = [&](int32_t index) -> bool {
         const int32_t field = TableField(index, m_bVmg);
         const uint32_t sector = ReadBE32(m_pData.data(), field);
@@ -185,13 +193,36 @@ std::string CIfoFile::ValidateHeader() {
                      sector, field);
             return false;
         }
+        extents.push_back({offset, offset + static_cast<int64_t>(end), field});
         return true;
+    };
+    // The repair rewrites and resizes each table on its own: two tables over the same bytes would
+    // overwrite each other's counts and end addresses, and a resize would cut the image short.
+    auto overlap = [&]() -> bool {
+        std::sort(extents.begin(), extents.end(),
+                  [](const Extent& a, const Extent& b) { return a.first < b.first; });
+        for (size_t i = 1; i < extents.size(); ++i) {
+            const Extent& before = extents[i - 1];
+            const Extent& after = extents[i];
+            if (after.first <= before.last) {
+                snprintf(reason, sizeof(reason),
+                         "the tables at sectors %u and %u (pointers at bytes %d and %d) overlap",
+                         static_cast<uint32_t>(before.first / ifo::kSectorSize),
+                         static_cast<uint32_t>(after.first / ifo::kSectorSize), before.field,
+                         after.field);
+                return true;
+            }
+        }
+        return false;
     };
     if (m_bVmg) {
         for (int32_t index : kVmgTables) {
             if (!check(index)) {
                 return reason;
             }
+        }
+        if (overlap()) {
+            return reason;
         }
         const uint32_t firstPlay = ReadBE32(m_pData.data(), ifo::kVmgFirstPlayPgcByte);
         if (firstPlay != 0 &&
@@ -207,6 +238,9 @@ std::string CIfoFile::ValidateHeader() {
             if (!check(index)) {
                 return reason;
             }
+        }
+        if (overlap()) {
+            return reason;
         }
     }
     return std::string();
@@ -285,6 +319,12 @@ void CIfoFile::ResizeTable(int32_t index, int32_t delta) {
     const uint32_t end = GetTableEnd(index);
     if (static_cast<int64_t>(end) + delta < 0) {
         return;  // a table cannot end before it starts
+    }
+    // Loading refuses an end past the image, but a damaged table can write over its own end
+    // address (a time map pointing at its table's header). Moving the rest of the image from
+    // beyond its end would grow the buffer by gigabytes or cut the image below the table.
+    if (p + static_cast<int64_t>(end) >= ImageSize()) {
+        return;
     }
     const int64_t source =
         p + (static_cast<int64_t>(end / ifo::kSectorSize) + 1) * ifo::kSectorSize;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/CellRecords.h"
@@ -91,6 +92,8 @@ class CIfoFile {
     void CheckPgcSectors(const CellTableEntry* cells, int32_t count, bool menu);
     void UpdatePgcPlaybackTime(uint16_t lu, uint16_t pgcn, bool fillZeroCells,
                                bool useGlobalStandard);
+    // UpdatePgcPlaybackTime(fill zero cells, per-cell standard) for every PGC of a domain.
+    void UpdatePlaybackTimes(bool menu);
     void UpdateSizeFields(bool trim);
     void TrimTitleSets(int32_t n);
 
@@ -99,7 +102,9 @@ class CIfoFile {
 
     // Visits every cell of a domain in walk order (language units, PGCs, cells ascending):
     // f(lu, pgcn, cell, playbackEntry, positionEntry). Cells whose entries lie outside the image
-    // are passed over.
+    // are passed over. A PGC that several search pointers lead to is visited once, at its first
+    // number: discs point several menu languages at one unit, and a step must not rewrite the
+    // same cells twice (nor a damaged IFO whose pointers all lead to one PGC multiply the walk).
     template <typename F>
     void ForEachCell(bool menu, F&& f);
 
@@ -119,10 +124,15 @@ class CIfoFile {
 
 template <typename F>
 void CIfoFile::ForEachCell(bool menu, F&& f) {
+    std::unordered_set<const uint8_t*> visited;
     const uint16_t lastLu = LastLanguageUnit(menu);
     for (uint32_t lu = FirstLanguageUnit(menu); lu <= lastLu; ++lu) {
         const uint16_t pgcs = GetPgcCount(static_cast<uint16_t>(lu));
         for (uint32_t pgcn = 1; pgcn <= pgcs; ++pgcn) {
+            const uint8_t* pgc = GetPgc(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn));
+            if (pgc == nullptr || !visited.insert(pgc).second) {
+                continue;
+            }
             const uint8_t cells =
                 GetCellCount(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn));
             for (uint32_t cell = 1; cell <= cells; ++cell) {

@@ -1,6 +1,8 @@
 // Program chains, language units and cell entries addressed by number inside the image. Every
 // offset read from the file is checked against the image: a structure that does not fit counts
 // as absent.
+#include <algorithm>
+
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
@@ -17,11 +19,20 @@ int64_t SearchPointerOffset(uint16_t n) {
 // Bytes of a PGC that the repair reads: up to the cell position table offset.
 constexpr int64_t kPgcFixedPart = ifo::kPgcCellPositionOffset + 2;
 
+// The count of a unit table, language unit or PGCIT, cut to the search pointers that lie inside
+// the image. Pointers past it count as absent anyway; a damaged count of tens of thousands would
+// otherwise make every walk over units and PGCs look at each of them for every unit.
+uint16_t SearchPointerCount(CIfoFile& ifo, const uint8_t* table) {
+    const int64_t room = ifo.ImageSize() - (table - ifo.Data()) - ifo::kTableEntries;
+    const int64_t fit = room < 0 ? 0 : room / ifo::kSearchPointerSize;
+    return static_cast<uint16_t>(std::min<int64_t>(ReadBE16(table, ifo::kTableCount), fit));
+}
+
 }  // namespace
 
 uint16_t CIfoFile::GetLanguageUnitCount() {
     uint8_t* table = GetTable(IfoMenuPgciUt);
-    return table == nullptr ? 0 : ReadBE16(table, ifo::kTableCount);
+    return table == nullptr ? 0 : SearchPointerCount(*this, table);
 }
 
 uint8_t* CIfoFile::GetLanguageUnit(uint16_t lu) {
@@ -37,13 +48,13 @@ uint8_t* CIfoFile::GetLanguageUnit(uint16_t lu) {
 uint16_t CIfoFile::GetPgcCount(uint16_t lu) {
     if (lu != 0) {
         uint8_t* unit = GetLanguageUnit(lu);
-        return unit == nullptr ? 0 : ReadBE16(unit, ifo::kTableCount);
+        return unit == nullptr ? 0 : SearchPointerCount(*this, unit);
     }
     if (m_bVmg) {
         return ReadBE32(Data(), ifo::kVmgFirstPlayPgcByte) != 0 ? 1 : 0;
     }
     uint8_t* pgcit = GetTable(IfoVtsPgcit);
-    return pgcit == nullptr ? 0 : ReadBE16(pgcit, ifo::kTableCount);
+    return pgcit == nullptr ? 0 : SearchPointerCount(*this, pgcit);
 }
 
 uint8_t* CIfoFile::GetPgc(uint16_t lu, uint16_t pgcn) {

@@ -2,6 +2,7 @@
 // replaced, and the sector fields of ordinary cells are clamped into their cell's range.
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
@@ -28,6 +29,9 @@ void CIfoFile::CheckPgcSectors(const CellTableEntry* cells, int32_t count, bool 
         firstRecord[PackVcid(cells[i].vobId, cells[i].cellId)] = i;
     }
 
+    // Each PGC is checked once per pass, however many search pointers lead to it (see
+    // ForEachCell).
+    std::unordered_set<const uint8_t*> checked[2];
     const uint16_t lastLu = LastLanguageUnit(menu);
     for (uint32_t unit = FirstLanguageUnit(menu); unit <= lastLu; ++unit) {
         const uint16_t lu = static_cast<uint16_t>(unit);
@@ -38,6 +42,10 @@ void CIfoFile::CheckPgcSectors(const CellTableEntry* cells, int32_t count, bool 
             const uint16_t pgcs = GetPgcCount(lu);
             for (uint32_t p = 1; p <= pgcs; ++p) {
                 const uint16_t pgcn = static_cast<uint16_t>(p);
+                const uint8_t* pgc = GetPgc(lu, pgcn);
+                if (pgc == nullptr || !checked[pass].insert(pgc).second) {
+                    continue;
+                }
                 const uint8_t cellCount = GetCellCount(lu, pgcn);
                 for (uint32_t c = 1; c <= cellCount; ++c) {
                     const uint16_t cell = static_cast<uint16_t>(c);

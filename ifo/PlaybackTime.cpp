@@ -1,5 +1,7 @@
 #include "ifo/PlaybackTime.h"
 
+#include <unordered_set>
+
 #include "engine/PackInfo.h"
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
@@ -112,6 +114,22 @@ void CIfoFile::UpdatePgcPlaybackTime(uint16_t lu, uint16_t pgcn, bool fillZeroCe
         }
     }
     sum.Encode(pgc + ifo::kPgcPlaybackTime);
+}
+
+void CIfoFile::UpdatePlaybackTimes(bool menu) {
+    // A PGC shared by several language units is summed once: the sum is the same each time.
+    std::unordered_set<const uint8_t*> done;
+    const uint16_t lastLu = LastLanguageUnit(menu);
+    for (uint32_t lu = FirstLanguageUnit(menu); lu <= lastLu; ++lu) {
+        const uint16_t pgcs = GetPgcCount(static_cast<uint16_t>(lu));
+        for (uint32_t pgcn = 1; pgcn <= pgcs; ++pgcn) {
+            const uint8_t* pgc = GetPgc(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn));
+            if (pgc != nullptr && done.insert(pgc).second) {
+                UpdatePgcPlaybackTime(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn), true,
+                                      false);
+            }
+        }
+    }
 }
 
 }  // namespace dorvex

@@ -37,9 +37,17 @@ void CIfoFile::UpdateSizeFields(bool trim) {
         static const int32_t kTables[] = {IfoVtsPttSrpt, IfoVtsPgcit,    IfoMenuPgciUt,
                                           IfoVtsTmapt,   IfoMenuCAdt,    IfoMenuVobuAdmap,
                                           IfoVtsCAdt,    IfoVtsVobuAdmap};
+        // A table end past the image is damage (PGC pointers of a damaged IFO can lead a step
+        // to write into another table): it is taken as the image's end, never grown to.
+        const int64_t lastByte = std::max<int64_t>(0, ImageSize() - 1);
         uint32_t b = 0;
         for (int32_t index : kTables) {
-            b = std::max(b, GetTableEndOffset(index) / ifo::kSectorSize);
+            const uint8_t* table = GetTable(index);
+            if (table == nullptr) {
+                continue;
+            }
+            const int64_t end = (table - Data()) + static_cast<int64_t>(GetTableEnd(index));
+            b = std::max(b, static_cast<uint32_t>(std::min(end, lastByte) / ifo::kSectorSize));
         }
         WriteBE32(header, ifo::kLastSectorOfIfo, b);
         // The image becomes exactly b + 1 sectors: nothing behind the last table is saved.
