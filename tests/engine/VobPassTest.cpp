@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "EngineFixture.h"
+#include "engine/PackLayout.h"
 #include "ifo/IfoFile.h"
 #include "support/BigEndian.h"
 #include "support/Paths.h"
@@ -198,6 +199,102 @@ TEST_F(VobPass, BlankPacksAreReplacedByStuffingAndInPlaceOnlyThirtyAreLogged) {
     Run(Vob(1));
     EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Replacing blank pack"), 40);
 }
+
+// Navpacks linked as an authoring tool links them: next and previous VOBU of the same cell
+// (end of cell at its edges), and the first audio pack after each navpack, written into the
+// files of the set.
+static void LinkNavpacks(const std::vector<std::string>& files, int64_t packsPerFile) {
+    Packs all;
+    for (const auto& f : files) {
+        Packs p = ReadPacks(f);
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    std::vector<size_t> navs;
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (IsNavPack(all[i].data())) {
+            navs.push_back(i);
+        }
+    }
+    auto sameCell = [&](size_t a, size_t b) {
+        return ReadNav(all[a].data()).cellId == ReadNav(all[b].data()).cellId;
+    };
+    for (size_t k = 0; k < navs.size(); ++k) {
+        uint8_t* p = all[navs[k]].data();
+        const bool hasNext = k + 1 < navs.size() && sameCell(navs[k], navs[k + 1]);
+        const bool hasPrev = k > 0 && sameCell(navs[k], navs[k - 1]);
+        WriteBE32(p, pack::kDsiSearch + 4 * pack::kSearchNextVobu,
+                  hasNext ? 0x80000000u | static_cast<uint32_t>(navs[k + 1] - navs[k])
+                          : pack::kSearchEndOfCell);
+        WriteBE32(p, pack::kDsiSearch + 4 * (pack::kSearchNextVobu + 1),
+                  hasPrev ? 0x80000000u | static_cast<uint32_t>(navs[k] - navs[k - 1])
+                          : pack::kSearchEndOfCell);
+        for (size_t i = navs[k] + 1; i < all.size() && !IsNavPack(all[i].data()); ++i) {
+            if (ReadBE32(all[i].data(), 14) == pack::kCodePrivate1) {
+                WriteBE16(p, pack::kDsiAudioSync, static_cast<uint32_t>(i - navs[k]));
+                break;
+            }
+        }
+        const size_t file = navs[k] / static_cast<size_t>(packsPerFile);
+        FILE* f = fopen(files[file].c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        fseek(f, static_cast<long>((navs[k] % static_cast<size_t>(packsPerFile)) * kPack),
+              SEEK_SET);
+        fwrite(p, 1, kPack, f);
+        fclose(f);
+    }
+}
+
+class VobPassRelativePointers : public VobPass, public ::testing::WithParamInterface<bool> {};
+
+// Blank packs removed on both sides of a file boundary: every next/previous VOBU pointer still
+// lands on its neighbouring navpack and every audio offset on its audio pack, in the first file
+// and in the second.
+TEST_P(VobPassRelativePointers, FollowTheRemovalsAcrossFiles) {
+    constexpr int64_t kPerFile = 20;
+    StreamWriter w(m_Dir, 1, kPerFile);
+    uint8_t pack[kPack];
+    for (int vobu = 0; vobu < 6; ++vobu) {
+        NavFields nav{static_cast<uint32_t>(w.PacksWritten()), 6, 1,
+                      static_cast<uint8_t>(vobu < 4 ? 1 : 2), 0};
+        MakeNavPack(pack, nav);
+        w.AddPack(pack);
+        MakeVideoPack(pack, static_cast<uint8_t>(vobu), true);
+        w.AddPack(pack);
+        w.AddBlank(vobu % 2 == 0 ? 2 : 1);
+        MakeAudioPack(pack, static_cast<uint8_t>(0x50 + vobu));
+        w.AddPack(pack);
+        MakeVideoPack(pack, static_cast<uint8_t>(0x60 + vobu));
+        w.AddPack(pack);
+        w.AddBlank(vobu % 2 == 0 ? 1 : 2);
+    }
+    w.Finish();
+    ASSERT_EQ(w.Files().size(), 3u);
+    LinkNavpacks(w.Files(), kPerFile);
+    m_Engine.m_RemoveUnrefed = 1;
+    m_Engine.m_InPlace = GetParam() ? 1 : 0;
+    Run(Vob(1));
+    ASSERT_EQ(m_Engine.m_Failed.load(), 0);
+    EXPECT_EQ(m_Engine.m_PacksRemoved.load(), 18);
+
+    Packs out = Concat({Vob(1), Vob(2)});
+    ASSERT_EQ(out.size(), 6u * 4);
+    ExpectConsistentNavpacks(out);
+    for (size_t at = 0; at < out.size(); at += 4) {
+        const uint8_t* p = out[at].data();
+        const uint8_t cell = ReadNav(p).cellId;
+        const uint32_t next = ReadBE32(p, pack::kDsiSearch + 4 * pack::kSearchNextVobu);
+        const uint32_t prev = ReadBE32(p, pack::kDsiSearch + 4 * (pack::kSearchNextVobu + 1));
+        const bool last = at + 4 >= out.size() || ReadNav(out[at + 4].data()).cellId != cell;
+        const bool first = at == 0 || ReadNav(out[at - 4].data()).cellId != cell;
+        EXPECT_EQ(next, last ? pack::kSearchEndOfCell : 0x80000004u) << "navpack at " << at;
+        EXPECT_EQ(prev, first ? pack::kSearchEndOfCell : 0x80000004u) << "navpack at " << at;
+        EXPECT_EQ(ReadBE16(p, pack::kDsiAudioSync), 2u) << "navpack at " << at;
+    }
+    EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "Relative pointers adjusted in 6 navpacks"));
+    EXPECT_TRUE(CapturedSinks::Alerts().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(InPlaceAndFromBackup, VobPassRelativePointers, ::testing::Bool());
 
 TEST_F(VobPass, AVobuStraddlingTwoFilesIsCorrectedInTheClosedFile) {
     StreamWriter w(m_Dir, 1, 12);
