@@ -169,7 +169,7 @@ int32_t CVtsCleaner::OpenOutput() {
 
 bool CVtsCleaner::SaveIfoCopy(CIfoFile& ifo, const std::string& target) {
     if (ifo.Save(target) != 0) {
-        Alertf("Couldn't write %s", target.c_str());
+        Alertf("Couldn't write %s: %s", ifo.SaveFailedPath().c_str(), ifo.SaveError().c_str());
         m_Failed = 1;
         return false;
     }

@@ -7,6 +7,7 @@
 #include "support/BigEndian.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
+#include "support/WholeFile.h"
 
 namespace dorvex {
 
@@ -357,14 +358,8 @@ void CIfoFile::ResizeTable(int32_t index, int32_t delta) {
 int32_t CIfoFile::Save(const std::string& path) {
     const size_t bytes = static_cast<size_t>(ImageSize());
     for (const std::string& target : {path, ReplaceExt(path, ".BUP")}) {
-        FILE* file = fopen(target.c_str(), "wb");
-        if (file == nullptr) {
-            return -1;
-        }
-        bool written = bytes == 0 || fwrite(m_pData.data(), 1, bytes, file) == bytes;
-        written = (fflush(file) == 0) && written;
-        written = (fclose(file) == 0) && written;
-        if (!written) {
+        if (!WriteWholeFile(target, m_pData.data(), bytes, m_SaveError)) {
+            m_SaveFailedPath = target;
             return -1;
         }
     }

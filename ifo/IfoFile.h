@@ -62,7 +62,11 @@ class CIfoFile {
     // 0 when opened and read, -1 when it could not be opened or failed validation (logged).
     int32_t Load(const std::string& path);
     void CloseFile();
-    int32_t Save(const std::string& path);  // also writes the .BUP twin; 0 or -1
+    // Also writes the .BUP twin, each file whole (see WriteWholeFile); 0 or -1, and then
+    // SaveFailedPath / SaveError say which file failed and why.
+    int32_t Save(const std::string& path);
+    const std::string& SaveFailedPath() const { return m_SaveFailedPath; }
+    const std::string& SaveError() const { return m_SaveError; }
 
     uint8_t* Data() { return m_pData.data(); }
     int32_t ImageSize() const { return m_nSizeKB * 1024; }
@@ -120,6 +124,9 @@ class CIfoFile {
     uint8_t* GetCellEntry(uint16_t lu, uint16_t pgcn, uint16_t cell, int32_t tableField,
                           int32_t entrySize);
     void EnsureImageBuffer(int64_t bytes);
+
+    std::string m_SaveFailedPath;
+    std::string m_SaveError;
 };
 
 template <typename F>

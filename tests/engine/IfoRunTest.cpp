@@ -164,7 +164,8 @@ TEST_F(IfoRun, AFailedBackupCopyOfTheIfoStopsTheRunBeforeAnyPack) {
     EXPECT_EQ(m_Engine.m_Failed.load(), 1);
     EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
     EXPECT_EQ(CapturedSinks::Alerts(),
-              std::vector<std::string>{"Couldn't write " + Backup("VTS_01_0.IFO")});
+              std::vector<std::string>{"Couldn't write " + Backup("VTS_01_0.IFO") + ": " +
+                                       strerror(EISDIR)});
     EXPECT_EQ(m_Engine.m_ReadTotal.load(), 0);
     m_Engine.RestoreBackup();
     EXPECT_EQ(ReadBytes(Vob(1)), vob);
@@ -182,7 +183,9 @@ TEST_F(IfoRun, AFailedSaveOfTheRepairedIfoFailsTheRunAndRestoreUndoesIt) {
     Run(Vob(1));
     EXPECT_EQ(m_Engine.m_Failed.load(), 1);
     EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
-    EXPECT_EQ(CapturedSinks::Alerts(), std::vector<std::string>{"Couldn't write " + Ifo(1)});
+    EXPECT_EQ(
+        CapturedSinks::Alerts(),
+        std::vector<std::string>{"Couldn't write " + m_Dir + "/VTS_01_0.BUP: " + strerror(EISDIR)});
     EXPECT_FALSE(HasLine(CapturedSinks::Logs(), "Now writing video_ts.ifo"));
     m_Engine.RestoreBackup();
     EXPECT_EQ(ReadBytes(Vob(1)), vob);

@@ -1,0 +1,57 @@
+#include "support/WholeFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace dorvex {
+
+std::string PartialPathFor(const std::string& path) {
+    return path + ".dorvex-partial";
+}
+
+bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, std::string& error) {
+    const std::string partial = PartialPathFor(path);
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = n < 0 ? strerror(errno) : "nothing written";
+            ::close(fd);
+            ::unlink(partial.c_str());
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    // Without fsync a power cut after the rename could leave the new name on an empty file.
+    if (::fsync(fd) != 0) {
+        error = strerror(errno);
+        ::close(fd);
+        ::unlink(partial.c_str());
+        return false;
+    }
+    if (::close(fd) != 0) {
+        error = strerror(errno);
+        ::unlink(partial.c_str());
+        return false;
+    }
+    if (std::rename(partial.c_str(), path.c_str()) != 0) {
+        error = strerror(errno);
+        ::unlink(partial.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace dorvex

@@ -1,0 +1,19 @@
+// Writing a file whole: the bytes go to a temporary file next to the target, which replaces the
+// target by a rename only once every byte is on disk. A crash, a kill or a full disk at any
+// moment leaves either the old file or the new one, never a mixture or a stub.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace dorvex {
+
+// The temporary name a whole-file write uses for path (same folder, so the rename is atomic).
+std::string PartialPathFor(const std::string& path);
+
+// False on failure, with the system's reason in `error`; the target is then untouched and the
+// temporary file removed.
+bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, std::string& error);
+
+}  // namespace dorvex
