@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -44,6 +46,21 @@ std::string CVtsCleaner::GetBackupPath(const std::string& path) {
         ::mkdir(backupFolder.c_str(), 0777);
     }
     return Concat3(backupFolder, std::string(1, kPathSeparator), GetFileName(path));
+}
+
+bool CVtsCleaner::BackupFolderReady() {
+    const std::string folder = GetFolder(GetBackupPath(VobPathSnapshot()));
+    struct stat st;
+    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        return true;
+    }
+    // Ask again for the reason: GetBackupPath has no way to report it.
+    const int reason = ::mkdir(folder.c_str(), 0777) == 0 ? 0 : errno;
+    if (reason == 0) {
+        return true;
+    }
+    Alertf("Couldn't create backup folder %s: %s", folder.c_str(), strerror(reason));
+    return false;
 }
 
 void CVtsCleaner::RestoreFile(const std::string& path) {

@@ -135,7 +135,7 @@ void CVtsCleaner::ProcessVts() {
     }
     m_TotalSectors = GetTotalSectors();
 
-    if (OpenPassFiles() != 0) {
+    if ((!m_InPlace && !BackupFolderReady()) || OpenPassFiles() != 0) {
         if (!m_Abort.load()) {
             m_Failed = 1;
             m_Phase = PhaseAborted;

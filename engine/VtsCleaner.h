@@ -164,6 +164,8 @@ class CVtsCleaner {
   private:
     // Alert naming the file and its system error, and mark the run failed.
     void FailIo(const char* what, const CVobFile& file);
+    // From backup: the backup folder exists or can be made; else alerts with the reason.
+    bool BackupFolderReady();
     int32_t OpenPassFiles();
     bool ClosePassFiles();
     // Closes (and in place cuts) the finished file and opens the next one of the set with its

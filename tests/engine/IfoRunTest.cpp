@@ -171,6 +171,21 @@ TEST_F(IfoRun, AFailedBackupCopyOfTheIfoStopsTheRunBeforeAnyPack) {
     EXPECT_EQ(ReadBytes(Vob(1)), vob);
 }
 
+TEST_F(IfoRun, ABackupFolderThatCannotBeMadeStopsTheRunBeforeAnyFileMoves) {
+    MakeTitleSet(1, true);
+    auto vob = ReadBytes(Vob(1));
+    auto ifo = ReadBytes(Ifo(1));
+    WriteBytes(m_Dir + "/DorvexBackup", {1, 2, 3});  // a file where the folder would go
+    Run(Vob(1));
+    EXPECT_EQ(m_Engine.m_Failed.load(), 1);
+    EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
+    EXPECT_EQ(CapturedSinks::Alerts(),
+              std::vector<std::string>{"Couldn't create backup folder " + m_Dir +
+                                       "/DorvexBackup/: " + strerror(EEXIST)});
+    EXPECT_EQ(ReadBytes(Vob(1)), vob);
+    EXPECT_EQ(ReadBytes(Ifo(1)), ifo);
+}
+
 TEST_F(IfoRun, AFailedSaveOfTheRepairedIfoFailsTheRunAndRestoreUndoesIt) {
     MakeTitleSet(1, true);
     auto vob = ReadBytes(Vob(1));
