@@ -14,6 +14,7 @@
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
+#include "support/WholeFile.h"
 
 namespace dorvex {
 
@@ -64,6 +65,9 @@ bool CVtsCleaner::BackupFolderReady() {
 }
 
 void CVtsCleaner::RestoreFile(const std::string& path) {
+    // A whole-file write cut short (a kill, a crash) leaves its temporary file behind; the
+    // target itself was never touched, so the leftover is only clutter.
+    std::remove(PartialPathFor(path).c_str());
     std::string backup = GetBackupPath(path);
     if (!FileExists(backup)) {
         return;
