@@ -154,7 +154,8 @@ void PageBuffer::resize(size_t n) {
     m_Size = n;
 }
 
-int32_t CVobFile::ReadNext(uint8_t* pack) {
+int32_t CVobFile::ReadNextView(const uint8_t*& pack) {
+    pack = nullptr;
     if (m_Fd < 0) {
         m_LastError = strerror(EBADF);
         return -1;
@@ -169,18 +170,27 @@ int32_t CVobFile::ReadNext(uint8_t* pack) {
         }
     }
     if (index < m_ReadBufPacks) {
-        memcpy(pack, m_ReadBuf.data() + index * kPack, kPack);
+        pack = m_ReadBuf.data() + index * kPack;
         ++m_ReadCursor;
         return static_cast<int32_t>(kPack);
     }
     // The partial pack at the end of the file, handed out once.
-    int32_t tail = m_ReadBufTail;
+    const int32_t tail = m_ReadBufTail;
     if (tail > 0) {
-        memcpy(pack, m_ReadBuf.data() + m_ReadBufPacks * kPack, static_cast<size_t>(tail));
+        pack = m_ReadBuf.data() + m_ReadBufPacks * kPack;
         m_ReadBufTail = 0;
         ++m_ReadCursor;
     }
     return tail;
+}
+
+int32_t CVobFile::ReadNext(uint8_t* pack) {
+    const uint8_t* view = nullptr;
+    const int32_t got = ReadNextView(view);
+    if (got > 0) {
+        memcpy(pack, view, static_cast<size_t>(got));
+    }
+    return got;
 }
 
 bool CVobFile::Refill() {

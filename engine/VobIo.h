@@ -55,6 +55,9 @@ class CVobFile {
     // Reads the pack at the read cursor and advances it. Returns the bytes read: 2048, fewer at
     // the end of the file, 0 at its end, -1 on a read error.
     int32_t ReadNext(uint8_t* pack);
+    // The same without copying: `pack` points at the pack in the read-ahead buffer, valid until
+    // the next read through this file.
+    int32_t ReadNextView(const uint8_t*& pack);
     int64_t ReadCursor() const { return m_ReadCursor; }
     void SetReadCursor(int64_t sector);
 

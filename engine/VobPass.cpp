@@ -181,15 +181,21 @@ void CVtsCleaner::ProcessVts() {
         if (aborted || m_Abort.load()) {
             break;
         }
-        int32_t got = m_In->ReadNext(m_Data);
+        // The pack is looked at where the read-ahead buffer holds it; only a navpack, which the
+        // pass rewrites, is copied out.
+        const uint8_t* pack = nullptr;
+        int32_t got = m_In->ReadNextView(pack);
         if (got < 0) {
             FailIo("read", *m_In);
             break;
         }
-        if (got < kPackSize && !AdvanceToNextFile()) {
-            break;
+        if (got < kPackSize) {
+            if (!AdvanceToNextFile()) {
+                break;
+            }
+            pack = m_Data;
         }
-        ProcessPack(*ifo);
+        ProcessPackAt(*ifo, pack);
         if (m_Failed.load()) {
             break;
         }
@@ -232,10 +238,14 @@ void CVtsCleaner::ProcessVts() {
 }
 
 void CVtsCleaner::ProcessPack(CIfoFile& ifo) {
+    ProcessPackAt(ifo, m_Data);
+}
+
+void CVtsCleaner::ProcessPackAt(CIfoFile& ifo, const uint8_t* pack) {
     CPackInfo info;
-    info.Classify(m_Data, m_VobId, m_CellId);
+    info.Classify(pack, m_VobId, m_CellId);
     if (g_nVideoStandard == kStandardUnknown && info.m_nType == PackVideo) {
-        info.DetectVideoStandard(m_Data);
+        info.DetectVideoStandard(pack);
     }
     const CellTableEntry& open = m_Cells[static_cast<size_t>(m_CellCount)];
     if (open.vobId != m_VobId || open.cellId != m_CellId) {
@@ -254,6 +264,10 @@ void CVtsCleaner::ProcessPack(CIfoFile& ifo) {
 
     bool navChanged = false;
     if (isNav) {
+        if (pack != m_Data) {
+            memcpy(m_Data, pack, kPackSize);
+            pack = m_Data;
+        }
         AppendNavpack();
         if (m_HaveKeptNav) {
             CorrectPreviousFwd();
@@ -317,7 +331,7 @@ void CVtsCleaner::ProcessPack(CIfoFile& ifo) {
         }
     } else if (!m_InPlace || m_WrittenInFile != m_ReadInFile || navChanged) {
         // In place a pack that neither moves nor changes stays untouched on disk.
-        if (!m_Out->WriteAt(m_WrittenInFile, m_Data)) {
+        if (!m_Out->WriteAt(m_WrittenInFile, pack)) {
             FailIo("write", *m_Out);
             return;
         }

@@ -144,7 +144,10 @@ class CVtsCleaner {
     std::unique_ptr<CIfoFile> LoadIfo();
 
     // --- VOB pass ---
+    // One pack of the pass: m_Data, or (ProcessPackAt) a pack held elsewhere, which stays
+    // unchanged; a navpack is copied into m_Data to be rewritten.
     void ProcessPack(CIfoFile& ifo);
+    void ProcessPackAt(CIfoFile& ifo, const uint8_t* pack);
     void PatchNavpackFwd(int32_t lba, int32_t value);
     bool ResetIlvu();
     // False when the file could not be opened or cut.
