@@ -8,7 +8,9 @@ namespace dorvex::pack {
 
 inline constexpr int32_t kPackSize = 2048;
 
-// Pack header.
+// Pack header: every sector of a VOB starts with the pack start code.
+inline constexpr int32_t kPackStart = 0;
+inline constexpr uint32_t kCodePackStart = 0x000001BA;
 inline constexpr int32_t kScrHigh = 4;  // system clock reference, bytes 4..5
 inline constexpr int32_t kScrLow = 6;   // bytes 6..9
 // First packet after the 14-byte pack header: its start code, and for a PES packet the header
@@ -25,6 +27,17 @@ inline constexpr uint32_t kCodePrivate2 = 0x000001BF;
 inline constexpr uint32_t kCodeBlank = 0x00000000;
 inline constexpr uint32_t kCodePictureStart = 0x00000100;
 inline constexpr uint32_t kCodeSequenceHeader = 0x000001B3;
+// MPEG audio travels as PES streams 0xC0.. of its own, one per audio stream.
+inline constexpr uint32_t kCodeMpegAudio0 = 0x000001C0;
+
+// Substream numbers, the first payload byte of a private stream 1 packet: sub-picture streams
+// 0x20 + n; AC-3 0x80 + n and DTS 0x88 + n; LPCM 0xA0 + n. The audio stream is the low 3 bits.
+inline constexpr uint8_t kSubstreamSubpicture0 = 0x20;
+inline constexpr uint8_t kSubstreamAc3First = 0x80;
+inline constexpr uint8_t kSubstreamDtsLast = 0x8F;
+inline constexpr uint8_t kSubstreamLpcmFirst = 0xA0;
+inline constexpr uint8_t kSubstreamLpcmLast = 0xA7;
+inline constexpr uint8_t kAudioStreamMask = 0x07;
 
 // Navigation pack: PCI packet at 38, DSI packet at 1024.
 inline constexpr int32_t kPciPacket = 38;
@@ -61,8 +74,19 @@ inline constexpr uint32_t kSearchEndOfCell = 0x3FFFFFFF;
 inline constexpr int32_t kDsiAudioSync = 1433;
 inline constexpr int32_t kAudioSyncCount = 8;
 inline constexpr uint32_t kAudioSyncBackward = 0x8000;
+inline constexpr uint32_t kAudioSyncDistanceMask = 0x7FFF;  // all ones: none
+inline constexpr uint32_t kAudioSyncNoPack = 0x3FFF;        // some authoring tools' "none"
 inline constexpr int32_t kDsiSubpictureSync = 1449;
 inline constexpr int32_t kSubpictureSyncCount = 32;
 inline constexpr uint32_t kSubpictureSyncBackward = 0x80000000;
+inline constexpr uint32_t kSubpictureSyncDistanceMask = 0x7FFFFFFF;  // all ones: none
+// Bytes of the DSI fields above, for telling which of them differ between two navpacks.
+inline constexpr int32_t kDsiRefEndSize = 4 * kDsiRefEndCount;
+inline constexpr int32_t kDsiSearchSize = 4 * kSearchCount;
+inline constexpr int32_t kDsiAudioSyncSize = 2 * kAudioSyncCount;
+inline constexpr int32_t kDsiSubpictureSyncSize = 4 * kSubpictureSyncCount;
+inline constexpr int32_t kNavLbaSize = 4;
+inline constexpr int32_t kDsiVobuEndSize = 4;
+inline constexpr int32_t kDsiVobIdSize = 2;
 
 }  // namespace dorvex::pack

@@ -37,5 +37,7 @@ class Command {
 std::unique_ptr<Command> MakeCleanCommand();
 std::unique_ptr<Command> MakeRestoreCommand();
 std::unique_ptr<Command> MakeDeleteBackupCommand();
+std::unique_ptr<Command> MakeCheckCommand();
+std::unique_ptr<Command> MakePlanCommand();
 
 }  // namespace dorvex::cli

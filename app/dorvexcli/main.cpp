@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
     commands.push_back(dorvex::cli::MakeCleanCommand());
     commands.push_back(dorvex::cli::MakeRestoreCommand());
     commands.push_back(dorvex::cli::MakeDeleteBackupCommand());
+    commands.push_back(dorvex::cli::MakeCheckCommand());
     std::vector<CLI::App*> parsers;
     for (const auto& command : commands) {
         parsers.push_back(command->AddTo(program));

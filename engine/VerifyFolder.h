@@ -1,0 +1,14 @@
+// The read-only check of a whole VIDEO_TS folder: the video manager, then every title set that
+// has an IFO, each its own group of findings. Nothing is written; every VOB is read once from
+// start to end (and its navpacks once more), with memory in proportion to its pack count.
+#pragma once
+
+#include <string>
+
+#include "engine/VerifyReport.h"
+
+namespace dorvex {
+
+CVerifyReport VerifyFolder(const std::string& folder);
+
+}  // namespace dorvex

@@ -1,0 +1,34 @@
+// The checks that hold an IFO against its VOB stream and against the files on disk, on the
+// program's own IFO model. Each adds its findings to the report's current group.
+#pragma once
+
+#include <string>
+
+#include "engine/VerifyReport.h"
+#include "engine/VerifyStream.h"
+
+namespace dorvex {
+
+class CIfoFile;
+
+// Every cell of every PGC of a domain: its first and last VOBU start sectors hold navpacks with
+// the cell's VOB/cell ID, its last sector ends the last VOBU, and the cell address table holds
+// and covers it (and names no VOB ID above its VOB count).
+void VerifyCells(CIfoFile& ifo, bool menu, const CVerifyStream& stream, CVerifyReport& report);
+// The VOBU address map lists exactly the navpacks of the stream.
+void VerifyVobuAdmap(CIfoFile& ifo, bool menu, const CVerifyStream& stream, CVerifyReport& report);
+// Every time-map entry of the title domain points at a navpack.
+void VerifyTimeMaps(CIfoFile& ifo, const CVerifyStream& stream, CVerifyReport& report);
+// Cells the stream holds that no PGC of the domain plays: what a run with removal drops.
+void VerifyReferencedCells(CIfoFile& ifo, bool menu, const CVerifyStream& stream,
+                           CVerifyReport& report);
+
+// The header's sector fields against the sizes of the title set's files (folder ends with a
+// separator).
+void VerifyVtsSizes(CIfoFile& ifo, const std::string& folder, int titleSet, CVerifyReport& report);
+// VIDEO_TS.IFO's sector fields and every title's start sector in TT_SRPT.
+void VerifyVmgSizes(CIfoFile& vmg, const std::string& folder, CVerifyReport& report);
+// The .BUP holds the same bytes as the .IFO.
+void VerifyBackupIfo(const std::string& ifoPath, CVerifyReport& report);
+
+}  // namespace dorvex

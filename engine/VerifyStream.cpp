@@ -1,0 +1,292 @@
+#include "engine/VerifyStream.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/PackLayout.h"
+#include "engine/VobIo.h"
+#include "support/BigEndian.h"
+#include "support/Paths.h"
+
+namespace dorvex {
+
+namespace {
+
+// Pack classes: what a sync offset or a cell's sector may designate. Audio and sub-picture
+// packs carry their stream number in the low bits.
+constexpr uint8_t kClassOther = 0;
+constexpr uint8_t kClassNav = 1;
+constexpr uint8_t kClassBlank = 2;
+constexpr uint8_t kClassNotAPack = 3;
+constexpr uint8_t kClassAudio = 0x40;
+constexpr uint8_t kClassSubpicture = 0x80;
+constexpr uint8_t kClassStreamMask = 0x3F;
+
+bool IsNavpack(const uint8_t* pack) {
+    return ReadBE32(pack, pack::kPciPacket) == pack::kCodePrivate2 &&
+           ReadBE32(pack, pack::kDsiPacket) == pack::kCodePrivate2;
+}
+
+// A zero start code where the first packet belongs is what the cleaner calls a blank pack (it
+// removes or stuffs exactly these); a sector without a pack header is not a pack at all.
+uint8_t ClassOf(const uint8_t* pack) {
+    const uint32_t code = ReadBE32(pack, pack::kFirstPacketCode);
+    if (code == pack::kCodeBlank) {
+        return kClassBlank;
+    }
+    if (ReadBE32(pack, pack::kPackStart) != pack::kCodePackStart) {
+        return kClassNotAPack;
+    }
+    if (IsNavpack(pack)) {
+        return kClassNav;
+    }
+    if (code >= pack::kCodeMpegAudio0 && code <= pack::kCodeMpegAudio0 + pack::kAudioStreamMask) {
+        return static_cast<uint8_t>(kClassAudio | (code - pack::kCodeMpegAudio0));
+    }
+    if (code != pack::kCodePrivate1) {
+        return kClassOther;
+    }
+    // The header data length is one byte, so the substream byte lies inside the pack.
+    const uint8_t sub = pack[pack::kPesPayloadBase + pack[pack::kPesHeaderDataLength]];
+    if ((sub >= pack::kSubstreamAc3First && sub <= pack::kSubstreamDtsLast) ||
+        (sub >= pack::kSubstreamLpcmFirst && sub <= pack::kSubstreamLpcmLast)) {
+        return static_cast<uint8_t>(kClassAudio | (sub & pack::kAudioStreamMask));
+    }
+    if (sub >= pack::kSubstreamSubpicture0 &&
+        sub < pack::kSubstreamSubpicture0 + pack::kSubpictureSyncCount) {
+        return static_cast<uint8_t>(kClassSubpicture | (sub - pack::kSubstreamSubpicture0));
+    }
+    return kClassOther;
+}
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "%08x", value);
+    return text;
+}
+
+}  // namespace
+
+CVerifyStream::CVerifyStream(std::string label, std::vector<std::string> paths)
+    : m_Label(std::move(label)) {
+    for (std::string& path : paths) {
+        File file;
+        file.name = GetFileName(path);
+        file.path = std::move(path);
+        m_Files.push_back(std::move(file));
+    }
+}
+
+const CVerifyStream::File& CVerifyStream::FileOf(int64_t sector) const {
+    auto after = std::upper_bound(m_Files.begin(), m_Files.end(), sector,
+                                  [](int64_t s, const File& f) { return s < f.first; });
+    return after == m_Files.begin() ? m_Files.front() : *(after - 1);
+}
+
+void CVerifyStream::Report(CVerifyReport& report, const char* kind, int64_t sector,
+                           const std::string& message) const {
+    VerifyFinding finding;
+    finding.kind = kind;
+    finding.stream = m_Label;
+    finding.sector = sector;
+    if (!m_Files.empty()) {
+        const File& file = FileOf(sector);
+        finding.file = file.name;
+        finding.fileSector = sector - file.first;
+    }
+    finding.message = message;
+    report.Add(std::move(finding));
+}
+
+bool CVerifyStream::IsNav(int64_t sector) const {
+    return sector >= 0 && sector < Sectors() && m_Class[static_cast<size_t>(sector)] == kClassNav;
+}
+
+int32_t CVerifyStream::NavIndex(int64_t sector) const {
+    if (!IsNav(sector)) {
+        return -1;
+    }
+    auto at =
+        std::lower_bound(m_NavSectors.begin(), m_NavSectors.end(), static_cast<uint32_t>(sector));
+    return static_cast<int32_t>(at - m_NavSectors.begin());
+}
+
+bool CVerifyStream::Scan(CVerifyReport& report) {
+    alignas(64) uint8_t pack[pack::kPackSize];
+    int64_t sector = 0;
+    for (File& f : m_Files) {
+        f.first = sector;
+        CVobFile file;
+        if (!file.Open(f.path, VobOpenMode::Read)) {
+            report.Add(
+                {finding::kReadError, f.name, m_Label, -1, -1, "cannot open: " + file.LastError()});
+            return false;
+        }
+        m_Class.reserve(m_Class.size() +
+                        static_cast<size_t>(FileSizeBytes(f.path) / pack::kPackSize));
+        for (;;) {
+            const int32_t got = file.ReadNext(pack);
+            if (got < 0) {
+                report.Add({finding::kReadError, f.name, m_Label, sector, sector - f.first,
+                            "cannot read: " + file.LastError()});
+                return false;
+            }
+            if (got < pack::kPackSize) {
+                break;  // a partial pack at the end of a file is no sector of the stream
+            }
+            const uint8_t cls = ClassOf(pack);
+            m_Class.push_back(cls);
+            if (cls == kClassBlank) {
+                Report(report, finding::kBlankPack, sector,
+                       "zero-filled sector, not an MPEG-2 pack");
+            } else if (cls == kClassNotAPack) {
+                Report(report, finding::kNotAPack, sector, "sector without an MPEG-2 pack header");
+            } else if (cls == kClassNav) {
+                const uint32_t pci = ReadBE32(pack, pack::kPciNavLba);
+                const uint32_t dsi = ReadBE32(pack, pack::kDsiNavLba);
+                if (pci != sector || dsi != sector) {
+                    Report(
+                        report, finding::kNavpackLba, sector,
+                        "navpack carries LBA " + std::to_string(pci) + "/" + std::to_string(dsi));
+                }
+                m_NavSectors.push_back(static_cast<uint32_t>(sector));
+                m_NavVcid.push_back(static_cast<uint32_t>(ReadBE16(pack, pack::kDsiVobId)) << 8 |
+                                    pack[pack::kDsiCellId]);
+                m_NavVobuEnd.push_back(ReadBE32(pack, pack::kDsiVobuEnd));
+            }
+            ++sector;
+        }
+    }
+    CheckVobuEnds(report);
+    return true;
+}
+
+void CVerifyStream::CheckVobuEnds(CVerifyReport& report) {
+    const size_t n = m_NavSectors.size();
+    for (size_t i = 0; i < n; ++i) {
+        const int64_t sector = m_NavSectors[i];
+        const int64_t end = sector + m_NavVobuEnd[i];
+        const int64_t expected = i + 1 < n ? int64_t{m_NavSectors[i + 1]} - 1 : Sectors() - 1;
+        if (end != expected) {
+            Report(report, finding::kVobuEnd, sector,
+                   "VOBU ends at " + std::to_string(end) + ", the next VOBU starts at " +
+                       std::to_string(expected + 1));
+        }
+    }
+}
+
+void CVerifyStream::CheckNavPointers(CVerifyReport& report) {
+    alignas(64) uint8_t pack[pack::kPackSize];
+    CVobFile file;
+    const File* open = nullptr;
+    for (size_t i = 0; i < m_NavSectors.size(); ++i) {
+        const File& holder = FileOf(m_NavSectors[i]);
+        if (open != &holder) {
+            file.Close();
+            open = &holder;
+            if (!file.Open(holder.path, VobOpenMode::Read)) {
+                report.Add({finding::kReadError, holder.name, m_Label, -1, -1,
+                            "cannot open: " + file.LastError()});
+                return;
+            }
+        }
+        if (!file.ReadAt(m_NavSectors[i] - holder.first, pack)) {
+            Report(report, finding::kReadError, m_NavSectors[i],
+                   "cannot read: " + file.LastError());
+            return;
+        }
+        CheckOneNavpack(report, static_cast<int32_t>(i), pack);
+    }
+}
+
+// What a player relies on: the next and previous VOBU pointers lead to the neighbouring navpack
+// of the cell (or say end of cell at its edges), every other search pointer to a navpack of the
+// same cell, the reference picture ends stay inside the VOBU, and each sync offset lands on a
+// pack of its stream.
+void CVerifyStream::CheckOneNavpack(CVerifyReport& report, int32_t nav, const uint8_t* pack) {
+    const int32_t n = static_cast<int32_t>(m_NavSectors.size());
+    const int64_t sector = m_NavSectors[static_cast<size_t>(nav)];
+    const bool firstOfCell = nav == 0 || Vcid(nav - 1) != Vcid(nav);
+    const bool lastOfCell = nav + 1 == n || Vcid(nav + 1) != Vcid(nav);
+    const int64_t vobuEnd =
+        nav + 1 < n ? int64_t{m_NavSectors[static_cast<size_t>(nav) + 1]} : Sectors();
+    auto fail = [&](const char* kind, const char* what, uint32_t value) {
+        Report(report, kind, sector, std::string(what) + " (value " + Hex(value) + ")");
+    };
+
+    for (int32_t k = 0; k < pack::kSearchCount; ++k) {
+        const uint32_t value = ReadBE32(pack, pack::kDsiSearch + 4 * k);
+        const uint32_t distance = value & pack::kSearchDistanceMask;
+        const bool backward = k > pack::kSearchNextVobu;
+        const int64_t target = backward ? sector - distance : sector + distance;
+        if (k == pack::kSearchNextVobu || k == pack::kSearchNextVobu + 1) {
+            const bool next = k == pack::kSearchNextVobu;
+            const bool noNeighbour = next ? lastOfCell : firstOfCell;
+            if (distance == pack::kSearchEndOfCell) {
+                if (!noNeighbour) {
+                    fail(finding::kSearchPointer,
+                         next ? "next VOBU pointer says end of cell, it is not"
+                              : "previous VOBU pointer says start of cell, it is not",
+                         value);
+                }
+                continue;
+            }
+            const int64_t expected =
+                noNeighbour ? -1
+                            : int64_t{m_NavSectors[static_cast<size_t>(nav + (next ? 1 : -1))]};
+            if (noNeighbour || target != expected) {
+                fail(finding::kSearchPointer,
+                     next ? "next VOBU pointer misses the next navpack of the cell"
+                          : "previous VOBU pointer misses the previous navpack of the cell",
+                     value);
+            }
+            continue;
+        }
+        if (distance == pack::kSearchEndOfCell) {
+            continue;
+        }
+        const int32_t hit = NavIndex(target);
+        if (hit < 0 || Vcid(hit) != Vcid(nav)) {
+            fail(finding::kSearchPointer, "search pointer does not land on a navpack of its cell",
+                 value);
+        }
+    }
+    for (int32_t k = 0; k < pack::kDsiRefEndCount; ++k) {
+        const uint32_t distance = ReadBE32(pack, pack::kDsiRefEnd + 4 * k);
+        if (distance != 0 && sector + distance >= vobuEnd) {
+            fail(finding::kReferenceEnd, "reference picture end lies outside the VOBU", distance);
+        }
+    }
+    for (int32_t k = 0; k < pack::kAudioSyncCount; ++k) {
+        const uint32_t value = ReadBE16(pack, pack::kDsiAudioSync + 2 * k);
+        const uint32_t distance = value & pack::kAudioSyncDistanceMask;
+        if (distance == 0 || distance == pack::kAudioSyncNoPack ||
+            distance == pack::kAudioSyncDistanceMask) {
+            continue;
+        }
+        const int64_t target =
+            (value & pack::kAudioSyncBackward) != 0 ? sector - distance : sector + distance;
+        if (target < 0 || target >= Sectors() ||
+            m_Class[static_cast<size_t>(target)] != (kClassAudio | k)) {
+            fail(finding::kSyncOffset, "audio sync offset does not land on a pack of its stream",
+                 value);
+        }
+    }
+    for (int32_t k = 0; k < pack::kSubpictureSyncCount; ++k) {
+        const uint32_t value = ReadBE32(pack, pack::kDsiSubpictureSync + 4 * k);
+        const uint32_t distance = value & pack::kSubpictureSyncDistanceMask;
+        if (distance == 0 || distance == pack::kSubpictureSyncDistanceMask) {
+            continue;
+        }
+        const int64_t target =
+            (value & pack::kSubpictureSyncBackward) != 0 ? sector - distance : sector + distance;
+        if (target < 0 || target >= Sectors() ||
+            (m_Class[static_cast<size_t>(target)] & ~kClassStreamMask) != kClassSubpicture ||
+            (m_Class[static_cast<size_t>(target)] & kClassStreamMask) != k) {
+            fail(finding::kSyncOffset,
+                 "sub-picture sync offset does not land on a pack of its stream", value);
+        }
+    }
+}
+
+}  // namespace dorvex

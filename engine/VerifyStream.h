@@ -1,0 +1,60 @@
+// One domain's VOB stream as a player reads it (the menu VOB, or the title VOBs back to back),
+// scanned once from start to end. What later checks need is kept compactly: one class byte per
+// pack, and per navpack its sector, VOB/cell ID and VOBU end address. A second pass reads the
+// navpacks alone again to follow their relative pointers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/VerifyReport.h"
+
+namespace dorvex {
+
+class CVerifyStream {
+  public:
+    // label names the stream in findings ("VTS_01 titles"); paths are its files in order.
+    CVerifyStream(std::string label, std::vector<std::string> paths);
+
+    // Reads every pack: classifies it, checks pack headers and navpack LBA fields, and after
+    // the last pack the VOBU end addresses. False when a file could not be read (reported).
+    bool Scan(CVerifyReport& report);
+    // Second pass over the navpacks: search pointers, reference picture ends, sync offsets.
+    void CheckNavPointers(CVerifyReport& report);
+
+    const std::string& Label() const { return m_Label; }
+    int64_t Sectors() const { return static_cast<int64_t>(m_Class.size()); }
+    bool IsNav(int64_t sector) const;
+    // Index of the navpack at a sector, -1 when there is none.
+    int32_t NavIndex(int64_t sector) const;
+    const std::vector<uint32_t>& NavSectors() const { return m_NavSectors; }
+    uint16_t NavVobId(int32_t nav) const { return static_cast<uint16_t>(m_NavVcid[nav] >> 8); }
+    uint8_t NavCellId(int32_t nav) const { return static_cast<uint8_t>(m_NavVcid[nav]); }
+    uint32_t NavVobuEnd(int32_t nav) const { return m_NavVobuEnd[nav]; }
+
+    // A finding at a sector of this stream: the file and the sector in it are filled in.
+    void Report(CVerifyReport& report, const char* kind, int64_t sector,
+                const std::string& message) const;
+
+  private:
+    struct File {
+        std::string path;
+        std::string name;
+        int64_t first = 0;  // stream sector of its first pack
+    };
+    // The file holding a stream sector (the last file for a sector past the end).
+    const File& FileOf(int64_t sector) const;
+    uint32_t Vcid(int32_t nav) const { return m_NavVcid[nav]; }
+    void CheckVobuEnds(CVerifyReport& report);
+    void CheckOneNavpack(CVerifyReport& report, int32_t nav, const uint8_t* pack);
+
+    std::string m_Label;
+    std::vector<File> m_Files;
+    std::vector<uint8_t> m_Class;  // per pack, see VerifyStream.cpp
+    std::vector<uint32_t> m_NavSectors;
+    std::vector<uint32_t> m_NavVcid;  // VOB ID << 8 | cell ID
+    std::vector<uint32_t> m_NavVobuEnd;
+};
+
+}  // namespace dorvex
