@@ -44,19 +44,18 @@ std::string CVtsCleaner::GetBackupPath(const std::string& path) {
     }
     std::string backupFolder = Concat(folder, kBackupFolderName);
     if (!FileExists(backupFolder)) {
-        ::mkdir(backupFolder.c_str(), 0777);
+        MakeFolder(backupFolder);
     }
     return Concat3(backupFolder, std::string(1, kPathSeparator), GetFileName(path));
 }
 
 bool CVtsCleaner::BackupFolderReady() {
     const std::string folder = GetFolder(GetBackupPath(VobPathSnapshot()));
-    struct stat st;
-    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (IsFolder(folder)) {
         return true;
     }
     // Ask again for the reason: GetBackupPath has no way to report it.
-    const int reason = ::mkdir(folder.c_str(), 0777) == 0 ? 0 : errno;
+    const int reason = MakeFolder(folder) == 0 ? 0 : errno;
     if (reason == 0) {
         return true;
     }
@@ -135,9 +134,9 @@ int32_t CVtsCleaner::OpenInput(bool fromBackup) {
     if (fromBackup) {
         std::string backup = GetBackupPath(vob);
         if (FileExists(backup)) {
-            std::remove(backup.c_str());
+            RemoveFile(backup);
         }
-        if (std::rename(vob.c_str(), backup.c_str()) != 0) {
+        if (RenameFile(vob, backup) != 0) {
             Alertf("Couldn't backup %s", vob.c_str());
             return 1;
         }

@@ -10,6 +10,8 @@
 #include <new>
 
 #include "engine/PackLayout.h"
+#include "support/BigEndian.h"
+#include "support/FileOverlay.h"
 
 namespace dorvex {
 
@@ -44,6 +46,12 @@ int64_t ReadFully(int fd, uint8_t* buf, int64_t size, int64_t offset) {
         done += n;
     }
     return done;
+}
+
+// A dry run keeps the packs that a pass reads back: its navpacks.
+bool IsNavpack(const uint8_t* pack) {
+    return ReadBE32(pack, pack::kPciPacket) == pack::kCodePrivate2 &&
+           ReadBE32(pack, pack::kDsiPacket) == pack::kCodePrivate2;
 }
 
 bool WriteFully(int fd, const uint8_t* buf, int64_t size, int64_t offset) {
@@ -100,6 +108,9 @@ bool CVobFile::Open(const std::string& path, VobOpenMode mode) {
     if (InjectFault(VobIoOp::Open, 0)) {
         return false;
     }
+    if (CFileOverlay* overlay = ActiveOverlay()) {
+        return OpenInOverlay(*overlay, path, mode);
+    }
     int flags = O_CLOEXEC;
     switch (mode) {
         case VobOpenMode::Read:
@@ -123,6 +134,24 @@ bool CVobFile::Open(const std::string& path, VobOpenMode mode) {
     return true;
 }
 
+bool CVobFile::OpenInOverlay(CFileOverlay& overlay, const std::string& path, VobOpenMode mode) {
+    m_Overlay = mode == VobOpenMode::Create ? overlay.Create(path) : overlay.Open(path);
+    if (m_Overlay == nullptr) {
+        m_LastError = strerror(ENOENT);
+        return false;
+    }
+    // A file the run created has no bytes on disk: reading a pack of it that was not kept fails
+    // as a read past the end of an empty file does.
+    const std::string source = m_Overlay->source.empty() ? "/dev/null" : m_Overlay->source;
+    m_Fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_Fd < 0) {
+        m_LastError = strerror(errno);
+        m_Overlay.reset();
+        return false;
+    }
+    return true;
+}
+
 bool CVobFile::Close() {
     if (m_Fd < 0) {
         return true;
@@ -136,6 +165,7 @@ bool CVobFile::Close() {
         ok = false;
     }
     m_Fd = -1;
+    m_Overlay.reset();
     return ok;
 }
 
@@ -275,6 +305,17 @@ bool CVobFile::ReadAt(int64_t sector, uint8_t* pack) {
     if (InjectFault(VobIoOp::Read, sector)) {
         return false;
     }
+    if (m_Overlay != nullptr) {
+        auto kept = m_Overlay->packs.find(sector);
+        if (kept != m_Overlay->packs.end()) {
+            memcpy(pack, kept->second.data(), kPack);
+            return true;
+        }
+        if ((sector + 1) * kPack > m_Overlay->size) {
+            m_LastError = "short read";
+            return false;
+        }
+    }
     int64_t got = ReadFully(m_Fd, pack, kPack, sector * kPack);
     if (got < 0) {
         m_LastError = strerror(errno);
@@ -299,6 +340,17 @@ bool CVobFile::FlushWrites() {
     m_WriteBufPacks = 0;
     if (InjectFault(VobIoOp::Flush, m_WriteBufStart)) {
         return false;
+    }
+    if (m_Overlay != nullptr) {
+        for (int64_t i = 0; i < packs; ++i) {
+            const uint8_t* pack = m_WriteBuf.data() + i * kPack;
+            if (IsNavpack(pack)) {
+                m_Overlay->KeepPack(m_WriteBufStart + i, pack);
+            } else {
+                m_Overlay->Discard(m_WriteBufStart + i, 1);
+            }
+        }
+        return true;
     }
     if (!WriteFully(m_Fd, m_WriteBuf.data(), packs * kPack, m_WriteBufStart * kPack)) {
         m_LastError = strerror(errno);
@@ -340,6 +392,10 @@ bool CVobFile::FlushCopy() {
     m_CopyPacks = 0;
     if (InjectFault(VobIoOp::Flush, m_CopyTo)) {
         return false;
+    }
+    if (m_Overlay != nullptr) {
+        m_Overlay->Discard(m_CopyTo, remaining / kPack);
+        return true;
     }
     while (remaining > 0) {
         ssize_t copied =
@@ -395,7 +451,9 @@ bool CVobFile::TruncateTo(int64_t sectors) {
     if (InjectFault(VobIoOp::Truncate, sectors)) {
         return false;
     }
-    if (ftruncate(m_Fd, static_cast<off_t>(sectors * kPack)) != 0) {
+    if (m_Overlay != nullptr) {
+        m_Overlay->Truncate(sectors);
+    } else if (ftruncate(m_Fd, static_cast<off_t>(sectors * kPack)) != 0) {
         m_LastError = strerror(errno);
         return false;
     }

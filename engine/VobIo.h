@@ -13,6 +13,9 @@
 
 namespace dorvex {
 
+class CFileOverlay;
+struct OverlayFile;
+
 enum class VobOpenMode {
     Read,    // existing file, read only ("rb")
     Update,  // existing file, read and write ("r+b")
@@ -84,6 +87,9 @@ class CVobFile {
   private:
     // True (with m_LastError set) when the fault hook fails this operation.
     bool InjectFault(VobIoOp op, int64_t sector);
+    // In a dry run (an overlay is installed) the file is read where it really is and every
+    // change goes to the overlay; navpacks written are kept there, other packs only counted.
+    bool OpenInOverlay(CFileOverlay& overlay, const std::string& path, VobOpenMode mode);
     bool FlushWrites();
     bool FlushCopy();
     bool CopyThroughMemory(int64_t from, int64_t to, int64_t size);
@@ -107,6 +113,7 @@ class CVobFile {
     int64_t m_CopyFrom = 0;  // sector in the source
     int64_t m_CopyTo = 0;    // sector here
     int64_t m_CopyPacks = 0;
+    std::shared_ptr<OverlayFile> m_Overlay;  // set in a dry run only
 };
 
 }  // namespace dorvex

@@ -219,6 +219,7 @@ void CVtsCleaner::ProcessVts() {
         if (m_Failed.load()) {
             m_Phase = PhaseAborted;
         } else {
+            OnVobPassDone();
             UpdateIfos(*ifo);
         }
     }
@@ -308,6 +309,7 @@ void CVtsCleaner::ProcessPackAt(CIfoFile& ifo, const uint8_t* pack) {
         }
         m_Removed.Remove(m_ReadTotal);
         ++m_PacksRemoved;
+        OnBlankPack(true);
         return;
     }
 
@@ -319,6 +321,7 @@ void CVtsCleaner::ProcessPackAt(CIfoFile& ifo, const uint8_t* pack) {
             FailIo("write", *m_Out);
             return;
         }
+        OnBlankPack(false);
         if (m_InPlace && s_BlankReplacedInPlace < kBlankMessageLimit) {
             ++s_BlankReplacedInPlace;
             Logf("Replacing blank pack at LBA %d with stuffing pack", m_ReadInFile.load());
@@ -496,7 +499,7 @@ void CVtsCleaner::TidyVobFiles() {
             if (FileExists(vob)) {
                 Logf("%s is empty... removing.", GetBaseName(vob).c_str());
             }
-            std::remove(vob.c_str());
+            RemoveFile(vob);
         }
         return;
     }
@@ -519,13 +522,13 @@ void CVtsCleaner::TidyVobFiles() {
         if (IsEmptyOrMissing(source)) {
             if (FileExists(source)) {
                 Logf("%s is empty... removing.", GetBaseName(source).c_str());
-                std::remove(source.c_str());
+                RemoveFile(source);
             }
             continue;
         }
         if (!EqualsIgnoreCase(source, renamed)) {
             Logf("Renaming %s to %s", GetBaseName(source).c_str(), GetBaseName(renamed).c_str());
-            if (std::rename(source.c_str(), renamed.c_str()) != 0) {
+            if (RenameFile(source, renamed) != 0) {
                 Alertf("Couldn't rename %s to %s: %s", source.c_str(), renamed.c_str(),
                        strerror(errno));
                 m_Failed = 1;

@@ -122,6 +122,11 @@ class CVtsCleaner {
     virtual void DeleteBackup();
     virtual void ProcessVts();
     virtual void ProcessFullDvd();
+    // Told of each blank pack the pass removes (or replaces with stuffing), and, before the IFO
+    // repair, that the VOB files are final while the pass's tables still hold. A dry run records
+    // through them what a run would do; a real run does nothing more.
+    virtual void OnBlankPack(bool /*removed*/) {}
+    virtual void OnVobPassDone() {}
 
     // --- Title-set files ---
     void ResetRunState();

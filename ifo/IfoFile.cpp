@@ -5,6 +5,7 @@
 
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
+#include "support/FileOverlay.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 #include "support/WholeFile.h"
@@ -112,9 +113,16 @@ void CIfoFile::EnsureImageBuffer(int64_t bytes) {
 int32_t CIfoFile::Load(const std::string& path) {
     m_bLoaded = false;
     CloseFile();
-    m_pFile = fopen(path.c_str(), "rb+");
-    if (m_pFile == nullptr) {
-        m_pFile = fopen(path.c_str(), "rb");
+    // In a dry run an IFO saved earlier in the run exists only in the overlay.
+    const OverlayFile* saved = ActiveOverlay() != nullptr ? ActiveOverlay()->Find(path) : nullptr;
+    if (saved != nullptr && !saved->written) {
+        saved = nullptr;
+    }
+    if (saved == nullptr) {
+        m_pFile = fopen(path.c_str(), "rb+");
+        if (m_pFile == nullptr) {
+            m_pFile = fopen(path.c_str(), "rb");
+        }
     }
     m_bVmg = EqualsIgnoreCase(GetBaseName(path), "video_ts");
     m_pData.clear();
@@ -125,11 +133,14 @@ int32_t CIfoFile::Load(const std::string& path) {
     if (m_nSizeKB > 0) {
         m_pData.assign(static_cast<size_t>(m_nCapacity), 0);
     }
-    if (m_pFile == nullptr) {
+    if (m_pFile == nullptr && saved == nullptr) {
         return -1;
     }
     const size_t imageBytes = static_cast<size_t>(m_nSizeKB) * 1024;
-    if (imageBytes > 0 && fread(m_pData.data(), 1, imageBytes, m_pFile) != imageBytes) {
+    if (saved != nullptr) {
+        std::copy_n(saved->whole.begin(), std::min(imageBytes, saved->whole.size()),
+                    m_pData.begin());
+    } else if (imageBytes > 0 && fread(m_pData.data(), 1, imageBytes, m_pFile) != imageBytes) {
         Logf("IFO file %s is damaged: it could not be read whole", path.c_str());
         CloseFile();
         return -1;

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
+
+#include "support/FileOverlay.h"
 
 namespace dorvex {
 
@@ -125,6 +128,11 @@ bool FileExists(std::string_view path) {
     if (path.empty()) {
         return false;
     }
+    if (const CFileOverlay* overlay = ActiveOverlay()) {
+        if (const OverlayFile* file = overlay->Find(std::string(path))) {
+            return file->exists;
+        }
+    }
     struct stat st;
     return ::stat(std::string(path).c_str(), &st) == 0;
 }
@@ -132,6 +140,11 @@ bool FileExists(std::string_view path) {
 int64_t FileSizeBytes(std::string_view path) {
     if (path.empty()) {
         return 0;
+    }
+    if (const CFileOverlay* overlay = ActiveOverlay()) {
+        if (const OverlayFile* file = overlay->Find(std::string(path))) {
+            return file->exists ? file->size : 0;
+        }
     }
     struct stat st;
     if (::stat(std::string(path).c_str(), &st) != 0) {
@@ -146,6 +159,36 @@ int32_t FileSizeKB(std::string_view path) {
 
 bool IsEmptyOrMissing(std::string_view path) {
     return FileSizeBytes(path) == 0;
+}
+
+int RenameFile(const std::string& from, const std::string& to) {
+    if (CFileOverlay* overlay = ActiveOverlay()) {
+        return overlay->Rename(from, to);
+    }
+    return std::rename(from.c_str(), to.c_str());
+}
+
+int RemoveFile(const std::string& path) {
+    if (CFileOverlay* overlay = ActiveOverlay()) {
+        return overlay->Remove(path);
+    }
+    return std::remove(path.c_str());
+}
+
+int MakeFolder(const std::string& path) {
+    if (CFileOverlay* overlay = ActiveOverlay()) {
+        return overlay->MakeFolder(path);
+    }
+    return ::mkdir(path.c_str(), 0777);
+}
+
+bool IsFolder(const std::string& path) {
+    if (CFileOverlay* overlay = ActiveOverlay()) {
+        const std::shared_ptr<OverlayFile> file = overlay->Open(path);
+        return file != nullptr && file->folder;
+    }
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void DeleteFolderFiles(std::string_view folder, std::string_view pattern) {

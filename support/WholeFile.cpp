@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/FileOverlay.h"
+
 namespace dorvex {
 
 std::string PartialPathFor(const std::string& path) {
@@ -14,6 +16,10 @@ std::string PartialPathFor(const std::string& path) {
 }
 
 bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, std::string& error) {
+    if (CFileOverlay* overlay = ActiveOverlay()) {
+        overlay->WriteWhole(path, data, size);
+        return true;
+    }
     const std::string partial = PartialPathFor(path);
     const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
