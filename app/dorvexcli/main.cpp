@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     commands.push_back(dorvex::cli::MakeRestoreCommand());
     commands.push_back(dorvex::cli::MakeDeleteBackupCommand());
     commands.push_back(dorvex::cli::MakeCheckCommand());
+    commands.push_back(dorvex::cli::MakePlanCommand());
     std::vector<CLI::App*> parsers;
     for (const auto& command : commands) {
         parsers.push_back(command->AddTo(program));

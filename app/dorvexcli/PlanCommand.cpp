@@ -1,0 +1,292 @@
+// dorvex-cli plan: what `clean` with the same options would do, without doing it. The engine runs
+// its own pass and repair on an in-memory overlay of the files (engine/DryRun.h): nothing is
+// written anywhere, not even a log file. Readable report or JSON (docs/json.md).
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+#include "app/dorvexcli/Command.h"
+#include "app/dorvexcli/Console.h"
+#include "app/dorvexcli/Target.h"
+#include "engine/DryRun.h"
+#include "support/JsonWriter.h"
+#include "support/Paths.h"
+#include "support/Sinks.h"
+
+namespace dorvex::cli {
+
+namespace {
+
+void DiscardLog(char*, int32_t) {}
+
+std::string Vcid(uint32_t vobId, uint32_t cellId) {
+    return std::to_string(vobId) + "/" + std::to_string(cellId);
+}
+
+std::string CellAction(const PlannedCell& cell) {
+    if (cell.dropped) {
+        return "drop";
+    }
+    return cell.newVobId == cell.vobId && cell.newCellId == cell.cellId ? "keep" : "renumber";
+}
+
+std::string FieldList(uint32_t fields) {
+    std::string text;
+    for (int32_t f = 0; f < kNavFieldCount; ++f) {
+        if ((fields >> f) & 1u) {
+            text += (text.empty() ? "" : ", ") + std::string(kNavFieldNames[f]);
+        }
+    }
+    return text;
+}
+
+std::string Where(const PlannedPack& at) {
+    return at.file + " sector " + std::to_string(at.fileSector);
+}
+
+std::string Readable(const PlanResult& plan) {
+    std::string text;
+    for (const PlannedStep& step : plan.steps) {
+        text += GetFileName(step.vob) + (step.menu ? " (menu)" : " (titles)") + ": " +
+                std::to_string(step.packsRead) + " packs read, " +
+                std::to_string(step.packsWritten) + " written, " +
+                std::to_string(step.packsRemoved) + " removed\n";
+        if (step.blankRemoved + step.blankStuffed > 0) {
+            text += "  blank packs: " + std::to_string(step.blankRemoved) + " removed, " +
+                    std::to_string(step.blankStuffed) + " replaced by stuffing; first at";
+            for (const PlannedPack& at : step.firstBlanks) {
+                text += " " + Where(at) + (&at == &step.firstBlanks.back() ? "" : ",");
+            }
+            text += "\n";
+        }
+        for (const PlannedCell& cell : step.cells) {
+            const std::string action = CellAction(cell);
+            if (action == "keep") {
+                continue;
+            }
+            text += "  cell " + Vcid(cell.vobId, cell.cellId) +
+                    (action == "drop" ? " dropped (no PGC plays it)"
+                                      : " becomes " + Vcid(cell.newVobId, cell.newCellId)) +
+                    "\n";
+        }
+        if (step.navpacksChanged > 0) {
+            text += "  navpacks: " + std::to_string(step.navpacksChanged) + " changed (";
+            bool first = true;
+            for (int32_t f = 0; f < kNavFieldCount; ++f) {
+                if (step.fieldCounts[f] > 0) {
+                    text += (first ? "" : ", ") + std::string(kNavFieldNames[f]) + " " +
+                            std::to_string(step.fieldCounts[f]);
+                    first = false;
+                }
+            }
+            text += ")\n";
+            for (const PlannedNavpack& nav : step.firstNavpacks) {
+                text += "    " + Where(nav.at) + " -> stream sector " +
+                        std::to_string(nav.newSector) + ": " + FieldList(nav.fields) + "\n";
+            }
+        }
+        if (step.navpacksDropped > 0) {
+            text += "  navpacks: " + std::to_string(step.navpacksDropped) +
+                    " dropped with their cells\n";
+        }
+    }
+    for (const PlannedFileChange& change : plan.files) {
+        if (change.action == "rename" || change.action == "remove") {
+            text += change.action + " " + GetFileName(change.path) +
+                    (change.to.empty() ? "" : " -> " + GetFileName(change.to)) + "\n";
+        }
+    }
+    for (const PlannedIfo& ifo : plan.ifos) {
+        text += GetFileName(ifo.path) + ": ";
+        if (ifo.changes.empty()) {
+            text += "no change\n";
+            continue;
+        }
+        for (size_t i = 0; i < ifo.changes.size(); ++i) {
+            text += (i == 0 ? "" : ", ") + ifo.changes[i];
+        }
+        text += "\n";
+    }
+    for (const std::string& alert : plan.alerts) {
+        text += "alert: " + alert + "\n";
+    }
+    text += plan.failed ? "the run would fail; nothing was changed\n"
+                        : "nothing was changed (a plan only)\n";
+    return text;
+}
+
+void PackMembers(CJsonWriter& json, const PlannedPack& at) {
+    json.Member("file", at.file);
+    json.Member("fileSector", at.fileSector);
+    json.Member("sector", at.sector);
+}
+
+std::string Json(const PlanResult& plan, const std::string& vob, bool removeUnreferenced,
+                 bool fullDvd) {
+    CJsonWriter json;
+    json.BeginObject();
+    json.Member("schema", 1);
+    json.Member("command", "plan");
+    json.Member("path", vob);
+    json.Key("options");
+    json.BeginObject();
+    json.Member("removeUnreferenced", removeUnreferenced);
+    json.Member("fullDvd", fullDvd);
+    json.EndObject();
+    json.Member("failed", plan.failed);
+    json.Key("steps");
+    json.BeginArray();
+    for (const PlannedStep& step : plan.steps) {
+        json.BeginObject();
+        json.Member("vob", step.vob);
+        json.Member("domain", step.menu ? "menu" : "titles");
+        json.Key("packs");
+        json.BeginObject();
+        json.Member("read", step.packsRead);
+        json.Member("written", step.packsWritten);
+        json.Member("removed", step.packsRemoved);
+        json.EndObject();
+        json.Key("blankPacks");
+        json.BeginObject();
+        json.Member("removed", step.blankRemoved);
+        json.Member("stuffed", step.blankStuffed);
+        json.Key("first");
+        json.BeginArray();
+        for (const PlannedPack& at : step.firstBlanks) {
+            json.BeginObject();
+            PackMembers(json, at);
+            json.EndObject();
+        }
+        json.EndArray();
+        json.EndObject();
+        json.Key("cells");
+        json.BeginArray();
+        for (const PlannedCell& cell : step.cells) {
+            json.BeginObject();
+            json.Member("vobId", int64_t{cell.vobId});
+            json.Member("cellId", int64_t{cell.cellId});
+            json.Member("action", CellAction(cell));
+            json.Key("newVobId");
+            cell.dropped ? json.Null() : json.Int(cell.newVobId);
+            json.Key("newCellId");
+            cell.dropped ? json.Null() : json.Int(cell.newCellId);
+            json.Member("sector", cell.sector);
+            json.EndObject();
+        }
+        json.EndArray();
+        json.Key("navpacks");
+        json.BeginObject();
+        json.Member("changed", step.navpacksChanged);
+        json.Member("dropped", step.navpacksDropped);
+        json.Key("fields");
+        json.BeginObject();
+        for (int32_t f = 0; f < kNavFieldCount; ++f) {
+            json.Member(kNavFieldNames[f], step.fieldCounts[f]);
+        }
+        json.EndObject();
+        json.Key("first");
+        json.BeginArray();
+        for (const PlannedNavpack& nav : step.firstNavpacks) {
+            json.BeginObject();
+            PackMembers(json, nav.at);
+            json.Member("newSector", nav.newSector);
+            json.Key("fields");
+            json.BeginArray();
+            for (int32_t f = 0; f < kNavFieldCount; ++f) {
+                if ((nav.fields >> f) & 1u) {
+                    json.String(kNavFieldNames[f]);
+                }
+            }
+            json.EndArray();
+            json.EndObject();
+        }
+        json.EndArray();
+        json.EndObject();
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Key("files");
+    json.BeginArray();
+    for (const PlannedFileChange& change : plan.files) {
+        json.BeginObject();
+        json.Member("action", change.action);
+        json.Member("path", change.path);
+        json.Key("to");
+        change.to.empty() ? json.Null() : json.String(change.to);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Key("ifo");
+    json.BeginArray();
+    for (const PlannedIfo& ifo : plan.ifos) {
+        json.BeginObject();
+        json.Member("path", ifo.path);
+        json.Member("file", GetFileName(ifo.path));
+        json.Key("changes");
+        json.BeginArray();
+        for (const std::string& change : ifo.changes) {
+            json.String(change);
+        }
+        json.EndArray();
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Key("alerts");
+    json.BeginArray();
+    for (const std::string& alert : plan.alerts) {
+        json.String(alert);
+    }
+    json.EndArray();
+    json.EndObject();
+    return json.Text();
+}
+
+class PlanCommand : public Command {
+  public:
+    CLI::App* AddTo(CLI::App& program) override {
+        CLI::App* plan = program.add_subcommand(
+            "plan", "Show what clean (same options) would do, changing nothing");
+        plan->add_flag("-u,--remove-unreferenced", m_RemoveUnreferenced,
+                       "As clean -u: unreferenced cells and blank packs are removed");
+        plan->add_flag("-f,--full-dvd", m_FullDvd, "Every title set of the folder, then VIDEO_TS");
+        plan->add_flag("--json", m_Json, "The report as JSON (schema in docs/json.md)");
+        AddPathArgument(*plan, m_Path);
+        plan->footer(
+            "Exit status:\n"
+            "  0  the plan was made (whatever it would change)\n"
+            "  1  the run would fail (a read error, a file it could not use)\n"
+            "  2  bad usage, or refused input (not a title-set VOB)\n");
+        return plan;
+    }
+
+    int Run() override {
+        InstallConsoleSinks(true);
+        g_pfnLog = DiscardLog;
+        CPlanningCleaner engine;
+        engine.m_RemoveUnrefed = m_RemoveUnreferenced ? 1 : 0;
+        ApplySettings(engine, false);
+        if (!OpenTarget(engine, m_Path, m_FullDvd)) {
+            return kExitUsage;
+        }
+        const std::string vob = engine.VobPathSnapshot();
+        const PlanResult plan = engine.Plan(m_FullDvd);
+        const std::string text =
+            m_Json ? Json(plan, vob, m_RemoveUnreferenced, m_FullDvd) : Readable(plan);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+        return plan.failed ? kExitFailed : kExitOk;
+    }
+
+  private:
+    bool m_RemoveUnreferenced = false;
+    bool m_FullDvd = false;
+    bool m_Json = false;
+    std::string m_Path;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakePlanCommand() {
+    return std::make_unique<PlanCommand>();
+}
+
+}  // namespace dorvex::cli

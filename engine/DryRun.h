@@ -1,0 +1,117 @@
+// A dry run of the cleaner: the engine's own pass and repair, run with every file change held in
+// an overlay (support/FileOverlay.h), so that nothing on disk changes and what is reported is
+// what the same run would do. A real run is the same code without the overlay and without these
+// records; the engine's hooks (OnNewVcid, OnBlankPack, OnVobPassDone) do nothing there.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/VtsCleaner.h"
+#include "support/FileOverlay.h"
+
+namespace dorvex {
+
+struct PlannedPack {
+    std::string file;  // the file of the input it lies in
+    int64_t fileSector = 0;
+    int64_t sector = 0;  // in the domain's stream
+};
+
+struct PlannedCell {
+    uint16_t vobId = 0;
+    uint8_t cellId = 0;
+    bool dropped = false;
+    uint16_t newVobId = 0;  // of a kept cell
+    uint8_t newCellId = 0;
+    int64_t sector = 0;  // where the cell first starts in the input stream
+};
+
+// Names of the navpack fields a run may change, in report order.
+inline constexpr const char* kNavFieldNames[] = {
+    "lba",      "vobu-end",        "vob-id",     "cell-id",         "ilvu-angle",
+    "ref-ends", "search-pointers", "audio-sync", "subpicture-sync", "other",
+};
+inline constexpr int32_t kNavFieldCount = 10;
+
+struct PlannedNavpack {
+    PlannedPack at;  // where it lies in the input
+    int64_t newSector = 0;
+    uint32_t fields = 0;  // bit i: kNavFieldNames[i] changes
+};
+
+// One step of the run: the VOB pass over a domain and the repair of its IFO (or, in a full-DVD
+// run, the repair alone of an IFO whose VOB is missing).
+struct PlannedStep {
+    std::string vob;  // the VOB the step opened
+    bool menu = false;
+    bool vobPass = false;
+    int64_t packsRead = 0;
+    int64_t packsWritten = 0;
+    int64_t packsRemoved = 0;
+    int64_t blankRemoved = 0;
+    int64_t blankStuffed = 0;
+    std::vector<PlannedPack> firstBlanks;
+    std::vector<PlannedCell> cells;
+    int64_t navpacksChanged = 0;
+    int64_t navpacksDropped = 0;
+    int64_t fieldCounts[kNavFieldCount] = {};
+    std::vector<PlannedNavpack> firstNavpacks;
+};
+
+struct PlannedFileChange {
+    std::string action;  // "backup", "rename", "remove", "write", "make-folder"
+    std::string path;
+    std::string to;  // backup and rename
+};
+
+struct PlannedIfo {
+    std::string path;
+    std::vector<std::string> changes;  // see IfoChanges
+};
+
+struct PlanResult {
+    std::vector<PlannedStep> steps;
+    std::vector<PlannedFileChange> files;
+    std::vector<PlannedIfo> ifos;
+    std::vector<std::string> alerts;
+    bool failed = false;
+};
+
+// Bits of the navpack fields that differ between the input's and the output's bytes.
+uint32_t ChangedNavFields(const uint8_t* before, const uint8_t* after);
+
+class CPlanningCleaner : public CVtsCleaner {
+  public:
+    // Packs listed in full per step (blank packs, navpacks); the rest are counted.
+    static constexpr size_t kListed = 10;
+
+    // Runs the engine (already opened on a VOB, options set) on the overlay: one title set, or
+    // the whole folder. Alerts the engine raises meanwhile end up in the result.
+    PlanResult Plan(bool fullDvd);
+
+    void ProcessVts() override;
+    void OnNewVcid(CIfoFile& ifo) override;
+    void OnBlankPack(bool removed) override;
+    void OnVobPassDone() override;
+
+  private:
+    struct InputFile {
+        std::string path;
+        int64_t first = 0;
+        int64_t sectors = 0;
+    };
+    const InputFile* InputAt(int64_t sector) const;
+    PlannedPack Locate(int64_t sector) const;
+    void RecordNavpacks(PlannedStep& step);
+    void CollectFiles(PlanResult& result);
+
+    CFileOverlay m_Overlay;
+    PlanResult m_Result;
+    std::vector<InputFile> m_Input;  // of the current step, as it was before the step
+    std::map<int32_t, size_t> m_CellIndex;
+};
+
+}  // namespace dorvex
