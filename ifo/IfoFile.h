@@ -106,9 +106,10 @@ class CIfoFile {
 
     // Visits every cell of a domain in walk order (language units, PGCs, cells ascending):
     // f(lu, pgcn, cell, playbackEntry, positionEntry). Cells whose entries lie outside the image
-    // are passed over. A PGC that several search pointers lead to is visited once, at its first
-    // number: discs point several menu languages at one unit, and a step must not rewrite the
-    // same cells twice (nor a damaged IFO whose pointers all lead to one PGC multiply the walk).
+    // are passed over. A PGC or language unit that several search pointers lead to is visited
+    // once, at its first number: discs point several menu languages at one unit, and a step must
+    // not rewrite the same cells twice (nor a damaged IFO whose pointers all lead to one place
+    // multiply the walk).
     template <typename F>
     void ForEachCell(bool menu, F&& f);
 
@@ -132,8 +133,13 @@ class CIfoFile {
 template <typename F>
 void CIfoFile::ForEachCell(bool menu, F&& f) {
     std::unordered_set<const uint8_t*> visited;
+    std::unordered_set<const uint8_t*> units;
     const uint16_t lastLu = LastLanguageUnit(menu);
     for (uint32_t lu = FirstLanguageUnit(menu); lu <= lastLu; ++lu) {
+        // A unit already walked leads only to PGCs already visited.
+        if (lu != 0 && !units.insert(GetLanguageUnit(static_cast<uint16_t>(lu))).second) {
+            continue;
+        }
         const uint16_t pgcs = GetPgcCount(static_cast<uint16_t>(lu));
         for (uint32_t pgcn = 1; pgcn <= pgcs; ++pgcn) {
             const uint8_t* pgc = GetPgc(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn));

@@ -29,12 +29,16 @@ void CIfoFile::CheckPgcSectors(const CellTableEntry* cells, int32_t count, bool 
         firstRecord[PackVcid(cells[i].vobId, cells[i].cellId)] = i;
     }
 
-    // Each PGC is checked once per pass, however many search pointers lead to it (see
-    // ForEachCell).
+    // Each language unit is walked once and each PGC checked once per pass, however many search
+    // pointers lead to them (see ForEachCell).
     std::unordered_set<const uint8_t*> checked[2];
+    std::unordered_set<const uint8_t*> units;
     const uint16_t lastLu = LastLanguageUnit(menu);
     for (uint32_t unit = FirstLanguageUnit(menu); unit <= lastLu; ++unit) {
         const uint16_t lu = static_cast<uint16_t>(unit);
+        if (lu != 0 && !units.insert(GetLanguageUnit(lu)).second) {
+            continue;
+        }
         bool haveReference = false;
         CellRef reference;
         for (int pass = 0; pass < 2; ++pass) {
