@@ -1,0 +1,331 @@
+// dorvex-cli check and plan, run as child processes on a synthetic disc damaged one way at a
+// time: check names the damage by its kind (JSON read back through Python's json module), plan
+// reports what clean then really does, and check passes on the result.
+#include <cstdio>
+#include <regex>
+#include <set>
+
+#include "CliHarness.h"
+#include "common/StreamBuilder.h"
+#include "engine/IfoChanges.h"
+#include "engine/PackLayout.h"
+#include "ifo/IfoFile.h"
+#include "ifo/IfoLayout.h"
+#include "support/BigEndian.h"
+#include "support/Paths.h"
+
+namespace dorvex::clitest {
+namespace {
+
+using testkit::ReadBytes;
+using testkit::WriteBytes;
+
+// The JSON text as "path=value" pairs (objects by member name, arrays as [i], an array's length
+// as path#), parsed by Python's json module: a real parser, not this program's own writer.
+std::map<std::string, std::string> ParseJson(const std::string& file) {
+    const std::string script =
+        "import json,sys\n"
+        "def walk(p, v):\n"
+        "    if isinstance(v, dict):\n"
+        "        for k, x in v.items(): walk(p + '.' + k if p else k, x)\n"
+        "    elif isinstance(v, list):\n"
+        "        print(p + '#=' + str(len(v)))\n"
+        "        for i, x in enumerate(v): walk(p + '[' + str(i) + ']', x)\n"
+        "    else: print(p + '=' + (v if isinstance(v, str) else json.dumps(v)))\n"
+        "walk('', json.load(open(sys.argv[1], encoding='utf-8')))\n";
+    const std::string scriptFile = file + ".py";
+    WriteText(scriptFile, script);
+    std::map<std::string, std::string> values;
+    FILE* pipe = popen(("python3 '" + scriptFile + "' '" + file + "'").c_str(), "r");
+    if (pipe == nullptr) {
+        return values;
+    }
+    char line[4096];
+    while (fgets(line, sizeof(line), pipe) != nullptr) {
+        std::string text = line;
+        if (!text.empty() && text.back() == '\n') {
+            text.pop_back();
+        }
+        const size_t eq = text.find('=');
+        values[text.substr(0, eq)] = text.substr(eq + 1);
+    }
+    EXPECT_EQ(pclose(pipe), 0) << "not valid JSON: " << ReadText(file);
+    return values;
+}
+
+int64_t Number(const std::map<std::string, std::string>& json, const std::string& key) {
+    auto it = json.find(key);
+    return it == json.end() ? -1 : std::stoll(it->second);
+}
+
+// Every navpack of the title VOBs, in stream order.
+std::vector<std::vector<uint8_t>> TitleNavpacks(const std::string& folder) {
+    std::vector<std::vector<uint8_t>> navs;
+    for (int part = 1; part <= 9; ++part) {
+        const std::string vob = testkit::VobPath(folder, 1, part);
+        if (!fs::exists(vob)) {
+            continue;
+        }
+        for (auto& pack : testkit::ReadPacks(vob)) {
+            if (testkit::IsNavPack(pack.data())) {
+                navs.push_back(std::move(pack));
+            }
+        }
+    }
+    return navs;
+}
+
+// Rewrites an IFO (and its BUP) through a function of its image.
+template <typename F>
+void PatchIfo(const std::string& path, F&& patch) {
+    CIfoFile ifo(path);
+    ASSERT_TRUE(ifo.m_bLoaded);
+    patch(ifo);
+    std::vector<uint8_t> image(ifo.Data(), ifo.Data() + ifo.ImageSize());
+    ifo.CloseFile();
+    WriteBytes(path, image);
+    WriteBytes(ReplaceExt(path, ".BUP"), image);
+}
+
+struct Damage {
+    const char* name;
+    const char* kind;  // the finding check must report
+    void (*apply)(const std::string& folder);
+};
+
+const Damage kDamages[] = {
+    {"BlankPack", "blank-pack",
+     [](const std::string& folder) {
+         auto bytes = ReadBytes(folder + "/VTS_01_1.VOB");
+         std::fill(bytes.begin() + 2 * testkit::kPack, bytes.begin() + 3 * testkit::kPack, 0);
+         WriteBytes(folder + "/VTS_01_1.VOB", bytes);
+     }},
+    {"NavpackLba", "navpack-lba",
+     [](const std::string& folder) {
+         auto bytes = ReadBytes(folder + "/VTS_01_1.VOB");
+         AddBE32(bytes.data(), pack::kPciNavLba, 1000);
+         AddBE32(bytes.data(), pack::kDsiNavLba, 1000);
+         WriteBytes(folder + "/VTS_01_1.VOB", bytes);
+     }},
+    {"UnreferencedCell", "unreferenced-cell",
+     [](const std::string& folder) {
+         PatchIfo(folder + "/VTS_01_0.IFO", [](CIfoFile& ifo) {
+             uint8_t* pgc = ifo.GetPgc(0, 1);
+             --pgc[ifo::kPgcCellCount];
+             --pgc[ifo::kPgcProgramCount];
+         });
+     }},
+    {"PgcSectors", "cell-not-navpack",
+     [](const std::string& folder) {
+         PatchIfo(folder + "/VTS_01_0.IFO", [](CIfoFile& ifo) {
+             AddBE32(ifo.GetCellPlayback(0, 1, 2), ifo::kCellFirstVobuStart, -1);
+         });
+     }},
+    {"VobGap", "vob-numbering",
+     [](const std::string& folder) {
+         fs::rename(folder + "/VTS_01_2.VOB", folder + "/VTS_01_4.VOB");
+     }},
+    {"BupDiffers", "bup-differs",
+     [](const std::string& folder) {
+         auto bytes = ReadBytes(folder + "/VTS_01_0.BUP");
+         bytes[ifo::kHeaderSize - 1] ^= 0x55;
+         WriteBytes(folder + "/VTS_01_0.BUP", bytes);
+     }},
+};
+
+class CliCheckPlan : public CliHarness, public ::testing::WithParamInterface<Damage> {
+  protected:
+    std::string Disc() const { return Path("disc/VIDEO_TS"); }
+
+    // The damaged synthetic disc cleaned whole, its navpacks' search pointers set as an
+    // authoring tool sets them for cells of one VOBU each: a disc that check passes.
+    void MakeHealthyDisc() {
+        MakeDamagedDisc(Disc());
+        ASSERT_EQ(Cli({"clean", "-q", "-u", "-f", "--log", Path("first.log"), Disc()}).status, 0);
+        fs::remove_all(Disc() + "/DorvexBackup");
+        for (const auto& entry : fs::directory_iterator(Disc())) {
+            if (entry.path().extension() != ".VOB") {
+                continue;
+            }
+            auto bytes = ReadBytes(entry.path().string());
+            for (size_t at = 0; at + testkit::kPack <= bytes.size(); at += testkit::kPack) {
+                if (testkit::IsNavPack(bytes.data() + at)) {
+                    for (int32_t k = 0; k < pack::kSearchCount; ++k) {
+                        WriteBE32(bytes.data() + at, pack::kDsiSearch + 4 * k,
+                                  pack::kSearchEndOfCell);
+                    }
+                }
+            }
+            WriteBytes(entry.path().string(), bytes);
+        }
+    }
+
+    std::map<std::string, std::string> CheckJson(int expectedStatus) {
+        ChildResult result = Cli({"check", "--json", Disc()});
+        EXPECT_EQ(result.status, expectedStatus) << result.out << result.err;
+        WriteText(Path("check.json"), result.out);
+        return ParseJson(Path("check.json"));
+    }
+};
+
+TEST_F(CliCheckPlan, AHealthyDiscPassesAndCheckWritesNothing) {
+    MakeHealthyDisc();
+    const Tree before = ReadTree(Path("disc"));
+    ChildResult readable = Cli({"check", Disc() + "/VTS_01_1.VOB"});
+    EXPECT_EQ(readable.status, 0) << readable.out;
+    EXPECT_NE(readable.out.find("VTS_01: no findings\n"), std::string::npos) << readable.out;
+    const auto json = CheckJson(0);
+    EXPECT_EQ(json.at("schema"), "1");
+    EXPECT_EQ(json.at("command"), "check");
+    EXPECT_EQ(json.at("total"), "0");
+    EXPECT_EQ(json.at("titleSets#"), "2");
+    EXPECT_EQ(json.at("titleSets[1].name"), "VTS_01");
+    EXPECT_TRUE(ReadTree(Path("disc")) == before);
+
+    ChildResult missing = Cli({"check", Path("nowhere")});
+    EXPECT_EQ(missing.status, 2);
+    fs::create_directories(Path("empty"));
+    EXPECT_EQ(Cli({"check", Path("empty")}).status, 2);
+}
+
+TEST_P(CliCheckPlan, CheckFindsTheDamagePlanAgreesWithCleanAndTheResultPasses) {
+    const Damage& damage = GetParam();
+    MakeHealthyDisc();
+    damage.apply(Disc());
+    fs::create_directories(Path("input"));
+    fs::copy(Disc(), Path("input/VIDEO_TS"), fs::copy_options::recursive);
+
+    const auto found = CheckJson(1);
+    EXPECT_GE(Number(found, std::string("counts.") + damage.kind), 1)
+        << ReadText(Path("check.json"));
+    bool located = false;
+    for (int i = 0; i < Number(found, "titleSets[1].findings#"); ++i) {
+        const std::string at = "titleSets[1].findings[" + std::to_string(i) + "]";
+        if (found.at(at + ".kind") == damage.kind) {
+            located = !found.at(at + ".file").empty() && !found.at(at + ".message").empty();
+        }
+    }
+    EXPECT_TRUE(located) << ReadText(Path("check.json"));
+
+    // The plan changes nothing on disk.
+    const Tree damaged = ReadTree(Path("disc"));
+    ChildResult planned = Cli({"plan", "-u", "--json", Disc()});
+    ASSERT_EQ(planned.status, 0) << planned.err;
+    EXPECT_TRUE(ReadTree(Path("disc")) == damaged);
+    WriteText(Path("plan.json"), planned.out);
+    const auto plan = ParseJson(Path("plan.json"));
+    EXPECT_EQ(plan.at("schema"), "1");
+    EXPECT_EQ(plan.at("command"), "plan");
+    EXPECT_EQ(plan.at("steps#"), "1");
+
+    ChildResult cleaned = Cli({"clean", "-u", "-q", "--log", Path("clean.log"), Disc()});
+    ASSERT_EQ(cleaned.status, 0) << cleaned.err;
+    const std::string log = ReadText(Path("clean.log"));
+
+    // Packs removed and blank packs, as the run counted and logged them.
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(log, m, std::regex("(\\d+) packs removed")));
+    EXPECT_EQ(Number(plan, "steps[0].packs.removed"), std::stoll(m[1]));
+    int64_t blanks = 0;
+    for (const std::string& line : SplitLines(log)) {
+        blanks += line.rfind("Skipping blank pack", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(Number(plan, "steps[0].blankPacks.removed"), blanks);
+
+    // Cells dropped and renumbered.
+    std::set<std::string> dropped, renumbered, plannedDrops, plannedRenumbers;
+    for (const std::string& line : SplitLines(log)) {
+        if (std::regex_match(line, m, std::regex("VCID (\\d+/\\d+) is unreferenced\\.\\.\\."))) {
+            dropped.insert(m[1]);
+        } else if (std::regex_match(line, m, std::regex("Remapping (\\d+/\\d+) to (\\d+/\\d+)"))) {
+            renumbered.insert(m[1].str() + ">" + m[2].str());
+        }
+    }
+    for (int i = 0; i < Number(plan, "steps[0].cells#"); ++i) {
+        const std::string at = "steps[0].cells[" + std::to_string(i) + "]";
+        const std::string old = plan.at(at + ".vobId") + "/" + plan.at(at + ".cellId");
+        if (plan.at(at + ".action") == "drop") {
+            plannedDrops.insert(old);
+        } else if (plan.at(at + ".action") == "renumber") {
+            plannedRenumbers.insert(old + ">" + plan.at(at + ".newVobId") + "/" +
+                                    plan.at(at + ".newCellId"));
+        }
+    }
+    EXPECT_EQ(plannedDrops, dropped);
+    EXPECT_EQ(plannedRenumbers, renumbered);
+
+    // Files renamed and removed.
+    std::set<std::string> renames, plannedRenames;
+    for (const std::string& line : SplitLines(log)) {
+        if (std::regex_match(line, m, std::regex("Renaming (\\S+) to (\\S+)"))) {
+            renames.insert(m[1].str() + ">" + m[2].str());
+        }
+    }
+    for (int i = 0; i < Number(plan, "files#"); ++i) {
+        const std::string at = "files[" + std::to_string(i) + "]";
+        if (plan.at(at + ".action") == "rename") {
+            plannedRenames.insert(GetBaseName(plan.at(at + ".path")) + ">" +
+                                  GetBaseName(plan.at(at + ".to")));
+        }
+    }
+    EXPECT_EQ(plannedRenames, renames);
+
+    // Navpacks changed: the kept ones paired in order, the input's against the result's.
+    const auto before = TitleNavpacks(Path("input/VIDEO_TS"));
+    const auto after = TitleNavpacks(Disc());
+    std::vector<std::vector<uint8_t>> kept;
+    for (const auto& nav : before) {
+        const std::string vcid = std::to_string(ReadBE16(nav.data(), pack::kDsiVobId)) + "/" +
+                                 std::to_string(nav[pack::kDsiCellId]);
+        if (dropped.count(vcid) == 0) {
+            kept.push_back(nav);
+        }
+    }
+    ASSERT_EQ(kept.size(), after.size());
+    int64_t changed = 0;
+    for (size_t i = 0; i < kept.size(); ++i) {
+        changed += kept[i] != after[i] ? 1 : 0;
+    }
+    EXPECT_EQ(Number(plan, "steps[0].navpacks.changed"), changed);
+    EXPECT_EQ(Number(plan, "steps[0].navpacks.dropped"),
+              static_cast<int64_t>(before.size() - kept.size()));
+
+    // IFO fields and tables: the plan's lists against the files clean wrote.
+    for (int i = 0; i < Number(plan, "ifo#"); ++i) {
+        const std::string at = "ifo[" + std::to_string(i) + "]";
+        const std::string file = plan.at(at + ".file");
+        std::vector<std::string> planned;
+        for (int c = 0; c < Number(plan, at + ".changes#"); ++c) {
+            planned.push_back(plan.at(at + ".changes[" + std::to_string(c) + "]"));
+        }
+        EXPECT_EQ(planned,
+                  IfoChanges(ReadBytes(Path("input/VIDEO_TS/" + file)),
+                             ReadBytes(Disc() + "/" + file), file.rfind("VIDEO_TS", 0) == 0))
+            << file;
+    }
+    EXPECT_GE(Number(plan, "ifo#"), 2);
+
+    fs::remove_all(Disc() + "/DorvexBackup");
+    const auto clean = CheckJson(0);
+    EXPECT_EQ(clean.at("total"), "0") << ReadText(Path("check.json"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, CliCheckPlan, ::testing::ValuesIn(kDamages),
+                         [](const ::testing::TestParamInfo<Damage>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(CliCheckPlan, PlanOfAFullDvdRunLeavesEveryFileAsItWas) {
+    MakeDamagedDisc(Disc());
+    const Tree before = ReadTree(Path("disc"));
+    ChildResult planned = Cli({"plan", "-u", "-f", Disc()});
+    EXPECT_EQ(planned.status, 0) << planned.err;
+    EXPECT_TRUE(ReadTree(Path("disc")) == before);
+    EXPECT_FALSE(fs::exists(Disc() + "/DorvexBackup"));
+    EXPECT_NE(planned.out.find("VTS_01_0.VOB (menu)"), std::string::npos) << planned.out;
+    EXPECT_NE(planned.out.find("cell 1/3 dropped"), std::string::npos) << planned.out;
+    EXPECT_NE(planned.out.find("nothing was changed"), std::string::npos) << planned.out;
+}
+
+}  // namespace
+}  // namespace dorvex::clitest
