@@ -1,6 +1,7 @@
 // Old sector numbers become new ones through the navpack lists of the pass: the cell playback
 // sectors, the VOBU address map and the time maps follow the packs that moved.
 #include <algorithm>
+#include <cstdint>
 
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
@@ -139,7 +140,6 @@ void CIfoFile::RebuildTimeMaps(const int32_t* oldList, const int32_t* newList, i
     if (table == nullptr) {
         return;
     }
-    const uint32_t oldEnd = GetTableEnd(IfoVtsTmapt);
     const uint16_t maps = ReadBE16(table, ifo::kTableCount);
     const int32_t streamEnd = n > 0 ? newList[n - 1] : 0;
     int64_t newEnd = 0;
@@ -179,7 +179,13 @@ void CIfoFile::RebuildTimeMaps(const int32_t* oldList, const int32_t* newList, i
         WriteBE16(map, ifo::kTmapEntryCount, static_cast<uint32_t>(kept));
         newEnd = std::max<int64_t>(newEnd, mapOffset + ifo::kTmapEntries + 4 * kept - 1);
     }
-    ResizeTable(IfoVtsTmapt, static_cast<int32_t>(newEnd - oldEnd));
+    // The change is taken against the end address as it is now: a damaged map that lies over
+    // the table's own header has just rewritten it, and a change from an end address that an
+    // earlier step wrote over could exceed 32 bits and wrap into a growth of gigabytes.
+    const int64_t delta = newEnd - static_cast<int64_t>(GetTableEnd(IfoVtsTmapt));
+    if (delta >= INT32_MIN && delta <= INT32_MAX) {
+        ResizeTable(IfoVtsTmapt, static_cast<int32_t>(delta));
+    }
     WriteBE32(GetTable(IfoVtsTmapt), ifo::kTableEnd, static_cast<uint32_t>(newEnd));
 }
 

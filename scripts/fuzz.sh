@@ -4,7 +4,8 @@
 # the inputs of earlier findings, and whatever earlier runs in the same folder kept.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]      targets: fuzz_ifo_vts fuzz_ifo_vmg fuzz_vob_pass
 # Environment: FUZZ_FORK=N runs N worker processes per target; FUZZ_BUILD sets the build folder
-# (default build-fuzz); DORVEX_FUZZ_STRICT=1 also stops at a repaired IFO that does not load again.
+# (default build-fuzz); FUZZ_FIXTURES the real DVD folder (default build/fixtures, authored when
+# missing); DORVEX_FUZZ_STRICT=1 also stops at a repaired IFO that does not load again.
 # Exits non-zero when a target crashes, leaks, hangs or breaks a promise; the input that did it
 # is kept in FUZZ_BUILD/artifacts/TARGET/ and the log in FUZZ_BUILD/logs/TARGET.log.
 set -euo pipefail
@@ -24,7 +25,8 @@ CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Re
 cmake --build "$BUILD" -j "$(nproc)" --target fuzz_seeds "${TARGETS[@]}"
 
 # Real authored DVDs make the best seeds; without ffmpeg or dvdauthor the builder seeds remain.
-FIXTURES="$BUILD/fixtures"
+# The folder the real-DVD tests author is cached by its script, so CI authors it only once.
+FIXTURES="${FUZZ_FIXTURES:-$ROOT/build/fixtures}"
 if ! bash "$ROOT/scripts/make-fixtures.sh" "$FIXTURES"; then
     echo "fuzz: no real DVD fixtures, seeding from the test builders only"
     FIXTURES=""

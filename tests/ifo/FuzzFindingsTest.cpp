@@ -10,6 +10,7 @@
 #include "common/FuzzHarness.h"
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
+#include "support/Paths.h"
 
 namespace dorvex::testkit {
 namespace {
@@ -42,6 +43,10 @@ void ReplayFindings(const std::string& target, const Driver& driver) {
         ASSERT_FALSE(input.empty());
         const FuzzOutcome outcome = driver(input.data(), input.size(), dir.Path());
         EXPECT_TRUE(outcome.consistent) << outcome.problem;
+        // The IFOs given are at most 96 KiB: no repair has reason to write a MiB of IFO.
+        for (const char* name : {"VTS_01_0.IFO", "VIDEO_TS.IFO"}) {
+            EXPECT_LT(FileSizeBytes(dir / name), 1 << 20) << name;
+        }
     }
 }
 
