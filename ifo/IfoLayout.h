@@ -46,7 +46,7 @@ inline constexpr int32_t kSearchPointerOffset = 4;  // u32 offset within each 8-
 inline constexpr int32_t kPgcProgramCount = 2;
 inline constexpr int32_t kPgcCellCount = 3;
 inline constexpr int32_t kPgcPlaybackTime = 4;
-inline constexpr int32_t kPgcProgramMapOffset = 230;  // u16
+inline constexpr int32_t kPgcProgramMapOffset = 230;    // u16
 inline constexpr int32_t kPgcCellPlaybackOffset = 232;  // u16
 inline constexpr int32_t kPgcCellPositionOffset = 234;  // u16
 

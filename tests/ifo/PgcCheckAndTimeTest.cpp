@@ -63,7 +63,7 @@ TEST_F(PgcCheck, MissingPairsAreRepointedOrReplacedInTheSecondPass) {
 TEST_F(PgcCheck, ClampsOrdinaryCellsButNotAngleOrInterleavedOnes) {
     CellSpec wild = Cell(1, 1, 5, 30, 31);
     CellSpec edge = Cell(1, 2, 40, 59, 59);  // end at the cell's last sector is fine
-    edge.firstSector = 45;                    // inside the cell, but on its second VOBU
+    edge.firstSector = 45;                   // inside the cell, but on its second VOBU
     CellSpec angle = Cell(1, 3, 0, 500, 900);
     angle.category = 0x50;  // first cell of an angle block
     CellSpec interleaved = Cell(1, 4, 0, 500, 900);
