@@ -112,6 +112,10 @@ class CIfoFile {
     // multiply the walk).
     template <typename F>
     void ForEachCell(bool menu, F&& f);
+    // Every distinct PGC of a domain once (units and PGCs shared by several language units
+    // are walked once), as f(lu, pgcn).
+    template <typename F>
+    void ForEachPgc(bool menu, F&& f);
 
     // Language units of a domain: 1..count for the menus, the single unit 0 for the titles.
     uint16_t FirstLanguageUnit(bool menu) const { return menu ? 1 : 0; }
@@ -131,7 +135,7 @@ class CIfoFile {
 };
 
 template <typename F>
-void CIfoFile::ForEachCell(bool menu, F&& f) {
+void CIfoFile::ForEachPgc(bool menu, F&& f) {
     std::unordered_set<const uint8_t*> visited;
     std::unordered_set<const uint8_t*> units;
     const uint16_t lastLu = LastLanguageUnit(menu);
@@ -143,25 +147,25 @@ void CIfoFile::ForEachCell(bool menu, F&& f) {
         const uint16_t pgcs = GetPgcCount(static_cast<uint16_t>(lu));
         for (uint32_t pgcn = 1; pgcn <= pgcs; ++pgcn) {
             const uint8_t* pgc = GetPgc(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn));
-            if (pgc == nullptr || !visited.insert(pgc).second) {
-                continue;
-            }
-            const uint8_t cells =
-                GetCellCount(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn));
-            for (uint32_t cell = 1; cell <= cells; ++cell) {
-                uint8_t* playback =
-                    GetCellPlayback(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn),
-                                    static_cast<uint16_t>(cell));
-                uint8_t* position =
-                    GetCellPosition(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn),
-                                    static_cast<uint16_t>(cell));
-                if (playback != nullptr && position != nullptr) {
-                    f(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn),
-                      static_cast<uint16_t>(cell), playback, position);
-                }
+            if (pgc != nullptr && visited.insert(pgc).second) {
+                f(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn));
             }
         }
     }
+}
+
+template <typename F>
+void CIfoFile::ForEachCell(bool menu, F&& f) {
+    ForEachPgc(menu, [&](uint16_t lu, uint16_t pgcn) {
+        const uint8_t cells = GetCellCount(lu, pgcn);
+        for (uint32_t cell = 1; cell <= cells; ++cell) {
+            uint8_t* playback = GetCellPlayback(lu, pgcn, static_cast<uint16_t>(cell));
+            uint8_t* position = GetCellPosition(lu, pgcn, static_cast<uint16_t>(cell));
+            if (playback != nullptr && position != nullptr) {
+                f(lu, pgcn, static_cast<uint16_t>(cell), playback, position);
+            }
+        }
+    });
 }
 
 }  // namespace dorvex

@@ -118,22 +118,8 @@ void CIfoFile::UpdatePgcPlaybackTime(uint16_t lu, uint16_t pgcn, bool fillZeroCe
 
 void CIfoFile::UpdatePlaybackTimes(bool menu) {
     // A PGC shared by several language units is summed once: the sum is the same each time.
-    std::unordered_set<const uint8_t*> done;
-    std::unordered_set<const uint8_t*> units;
-    const uint16_t lastLu = LastLanguageUnit(menu);
-    for (uint32_t lu = FirstLanguageUnit(menu); lu <= lastLu; ++lu) {
-        if (lu != 0 && !units.insert(GetLanguageUnit(static_cast<uint16_t>(lu))).second) {
-            continue;
-        }
-        const uint16_t pgcs = GetPgcCount(static_cast<uint16_t>(lu));
-        for (uint32_t pgcn = 1; pgcn <= pgcs; ++pgcn) {
-            const uint8_t* pgc = GetPgc(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn));
-            if (pgc != nullptr && done.insert(pgc).second) {
-                UpdatePgcPlaybackTime(static_cast<uint16_t>(lu), static_cast<uint16_t>(pgcn), true,
-                                      false);
-            }
-        }
-    }
+    ForEachPgc(menu,
+               [&](uint16_t lu, uint16_t pgcn) { UpdatePgcPlaybackTime(lu, pgcn, true, false); });
 }
 
 }  // namespace dorvex
