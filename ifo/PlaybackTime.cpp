@@ -1,6 +1,5 @@
 #include "ifo/PlaybackTime.h"
 
-#include <unordered_set>
 
 #include "engine/PackInfo.h"
 #include "ifo/IfoFile.h"
