@@ -101,8 +101,10 @@ bool CVobFile::Open(const std::string& path, VobOpenMode mode) {
     m_ReadBufStart = 0;
     m_ReadBufPacks = 0;
     m_ReadBufTail = 0;
+    ++m_ReadBufGeneration;
     m_WriteBufStart = 0;
     m_WriteBufPacks = 0;
+    m_CopySource = nullptr;
     m_CopyFd = -1;
     m_CopyPacks = 0;
     if (InjectFault(VobIoOp::Open, 0)) {
@@ -165,6 +167,10 @@ bool CVobFile::Close() {
         ok = false;
     }
     m_Fd = -1;
+    m_ReadBufPacks = 0;
+    m_ReadBufTail = 0;
+    ++m_ReadBufGeneration;
+    m_CopySource = nullptr;
     m_Overlay.reset();
     return ok;
 }
@@ -224,6 +230,7 @@ int32_t CVobFile::ReadNext(uint8_t* pack) {
 }
 
 bool CVobFile::Refill() {
+    ++m_ReadBufGeneration;
     m_ReadBufStart = m_ReadCursor;
     m_ReadBufPacks = 0;
     m_ReadBufTail = 0;
@@ -367,19 +374,41 @@ bool CVobFile::CopyPackFrom(const CVobFile& source, int64_t sourceSector, int64_
     if (InjectFault(VobIoOp::Write, sector)) {
         return false;
     }
-    const bool extends = m_CopyPacks > 0 && m_CopyFd == source.m_Fd &&
+    // A run never spans two fillings of the source's read-ahead buffer, so that it can be
+    // written from there in one piece.
+    const bool extends = m_CopyPacks > 0 && m_CopySource == &source &&
+                         m_CopySourceGeneration == source.m_ReadBufGeneration &&
                          m_CopyFrom + m_CopyPacks == sourceSector &&
                          m_CopyTo + m_CopyPacks == sector;
     if (!extends) {
         if (!Flush()) {
             return false;
         }
+        m_CopySource = &source;
+        m_CopySourceGeneration = source.m_ReadBufGeneration;
         m_CopyFd = source.m_Fd;
         m_CopyFrom = sourceSector;
         m_CopyTo = sector;
     }
     ++m_CopyPacks;
+    // The buffer's last pack: the next read refills it, so the run is written while it is there.
+    if (sourceSector + 1 == source.m_ReadBufStart + source.m_ReadBufPacks) {
+        return FlushCopy();
+    }
     return true;
+}
+
+const uint8_t* CVobFile::PendingCopyInSourceBuffer() const {
+    const CVobFile* source = m_CopySource;
+    if (source == nullptr || source->m_ReadBufGeneration != m_CopySourceGeneration ||
+        source->m_Fd != m_CopyFd) {
+        return nullptr;
+    }
+    const int64_t first = m_CopyFrom - source->m_ReadBufStart;
+    if (first < 0 || first + m_CopyPacks > source->m_ReadBufPacks) {
+        return nullptr;
+    }
+    return source->m_ReadBuf.data() + first * kPack;
 }
 
 bool CVobFile::FlushCopy() {
@@ -395,6 +424,17 @@ bool CVobFile::FlushCopy() {
     }
     if (m_Overlay != nullptr) {
         m_Overlay->Discard(m_CopyTo, remaining / kPack);
+        return true;
+    }
+    // The pass has just read these packs: writing them from the source's buffer costs one copy,
+    // as copy_file_range does, but in pieces that suit the page cache whatever the alignment.
+    // copy_file_range fills each destination page from two source pages when the output lies
+    // half a page off the input (after an odd number of removed packs): 40 to 100% slower.
+    if (const uint8_t* buffered = PendingCopyInSourceBuffer()) {
+        if (!WriteFully(m_Fd, buffered, remaining, to)) {
+            m_LastError = strerror(errno);
+            return false;
+        }
         return true;
     }
     while (remaining > 0) {
@@ -458,6 +498,7 @@ bool CVobFile::TruncateTo(int64_t sectors) {
         return false;
     }
     // What was read ahead past the new end no longer exists.
+    ++m_ReadBufGeneration;
     m_ReadBufPacks = std::min(m_ReadBufPacks, std::max<int64_t>(0, sectors - m_ReadBufStart));
     m_ReadBufTail = 0;
     return true;

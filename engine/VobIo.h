@@ -69,8 +69,10 @@ class CVobFile {
     // Reads one whole pack at a sector, including data still in the write buffer.
     bool ReadAt(int64_t sector, uint8_t* pack);
     // Puts an unchanged pack of another open file at a sector of this one. Consecutive packs
-    // become one in-kernel copy (copy_file_range) that never passes through user memory: a run
-    // from backup then writes as fast as cp. Never for a file onto itself (in place).
+    // become one write straight from the source's read-ahead buffer, where the pass has just
+    // read them (no copy in user memory), or one in-kernel copy (copy_file_range) when that
+    // buffer has moved on since. Never for a file onto itself (in place). The source must stay
+    // open until this file is flushed.
     bool CopyPackFrom(const CVobFile& source, int64_t sourceSector, int64_t sector);
     bool Flush();
     // Cuts the file to a number of sectors (flushing first).
@@ -93,6 +95,8 @@ class CVobFile {
     bool FlushWrites();
     bool FlushCopy();
     bool CopyThroughMemory(int64_t from, int64_t to, int64_t size);
+    // The pending copy's bytes where the source's read-ahead buffer still holds them, else null.
+    const uint8_t* PendingCopyInSourceBuffer() const;
     bool Refill();
 
     int m_Fd = -1;
@@ -104,11 +108,16 @@ class CVobFile {
     int64_t m_ReadBufStart = 0;  // sector of m_ReadBuf[0]
     int64_t m_ReadBufPacks = 0;  // whole packs valid in m_ReadBuf
     int32_t m_ReadBufTail = 0;   // bytes of a partial pack after them (end of file)
+    // Changes whenever m_ReadBuf is refilled, cut or the file reopened: a pending copy made
+    // from this file reads its bytes from m_ReadBuf only while this is what it was.
+    uint64_t m_ReadBufGeneration = 0;
     PageBuffer m_WriteBuf;
     int64_t m_WriteBufStart = 0;  // sector of m_WriteBuf[0]
     int64_t m_WriteBufPacks = 0;
     // A pending copy of consecutive packs from another file; never pending together with
     // buffered writes, so that each reaches the file in the order it was asked for.
+    const CVobFile* m_CopySource = nullptr;
+    uint64_t m_CopySourceGeneration = 0;
     int m_CopyFd = -1;
     int64_t m_CopyFrom = 0;  // sector in the source
     int64_t m_CopyTo = 0;    // sector here

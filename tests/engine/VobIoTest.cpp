@@ -69,6 +69,47 @@ TEST_F(VobIo, CopiedAndWrittenPacksLandInOrderAndReadBackWhilePending) {
     EXPECT_EQ(packs[598][0], 599 % 251 + 1);
 }
 
+// The pass reads each pack through the source's read-ahead buffer and copies the kept ones on:
+// runs are written from that buffer while it still holds them, and from the file once it has
+// moved on (a run left pending across a refill). Both must give the same bytes.
+TEST_F(VobIo, PacksCopiedWhileReadingLandInOrderAcrossRefillsAndRemovals) {
+    std::string source = MakeFile(1700, 300);
+    CVobFile in;
+    ASSERT_TRUE(in.Open(source, VobOpenMode::Read));
+    CVobFile out;
+    ASSERT_TRUE(out.Open(m_Dir + "/out.VOB", VobOpenMode::Create));
+    // Dropped: one pack (the output then lies half a page off the input), the last pack of the
+    // first buffer (the run before it stays pending over the refill), a long stretch across
+    // the second refill. Every 97th kept pack is written from memory instead, as a navpack is.
+    auto dropped = [](int64_t i) { return i == 3 || i == 511 || (i >= 1000 && i < 1100); };
+    std::vector<int64_t> expected;
+    int64_t written = 0;
+    const uint8_t* view = nullptr;
+    for (int64_t i = 0; in.ReadNextView(view) == kPack; ++i) {
+        if (dropped(i)) {
+            continue;
+        }
+        if (i % 97 == 0) {
+            memcpy(m_Pack, view, kPack);
+            ASSERT_TRUE(out.WriteAt(written, m_Pack));
+        } else {
+            ASSERT_TRUE(out.CopyPackFrom(in, i, written));
+        }
+        expected.push_back(i);
+        ++written;
+    }
+    ASSERT_TRUE(out.Close());
+    ASSERT_TRUE(in.Close());
+
+    auto packs = ReadPacks(m_Dir + "/out.VOB");
+    ASSERT_EQ(packs.size(), expected.size());
+    for (size_t j = 0; j < packs.size(); ++j) {
+        const int value = static_cast<int>(expected[j] % 251 + 1);
+        ASSERT_EQ(packs[j][0], value) << j;
+        ASSERT_EQ(packs[j][kPack - 1], value) << j;
+    }
+}
+
 TEST_F(VobIo, AFailedCopyIsReportedWhenItIsMade) {
     std::string source = MakeFile(20);
     CVobFile in;
