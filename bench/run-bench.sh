@@ -36,32 +36,41 @@ echo "Generating $FILES VOB files of $FILE_MIB MiB in $WORK (clean and with a re
 "$GEN" "$WORK/clean" "$FILES" "$FILE_MIB" clean
 "$GEN" "$WORK/dirty" "$FILES" "$FILE_MIB" dirty
 
+# Run right before each timed command. Both write back what earlier commands left dirty, so
+# that each command pays only for its own writes, and make sure the command's input is in the
+# page cache (warm, as the targets are stated).
+#
+# before_write also frees, just before a writer starts, as many page-cache pages as it will
+# fill, by copying the dirty set aside and deleting the copy. On a virtual machine whose host
+# takes back the memory the guest has freed for a few seconds (free page reporting, as on the
+# machine the figures come from), the first write to such a page is several times slower, and
+# the same `cp` of 4 GiB took from 1.0 to 7.8 s depending on how long ago its pages had been
+# freed; dropping the page cache before each command made that worse. Writing into pages freed
+# a moment ago, each command gets memory in the same state.
+before_read() {
+    sync
+    cat "$@" >/dev/null
+}
+
+before_write() {
+    sync
+    cat "$@" >/dev/null
+    rm -rf "$WORK/spare"
+    mkdir -p "$WORK/spare"
+    cp "$WORK"/dirty/*.VOB "$WORK/spare/"
+    rm -rf "$WORK/spare"
+}
+
 seconds() {  # runs a command, prints its wall time in seconds
     local start end
-    # Dirty pages of the previous command would be written back during this one: flush them
-    # first so that each command pays only for its own writes.
-    sync
     start=$(date +%s.%N)
     "$@" >/dev/null 2>&1
     end=$(date +%s.%N)
     echo "$end - $start" | bc -l
 }
 
-# Drops the page cache (where allowed) and reads the given files back in: every timed command
-# starts with its input in memory and the same amount of free memory. Otherwise the command that
-# runs right after a large file was deleted finds gigabytes of free pages while the next one has
-# to reclaim cache for every page it writes, which alone made a 4 GiB write several times slower.
-settle() {
-    sync
-    if [ -w /proc/sys/vm/drop_caches ]; then
-        echo 1 >/proc/sys/vm/drop_caches
-    fi
-    cat "$@" >/dev/null
-}
-
 durable_seconds() {  # the same, until the command's writes are on disk (sync included)
     local start end
-    sync
     start=$(date +%s.%N)
     "$@" >/dev/null 2>&1
     sync
@@ -80,9 +89,8 @@ rss_kib() {  # runs a command under /usr/bin/time, prints its peak RSS in KiB
 fresh_copy() {  # prints the time cp takes to make WORK/run from the dirty set [durable]
     rm -rf "$WORK/run"
     mkdir -p "$WORK/run"
-    settle "$WORK"/dirty/*.VOB
+    before_write "$WORK"/dirty/*.VOB
     ${1:-seconds} cp "$WORK"/dirty/* "$WORK/run/"
-    settle "$WORK"/run/*.VOB  # the next command's input
 }
 
 median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
@@ -91,22 +99,27 @@ stats() { sort -g | awk '{a[NR]=$1} END {printf "min %.3f  median %.3f  max %.3f
 declare -A T
 for run in $(seq 1 "$RUNS"); do
     echo "run $run of $RUNS"
-    settle "$WORK"/clean/*.VOB
+    before_read "$WORK"/clean/*.VOB
     T[cat]+="$(seconds sh -c "cat '$WORK'/clean/*.VOB > /dev/null")"$'\n'
+    before_read "$WORK"/clean/*.VOB
     T[clean]+="$(seconds "$DORVEX" -s -i -l "$WORK/clean.log" "$WORK/clean/VTS_01_1.VOB")"$'\n'
 
     T[cp_inplace]+="$(fresh_copy)"$'\n'
+    before_write "$WORK"/run/*.VOB
     T[inplace]+="$(seconds "$DORVEX" -s -u -i -l "$WORK/inplace.log" "$WORK/run/VTS_01_1.VOB")"$'\n'
 
     T[cp_backup]+="$(fresh_copy)"$'\n'
+    before_write "$WORK"/run/*.VOB
     T[backup]+="$(seconds "$DORVEX" -s -u -l "$WORK/backup.log" "$WORK/run/VTS_01_1.VOB")"$'\n'
 
     # Writing 4 GiB comes close to the kernel's dirty-page limits, where a writer is slowed to
     # the disk's pace or not depending on what else is in memory; timed up to the end of the
     # write-back both commands pay for the same disk writes.
     T[cp_inplace_disk]+="$(fresh_copy durable_seconds)"$'\n'
+    before_write "$WORK"/run/*.VOB
     T[inplace_disk]+="$(durable_seconds "$DORVEX" -s -u -i -l "$WORK/inplace.log" "$WORK/run/VTS_01_1.VOB")"$'\n'
     T[cp_backup_disk]+="$(fresh_copy durable_seconds)"$'\n'
+    before_write "$WORK"/run/*.VOB
     T[backup_disk]+="$(durable_seconds "$DORVEX" -s -u -l "$WORK/backup.log" "$WORK/run/VTS_01_1.VOB")"$'\n'
 done
 
