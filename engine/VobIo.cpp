@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,6 +59,38 @@ bool WriteFully(int fd, const uint8_t* buf, int64_t size, int64_t offset) {
     int64_t done = 0;
     while (done < size) {
         ssize_t n = pwrite(fd, buf + done, static_cast<size_t>(size - done), offset + done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+// Writes head then tail as one piece at offset.
+bool WriteTwoFully(int fd, const uint8_t* head, int64_t headSize, const uint8_t* tail,
+                   int64_t tailSize, int64_t offset) {
+    const int64_t total = headSize + tailSize;
+    int64_t done = 0;
+    while (done < total) {
+        iovec parts[2];
+        int count = 0;
+        if (done < headSize) {
+            parts[count++] = {const_cast<uint8_t*>(head + done),
+                              static_cast<size_t>(headSize - done)};
+            parts[count++] = {const_cast<uint8_t*>(tail), static_cast<size_t>(tailSize)};
+        } else {
+            parts[count++] = {const_cast<uint8_t*>(tail + (done - headSize)),
+                              static_cast<size_t>(total - done)};
+        }
+        ssize_t n = pwritev(fd, parts, count, offset + done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -381,7 +414,11 @@ bool CVobFile::CopyPackFrom(const CVobFile& source, int64_t sourceSector, int64_
                          m_CopyFrom + m_CopyPacks == sourceSector &&
                          m_CopyTo + m_CopyPacks == sector;
     if (!extends) {
-        if (!Flush()) {
+        // Packs written just in front of the run (its navpack) stay pending and go out with it.
+        if (!FlushCopy()) {
+            return false;
+        }
+        if (m_WriteBufPacks > 0 && m_WriteBufStart + m_WriteBufPacks != sector && !FlushWrites()) {
             return false;
         }
         m_CopySource = &source;
@@ -415,22 +452,41 @@ bool CVobFile::FlushCopy() {
     if (m_CopyPacks == 0) {
         return true;
     }
+    // The pass has just read these packs: writing them from the source's buffer costs one copy,
+    // as copy_file_range does, but in pieces that suit the page cache whatever the alignment.
+    // copy_file_range fills each destination page from two source pages when the output lies
+    // half a page off the input (after an odd number of removed packs): 40 to 100% slower.
+    const uint8_t* buffered = m_Overlay == nullptr ? PendingCopyInSourceBuffer() : nullptr;
     int64_t remaining = m_CopyPacks * kPack;
     loff_t from = static_cast<loff_t>(m_CopyFrom * kPack);
     loff_t to = static_cast<loff_t>(m_CopyTo * kPack);
     m_CopyPacks = 0;
     if (InjectFault(VobIoOp::Flush, m_CopyTo)) {
+        m_WriteBufPacks = 0;  // a failed flush drops what was pending, as FlushWrites does
+        return false;
+    }
+    if (buffered != nullptr && m_WriteBufPacks > 0) {
+        // The packs written just in front of the run (its navpack) go out in the same call.
+        const int64_t headPacks = m_WriteBufPacks;
+        m_WriteBufPacks = 0;
+        if (InjectFault(VobIoOp::Flush, m_WriteBufStart)) {
+            return false;
+        }
+        if (!WriteTwoFully(m_Fd, m_WriteBuf.data(), headPacks * kPack, buffered, remaining,
+                           m_WriteBufStart * kPack)) {
+            m_LastError = strerror(errno);
+            return false;
+        }
+        return true;
+    }
+    if (!FlushWrites()) {
         return false;
     }
     if (m_Overlay != nullptr) {
         m_Overlay->Discard(m_CopyTo, remaining / kPack);
         return true;
     }
-    // The pass has just read these packs: writing them from the source's buffer costs one copy,
-    // as copy_file_range does, but in pieces that suit the page cache whatever the alignment.
-    // copy_file_range fills each destination page from two source pages when the output lies
-    // half a page off the input (after an odd number of removed packs): 40 to 100% slower.
-    if (const uint8_t* buffered = PendingCopyInSourceBuffer()) {
+    if (buffered != nullptr) {
         if (!WriteFully(m_Fd, buffered, remaining, to)) {
             m_LastError = strerror(errno);
             return false;

@@ -114,8 +114,9 @@ class CVobFile {
     PageBuffer m_WriteBuf;
     int64_t m_WriteBufStart = 0;  // sector of m_WriteBuf[0]
     int64_t m_WriteBufPacks = 0;
-    // A pending copy of consecutive packs from another file; never pending together with
-    // buffered writes, so that each reaches the file in the order it was asked for.
+    // A pending copy of consecutive packs from another file. Buffered writes are pending along
+    // with it only when they end right where it starts (a navpack and the run after it); they
+    // are written first or in the same call, so each reaches the file in the order asked for.
     const CVobFile* m_CopySource = nullptr;
     uint64_t m_CopySourceGeneration = 0;
     int m_CopyFd = -1;
