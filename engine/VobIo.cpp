@@ -55,26 +55,7 @@ bool IsNavpack(const uint8_t* pack) {
            ReadBE32(pack, pack::kDsiPacket) == pack::kCodePrivate2;
 }
 
-bool WriteFully(int fd, const uint8_t* buf, int64_t size, int64_t offset) {
-    int64_t done = 0;
-    while (done < size) {
-        ssize_t n = pwrite(fd, buf + done, static_cast<size_t>(size - done), offset + done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
-
-// Writes head then tail as one piece at offset.
+// Writes head then tail as one piece at offset, retrying short writes (a full disk ends them).
 bool WriteTwoFully(int fd, const uint8_t* head, int64_t headSize, const uint8_t* tail,
                    int64_t tailSize, int64_t offset) {
     const int64_t total = headSize + tailSize;
@@ -104,6 +85,10 @@ bool WriteTwoFully(int fd, const uint8_t* head, int64_t headSize, const uint8_t*
         done += n;
     }
     return true;
+}
+
+bool WriteFully(int fd, const uint8_t* buf, int64_t size, int64_t offset) {
+    return WriteTwoFully(fd, buf, size, buf + size, 0, offset);
 }
 
 }  // namespace
