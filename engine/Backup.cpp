@@ -12,6 +12,7 @@
 
 #include "engine/VtsCleaner.h"
 #include "ifo/IfoFile.h"
+#include "support/DiskFlush.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 #include "support/WholeFile.h"
@@ -124,6 +125,14 @@ void CVtsCleaner::RestoreBackup() {
 
 void CVtsCleaner::DeleteBackup() {
     std::string folder = GetFolder(GetBackupPath(VobPathSnapshot()));
+    // From now on the title set's files are the only copy: what a run left to the kernel's
+    // write-back has to be on disk before the originals go.
+    std::string error;
+    if (!FlushFileSystemOf(folder, error)) {
+        Alertf("Couldn't flush %s to disk: %s. The backup was kept.", folder.c_str(),
+               error.c_str());
+        return;
+    }
     DeleteFolderFiles(folder);
     ::rmdir(folder.c_str());
 }
@@ -187,8 +196,8 @@ int32_t CVtsCleaner::OpenOutput() {
     return 0;
 }
 
-bool CVtsCleaner::SaveIfoCopy(CIfoFile& ifo, const std::string& target) {
-    if (ifo.Save(target) != 0) {
+bool CVtsCleaner::SaveIfoCopy(CIfoFile& ifo, const std::string& target, Durability durability) {
+    if (ifo.Save(target, durability) != 0) {
         Alertf("Couldn't write %s: %s", ifo.SaveFailedPath().c_str(), ifo.SaveError().c_str());
         m_Failed = 1;
         return false;
@@ -201,7 +210,8 @@ bool CVtsCleaner::BackUpIfoOnce(CIfoFile& ifo, const std::string& path) {
     if (m_IfoCopiesThisRun.count(target) != 0) {
         return true;  // an earlier step of this run already kept the state before the run
     }
-    if (!SaveIfoCopy(ifo, target)) {
+    // The copy is what an undo falls back to, even after a power cut.
+    if (!SaveIfoCopy(ifo, target, Durability::Flushed)) {
         return false;
     }
     m_IfoCopiesThisRun.insert(target);

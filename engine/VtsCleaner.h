@@ -15,6 +15,7 @@
 #include "engine/PackLayout.h"
 #include "engine/RelativePointers.h"
 #include "engine/VobIo.h"
+#include "support/DiskFlush.h"
 
 namespace dorvex {
 
@@ -182,7 +183,9 @@ class CVtsCleaner {
     void AppendNavpack();
     void CorrectPreviousFwd();
     // Saves an IFO image (with its .BUP); on failure alerts and marks the run failed.
-    bool SaveIfoCopy(CIfoFile& ifo, const std::string& target);
+    bool SaveIfoCopy(CIfoFile& ifo, const std::string& target, Durability durability);
+    // How the repaired IFOs are saved: flushed only when no backup holds the originals.
+    Durability RepairedIfoDurability() const;
     // The backup copy of an IFO, made once per run.
     bool BackUpIfoOnce(CIfoFile& ifo, const std::string& path);
     void PhasePause() const;

@@ -366,10 +366,10 @@ void CIfoFile::ResizeTable(int32_t index, int32_t delta) {
     m_nSizeKB += 2 * sectors;
 }
 
-int32_t CIfoFile::Save(const std::string& path) {
+int32_t CIfoFile::Save(const std::string& path, Durability durability) {
     const size_t bytes = static_cast<size_t>(ImageSize());
     for (const std::string& target : {path, ReplaceExt(path, ".BUP")}) {
-        if (!WriteWholeFile(target, m_pData.data(), bytes, m_SaveError)) {
+        if (!WriteWholeFile(target, m_pData.data(), bytes, m_SaveError, durability)) {
             m_SaveFailedPath = target;
             return -1;
         }

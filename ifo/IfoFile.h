@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/CellRecords.h"
+#include "support/DiskFlush.h"
 
 namespace dorvex {
 
@@ -64,7 +65,7 @@ class CIfoFile {
     void CloseFile();
     // Also writes the .BUP twin, each file whole (see WriteWholeFile); 0 or -1, and then
     // SaveFailedPath / SaveError say which file failed and why.
-    int32_t Save(const std::string& path);
+    int32_t Save(const std::string& path, Durability durability = Durability::Flushed);
     const std::string& SaveFailedPath() const { return m_SaveFailedPath; }
     const std::string& SaveError() const { return m_SaveError; }
 

@@ -15,7 +15,8 @@ std::string PartialPathFor(const std::string& path) {
     return path + ".dorvex-partial";
 }
 
-bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, std::string& error) {
+bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, std::string& error,
+                    Durability durability) {
     if (CFileOverlay* overlay = ActiveOverlay()) {
         overlay->WriteWhole(path, data, size);
         return true;
@@ -40,9 +41,8 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, s
         }
         done += static_cast<size_t>(n);
     }
-    // Without fsync a power cut after the rename could leave the new name on an empty file.
-    if (::fsync(fd) != 0) {
-        error = strerror(errno);
+    // Unflushed, a power cut after the rename could leave the new name on an empty file.
+    if (durability == Durability::Flushed && !FlushFile(fd, partial, error)) {
         ::close(fd);
         ::unlink(partial.c_str());
         return false;

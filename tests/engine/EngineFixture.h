@@ -15,6 +15,7 @@
 #include "common/StreamBuilder.h"
 #include "engine/VobIo.h"
 #include "engine/VtsCleaner.h"
+#include "support/DiskFlush.h"
 #include "support/Sinks.h"
 
 namespace dorvex::testkit {
@@ -86,6 +87,7 @@ class EngineTest : public ::testing::Test {
     }
     void TearDown() override {
         CVobFile::SetFaultHook(nullptr);
+        SetFlushHook(nullptr);
         CapturedSinks::OnLog() = nullptr;
         g_pfnLog = m_SavedLog;
         g_pfnAlert = m_SavedAlert;

@@ -11,6 +11,7 @@
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
 #include "support/Paths.h"
+#include "support/WholeFile.h"
 
 namespace dorvex::testkit {
 namespace {
@@ -206,6 +207,75 @@ TEST_F(IfoRun, AFailedSaveOfTheRepairedIfoFailsTheRunAndRestoreUndoesIt) {
     EXPECT_EQ(ReadBytes(Vob(1)), vob);
     EXPECT_EQ(ReadBytes(Ifo(1)), ifo);
     EXPECT_EQ(ReadBytes(m_Dir + "/VIDEO_TS.IFO"), vmg);
+}
+
+// A flush waits until the disk has every byte written before it, the whole cleaned title set
+// after a pass: a run flushes only what it may have to fall back to, and what has no backup.
+TEST_F(IfoRun, FromBackupOnlyTheBackupCopiesAreFlushedInPlaceEveryRepairedIfo) {
+    MakeTitleSet(1, true);
+    std::vector<std::string> flushed;
+    SetFlushHook([&](const std::string& path) {
+        flushed.push_back(path);
+        return true;
+    });
+    Run(Vob(1));
+    ASSERT_EQ(m_Engine.m_Phase.load(), PhaseDone);
+    const auto partials = [](const std::vector<std::string>& paths) {
+        std::vector<std::string> result;
+        for (const auto& path : paths) {
+            result.push_back(PartialPathFor(path));
+        }
+        return result;
+    };
+    EXPECT_EQ(flushed, partials({Backup("VTS_01_0.IFO"), Backup("VTS_01_0.BUP"),
+                                 Backup("VIDEO_TS.IFO"), Backup("VIDEO_TS.BUP")}));
+
+    flushed.clear();
+    m_Engine.m_InPlace = 1;
+    Run(Vob(1));
+    ASSERT_EQ(m_Engine.m_Phase.load(), PhaseDone);
+    EXPECT_EQ(flushed, partials({Ifo(1), m_Dir + "/VTS_01_0.BUP", m_Dir + "/VIDEO_TS.IFO",
+                                 m_Dir + "/VIDEO_TS.BUP"}));
+}
+
+TEST_F(IfoRun, InPlaceAFailedFlushOfTheRepairedIfoKeepsTheOldOne) {
+    MakeTitleSet(1, false);
+    auto ifo = ReadBytes(Ifo(1));
+    m_Engine.m_InPlace = 1;
+    m_Engine.m_RemoveUnrefed = 1;
+    SetFlushHook([&](const std::string& path) { return path != PartialPathFor(Ifo(1)); });
+    Run(Vob(1));
+    EXPECT_EQ(m_Engine.m_Failed.load(), 1);
+    EXPECT_EQ(CapturedSinks::Alerts(),
+              std::vector<std::string>{"Couldn't write " + Ifo(1) + ": " + strerror(EIO)});
+    EXPECT_EQ(ReadBytes(Ifo(1)), ifo);
+    EXPECT_FALSE(FileExists(PartialPathFor(Ifo(1))));
+}
+
+// Once the backup is gone the cleaned files are the only copy, so they reach the disk first.
+TEST_F(IfoRun, DeletingTheBackupFlushesTheTitleSetFirstAndKeepsTheBackupIfThatFails) {
+    MakeTitleSet(1, false);
+    auto ifo = ReadBytes(Ifo(1));
+    m_Engine.m_RemoveUnrefed = 1;
+    Run(Vob(1));
+    ASSERT_EQ(m_Engine.m_Phase.load(), PhaseDone);
+    CapturedSinks::Clear();
+
+    SetFlushHook([](const std::string&) { return false; });
+    m_Engine.DeleteBackup();
+    EXPECT_EQ(CapturedSinks::Alerts(),
+              std::vector<std::string>{"Couldn't flush " + m_Dir + "/DorvexBackup/ to disk: " +
+                                       strerror(EIO) + ". The backup was kept."});
+    EXPECT_EQ(ReadBytes(Backup("VTS_01_0.IFO")), ifo);
+
+    std::vector<std::string> flushed;
+    SetFlushHook([&](const std::string& path) {
+        flushed.push_back(path);
+        return true;
+    });
+    m_Engine.DeleteBackup();
+    EXPECT_EQ(flushed, std::vector<std::string>{m_Dir + "/DorvexBackup/"});
+    EXPECT_FALSE(FileExists(m_Dir + "/DorvexBackup"));
 }
 
 TEST_F(IfoRun, ADamagedVideoTsIfoIsReportedAndLeftAlone) {

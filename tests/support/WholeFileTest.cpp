@@ -68,6 +68,35 @@ TEST(WholeFile, AFailedWriteKeepsTheOldFile) {
     EXPECT_FALSE(Exists(PartialPathFor(path)));
 }
 
+// Only a Flushed write waits for the disk, and a flush that fails is a failed write.
+TEST(WholeFile, AFlushedWriteReachesTheDiskBeforeItReplacesTheTarget) {
+    TempDir dir;
+    const std::string path = dir / "VTS_01_0.IFO";
+    std::vector<std::string> flushed;
+    bool flushFails = false;
+    SetFlushHook([&](const std::string& flushedPath) {
+        flushed.push_back(flushedPath);
+        return !flushFails;
+    });
+    const std::vector<uint8_t> old(2048, 0x55);
+    const std::vector<uint8_t> fresh(4096, 0x66);
+    std::string error;
+    EXPECT_TRUE(WriteWholeFile(path, old.data(), old.size(), error, Durability::Flushed));
+    EXPECT_EQ(flushed, std::vector<std::string>{PartialPathFor(path)});
+
+    flushed.clear();
+    EXPECT_TRUE(WriteWholeFile(path, fresh.data(), fresh.size(), error, Durability::Cached));
+    EXPECT_TRUE(flushed.empty());
+    EXPECT_EQ(Read(path), fresh);
+
+    flushFails = true;
+    EXPECT_FALSE(WriteWholeFile(path, old.data(), old.size(), error, Durability::Flushed));
+    SetFlushHook(nullptr);
+    EXPECT_EQ(error, strerror(EIO));
+    EXPECT_EQ(Read(path), fresh);
+    EXPECT_FALSE(Exists(PartialPathFor(path)));
+}
+
 TEST(WholeFile, ATargetThatCannotBeReplacedIsLeftAsItIs) {
     TempDir dir;
     const std::string path = dir / "taken";
