@@ -1,6 +1,7 @@
 #include "support/WholeFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,6 +52,18 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, s
         error = strerror(errno);
         ::unlink(partial.c_str());
         return false;
+    }
+    // ext4 takes a rename over an existing file as a request to write the new one out first, and
+    // after a pass that write queues behind the cleaned VOB data (0.1 to 0.7 s per IFO here).
+    // Swapping the two names is just as atomic and asks for nothing; the old file, now under the
+    // temporary name, goes. Anything but an existing regular file (a folder in the way must fail
+    // as rename fails), or a file system that cannot swap: rename.
+    struct stat target;
+    if (durability == Durability::Cached && ::lstat(path.c_str(), &target) == 0 &&
+        S_ISREG(target.st_mode) &&
+        ::renameat2(AT_FDCWD, partial.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+        ::unlink(partial.c_str());
+        return true;
     }
     if (std::rename(partial.c_str(), path.c_str()) != 0) {
         error = strerror(errno);

@@ -88,6 +88,11 @@ TEST(WholeFile, AFlushedWriteReachesTheDiskBeforeItReplacesTheTarget) {
     EXPECT_TRUE(WriteWholeFile(path, fresh.data(), fresh.size(), error, Durability::Cached));
     EXPECT_TRUE(flushed.empty());
     EXPECT_EQ(Read(path), fresh);
+    EXPECT_FALSE(Exists(PartialPathFor(path)));  // the old file, swapped out, is gone
+    const std::string other = dir / "VTS_01_0.BUP";
+    EXPECT_TRUE(WriteWholeFile(other, fresh.data(), fresh.size(), error, Durability::Cached));
+    EXPECT_EQ(Read(other), fresh);  // nothing to swap with: renamed
+    EXPECT_FALSE(Exists(PartialPathFor(other)));
 
     flushFails = true;
     EXPECT_FALSE(WriteWholeFile(path, old.data(), old.size(), error, Durability::Flushed));
@@ -103,9 +108,13 @@ TEST(WholeFile, ATargetThatCannotBeReplacedIsLeftAsItIs) {
     ASSERT_EQ(mkdir(path.c_str(), 0777), 0);
     const uint8_t byte = 1;
     std::string error;
-    EXPECT_FALSE(WriteWholeFile(path, &byte, 1, error));
-    EXPECT_EQ(error, strerror(EISDIR));
-    EXPECT_FALSE(Exists(PartialPathFor(path)));
+    for (const Durability durability : {Durability::Flushed, Durability::Cached}) {
+        EXPECT_FALSE(WriteWholeFile(path, &byte, 1, error, durability));
+        EXPECT_EQ(error, strerror(EISDIR));
+        EXPECT_FALSE(Exists(PartialPathFor(path)));
+        struct stat st;
+        EXPECT_TRUE(stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    }
 
     EXPECT_FALSE(WriteWholeFile(dir / "missing-folder/file", &byte, 1, error));
     EXPECT_EQ(error, strerror(ENOENT));
