@@ -326,8 +326,10 @@ void CVtsCleaner::ProcessPackAt(CIfoFile& ifo, const uint8_t* pack) {
             ++s_BlankReplacedInPlace;
             Logf("Replacing blank pack at LBA %d with stuffing pack", m_ReadInFile.load());
         }
-    } else if (!m_InPlace && info.m_nType != PackNav) {
-        // From backup an unchanged pack is copied file to file, never through this buffer.
+    } else if (info.m_nType != PackNav && (!m_InPlace || m_WrittenInFile != m_ReadInFile)) {
+        // An unchanged pack that moves is written from where the read-ahead buffer holds it,
+        // never copied through the write-behind buffer: from backup file to file, in place to
+        // its earlier position in the same file.
         if (!m_Out->CopyPackFrom(*m_In, m_ReadInFile, m_WrittenInFile)) {
             FailIo("write", *m_Out);
             return;

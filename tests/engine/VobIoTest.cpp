@@ -149,6 +149,58 @@ TEST_F(VobIo, MovingEveryPackDownInPlaceThenCuttingKeepsTheStreamIntact) {
     }
 }
 
+// In place the pass copies a moved pack from the read-ahead buffer to its earlier position in
+// the same file, writes navpacks from memory between those runs and patches the previous
+// navpack once the next one is known; runs cross refills and files end on a cut.
+TEST_F(VobIo, MovingPacksDownInPlaceFromTheReadBufferKeepsTheStreamIntact) {
+    std::string path = MakeFile(3000, 700);
+    CVobFile file;
+    ASSERT_TRUE(file.Open(path, VobOpenMode::Update));
+    // Dropped: the first pack (every later pack moves, an odd count off), the last pack of the
+    // first read-ahead buffer, and a stretch across the third refill.
+    auto dropped = [](int64_t i) { return i == 0 || i == 511 || (i >= 1500 && i < 1600); };
+    std::vector<int64_t> expected;
+    int64_t written = 0;
+    int64_t previousNav = -1;
+    const uint8_t* view = nullptr;
+    for (int64_t i = 0; file.ReadNextView(view) == kPack; ++i) {
+        if (dropped(i)) {
+            continue;
+        }
+        if (i % 150 == 7) {
+            if (previousNav >= 0) {
+                uint8_t back[kPack];
+                ASSERT_TRUE(file.ReadAt(previousNav, back));
+                back[1] = 0xF0;
+                ASSERT_TRUE(file.WriteAt(previousNav, back));
+            }
+            memcpy(m_Pack, view, kPack);
+            m_Pack[2] = 0xE0;
+            ASSERT_TRUE(file.WriteAt(written, m_Pack));
+            previousNav = written;
+        } else {
+            ASSERT_TRUE(file.CopyPackFrom(file, i, written));
+        }
+        expected.push_back(i);
+        ++written;
+    }
+    ASSERT_TRUE(file.TruncateTo(written));
+    ASSERT_TRUE(file.Close());
+
+    EXPECT_EQ(ReadBytes(path).size(), static_cast<size_t>(written) * kPack);
+    auto packs = ReadPacks(path);
+    ASSERT_EQ(packs.size(), expected.size());
+    for (size_t j = 0; j < packs.size(); ++j) {
+        const int value = static_cast<int>(expected[j] % 251 + 1);
+        const bool nav = expected[j] % 150 == 7;
+        const bool patched = nav && static_cast<int64_t>(j) != previousNav;
+        ASSERT_EQ(packs[j][0], value) << j;
+        ASSERT_EQ(packs[j][1], patched ? 0xF0 : value) << j;
+        ASSERT_EQ(packs[j][2], nav ? 0xE0 : value) << j;
+        ASSERT_EQ(packs[j][kPack - 1], value) << j;
+    }
+}
+
 TEST_F(VobIo, ReadBackSeesBufferedWritesAndLaterWritesPatchThem) {
     std::string path = m_Dir + "/out.VOB";
     CVobFile file;
