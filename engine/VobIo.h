@@ -71,8 +71,8 @@ class CVobFile {
     // Puts an unchanged pack of another open file at a sector of this one. Consecutive packs
     // become one write straight from the source's read-ahead buffer, where the pass has just
     // read them (no copy in user memory), or one in-kernel copy (copy_file_range) when that
-    // buffer has moved on since. Never for a file onto itself (in place). The source must stay
-    // open until this file is flushed.
+    // buffer has moved on since. Onto itself (in place) only behind the read cursor, as a pass
+    // moves packs down. The source must stay open until this file is flushed.
     bool CopyPackFrom(const CVobFile& source, int64_t sourceSector, int64_t sector);
     bool Flush();
     // Cuts the file to a number of sectors (flushing first).
