@@ -6,8 +6,6 @@
 
 namespace dorvex {
 
-int32_t g_nVideoStandard = kStandardUnknown;
-
 namespace {
 
 bool IsSubpictureSubstream(uint8_t s) {

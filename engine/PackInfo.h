@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "ifo/VideoStandard.h"
+
 namespace dorvex {
 
 enum PackType : int32_t {
@@ -15,13 +17,6 @@ enum PackType : int32_t {
     PackPadding = 5,
     PackBlank = 6,
 };
-
-inline constexpr int32_t kStandardUnknown = 0;
-inline constexpr int32_t kStandardPal = 1;
-inline constexpr int32_t kStandardNtsc = 2;
-
-// 0 not yet known, 1 PAL (25 frames per second), 2 NTSC (30). Reset by the engine's Open.
-extern int32_t g_nVideoStandard;
 
 class CPackInfo {
   public:

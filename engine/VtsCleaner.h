@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/CellRecords.h"
+#include "ifo/CellRecords.h"
 #include "engine/PackLayout.h"
 #include "engine/RelativePointers.h"
 #include "engine/VobIo.h"

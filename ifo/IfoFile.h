@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/CellRecords.h"
+#include "ifo/CellRecords.h"
 #include "support/DiskFlush.h"
 
 namespace dorvex {

@@ -1,7 +1,7 @@
 #include "ifo/PlaybackTime.h"
 
 
-#include "engine/PackInfo.h"
+#include "ifo/VideoStandard.h"
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"

@@ -6,7 +6,7 @@
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/FolderArgument.h"
-#include "engine/VerifyFolder.h"
+#include "engine/check/VerifyFolder.h"
 #include "support/JsonWriter.h"
 
 namespace dorvex::cli {

@@ -1,5 +1,5 @@
 // dorvex-cli plan: what `clean` with the same options would do, without doing it. The engine runs
-// its own pass and repair on an in-memory overlay of the files (engine/DryRun.h): nothing is
+// its own pass and repair on an in-memory overlay of the files (engine/plan/DryRun.h): nothing is
 // written anywhere, not even a log file. Readable report or JSON (docs/json.md).
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/Target.h"
-#include "engine/DryRun.h"
+#include "engine/plan/DryRun.h"
 #include "support/JsonWriter.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"

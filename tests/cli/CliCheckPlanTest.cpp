@@ -7,7 +7,7 @@
 
 #include "CliHarness.h"
 #include "common/StreamBuilder.h"
-#include "engine/IfoChanges.h"
+#include "engine/plan/IfoChanges.h"
 #include "engine/PackLayout.h"
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"

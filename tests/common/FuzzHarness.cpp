@@ -9,7 +9,7 @@
 
 #include "IfoBuilder.h"
 #include "StreamBuilder.h"
-#include "engine/CellRecords.h"
+#include "ifo/CellRecords.h"
 #include "engine/VtsCleaner.h"
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/CellRecords.h"
+#include "ifo/CellRecords.h"
 #include "engine/PackLayout.h"
 #include "support/BigEndian.h"
 

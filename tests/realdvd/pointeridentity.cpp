@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/CellRecords.h"
+#include "ifo/CellRecords.h"
 #include "engine/PackLayout.h"
 #include "engine/RelativePointers.h"
 #include "support/BigEndian.h"

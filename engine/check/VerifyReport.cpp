@@ -1,4 +1,4 @@
-#include "engine/VerifyReport.h"
+#include "engine/check/VerifyReport.h"
 
 namespace dorvex {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/VerifyReport.h"
+#include "engine/check/VerifyReport.h"
 
 namespace dorvex {
 

@@ -1,10 +1,10 @@
-#include "engine/DryRun.h"
+#include "engine/plan/DryRun.h"
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 
-#include "engine/IfoChanges.h"
+#include "engine/plan/IfoChanges.h"
 #include "engine/PackLayout.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/VerifyReport.h"
+#include "engine/check/VerifyReport.h"
 
 namespace dorvex {
 

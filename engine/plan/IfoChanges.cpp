@@ -1,4 +1,4 @@
-#include "engine/IfoChanges.h"
+#include "engine/plan/IfoChanges.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "engine/VerifyFolder.h"
+#include "engine/check/VerifyFolder.h"
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "engine/VerifyIfo.h"
-#include "engine/VerifyStream.h"
+#include "engine/check/VerifyIfo.h"
+#include "engine/check/VerifyStream.h"
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"

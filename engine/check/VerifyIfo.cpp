@@ -1,4 +1,4 @@
-#include "engine/VerifyIfo.h"
+#include "engine/check/VerifyIfo.h"
 
 #include <cstdio>
 #include <fstream>

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "engine/VerifyReport.h"
-#include "engine/VerifyStream.h"
+#include "engine/check/VerifyReport.h"
+#include "engine/check/VerifyStream.h"
 
 namespace dorvex {
 

@@ -1,4 +1,4 @@
-#include "engine/VerifyStream.h"
+#include "engine/check/VerifyStream.h"
 
 #include <algorithm>
 #include <cstdio>

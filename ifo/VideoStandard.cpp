@@ -1,0 +1,7 @@
+#include "ifo/VideoStandard.h"
+
+namespace dorvex {
+
+int32_t g_nVideoStandard = kStandardUnknown;
+
+}  // namespace dorvex
