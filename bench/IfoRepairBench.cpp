@@ -56,9 +56,11 @@ void BM_IfoRepair60000Vobus(benchmark::State& state) {
         CIfoFile ifo(input->dir / "VTS_01_0.IFO");
         ifo.RemapCellPositions(input->map.data(), static_cast<int32_t>(input->map.size()), false);
         ifo.RebuildCellAddressTable(input->cells.data(), cells, false);
-        ifo.UpdateCellSectors(input->oldList.data(), input->newList.data(), n, false);
+        ifo.UpdateCellSectors(
+            NavpackMap::WithEndEntry(input->oldList.data(), input->newList.data(), n), false);
         ifo.CheckPgcSectors(input->cells.data(), cells, false);
-        ifo.RebuildTimeMaps(input->oldList.data(), input->newList.data(), n);
+        ifo.RebuildTimeMaps(
+            NavpackMap::WithEndEntry(input->oldList.data(), input->newList.data(), n));
         for (uint16_t pgcn = 1; pgcn <= ifo.GetPgcCount(0); ++pgcn) {
             ifo.UpdatePgcPlaybackTime(0, pgcn, true, false);
         }

@@ -22,12 +22,6 @@ namespace dorvex {
 namespace {
 
 constexpr const char* kBackupFolderName = "DorvexBackup";
-constexpr const char* kVmgIfoName = "VIDEO_TS.IFO";
-constexpr const char* kVmgBupName = "VIDEO_TS.BUP";
-
-bool IsVideoManagerVob(const std::string& path) {
-    return EqualsIgnoreCase(GetBaseName(path), "video_ts");
-}
 
 }  // namespace
 
@@ -44,19 +38,19 @@ std::string CVtsCleaner::GetBackupPath(const std::string& path) {
         }
     }
     std::string backupFolder = Concat(folder, kBackupFolderName);
-    if (!FileExists(backupFolder)) {
-        MakeFolder(backupFolder);
+    if (!m_Files.Exists(backupFolder)) {
+        m_Files.MakeFolder(backupFolder);
     }
     return Concat3(backupFolder, std::string(1, kPathSeparator), GetFileName(path));
 }
 
 bool CVtsCleaner::BackupFolderReady() {
     const std::string folder = GetFolder(GetBackupPath(VobPathSnapshot()));
-    if (IsFolder(folder)) {
+    if (m_Files.IsFolder(folder)) {
         return true;
     }
     // Ask again for the reason: GetBackupPath has no way to report it.
-    const int reason = MakeFolder(folder) == 0 ? 0 : errno;
+    const int reason = m_Files.MakeFolder(folder) == 0 ? 0 : errno;
     if (reason == 0) {
         return true;
     }
@@ -67,13 +61,13 @@ bool CVtsCleaner::BackupFolderReady() {
 void CVtsCleaner::RestoreFile(const std::string& path) {
     // A whole-file write cut short (a kill, a crash) leaves its temporary file behind; the
     // target itself was never touched, so the leftover is only clutter.
-    std::remove(PartialPathFor(path).c_str());
+    m_Files.Remove(PartialPathFor(path));
     std::string backup = GetBackupPath(path);
-    if (!FileExists(backup)) {
+    if (!m_Files.Exists(backup)) {
         return;
     }
     // rename() replaces an existing file atomically, so the file is never absent meanwhile.
-    std::rename(backup.c_str(), path.c_str());
+    m_Files.Rename(backup, path);
 }
 
 void CVtsCleaner::RestoreBackup() {
@@ -81,11 +75,11 @@ void CVtsCleaner::RestoreBackup() {
         SetVobPathDigit('1');
     }
     std::string vob = VobPathSnapshot();
-    std::string folder = GetFolder(vob);
-    RestoreFile(IfoPathFor(vob));
-    RestoreFile(BupPathFor(vob));
-    RestoreFile(Concat(folder, kVmgIfoName));
-    RestoreFile(Concat(folder, kVmgBupName));
+    const TitleSetFiles files = SetFiles();
+    RestoreFile(files.Ifo());
+    RestoreFile(files.Bup());
+    RestoreFile(files.VideoManagerIfo());
+    RestoreFile(files.VideoManagerBup());
     if (m_Menu) {
         RestoreFile(vob);
         Logf("Backup files restored");
@@ -100,8 +94,8 @@ void CVtsCleaner::RestoreBackup() {
     std::vector<bool> present;
     for (std::string path = vob;;) {
         set.push_back(path);
-        hadCopy.push_back(FileExists(GetBackupPath(path)));
-        present.push_back(FileExists(path));
+        hadCopy.push_back(m_Files.Exists(GetBackupPath(path)));
+        present.push_back(m_Files.Exists(path));
         if (!NextVobFile(path, false)) {
             break;
         }
@@ -117,7 +111,7 @@ void CVtsCleaner::RestoreBackup() {
             renamedHere = renamedHere || (hadCopy[j] && !present[j]);
         }
         if (present[i] && renamedHere) {
-            std::remove(set[i].c_str());
+            m_Files.Remove(set[i]);
         }
     }
     Logf("Backup files restored");
@@ -128,13 +122,15 @@ void CVtsCleaner::DeleteBackup() {
     // From now on the title set's files are the only copy: what a run left to the kernel's
     // write-back has to be on disk before the originals go.
     std::string error;
-    if (!FlushFileSystemOf(folder, error)) {
+    if (!m_Files.FlushFolder(folder, error)) {
         Alertf("Couldn't flush %s to disk: %s. The backup was kept.", folder.c_str(),
                error.c_str());
         return;
     }
-    DeleteFolderFiles(folder);
-    ::rmdir(folder.c_str());
+    for (const std::string& name : m_Files.ListFiles(folder)) {
+        m_Files.Remove(JoinPath(folder, name));
+    }
+    m_Files.Remove(folder);
 }
 
 int32_t CVtsCleaner::OpenInput(bool fromBackup) {
@@ -142,15 +138,15 @@ int32_t CVtsCleaner::OpenInput(bool fromBackup) {
     m_In = nullptr;
     if (fromBackup) {
         std::string backup = GetBackupPath(vob);
-        if (FileExists(backup)) {
-            RemoveFile(backup);
+        if (m_Files.Exists(backup)) {
+            m_Files.Remove(backup);
         }
-        if (RenameFile(vob, backup) != 0) {
+        if (m_Files.Rename(vob, backup) != 0) {
             Alertf("Couldn't backup %s", vob.c_str());
             return 1;
         }
-        m_FileSectors = FileSizeKB(backup) / 2;
-        if (!m_InFile.Open(backup, VobOpenMode::Read)) {
+        m_FileSectors = m_Files.SizeKB(backup) / 2;
+        if (!m_InFile.Open(backup, OpenMode::Read)) {
             Alertf("Couldn't open %s for read/write", backup.c_str());
             return 1;
         }
@@ -162,7 +158,7 @@ int32_t CVtsCleaner::OpenInput(bool fromBackup) {
         bool announced = false;
         for (;;) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (m_InFile.Open(vob, VobOpenMode::Update)) {
+            if (m_InFile.Open(vob, OpenMode::Update)) {
                 break;
             }
             if (!announced) {
@@ -174,10 +170,10 @@ int32_t CVtsCleaner::OpenInput(bool fromBackup) {
             }
         }
         Logf("File %s now ready for processing", GetBaseName(vob).c_str());
-    } else if (!m_InFile.Open(vob, VobOpenMode::Update)) {
+    } else if (!m_InFile.Open(vob, OpenMode::Update)) {
         Alertf("Couldn't open %s for read/write", vob.c_str());
     }
-    m_FileSectors = FileSizeKB(vob) / 2;
+    m_FileSectors = m_Files.SizeKB(vob) / 2;
     if (!m_InFile.IsOpen()) {
         return 1;
     }
@@ -188,7 +184,7 @@ int32_t CVtsCleaner::OpenInput(bool fromBackup) {
 int32_t CVtsCleaner::OpenOutput() {
     std::string vob = VobPathSnapshot();
     m_Out = nullptr;
-    if (!m_OutFile.Open(vob, VobOpenMode::Create)) {
+    if (!m_OutFile.Open(vob, OpenMode::Create)) {
         Alertf("Couldn't open %s for writing", vob.c_str());
         return 1;
     }
@@ -219,27 +215,23 @@ bool CVtsCleaner::BackUpIfoOnce(CIfoFile& ifo, const std::string& path) {
 }
 
 std::unique_ptr<CIfoFile> CVtsCleaner::LoadIfo() {
-    std::string vob = VobPathSnapshot();
-    std::string ifoPath = IfoPathFor(vob);
-    auto ifo = std::make_unique<CIfoFile>(ifoPath);
+    const TitleSetFiles files = SetFiles();
+    const std::string ifoPath = files.Ifo();
+    auto ifo = std::make_unique<CIfoFile>(ifoPath, m_Files);
     if (m_InPlace) {
         return ifo;
     }
-    if (ifo->m_bLoaded) {
-        if (!BackUpIfoOnce(*ifo, ifoPath)) {
-            return ifo;
-        }
-        ifo->CloseFile();
+    if (ifo->m_bLoaded && !BackUpIfoOnce(*ifo, ifoPath)) {
+        return ifo;
     }
     // The video manager's IFO is changed by the repair's last step. Its copy is taken here, at
     // the start of the run that will change it, so that undoing an interrupted run brings back
     // the state this run began from, not a copy left by an earlier, completed run.
-    std::string vmgPath = Concat(GetFolder(vob), kVmgIfoName);
-    if (!IsVideoManagerVob(vob) && FileExists(vmgPath)) {
-        CIfoFile vmg(vmgPath);
+    const std::string vmgPath = files.VideoManagerIfo();
+    if (!files.IsVideoManager() && m_Files.Exists(vmgPath)) {
+        CIfoFile vmg(vmgPath, m_Files);
         if (vmg.m_bLoaded) {
             BackUpIfoOnce(vmg, vmgPath);
-            vmg.CloseFile();
         }
     }
     return ifo;

@@ -1,7 +1,6 @@
 // A whole DVD folder in one run: every title set's menu and titles, then the video manager's
 // menu. Where a VOB is absent but its IFO is present, the IFO alone is brought in line.
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "engine/VtsCleaner.h"
@@ -10,12 +9,6 @@
 #include "support/Sinks.h"
 
 namespace dorvex {
-
-namespace {
-
-constexpr int32_t kLastFullDvdTitleSet = 98;
-
-}  // namespace
 
 bool CVtsCleaner::RunFullDvdStep(const std::string& vobPath, bool menu) {
     SetVobPath(vobPath);
@@ -45,28 +38,20 @@ void CVtsCleaner::ProcessFullDvd() {
         ~FullDvdScope() { flag = false; }
     } scope{m_InFullDvd};
     Logf("PROCESSING FULL DVD");
-    char name[32];
-    for (int32_t n = 1; n <= kLastFullDvdTitleSet; ++n) {
-        std::snprintf(name, sizeof(name), "VTS_%02d_0.VOB", n);
-        RunFullDvdStep(Concat(folder, name), true);
-        if (!WaitWhilePaused()) {
+    const std::vector<FullDvdStep> steps = FullDvdSteps(folder);
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const bool goOn = RunFullDvdStep(steps[i].vob, steps[i].menu);
+        // Between title-set steps a pause holds the run; after the last one nothing waits.
+        if (i + 1 < steps.size() ? !WaitWhilePaused() : !goOn) {
             return;
         }
-        std::snprintf(name, sizeof(name), "VTS_%02d_1.VOB", n);
-        RunFullDvdStep(Concat(folder, name), false);
-        if (!WaitWhilePaused()) {
-            return;
-        }
-    }
-    if (!RunFullDvdStep(Concat(folder, "VIDEO_TS.VOB"), true)) {
-        return;
     }
     Logf("End of FULL DVD process");
 }
 
 void CVtsCleaner::UpdateIfoOnly() {
     const std::string vob = VobPathSnapshot();
-    if (!FileExists(IfoPathFor(vob))) {
+    if (!m_Files.Exists(SetFiles().Ifo())) {
         return;
     }
     std::unique_ptr<CIfoFile> ifo = LoadIfo();
@@ -79,11 +64,7 @@ void CVtsCleaner::UpdateIfoOnly() {
         m_MapCount = 0;
         m_CellCount = 0;
         m_Cells.clear();
-        m_NavOld.assign(10, 0);
-        m_NavNew.assign(10, 0);
         UpdateIfos(*ifo);
-        m_NavOld = {};
-        m_NavNew = {};
     }
 }
 

@@ -10,12 +10,6 @@
 
 namespace dorvex {
 
-namespace {
-
-constexpr const char* kVmgIfoName = "VIDEO_TS.IFO";
-
-}  // namespace
-
 void CVtsCleaner::PhasePause() const {
     if (m_IfoPauseMs > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(m_IfoPauseMs));
@@ -31,8 +25,8 @@ Durability CVtsCleaner::RepairedIfoDurability() const {
 }
 
 int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
-    const std::string vob = VobPathSnapshot();
-    const std::string ifoPath = IfoPathFor(vob);
+    const TitleSetFiles files = SetFiles();
+    const std::string ifoPath = files.Ifo();
     if (!ifo.m_bLoaded) {
         Logf("Couldn't process IFO file %s", ifoPath.c_str());
         return -1;
@@ -53,13 +47,9 @@ int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
         ++m_CellCount;
     }
 
-    if (static_cast<size_t>(m_NavCount) >= m_NavOld.size()) {
-        m_NavOld.resize(static_cast<size_t>(m_NavCount) + 1);
-        m_NavNew.resize(static_cast<size_t>(m_NavCount) + 1);
-    }
-    m_NavOld[static_cast<size_t>(m_NavCount)] = m_ReadTotal;
-    m_NavNew[static_cast<size_t>(m_NavCount)] = m_WrittenTotal;
-    ++m_NavCount;
+    // The stream ends where the pass stopped reading and writing.
+    const NavpackMap navpacks(m_NavOld.data(), m_NavNew.data(), m_NavCount, m_ReadTotal.load(),
+                              m_WrittenTotal);
 
     const bool menu = m_Menu != 0;
     // Cell positions take their new pairs before the cell address table and the sector check
@@ -69,14 +59,14 @@ int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
     ifo.RebuildCellAddressTable(m_Cells.data(), m_CellCount, menu);
     // Playback sectors are mapped before the check clamps them into the new cell ranges.
     Logf("Now updating navpack info");
-    ifo.UpdateCellSectors(m_NavOld.data(), m_NavNew.data(), m_NavCount, menu);
+    ifo.UpdateCellSectors(navpacks, menu);
     if (m_FixPGCLBAs) {
         Logf("Checking PGC LBA pointers");
         ifo.CheckPgcSectors(m_Cells.data(), m_CellCount, menu);
     }
     if (!menu) {
         Logf("Now updating navpack info");
-        ifo.RebuildTimeMaps(m_NavOld.data(), m_NavNew.data(), m_NavCount);
+        ifo.RebuildTimeMaps(navpacks);
     }
     Logf("Now updating PGC playback times");
     ifo.UpdatePlaybackTimes(menu);
@@ -93,15 +83,14 @@ int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
     }
 
     // The copy of VIDEO_TS.IFO for a run from backup was taken when the run loaded its IFO.
-    const std::string vmgPath = Concat(GetFolder(vob), kVmgIfoName);
-    if (FileExists(vmgPath)) {
+    const std::string vmgPath = files.VideoManagerIfo();
+    if (m_Files.Exists(vmgPath)) {
         ifo.Load(vmgPath);
         if (!ifo.m_bLoaded) {
             Logf("Couldn't process IFO file %s", vmgPath.c_str());
         } else {
             Logf("Now updating video_ts.ifo vts sectors");
             ifo.UpdateSizeFields(true);
-            ifo.CloseFile();
             Logf("Now writing video_ts.ifo");
             if (!SaveIfoCopy(ifo, vmgPath, RepairedIfoDurability())) {
                 m_Phase = PhaseAborted;

@@ -1,18 +1,11 @@
 #include "engine/VobIo.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "engine/PackLayout.h"
-#include "support/BigEndian.h"
-#include "support/FileOverlay.h"
 
 namespace dorvex {
 
@@ -25,85 +18,10 @@ constexpr int64_t kPack = pack::kPackSize;
 constexpr int64_t kReadAheadPacks = 512;     // 1 MiB
 constexpr int64_t kWriteBehindPacks = 2048;  // 4 MiB
 
-CVobFile::FaultHook& Hook() {
-    static CVobFile::FaultHook hook;
-    return hook;
-}
-
-// Reads as much of [offset, offset + size) as the file holds; -1 on an error.
-int64_t ReadFully(int fd, uint8_t* buf, int64_t size, int64_t offset) {
-    int64_t done = 0;
-    while (done < size) {
-        ssize_t n = pread(fd, buf + done, static_cast<size_t>(size - done), offset + done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += n;
-    }
-    return done;
-}
-
-// A dry run keeps the packs that a pass reads back: its navpacks.
-bool IsNavpack(const uint8_t* pack) {
-    return ReadBE32(pack, pack::kPciPacket) == pack::kCodePrivate2 &&
-           ReadBE32(pack, pack::kDsiPacket) == pack::kCodePrivate2;
-}
-
-// Writes head then tail as one piece at offset, retrying short writes (a full disk ends them).
-bool WriteTwoFully(int fd, const uint8_t* head, int64_t headSize, const uint8_t* tail,
-                   int64_t tailSize, int64_t offset) {
-    const int64_t total = headSize + tailSize;
-    int64_t done = 0;
-    while (done < total) {
-        iovec parts[2];
-        int count = 0;
-        if (done < headSize) {
-            parts[count++] = {const_cast<uint8_t*>(head + done),
-                              static_cast<size_t>(headSize - done)};
-            parts[count++] = {const_cast<uint8_t*>(tail), static_cast<size_t>(tailSize)};
-        } else {
-            parts[count++] = {const_cast<uint8_t*>(tail + (done - headSize)),
-                              static_cast<size_t>(total - done)};
-        }
-        ssize_t n = pwritev(fd, parts, count, offset + done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
-
-bool WriteFully(int fd, const uint8_t* buf, int64_t size, int64_t offset) {
-    return WriteTwoFully(fd, buf, size, buf + size, 0, offset);
-}
-
 }  // namespace
 
-void CVobFile::SetFaultHook(FaultHook hook) {
-    Hook() = std::move(hook);
-}
-
-bool CVobFile::InjectFault(VobIoOp op, int64_t sector) {
-    const FaultHook& hook = Hook();
-    if (hook && !hook(op, m_Path, sector)) {
-        errno = EIO;
-        m_LastError = strerror(EIO);
-        return true;
-    }
+bool CVobFile::Failed() {
+    m_LastError = strerror(errno);
     return false;
 }
 
@@ -111,7 +29,7 @@ CVobFile::~CVobFile() {
     Close();
 }
 
-bool CVobFile::Open(const std::string& path, VobOpenMode mode) {
+bool CVobFile::Open(const std::string& path, OpenMode mode) {
     Close();
     m_Path = path;
     m_LastError.clear();
@@ -123,73 +41,31 @@ bool CVobFile::Open(const std::string& path, VobOpenMode mode) {
     m_WriteBufStart = 0;
     m_WriteBufPacks = 0;
     m_CopySource = nullptr;
-    m_CopyFd = -1;
+    m_CopyFile = nullptr;
     m_CopyPacks = 0;
-    if (InjectFault(VobIoOp::Open, 0)) {
+    m_File = m_Files.Open(path, mode, m_LastError);
+    if (m_File == nullptr) {
         return false;
     }
-    if (CFileOverlay* overlay = ActiveOverlay()) {
-        return OpenInOverlay(*overlay, path, mode);
-    }
-    int flags = O_CLOEXEC;
-    switch (mode) {
-        case VobOpenMode::Read:
-            flags |= O_RDONLY;
-            break;
-        case VobOpenMode::Update:
-            flags |= O_RDWR;
-            break;
-        case VobOpenMode::Create:
-            flags |= O_RDWR | O_CREAT | O_TRUNC;
-            break;
-    }
-    m_Fd = ::open(path.c_str(), flags, 0666);
-    if (m_Fd < 0) {
-        m_LastError = strerror(errno);
-        return false;
-    }
-    if (mode != VobOpenMode::Create) {
-        posix_fadvise(m_Fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    }
-    return true;
-}
-
-bool CVobFile::OpenInOverlay(CFileOverlay& overlay, const std::string& path, VobOpenMode mode) {
-    m_Overlay = mode == VobOpenMode::Create ? overlay.Create(path) : overlay.Open(path);
-    if (m_Overlay == nullptr) {
-        m_LastError = strerror(ENOENT);
-        return false;
-    }
-    // A file the run created has no bytes on disk: reading a pack of it that was not kept fails
-    // as a read past the end of an empty file does.
-    const std::string source = m_Overlay->source.empty() ? "/dev/null" : m_Overlay->source;
-    m_Fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_Fd < 0) {
-        m_LastError = strerror(errno);
-        m_Overlay.reset();
-        return false;
+    if (mode != OpenMode::Create) {
+        m_File->ExpectSequentialReads();
     }
     return true;
 }
 
 bool CVobFile::Close() {
-    if (m_Fd < 0) {
+    if (m_File == nullptr) {
         return true;
     }
     bool ok = Flush();
-    if (InjectFault(VobIoOp::Close, 0)) {
-        ok = false;
+    if (!m_File->Close() && ok) {
+        ok = Failed();
     }
-    if (::close(m_Fd) != 0 && ok) {
-        m_LastError = strerror(errno);
-        ok = false;
-    }
-    m_Fd = -1;
+    m_File.reset();
     m_ReadBufPacks = 0;
     m_ReadBufTail = 0;
     ++m_ReadBufGeneration;
     m_CopySource = nullptr;
-    m_Overlay.reset();
     return ok;
 }
 
@@ -210,7 +86,7 @@ void PageBuffer::resize(size_t n) {
 
 int32_t CVobFile::ReadNextView(const uint8_t*& pack) {
     pack = nullptr;
-    if (m_Fd < 0) {
+    if (m_File == nullptr) {
         m_LastError = strerror(EBADF);
         return -1;
     }
@@ -259,17 +135,14 @@ bool CVobFile::Refill() {
         m_WriteBufStart + m_WriteBufPacks > m_ReadCursor && !Flush()) {
         return false;
     }
-    if (InjectFault(VobIoOp::Read, m_ReadCursor)) {
-        return false;
-    }
     // Allocated on first use and kept across files: an output file never needs one.
     if (m_ReadBuf.empty()) {
         m_ReadBuf.resize(static_cast<size_t>(kReadAheadPacks * kPack));
     }
-    int64_t got = ReadFully(m_Fd, m_ReadBuf.data(), kReadAheadPacks * kPack, m_ReadCursor * kPack);
+    const int64_t got =
+        m_File->Read(m_ReadBuf.data(), kReadAheadPacks * kPack, m_ReadCursor * kPack);
     if (got < 0) {
-        m_LastError = strerror(errno);
-        return false;
+        return Failed();
     }
     m_ReadBufPacks = got / kPack;
     m_ReadBufTail = static_cast<int32_t>(got % kPack);
@@ -277,11 +150,8 @@ bool CVobFile::Refill() {
 }
 
 bool CVobFile::WriteAt(int64_t sector, const uint8_t* pack) {
-    if (m_Fd < 0) {
+    if (m_File == nullptr) {
         m_LastError = strerror(EBADF);
-        return false;
-    }
-    if (InjectFault(VobIoOp::Write, sector)) {
         return false;
     }
     if (m_CopyPacks > 0 && !FlushCopy()) {
@@ -315,7 +185,7 @@ bool CVobFile::WriteAt(int64_t sector, const uint8_t* pack) {
 }
 
 bool CVobFile::ReadAt(int64_t sector, uint8_t* pack) {
-    if (m_Fd < 0) {
+    if (m_File == nullptr) {
         m_LastError = strerror(EBADF);
         return false;
     }
@@ -327,24 +197,9 @@ bool CVobFile::ReadAt(int64_t sector, uint8_t* pack) {
     if (m_CopyPacks > 0 && sector >= m_CopyTo && sector < m_CopyTo + m_CopyPacks && !FlushCopy()) {
         return false;
     }
-    if (InjectFault(VobIoOp::Read, sector)) {
-        return false;
-    }
-    if (m_Overlay != nullptr) {
-        auto kept = m_Overlay->packs.find(sector);
-        if (kept != m_Overlay->packs.end()) {
-            memcpy(pack, kept->second.data(), kPack);
-            return true;
-        }
-        if ((sector + 1) * kPack > m_Overlay->size) {
-            m_LastError = "short read";
-            return false;
-        }
-    }
-    int64_t got = ReadFully(m_Fd, pack, kPack, sector * kPack);
+    const int64_t got = m_File->Read(pack, kPack, sector * kPack);
     if (got < 0) {
-        m_LastError = strerror(errno);
-        return false;
+        return Failed();
     }
     if (got != kPack) {
         m_LastError = "short read";
@@ -361,35 +216,17 @@ bool CVobFile::FlushWrites() {
     if (m_WriteBufPacks == 0) {
         return true;
     }
-    int64_t packs = m_WriteBufPacks;
+    const int64_t packs = m_WriteBufPacks;
     m_WriteBufPacks = 0;
-    if (InjectFault(VobIoOp::Flush, m_WriteBufStart)) {
-        return false;
-    }
-    if (m_Overlay != nullptr) {
-        for (int64_t i = 0; i < packs; ++i) {
-            const uint8_t* pack = m_WriteBuf.data() + i * kPack;
-            if (IsNavpack(pack)) {
-                m_Overlay->KeepPack(m_WriteBufStart + i, pack);
-            } else {
-                m_Overlay->Discard(m_WriteBufStart + i, 1);
-            }
-        }
-        return true;
-    }
-    if (!WriteFully(m_Fd, m_WriteBuf.data(), packs * kPack, m_WriteBufStart * kPack)) {
-        m_LastError = strerror(errno);
-        return false;
+    if (!m_File->Write(m_WriteBuf.data(), packs * kPack, m_WriteBufStart * kPack)) {
+        return Failed();
     }
     return true;
 }
 
 bool CVobFile::CopyPackFrom(const CVobFile& source, int64_t sourceSector, int64_t sector) {
-    if (m_Fd < 0 || source.m_Fd < 0) {
+    if (m_File == nullptr || source.m_File == nullptr) {
         m_LastError = strerror(EBADF);
-        return false;
-    }
-    if (InjectFault(VobIoOp::Write, sector)) {
         return false;
     }
     // A run never spans two fillings of the source's read-ahead buffer, so that it can be
@@ -408,7 +245,7 @@ bool CVobFile::CopyPackFrom(const CVobFile& source, int64_t sourceSector, int64_
         }
         m_CopySource = &source;
         m_CopySourceGeneration = source.m_ReadBufGeneration;
-        m_CopyFd = source.m_Fd;
+        m_CopyFile = source.m_File.get();
         m_CopyFrom = sourceSector;
         m_CopyTo = sector;
     }
@@ -423,7 +260,7 @@ bool CVobFile::CopyPackFrom(const CVobFile& source, int64_t sourceSector, int64_
 const uint8_t* CVobFile::PendingCopyInSourceBuffer() const {
     const CVobFile* source = m_CopySource;
     if (source == nullptr || source->m_ReadBufGeneration != m_CopySourceGeneration ||
-        source->m_Fd != m_CopyFd) {
+        source->m_File.get() != m_CopyFile) {
         return nullptr;
     }
     const int64_t first = m_CopyFrom - source->m_ReadBufStart;
@@ -441,60 +278,39 @@ bool CVobFile::FlushCopy() {
     // as copy_file_range does, but in pieces that suit the page cache whatever the alignment.
     // copy_file_range fills each destination page from two source pages when the output lies
     // half a page off the input (after an odd number of removed packs): 40 to 100% slower.
-    const uint8_t* buffered = m_Overlay == nullptr ? PendingCopyInSourceBuffer() : nullptr;
+    const uint8_t* buffered = PendingCopyInSourceBuffer();
     int64_t remaining = m_CopyPacks * kPack;
-    loff_t from = static_cast<loff_t>(m_CopyFrom * kPack);
-    loff_t to = static_cast<loff_t>(m_CopyTo * kPack);
+    int64_t from = m_CopyFrom * kPack;
+    int64_t to = m_CopyTo * kPack;
     m_CopyPacks = 0;
-    if (InjectFault(VobIoOp::Flush, m_CopyTo)) {
-        m_WriteBufPacks = 0;  // a failed flush drops what was pending, as FlushWrites does
-        return false;
-    }
-    if (buffered != nullptr && m_WriteBufPacks > 0) {
+    if (buffered != nullptr) {
         // The packs written just in front of the run (its navpack) go out in the same call.
         const int64_t headPacks = m_WriteBufPacks;
         m_WriteBufPacks = 0;
-        if (InjectFault(VobIoOp::Flush, m_WriteBufStart)) {
-            return false;
-        }
-        if (!WriteTwoFully(m_Fd, m_WriteBuf.data(), headPacks * kPack, buffered, remaining,
-                           m_WriteBufStart * kPack)) {
-            m_LastError = strerror(errno);
-            return false;
+        const iovec pieces[2] = {{m_WriteBuf.data(), static_cast<size_t>(headPacks * kPack)},
+                                 {const_cast<uint8_t*>(buffered), static_cast<size_t>(remaining)}};
+        const int64_t start = headPacks > 0 ? m_WriteBufStart * kPack : to;
+        if (!m_File->Write(headPacks > 0 ? pieces : pieces + 1, headPacks > 0 ? 2 : 1, start)) {
+            return Failed();
         }
         return true;
     }
     if (!FlushWrites()) {
         return false;
     }
-    if (m_Overlay != nullptr) {
-        m_Overlay->Discard(m_CopyTo, remaining / kPack);
-        return true;
-    }
-    if (buffered != nullptr) {
-        if (!WriteFully(m_Fd, buffered, remaining, to)) {
-            m_LastError = strerror(errno);
-            return false;
-        }
-        return true;
-    }
     while (remaining > 0) {
-        ssize_t copied =
-            copy_file_range(m_CopyFd, &from, m_Fd, &to, static_cast<size_t>(remaining), 0);
+        const int64_t copied = m_File->CopyFrom(*m_CopyFile, from, to, remaining);
         if (copied > 0) {
+            from += copied;
+            to += copied;
             remaining -= copied;
             continue;
         }
-        if (copied < 0 && errno == EINTR) {
-            continue;
-        }
-        if (copied == 0 || errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-            errno == EOPNOTSUPP) {
+        if (copied == 0 || errno == EXDEV) {
             // The kernel cannot copy between these files (or the source ended): through memory.
             return CopyThroughMemory(from, to, remaining);
         }
-        m_LastError = strerror(errno);
-        return false;
+        return Failed();
     }
     return true;
 }
@@ -505,14 +321,16 @@ bool CVobFile::CopyThroughMemory(int64_t from, int64_t to, int64_t size) {
     }
     while (size > 0) {
         const int64_t chunk = std::min<int64_t>(size, kWriteBehindPacks * kPack);
-        const int64_t got = ReadFully(m_CopyFd, m_WriteBuf.data(), chunk, from);
+        const int64_t got = m_CopyFile->Read(m_WriteBuf.data(), chunk, from);
         if (got != chunk) {
-            m_LastError = got < 0 ? strerror(errno) : "short read";
+            if (got < 0) {
+                return Failed();
+            }
+            m_LastError = "short read";
             return false;
         }
-        if (!WriteFully(m_Fd, m_WriteBuf.data(), chunk, to)) {
-            m_LastError = strerror(errno);
-            return false;
+        if (!m_File->Write(m_WriteBuf.data(), chunk, to)) {
+            return Failed();
         }
         from += chunk;
         to += chunk;
@@ -522,21 +340,15 @@ bool CVobFile::CopyThroughMemory(int64_t from, int64_t to, int64_t size) {
 }
 
 bool CVobFile::TruncateTo(int64_t sectors) {
-    if (m_Fd < 0) {
+    if (m_File == nullptr) {
         m_LastError = strerror(EBADF);
         return false;
     }
     if (!Flush()) {
         return false;
     }
-    if (InjectFault(VobIoOp::Truncate, sectors)) {
-        return false;
-    }
-    if (m_Overlay != nullptr) {
-        m_Overlay->Truncate(sectors);
-    } else if (ftruncate(m_Fd, static_cast<off_t>(sectors * kPack)) != 0) {
-        m_LastError = strerror(errno);
-        return false;
+    if (!m_File->Truncate(sectors * kPack)) {
+        return Failed();
     }
     // What was read ahead past the new end no longer exists.
     ++m_ReadBufGeneration;

@@ -6,23 +6,12 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
+
+#include "support/FileSystem.h"
 
 namespace dorvex {
-
-class CFileOverlay;
-struct OverlayFile;
-
-enum class VobOpenMode {
-    Read,    // existing file, read only ("rb")
-    Update,  // existing file, read and write ("r+b")
-    Create,  // created empty, read and write ("w+b")
-};
-
-enum class VobIoOp { Open, Read, Write, Flush, Truncate, Close };
 
 // Page-aligned storage for the I/O buffers: the kernel copies to and from page-aligned user
 // memory several times faster than from memory that is not (measured: a 1 GiB pass from backup
@@ -44,15 +33,16 @@ class PageBuffer {
 
 class CVobFile {
   public:
-    CVobFile() = default;
+    // Files are opened, read and written through `files`.
+    explicit CVobFile(FileSystem& files) : m_Files(files) {}
     ~CVobFile();
     CVobFile(const CVobFile&) = delete;
     CVobFile& operator=(const CVobFile&) = delete;
 
-    bool Open(const std::string& path, VobOpenMode mode);
+    bool Open(const std::string& path, OpenMode mode);
     // Flushes buffered writes and closes; false when a pending write failed.
     bool Close();
-    bool IsOpen() const { return m_Fd >= 0; }
+    bool IsOpen() const { return m_File != nullptr; }
     const std::string& Path() const { return m_Path; }
 
     // Reads the pack at the read cursor and advances it. Returns the bytes read: 2048, fewer at
@@ -81,17 +71,9 @@ class CVobFile {
     // Text of the last failure (strerror of the system call), for the alert.
     const std::string& LastError() const { return m_LastError; }
 
-    // Test seam: when set, called before each operation; returning false makes it fail as if the
-    // system call had failed with EIO.
-    using FaultHook = std::function<bool(VobIoOp op, const std::string& path, int64_t sector)>;
-    static void SetFaultHook(FaultHook hook);
-
   private:
-    // True (with m_LastError set) when the fault hook fails this operation.
-    bool InjectFault(VobIoOp op, int64_t sector);
-    // In a dry run (an overlay is installed) the file is read where it really is and every
-    // change goes to the overlay; navpacks written are kept there, other packs only counted.
-    bool OpenInOverlay(CFileOverlay& overlay, const std::string& path, VobOpenMode mode);
+    // Records the system's reason for a failed call; false, for returning.
+    bool Failed();
     bool FlushWrites();
     bool FlushCopy();
     bool CopyThroughMemory(int64_t from, int64_t to, int64_t size);
@@ -99,7 +81,8 @@ class CVobFile {
     const uint8_t* PendingCopyInSourceBuffer() const;
     bool Refill();
 
-    int m_Fd = -1;
+    FileSystem& m_Files;
+    std::unique_ptr<FileHandle> m_File;
     std::string m_Path;
     std::string m_LastError;
     int64_t m_ReadCursor = 0;
@@ -119,11 +102,10 @@ class CVobFile {
     // are written first or in the same call, so each reaches the file in the order asked for.
     const CVobFile* m_CopySource = nullptr;
     uint64_t m_CopySourceGeneration = 0;
-    int m_CopyFd = -1;
-    int64_t m_CopyFrom = 0;  // sector in the source
-    int64_t m_CopyTo = 0;    // sector here
+    FileHandle* m_CopyFile = nullptr;  // the source's open file when the copy was asked for
+    int64_t m_CopyFrom = 0;            // sector in the source
+    int64_t m_CopyTo = 0;              // sector here
     int64_t m_CopyPacks = 0;
-    std::shared_ptr<OverlayFile> m_Overlay;  // set in a dry run only
 };
 
 }  // namespace dorvex

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/Navpack.h"
 #include "engine/PackInfo.h"
 #include "engine/VtsCleaner.h"
 #include "ifo/IfoFile.h"
@@ -17,7 +18,6 @@ namespace {
 
 constexpr int32_t kPackSize = pack::kPackSize;
 constexpr int32_t kBlankMessageLimit = 30;
-constexpr int32_t kLastVobDigit = 9;
 // Removed runs recorded before the table grows: blank packs are rare, dropped cells rarer.
 constexpr size_t kRemovedRunReserve = 4096;
 
@@ -383,25 +383,17 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
     std::string target = VobPathSnapshot();
     int64_t inFile = lba;
     if (!m_Menu) {
-        int64_t before = 0;
-        bool found = false;
-        for (int32_t i = 1; i <= kLastVobDigit; ++i) {
-            SetVobDigit(target, static_cast<char>('0' + i));
-            int64_t sectors = FileSizeKB(target) / 2;
-            if (before + sectors > lba) {
-                inFile = lba - before;
-                found = true;
-                break;
-            }
-            before += sectors;
-        }
-        if (!found) {
+        const std::vector<VobPart> parts = SetFiles().TitleParts();
+        const VobPart* part = PartAt(parts, lba);
+        if (part == nullptr) {
             Alert("Couln't find the right file to update last navpack");
             return;
         }
+        target = part->path;
+        inFile = lba - part->firstSector;
     }
-    CVobFile file;
-    if (!file.Open(target, VobOpenMode::Update)) {
+    CVobFile file(m_Files);
+    if (!file.Open(target, OpenMode::Update)) {
         Alert("Couldn't open VOB to update last navpack");
         return;
     }
@@ -420,54 +412,48 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
 void CVtsCleaner::FixRelativePointers() {
     const COldStreamLayout layout(m_NavOld.data(), m_NavVcid.data(), m_NavCount,
                                   m_ReadTotal.load());
-    std::string path = VobPathSnapshot();
     uint8_t* scratch = m_Data + kPackSize;
     int32_t adjusted = 0;
     int32_t nav = 0;
-    int64_t fileStart = 0;
     // The files are numbered without gaps by now; the menu domain has just the one.
-    for (int32_t part = 1; part <= kLastVobDigit && nav < m_NavCount; ++part) {
-        if (!m_Menu) {
-            SetVobDigit(path, static_cast<char>('0' + part));
-        }
-        const int64_t sectors = FileSizeKB(path) / 2;
-        if (sectors > 0) {
-            CVobFile file;
-            if (!file.Open(path, VobOpenMode::Update)) {
-                FailIo("open", file);
-                return;
-            }
-            for (; nav < m_NavCount; ++nav) {
-                if (m_Removed.IsRemoved(m_NavOld[static_cast<size_t>(nav)])) {
-                    continue;
-                }
-                const int64_t inFile = m_NavNew[static_cast<size_t>(nav)] - fileStart;
-                if (inFile >= sectors) {
-                    break;
-                }
-                if (!file.ReadAt(inFile, scratch)) {
-                    FailIo("read", file);
-                    file.Close();
-                    return;
-                }
-                if (!RewriteRelativePointers(scratch, nav, m_Removed, layout)) {
-                    continue;
-                }
-                if (!file.WriteAt(inFile, scratch)) {
-                    FailIo("write", file);
-                    file.Close();
-                    return;
-                }
-                ++adjusted;
-            }
-            if (!file.Close()) {
-                FailIo("write", file);
-                return;
-            }
-            fileStart += sectors;
-        }
-        if (m_Menu) {
+    for (const VobPart& part : SetFiles().Parts(m_Menu != 0)) {
+        if (nav >= m_NavCount) {
             break;
+        }
+        if (part.sectors == 0) {
+            continue;
+        }
+        CVobFile file(m_Files);
+        if (!file.Open(part.path, OpenMode::Update)) {
+            FailIo("open", file);
+            return;
+        }
+        for (; nav < m_NavCount; ++nav) {
+            if (m_Removed.IsRemoved(m_NavOld[static_cast<size_t>(nav)])) {
+                continue;
+            }
+            const int64_t inFile = m_NavNew[static_cast<size_t>(nav)] - part.firstSector;
+            if (inFile >= part.sectors) {
+                break;
+            }
+            if (!file.ReadAt(inFile, scratch)) {
+                FailIo("read", file);
+                file.Close();
+                return;
+            }
+            if (!RewriteRelativePointers(scratch, nav, m_Removed, layout)) {
+                continue;
+            }
+            if (!file.WriteAt(inFile, scratch)) {
+                FailIo("write", file);
+                file.Close();
+                return;
+            }
+            ++adjusted;
+        }
+        if (!file.Close()) {
+            FailIo("write", file);
+            return;
         }
     }
     Logf("Relative pointers adjusted in %d navpacks", adjusted);
@@ -475,9 +461,7 @@ void CVtsCleaner::FixRelativePointers() {
 
 bool CVtsCleaner::ResetIlvu() {
     const uint16_t category = ReadBE16(m_Data, pack::kDsiIlvuCategory);
-    memset(m_Data + pack::kDsiIlvuCategory, 0, pack::kDsiIlvuSize);
-    memset(m_Data + pack::kPciNsmlAngle, 0, pack::kPciNsmlAngleSize);
-    memset(m_Data + pack::kDsiSmlAngle, 0, pack::kDsiSmlAngleSize);
+    navpack::ClearField(m_Data, navpack::Field::IlvuAngle);
     if (category != 0) {
         ++m_IlvuReset;
         return true;
@@ -485,23 +469,14 @@ bool CVtsCleaner::ResetIlvu() {
     return false;
 }
 
-bool CVtsCleaner::TruncateVob(const std::string& path, int32_t sectors) {
-    CVobFile file;
-    if (!file.Open(path, VobOpenMode::Update)) {
-        return false;
-    }
-    bool ok = file.TruncateTo(sectors);
-    return file.Close() && ok;
-}
-
 void CVtsCleaner::TidyVobFiles() {
     const std::string vob = VobPathSnapshot();
     if (m_Menu) {
-        if (IsEmptyOrMissing(vob)) {
-            if (FileExists(vob)) {
+        if (m_Files.IsEmptyOrMissing(vob)) {
+            if (m_Files.Exists(vob)) {
                 Logf("%s is empty... removing.", GetBaseName(vob).c_str());
             }
-            RemoveFile(vob);
+            m_Files.Remove(vob);
         }
         return;
     }
@@ -509,28 +484,25 @@ void CVtsCleaner::TidyVobFiles() {
     int titleSet = 0;
     int fileNumber = 0;
     if (std::sscanf(GetBaseName(vob).c_str(), "%*[^_]_%d_%d", &titleSet, &fileNumber) != 2 ||
-        titleSet > 99) {
+        titleSet > kLastTitleSet) {
         Alert("Problem while checking file sizes");
         return;
     }
-    const std::string folder = GetFolder(vob);
-    char name[32];
-    int target = 1;
-    for (int i = 1; i <= kLastVobDigit; ++i) {
-        std::snprintf(name, sizeof(name), "VTS_%02d_%d.VOB", titleSet, i);
-        const std::string source = Concat(folder, name);
-        std::snprintf(name, sizeof(name), "VTS_%02d_%d.VOB", titleSet, target);
-        const std::string renamed = Concat(folder, name);
-        if (IsEmptyOrMissing(source)) {
-            if (FileExists(source)) {
+    const TitleSetFiles files = SetFiles();
+    int32_t target = kFirstTitleVobPart;
+    for (int32_t part = kFirstTitleVobPart; part <= kLastTitleVobPart; ++part) {
+        const std::string source = files.Vob(part);
+        const std::string renamed = files.Vob(target);
+        if (m_Files.IsEmptyOrMissing(source)) {
+            if (m_Files.Exists(source)) {
                 Logf("%s is empty... removing.", GetBaseName(source).c_str());
-                RemoveFile(source);
+                m_Files.Remove(source);
             }
             continue;
         }
-        if (!EqualsIgnoreCase(source, renamed)) {
+        if (source != renamed) {
             Logf("Renaming %s to %s", GetBaseName(source).c_str(), GetBaseName(renamed).c_str());
-            if (RenameFile(source, renamed) != 0) {
+            if (m_Files.Rename(source, renamed) != 0) {
                 Alertf("Couldn't rename %s to %s: %s", source.c_str(), renamed.c_str(),
                        strerror(errno));
                 m_Failed = 1;

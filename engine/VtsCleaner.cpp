@@ -15,13 +15,14 @@ constexpr uint8_t kStuffingHeader[20] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x0
                                          0x00, 0x04, 0x01, 0x01, 0x89, 0xC3, 0xF8,
                                          0x00, 0x00, 0x01, 0xBE, 0x07, 0xEC};
 
-bool IsVideoManagerName(const std::string& path) {
-    return EqualsIgnoreCase(GetBaseName(path), "video_ts");
-}
-
 }  // namespace
 
-CVtsCleaner::CVtsCleaner() : m_VCIDMap(kVcidMapCapacity), m_CellCounters(kVobIdCount, 1) {
+CVtsCleaner::CVtsCleaner(FileSystem& files)
+    : m_Files(files),
+      m_VCIDMap(kVcidMapCapacity),
+      m_CellCounters(kVobIdCount, 1),
+      m_InFile(files),
+      m_OutFile(files) {
     memset(m_Stuffing, 0xFF, sizeof(m_Stuffing));
     memcpy(m_Stuffing, kStuffingHeader, sizeof(kStuffingHeader));
 }
@@ -47,7 +48,7 @@ int32_t CVtsCleaner::Open(const std::string& path) {
     if (!EqualsIgnoreCase(GetFileExt(path), ".VOB")) {
         return -1;
     }
-    if (!FileExists(path)) {
+    if (!m_Files.Exists(path)) {
         return -1;
     }
     std::string vobPath = path;
@@ -69,7 +70,7 @@ bool CVtsCleaner::NextVobFile(std::string& path, bool skipEmpty) {
     // Only a decimal digit below '9' can step; any other character ends the walk at once.
     for (char digit = GetVobDigit(path); digit >= '0' && digit < '9'; digit = GetVobDigit(path)) {
         SetVobDigit(path, static_cast<char>(digit + 1));
-        if (!skipEmpty || FileSizeKB(path) >= 1) {
+        if (!skipEmpty || m_Files.SizeKB(path) >= 1) {
             return true;
         }
     }
@@ -78,9 +79,9 @@ bool CVtsCleaner::NextVobFile(std::string& path, bool skipEmpty) {
 
 uint32_t CVtsCleaner::GetTotalSectors() {
     std::string path = VobPathSnapshot();
-    uint32_t total = static_cast<uint32_t>(FileSizeKB(path) / 2);
+    uint32_t total = static_cast<uint32_t>(m_Files.SizeKB(path) / 2);
     while (NextVobFile(path, true)) {
-        total += static_cast<uint32_t>(FileSizeKB(path) / 2);
+        total += static_cast<uint32_t>(m_Files.SizeKB(path) / 2);
     }
     return total;
 }

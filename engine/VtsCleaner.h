@@ -11,11 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "ifo/CellRecords.h"
 #include "engine/PackLayout.h"
 #include "engine/RelativePointers.h"
 #include "engine/VobIo.h"
+#include "ifo/CellRecords.h"
 #include "support/DiskFlush.h"
+#include "support/FileSystem.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex {
 
@@ -38,10 +40,13 @@ inline constexpr int32_t kVobIdCount = 65536;
 
 class CVtsCleaner {
   public:
-    CVtsCleaner();
+    // Every file of a run is read and written through `files`: the disk, or a dry run's overlay.
+    explicit CVtsCleaner(FileSystem& files = TheRealFileSystem());
     virtual ~CVtsCleaner();
     CVtsCleaner(const CVtsCleaner&) = delete;
     CVtsCleaner& operator=(const CVtsCleaner&) = delete;
+
+    FileSystem& m_Files;
 
     // --- Options (0 or 1) ---
     int32_t m_RemoveUnrefed = 0;
@@ -136,6 +141,8 @@ class CVtsCleaner {
     void SetVobPath(const std::string& path);
     void SetVobPathDigit(char digit);
     std::string VobPathSnapshot() const;
+    // The files of the title set (or video manager) that m_VobPath belongs to.
+    TitleSetFiles SetFiles() const { return TitleSetFiles(m_Files, VobPathSnapshot()); }
 
     // --- Cell table and VCIDMap ---
     bool IsInMap(uint16_t vobId, uint8_t cellId) const;

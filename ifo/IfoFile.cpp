@@ -5,10 +5,9 @@
 
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
-#include "support/FileOverlay.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
-#include "support/WholeFile.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex {
 
@@ -59,41 +58,12 @@ bool IsAdmap(int32_t index) {
 
 }  // namespace
 
-const char* const g_IfoNames[100] = {
-    "VIDEO_TS.IFO", "VTS_01_0.IFO", "VTS_02_0.IFO", "VTS_03_0.IFO", "VTS_04_0.IFO", "VTS_05_0.IFO",
-    "VTS_06_0.IFO", "VTS_07_0.IFO", "VTS_08_0.IFO", "VTS_09_0.IFO", "VTS_10_0.IFO", "VTS_11_0.IFO",
-    "VTS_12_0.IFO", "VTS_13_0.IFO", "VTS_14_0.IFO", "VTS_15_0.IFO", "VTS_16_0.IFO", "VTS_17_0.IFO",
-    "VTS_18_0.IFO", "VTS_19_0.IFO", "VTS_20_0.IFO", "VTS_21_0.IFO", "VTS_22_0.IFO", "VTS_23_0.IFO",
-    "VTS_24_0.IFO", "VTS_25_0.IFO", "VTS_26_0.IFO", "VTS_27_0.IFO", "VTS_28_0.IFO", "VTS_29_0.IFO",
-    "VTS_30_0.IFO", "VTS_31_0.IFO", "VTS_32_0.IFO", "VTS_33_0.IFO", "VTS_34_0.IFO", "VTS_35_0.IFO",
-    "VTS_36_0.IFO", "VTS_37_0.IFO", "VTS_38_0.IFO", "VTS_39_0.IFO", "VTS_40_0.IFO", "VTS_41_0.IFO",
-    "VTS_42_0.IFO", "VTS_43_0.IFO", "VTS_44_0.IFO", "VTS_45_0.IFO", "VTS_46_0.IFO", "VTS_47_0.IFO",
-    "VTS_48_0.IFO", "VTS_49_0.IFO", "VTS_50_0.IFO", "VTS_51_0.IFO", "VTS_52_0.IFO", "VTS_53_0.IFO",
-    "VTS_54_0.IFO", "VTS_55_0.IFO", "VTS_56_0.IFO", "VTS_57_0.IFO", "VTS_58_0.IFO", "VTS_59_0.IFO",
-    "VTS_60_0.IFO", "VTS_61_0.IFO", "VTS_62_0.IFO", "VTS_63_0.IFO", "VTS_64_0.IFO", "VTS_65_0.IFO",
-    "VTS_66_0.IFO", "VTS_67_0.IFO", "VTS_68_0.IFO", "VTS_69_0.IFO", "VTS_70_0.IFO", "VTS_71_0.IFO",
-    "VTS_72_0.IFO", "VTS_73_0.IFO", "VTS_74_0.IFO", "VTS_75_0.IFO", "VTS_76_0.IFO", "VTS_77_0.IFO",
-    "VTS_78_0.IFO", "VTS_79_0.IFO", "VTS_80_0.IFO", "VTS_81_0.IFO", "VTS_82_0.IFO", "VTS_83_0.IFO",
-    "VTS_84_0.IFO", "VTS_85_0.IFO", "VTS_86_0.IFO", "VTS_87_0.IFO", "VTS_88_0.IFO", "VTS_89_0.IFO",
-    "VTS_90_0.IFO", "VTS_91_0.IFO", "VTS_92_0.IFO", "VTS_93_0.IFO", "VTS_94_0.IFO", "VTS_95_0.IFO",
-    "VTS_96_0.IFO", "VTS_97_0.IFO", "VTS_98_0.IFO", "VTS_99_0.IFO",
-};
-
-CIfoFile::CIfoFile(const std::string& path) {
+CIfoFile::CIfoFile(const std::string& path, FileSystem& files) : m_Files(files) {
     m_pSectorList.reserve(64000);
     Load(path);
 }
 
-CIfoFile::~CIfoFile() {
-    CloseFile();
-}
-
-void CIfoFile::CloseFile() {
-    if (m_pFile != nullptr) {
-        fclose(m_pFile);
-        m_pFile = nullptr;
-    }
-}
+CIfoFile::~CIfoFile() = default;
 
 bool CIfoFile::Contains(const uint8_t* p, int64_t length) {
     const uint8_t* begin = m_pData.data();
@@ -112,55 +82,39 @@ void CIfoFile::EnsureImageBuffer(int64_t bytes) {
 
 int32_t CIfoFile::Load(const std::string& path) {
     m_bLoaded = false;
-    CloseFile();
-    // In a dry run an IFO saved earlier in the run exists only in the overlay.
-    const OverlayFile* saved = ActiveOverlay() != nullptr ? ActiveOverlay()->Find(path) : nullptr;
-    if (saved != nullptr && !saved->written) {
-        saved = nullptr;
-    }
-    if (saved == nullptr) {
-        m_pFile = fopen(path.c_str(), "rb+");
-        if (m_pFile == nullptr) {
-            m_pFile = fopen(path.c_str(), "rb");
-        }
-    }
-    m_bVmg = EqualsIgnoreCase(GetBaseName(path), "video_ts");
+    m_LoadError.clear();
+    m_bVmg = IsVideoManagerName(path);
     m_pData.clear();
     m_pData.shrink_to_fit();
     m_szPath = path;
-    m_nSizeKB = FileSizeKB(path);
+    m_nSizeKB = m_Files.SizeKB(path);
     m_nCapacity = (m_nSizeKB + kGrowthRoomKB) * 1024;
+    std::vector<uint8_t> bytes;
+    if (!m_Files.ReadWhole(path, bytes, m_LoadError)) {
+        return -1;
+    }
     if (m_nSizeKB > 0) {
         m_pData.assign(static_cast<size_t>(m_nCapacity), 0);
     }
-    if (m_pFile == nullptr && saved == nullptr) {
-        return -1;
-    }
     const size_t imageBytes = static_cast<size_t>(m_nSizeKB) * 1024;
-    if (saved != nullptr) {
-        std::copy_n(saved->whole.begin(), std::min(imageBytes, saved->whole.size()),
-                    m_pData.begin());
-    } else if (imageBytes > 0 && fread(m_pData.data(), 1, imageBytes, m_pFile) != imageBytes) {
-        Logf("IFO file %s is damaged: it could not be read whole", path.c_str());
-        CloseFile();
-        return -1;
+    if (bytes.size() < imageBytes) {
+        return Refuse("it could not be read whole");
     }
+    std::copy_n(bytes.begin(), imageBytes, m_pData.begin());
     m_nSectorCount = 0;
-    const std::string fileName = GetFileName(path);
-    for (int i = 0; i < 100; ++i) {
-        if (EqualsIgnoreCase(fileName, g_IfoNames[i])) {
-            m_nTitleSet = i;
-            break;
-        }
-    }
+    m_nTitleSet = std::max(0, TitleSetOf(path));
     std::string problem = ValidateHeader();
     if (!problem.empty()) {
-        Logf("IFO file %s is damaged: %s", path.c_str(), problem.c_str());
-        CloseFile();
-        return -1;
+        return Refuse(problem);
     }
     m_bLoaded = true;
     return 0;
+}
+
+int32_t CIfoFile::Refuse(const std::string& reason) {
+    m_LoadError = reason;
+    Logf("IFO file %s is damaged: %s", m_szPath.c_str(), reason.c_str());
+    return -1;
 }
 
 // Every table the repair reads, measures or resizes must start and end inside the image, so
@@ -369,7 +323,7 @@ void CIfoFile::ResizeTable(int32_t index, int32_t delta) {
 int32_t CIfoFile::Save(const std::string& path, Durability durability) {
     const size_t bytes = static_cast<size_t>(ImageSize());
     for (const std::string& target : {path, ReplaceExt(path, ".BUP")}) {
-        if (!WriteWholeFile(target, m_pData.data(), bytes, m_SaveError, durability)) {
+        if (!m_Files.WriteWhole(target, m_pData.data(), bytes, m_SaveError, durability)) {
             m_SaveFailedPath = target;
             return -1;
         }

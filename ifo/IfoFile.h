@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "ifo/CellRecords.h"
+#include "ifo/NavpackMap.h"
 #include "support/DiskFlush.h"
+#include "support/FileSystem.h"
 
 namespace dorvex {
 
@@ -32,18 +34,10 @@ enum IfoTable : int32_t {
     IfoTableCount = 15,
 };
 
-// File names by title-set number: 0 is VIDEO_TS.IFO, i is VTS_ii_0.IFO.
-extern const char* const g_IfoNames[100];
-
-// The sector lookup of the repair: first entry i < n with old[i] >= sector and new[i] > floor
-// gives new[i] (inexact when old[i] != sector); with none, new[n - 1] and not inexact. With
-// n <= 0 it returns `sector` unchanged and not inexact (nothing to look at).
-int32_t MapSector(int32_t sector, const int32_t* oldList, const int32_t* newList, int32_t n,
-                  int32_t floor, bool& inexact);
-
 class CIfoFile {
   public:
-    explicit CIfoFile(const std::string& path);
+    // Loads path through `files` (the disk unless a run says otherwise).
+    explicit CIfoFile(const std::string& path, FileSystem& files = TheRealFileSystem());
     ~CIfoFile();
     CIfoFile(const CIfoFile&) = delete;
     CIfoFile& operator=(const CIfoFile&) = delete;
@@ -51,7 +45,6 @@ class CIfoFile {
     bool m_bLoaded = false;
     std::string m_szPath;
     int32_t m_nTitleSet = 0;
-    FILE* m_pFile = nullptr;
     int32_t m_nSizeKB = 0;
     int32_t m_nCapacity = 0;
     bool m_bVmg = false;
@@ -60,9 +53,10 @@ class CIfoFile {
     int32_t m_nSectorCount = 0;
 
     // --- Image and table directory ---
-    // 0 when opened and read, -1 when it could not be opened or failed validation (logged).
+    // 0 when read whole and valid; -1 when it could not be read or failed validation (logged),
+    // and then LoadError says why.
     int32_t Load(const std::string& path);
-    void CloseFile();
+    const std::string& LoadError() const { return m_LoadError; }
     // Also writes the .BUP twin, each file whole (see WriteWholeFile); 0 or -1, and then
     // SaveFailedPath / SaveError say which file failed and why.
     int32_t Save(const std::string& path, Durability durability = Durability::Flushed);
@@ -91,9 +85,9 @@ class CIfoFile {
     // --- Repair steps ---
     void RemapCellPositions(const VcidMapEntry* map, int32_t mapCount, bool menu);
     void RebuildCellAddressTable(const CellTableEntry* cells, int32_t count, bool menu);
-    void UpdateCellSectors(const int32_t* oldList, const int32_t* newList, int32_t n, bool menu);
+    void UpdateCellSectors(const NavpackMap& navpacks, bool menu);
     void RebuildVobuAdmap(bool menu);
-    void RebuildTimeMaps(const int32_t* oldList, const int32_t* newList, int32_t n);
+    void RebuildTimeMaps(const NavpackMap& navpacks);
     void CheckPgcSectors(const CellTableEntry* cells, int32_t count, bool menu);
     void UpdatePgcPlaybackTime(uint16_t lu, uint16_t pgcn, bool fillZeroCells,
                                bool useGlobalStandard);
@@ -123,6 +117,10 @@ class CIfoFile {
     uint16_t LastLanguageUnit(bool menu) { return menu ? GetLanguageUnitCount() : 0; }
 
   private:
+    // Size of a file of the set in sectors, 0 when it is missing.
+    uint32_t Sectors(const std::string& path);
+    // Logs why a loaded image cannot be used and keeps the reason; -1.
+    int32_t Refuse(const std::string& reason);
     // Checks the header's table pointers and end addresses; the reason when one is unusable.
     std::string ValidateHeader();
     uint8_t* TableAt(int64_t offset, int64_t minLength);
@@ -131,6 +129,8 @@ class CIfoFile {
                           int32_t entrySize);
     void EnsureImageBuffer(int64_t bytes);
 
+    FileSystem& m_Files;
+    std::string m_LoadError;
     std::string m_SaveFailedPath;
     std::string m_SaveError;
 };

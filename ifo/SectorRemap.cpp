@@ -29,6 +29,22 @@ int32_t MapSector(int32_t sector, const int32_t* oldList, const int32_t* newList
     return newList[i];
 }
 
+int32_t NavpackMap::MapEnd(int32_t sector, int32_t floor, bool& inexact) const {
+    inexact = false;
+    if (m_Count > 0) {
+        const int32_t* oldAt = std::lower_bound(m_Old, m_Old + m_Count, sector);
+        const int32_t* newAt = std::upper_bound(m_New, m_New + m_Count, floor);
+        const int64_t i = std::max(oldAt - m_Old, newAt - m_New);
+        if (i < m_Count) {
+            inexact = m_Old[i] != sector;
+            return m_New[i];
+        }
+    }
+    // No navpack qualifies: the end entry is the last one looked at, whether or not it does.
+    inexact = m_OldEnd >= sector && m_NewEnd > floor && m_OldEnd != sector;
+    return m_NewEnd;
+}
+
 namespace {
 
 // A value one past a sector, mapped: r - 1, or 0 when the lookup gave 0.
@@ -38,22 +54,21 @@ uint32_t EndBefore(int32_t mapped) {
 
 }  // namespace
 
-void CIfoFile::UpdateCellSectors(const int32_t* oldList, const int32_t* newList, int32_t n,
-                                 bool menu) {
+void CIfoFile::UpdateCellSectors(const NavpackMap& navpacks, bool menu) {
     // With only the end entry there are no navpacks to map to; the cells keep their sectors.
-    if (n > 1) {
+    if (navpacks.Navpacks() > 0) {
         ForEachCell(menu, [&](uint16_t, uint16_t pgcn, uint16_t cell, uint8_t* playback, uint8_t*) {
             bool inexact = false;
             int32_t v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellFirstVobuStart));
             WriteBE32(playback, ifo::kCellFirstVobuStart,
-                      static_cast<uint32_t>(MapSector(v, oldList, newList, n - 1, -1, inexact)));
+                      static_cast<uint32_t>(navpacks.MapStart(v, -1, inexact)));
             if (inexact) {
                 Logf("PGC %d - Cell %d, Original entry sector didn't point to a navpack. Fixed",
                      pgcn, cell);
             }
 
             v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellLastVobuStart));
-            const int32_t lastStart = MapSector(v, oldList, newList, n - 1, -1, inexact);
+            const int32_t lastStart = navpacks.MapStart(v, -1, inexact);
             WriteBE32(playback, ifo::kCellLastVobuStart, static_cast<uint32_t>(lastStart));
             if (inexact) {
                 Logf(
@@ -64,7 +79,7 @@ void CIfoFile::UpdateCellSectors(const int32_t* oldList, const int32_t* newList,
 
             v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellLastVobuEnd) + 1);
             WriteBE32(playback, ifo::kCellLastVobuEnd,
-                      EndBefore(MapSector(v, oldList, newList, n, lastStart, inexact)));
+                      EndBefore(navpacks.MapEnd(v, lastStart, inexact)));
             if (inexact) {
                 Logf(
                     "PGC %d - Cell %d, Original last VOBU end LBA + 1 didn't point to a navpack. "
@@ -76,7 +91,7 @@ void CIfoFile::UpdateCellSectors(const int32_t* oldList, const int32_t* newList,
             if (ilvuEnd != 0 && ilvuEnd != 0xFFFFFFFFu) {
                 v = static_cast<int32_t>(ilvuEnd + 1);
                 WriteBE32(playback, ifo::kCellFirstIlvuEnd,
-                          EndBefore(MapSector(v, oldList, newList, n, -1, inexact)));
+                          EndBefore(navpacks.MapEnd(v, -1, inexact)));
                 if (inexact) {
                     Logf(
                         "PGC %d - Cell %d, Original first ILVU end LBA didn't point to a navpack. "
@@ -89,14 +104,13 @@ void CIfoFile::UpdateCellSectors(const int32_t* oldList, const int32_t* newList,
 
     m_nSectorCount = 0;
     m_pSectorList.clear();
-    for (int32_t i = 0; i < n; ++i) {
-        if (i == 0 || newList[i] != newList[i - 1]) {
-            m_pSectorList.push_back(newList[i]);
+    // Several dropped navpacks that share one new position give one value, and navpacks
+    // dropped at the very end share the end's position, where no VOBU starts.
+    for (int32_t i = 0; i < navpacks.Navpacks(); ++i) {
+        const int32_t sector = navpacks.New(i);
+        if ((i == 0 || sector != navpacks.New(i - 1)) && sector != navpacks.NewEnd()) {
+            m_pSectorList.push_back(sector);
         }
-    }
-    // The last value is the end entry's position (with any navpacks dropped at the very end).
-    if (!m_pSectorList.empty()) {
-        m_pSectorList.pop_back();
     }
     m_nSectorCount = static_cast<int32_t>(m_pSectorList.size());
     RebuildVobuAdmap(menu);
@@ -135,13 +149,13 @@ void CIfoFile::RebuildVobuAdmap(bool menu) {
               static_cast<uint32_t>(m_nSectorCount * ifo::kAdmapEntrySize + 3));
 }
 
-void CIfoFile::RebuildTimeMaps(const int32_t* oldList, const int32_t* newList, int32_t n) {
+void CIfoFile::RebuildTimeMaps(const NavpackMap& navpacks) {
     uint8_t* table = GetTable(IfoVtsTmapt);
     if (table == nullptr) {
         return;
     }
     const uint16_t maps = ReadBE16(table, ifo::kTableCount);
-    const int32_t streamEnd = n > 0 ? newList[n - 1] : 0;
+    const int32_t streamEnd = navpacks.NewEnd();
     int64_t newEnd = 0;
     for (uint32_t m = 0; m < maps; ++m) {
         const int64_t pointer = ifo::kTmapPointers + 4 * static_cast<int64_t>(m);
@@ -162,11 +176,11 @@ void CIfoFile::RebuildTimeMaps(const int32_t* oldList, const int32_t* newList, i
             }
             const uint32_t entry = ReadBE32(map, ifo::kTmapEntries + 4 * e);
             bool inexact = false;
-            const int32_t mapped = MapSector(static_cast<int32_t>(entry & ~ifo::kTmapDiscontinuity),
-                                             oldList, newList, n - 1, -1, inexact);
+            const int32_t mapped = navpacks.MapStart(
+                static_cast<int32_t>(entry & ~ifo::kTmapDiscontinuity), -1, inexact);
             // Entries of packs dropped at the very end map to the end of the stream, where no
             // VOBU starts: a player would seek past the last pack.
-            if (n > 1 && mapped >= streamEnd) {
+            if (navpacks.Navpacks() > 0 && mapped >= streamEnd) {
                 break;
             }
             if (mapped != previous) {

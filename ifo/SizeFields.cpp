@@ -8,24 +8,13 @@
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
 #include "support/Paths.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex {
 
-namespace {
-
-constexpr int32_t kMaxTitleSets = 99;
-
-uint32_t Sectors(const std::string& path) {
-    return static_cast<uint32_t>(FileSizeKB(path) / 2);
+uint32_t CIfoFile::Sectors(const std::string& path) {
+    return static_cast<uint32_t>(m_Files.SizeKB(path) / 2);
 }
-
-std::string TitleVobPath(const std::string& folder, int32_t titleSet, int32_t part) {
-    char name[32];
-    snprintf(name, sizeof(name), "VTS_%02d_%d.VOB", titleSet, part);
-    return folder + name;
-}
-
-}  // namespace
 
 void CIfoFile::UpdateSizeFields(bool trim) {
     if (ImageSize() < ifo::kHeaderSize) {
@@ -59,12 +48,13 @@ void CIfoFile::UpdateSizeFields(bool trim) {
         }
         m_nSizeKB = static_cast<int32_t>(2 * (static_cast<int64_t>(b) + 1));
         const uint32_t menu = Sectors(ReplaceExt(m_szPath, ".VOB"));
+        const TitleSetFiles files = TitleSetFiles::InFolder(m_Files, folder, m_nTitleSet);
         // Without a menu VOB the start sector is 0, as for VMGM_VOBS: players and libdvdread
         // take any other value as the start of a menu that is not there.
         WriteBE32(header, ifo::kMenuVobsSector, menu == 0 ? 0 : b + 1);
         uint32_t title = 0;
-        for (int32_t part = 1; part <= 9; ++part) {
-            title += Sectors(TitleVobPath(folder, m_nTitleSet, part));
+        for (const VobPart& part : files.TitleParts()) {
+            title += static_cast<uint32_t>(part.sectors);
         }
         WriteBE32(header, ifo::kTitleVobsOrTtSrpt, b + 1 + menu);
         WriteBE32(header, ifo::kLastSectorOfSet, 2 * (b + 1) + menu + title - 1);
@@ -74,30 +64,32 @@ void CIfoFile::UpdateSizeFields(bool trim) {
     const uint32_t ifoSectors = static_cast<uint32_t>(m_nSizeKB / 2);
     WriteBE32(header, ifo::kLastSectorOfIfo, ifoSectors - 1);
     WriteBE32(header, ifo::kMenuVobsSector, ifoSectors);
-    const uint32_t menu = Sectors(folder + ReplaceExt(g_IfoNames[0], ".VOB"));
+    const uint32_t menu = Sectors(TitleSetFiles(m_Files, m_szPath).Vob(kMenuVobPart));
     WriteBE32(header, ifo::kLastSectorOfSet, 2 * ifoSectors + menu - 1);
     if (menu == 0) {
         WriteBE32(header, ifo::kMenuVobsSector, 0);
     }
 
     // Title sets lie one after another: IFO, menu VOB, title VOBs, BUP.
-    uint32_t start[kMaxTitleSets + 1] = {};
+    uint32_t start[kLastTitleSet + 1] = {};
     uint32_t previousSize = 2 * ifoSectors + menu;
     int32_t highest = 0;
-    for (int32_t i = 1; i <= kMaxTitleSets; ++i) {
+    for (int32_t i = 1; i <= kLastTitleSet; ++i) {
         start[i] = start[i - 1] + previousSize;
-        const uint32_t setIfo = Sectors(folder + g_IfoNames[i]);
+        const TitleSetFiles set = TitleSetFiles::InFolder(m_Files, folder, i);
+        const uint32_t setIfo = Sectors(set.Ifo());
         if (setIfo > 0) {
             highest = i;
         }
-        const uint32_t setMenu = Sectors(folder + ReplaceExt(g_IfoNames[i], ".VOB"));
+        const uint32_t setMenu = Sectors(set.Vob(kMenuVobPart));
+        // The title VOBs count up to the first missing or empty one.
         uint32_t setTitle = 0;
-        for (int32_t part = 1; part <= 9; ++part) {
-            const uint32_t sectors = Sectors(TitleVobPath(folder, i, part));
-            if (sectors == 0) {
+        int32_t expected = kFirstTitleVobPart;
+        for (const VobPart& part : set.TitleParts()) {
+            if (part.number != expected++ || part.sectors == 0) {
                 break;
             }
-            setTitle += sectors;
+            setTitle += static_cast<uint32_t>(part.sectors);
         }
         previousSize = 2 * setIfo + setMenu + setTitle;
     }

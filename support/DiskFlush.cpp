@@ -6,37 +6,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "support/FileOverlay.h"
-
 namespace dorvex {
 
-namespace {
-
-FlushHook& Hook() {
-    static FlushHook hook;
-    return hook;
-}
-
-// True (with `error` set) when the test seam fails this flush.
-bool FlushFailsByHook(const std::string& path, std::string& error) {
-    const FlushHook& hook = Hook();
-    if (hook && !hook(path)) {
-        error = strerror(EIO);
-        return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-void SetFlushHook(FlushHook hook) {
-    Hook() = std::move(hook);
-}
-
-bool FlushFile(int fd, const std::string& path, std::string& error) {
-    if (FlushFailsByHook(path, error)) {
-        return false;
-    }
+bool FlushFile(int fd, std::string& error) {
     if (::fsync(fd) != 0) {
         error = strerror(errno);
         return false;
@@ -45,12 +17,6 @@ bool FlushFile(int fd, const std::string& path, std::string& error) {
 }
 
 bool FlushFileSystemOf(const std::string& folder, std::string& error) {
-    if (ActiveOverlay() != nullptr) {
-        return true;  // a dry run writes nothing to disk
-    }
-    if (FlushFailsByHook(folder, error)) {
-        return false;
-    }
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         error = strerror(errno);

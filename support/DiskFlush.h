@@ -5,7 +5,6 @@
 // in a title set's folder before the last other copy of it is deleted.
 #pragma once
 
-#include <functional>
 #include <string>
 
 namespace dorvex {
@@ -16,14 +15,9 @@ enum class Durability {
 };
 
 // fsync of an open file; false with the system's reason in `error`.
-bool FlushFile(int fd, const std::string& path, std::string& error);
+bool FlushFile(int fd, std::string& error);
 
 // Everything written to the file system holding `folder` (syncfs).
 bool FlushFileSystemOf(const std::string& folder, std::string& error);
-
-// Test seam: when set, called with the path before each flush; returning false makes the flush
-// fail as if the system call had failed with EIO.
-using FlushHook = std::function<bool(const std::string& path)>;
-void SetFlushHook(FlushHook hook);
 
 }  // namespace dorvex

@@ -8,8 +8,6 @@
 #include <cctype>
 #include <cstdio>
 
-#include "support/FileOverlay.h"
-
 namespace dorvex {
 
 PathParts SplitPath(std::string_view path) {
@@ -102,13 +100,17 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+bool IsVideoManagerName(std::string_view path) {
+    return EqualsIgnoreCase(GetBaseName(path), "video_ts");
+}
+
 namespace {
 
 // The IFO and BUP of a title-set VOB share its folder and name with the file digit set to 0;
 // the video manager's VIDEO_TS.VOB keeps its name.
 std::string CompanionPathFor(std::string_view vobPath, std::string_view ext) {
     std::string out = ReplaceExt(vobPath, ext);
-    if (!EqualsIgnoreCase(GetBaseName(vobPath), "video_ts") && out.size() >= 5) {
+    if (!IsVideoManagerName(vobPath) && out.size() >= 5) {
         out[out.size() - 5] = '0';
     }
     return out;
@@ -128,11 +130,6 @@ bool FileExists(std::string_view path) {
     if (path.empty()) {
         return false;
     }
-    if (const CFileOverlay* overlay = ActiveOverlay()) {
-        if (const OverlayFile* file = overlay->Find(std::string(path))) {
-            return file->exists;
-        }
-    }
     struct stat st;
     return ::stat(std::string(path).c_str(), &st) == 0;
 }
@@ -140,11 +137,6 @@ bool FileExists(std::string_view path) {
 int64_t FileSizeBytes(std::string_view path) {
     if (path.empty()) {
         return 0;
-    }
-    if (const CFileOverlay* overlay = ActiveOverlay()) {
-        if (const OverlayFile* file = overlay->Find(std::string(path))) {
-            return file->exists ? file->size : 0;
-        }
     }
     struct stat st;
     if (::stat(std::string(path).c_str(), &st) != 0) {
@@ -159,36 +151,6 @@ int32_t FileSizeKB(std::string_view path) {
 
 bool IsEmptyOrMissing(std::string_view path) {
     return FileSizeBytes(path) == 0;
-}
-
-int RenameFile(const std::string& from, const std::string& to) {
-    if (CFileOverlay* overlay = ActiveOverlay()) {
-        return overlay->Rename(from, to);
-    }
-    return std::rename(from.c_str(), to.c_str());
-}
-
-int RemoveFile(const std::string& path) {
-    if (CFileOverlay* overlay = ActiveOverlay()) {
-        return overlay->Remove(path);
-    }
-    return std::remove(path.c_str());
-}
-
-int MakeFolder(const std::string& path) {
-    if (CFileOverlay* overlay = ActiveOverlay()) {
-        return overlay->MakeFolder(path);
-    }
-    return ::mkdir(path.c_str(), 0777);
-}
-
-bool IsFolder(const std::string& path) {
-    if (CFileOverlay* overlay = ActiveOverlay()) {
-        const std::shared_ptr<OverlayFile> file = overlay->Open(path);
-        return file != nullptr && file->folder;
-    }
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void DeleteFolderFiles(std::string_view folder, std::string_view pattern) {

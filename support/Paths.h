@@ -33,22 +33,17 @@ std::string GetFileName(std::string_view path);
 std::string GetFolder(std::string_view path);
 std::string ReplaceExt(std::string_view path, std::string_view newExt);
 std::string JoinPath(std::string_view folder, std::string_view name);
+// True for VIDEO_TS.VOB, .IFO and .BUP, the video manager's files (any case, any folder).
+bool IsVideoManagerName(std::string_view path);
 std::string IfoPathFor(std::string_view vobPath);
 std::string BupPathFor(std::string_view vobPath);
 
 // An empty path stands for an absent argument.
+// On the disk itself, for the front ends and tools; a run asks the FileSystem it was given.
 bool FileExists(std::string_view path);
 int32_t FileSizeKB(std::string_view path);
 int64_t FileSizeBytes(std::string_view path);
 bool IsEmptyOrMissing(std::string_view path);
-
-// Changes to files and folders that a run makes. While a dry run's overlay is installed (see
-// support/FileOverlay.h) they change only the overlay, and the queries above answer from it.
-// Each returns 0, or -1 with errno set, as rename(2), remove(3) and mkdir(2) do.
-int RenameFile(const std::string& from, const std::string& to);
-int RemoveFile(const std::string& path);
-int MakeFolder(const std::string& path);
-bool IsFolder(const std::string& path);
 
 // Removes the regular files of a folder; subfolders and undeletable entries are passed over.
 void DeleteFolderFiles(std::string_view folder, std::string_view pattern = "*");

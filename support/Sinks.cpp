@@ -63,6 +63,60 @@ void LogMessage(char* text, int32_t level) {
     }
 }
 
+void DiscardMessage(char*, int32_t) {}
+
+ScopedSinks::ScopedSinks(SinkFn log, SinkFn alert)
+    : m_SavedLog(g_pfnLog), m_SavedAlert(g_pfnAlert) {
+    if (log != nullptr) {
+        g_pfnLog = log;
+    }
+    if (alert != nullptr) {
+        g_pfnAlert = alert;
+    }
+}
+
+ScopedSinks::~ScopedSinks() {
+    g_pfnLog = m_SavedLog;
+    g_pfnAlert = m_SavedAlert;
+}
+
+namespace {
+
+// The innermost capture of each kind on this thread.
+thread_local CapturedLines* t_pLogCapture = nullptr;
+thread_local CapturedLines* t_pAlertCapture = nullptr;
+
+CapturedLines*& InnermostCapture(CapturedLines::Which which) {
+    return which == CapturedLines::Log ? t_pLogCapture : t_pAlertCapture;
+}
+
+}  // namespace
+
+CapturedLines::CapturedLines(Which which) : m_Which(which), m_Outer(InnermostCapture(which)) {
+    SinkFn& sink = which == Log ? g_pfnLog : g_pfnAlert;
+    m_Saved = sink;
+    sink = which == Log ? &CapturedLines::Capture : &CapturedLines::CaptureAlert;
+    InnermostCapture(which) = this;
+}
+
+CapturedLines::~CapturedLines() {
+    (m_Which == Log ? g_pfnLog : g_pfnAlert) = m_Saved;
+    InnermostCapture(m_Which) = m_Outer;
+}
+
+void CapturedLines::Capture(char* text, int32_t level) {
+    CapturedLines* capture = t_pLogCapture;
+    if (capture != nullptr && level != kLogLevelDetail) {
+        capture->m_Lines.emplace_back(text);
+    }
+}
+
+void CapturedLines::CaptureAlert(char* text, int32_t) {
+    if (CapturedLines* capture = t_pAlertCapture) {
+        capture->m_Lines.emplace_back(text);
+    }
+}
+
 void Logf(const char* format, ...) {
     va_list args;
     va_start(args, format);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace dorvex {
 
@@ -34,6 +35,45 @@ class StatusText {
 };
 
 void LogMessage(char* text, int32_t level);
+// A sink that drops every line.
+void DiscardMessage(char* text, int32_t level);
+
+// Installs a log and an alert sink for its lifetime (null keeps the one in place) and puts the
+// previous ones back when it ends.
+class ScopedSinks {
+  public:
+    ScopedSinks(SinkFn log, SinkFn alert);
+    ~ScopedSinks();
+    ScopedSinks(const ScopedSinks&) = delete;
+    ScopedSinks& operator=(const ScopedSinks&) = delete;
+
+  private:
+    SinkFn m_SavedLog;
+    SinkFn m_SavedAlert;
+};
+
+// Collects the lines this thread sends to the log or the alert sink for its lifetime, instead
+// of showing them, for a caller that reports them in its own way. Meant for single-threaded
+// callers: lines other threads send meanwhile are dropped. Captures nest.
+class CapturedLines {
+  public:
+    enum Which { Log, Alerts };
+    explicit CapturedLines(Which which);
+    ~CapturedLines();
+    CapturedLines(const CapturedLines&) = delete;
+    CapturedLines& operator=(const CapturedLines&) = delete;
+
+    const std::vector<std::string>& Lines() const { return m_Lines; }
+
+  private:
+    static void Capture(char* text, int32_t level);
+    static void CaptureAlert(char* text, int32_t level);
+
+    Which m_Which;
+    std::vector<std::string> m_Lines;
+    CapturedLines* m_Outer;
+    SinkFn m_Saved;
+};
 
 // Formats into the status line and passes the line to g_pfnLog / g_pfnAlert.
 void Logf(const char* format, ...) __attribute__((format(printf, 1, 2)));

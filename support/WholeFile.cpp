@@ -1,56 +1,50 @@
 #include "support/WholeFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include "support/FileOverlay.h"
+#include "support/FileSystem.h"
 
 namespace dorvex {
+
+namespace {
+
+// The system's reason for the last failed call; false, for returning.
+bool Failed(std::string& error) {
+    error = strerror(errno);
+    return false;
+}
+
+}  // namespace
 
 std::string PartialPathFor(const std::string& path) {
     return path + ".dorvex-partial";
 }
 
-bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, std::string& error,
-                    Durability durability) {
-    if (CFileOverlay* overlay = ActiveOverlay()) {
-        overlay->WriteWhole(path, data, size);
-        return true;
-    }
+bool WriteWholeFile(FileSystem& files, const std::string& path, const uint8_t* data, size_t size,
+                    std::string& error, Durability durability) {
     const std::string partial = PartialPathFor(path);
-    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = strerror(errno);
+    std::unique_ptr<FileHandle> file = files.Open(partial, OpenMode::Create, error);
+    if (file == nullptr) {
         return false;
     }
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = n < 0 ? strerror(errno) : "nothing written";
-            ::close(fd);
-            ::unlink(partial.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
+    const auto giveUp = [&] {
+        const std::string reason = strerror(errno);
+        file->Close();
+        files.Remove(partial);
+        error = reason;
+        return false;
+    };
+    if (!file->Write(data, static_cast<int64_t>(size), 0)) {
+        return giveUp();
     }
     // Unflushed, a power cut after the rename could leave the new name on an empty file.
-    if (durability == Durability::Flushed && !FlushFile(fd, partial, error)) {
-        ::close(fd);
-        ::unlink(partial.c_str());
-        return false;
+    if (durability == Durability::Flushed && !file->Sync()) {
+        return giveUp();
     }
-    if (::close(fd) != 0) {
-        error = strerror(errno);
-        ::unlink(partial.c_str());
+    if (!file->Close()) {
+        Failed(error);
+        files.Remove(partial);
         return false;
     }
     // ext4 takes a rename over an existing file as a request to write the new one out first, and
@@ -58,16 +52,14 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, s
     // Swapping the two names is just as atomic and asks for nothing; the old file, now under the
     // temporary name, goes. Anything but an existing regular file (a folder in the way must fail
     // as rename fails), or a file system that cannot swap: rename.
-    struct stat target;
-    if (durability == Durability::Cached && ::lstat(path.c_str(), &target) == 0 &&
-        S_ISREG(target.st_mode) &&
-        ::renameat2(AT_FDCWD, partial.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
-        ::unlink(partial.c_str());
+    if (durability == Durability::Cached && files.IsRegularFile(path) &&
+        files.Exchange(partial, path) == 0) {
+        files.Remove(partial);
         return true;
     }
-    if (std::rename(partial.c_str(), path.c_str()) != 0) {
-        error = strerror(errno);
-        ::unlink(partial.c_str());
+    if (files.Rename(partial, path) != 0) {
+        Failed(error);
+        files.Remove(partial);
         return false;
     }
     return true;

@@ -12,12 +12,14 @@
 
 namespace dorvex {
 
+class FileSystem;
+
 // The temporary name a whole-file write uses for path (same folder, so the rename is atomic).
 std::string PartialPathFor(const std::string& path);
 
-// False on failure, with the system's reason in `error`; the target is then untouched and the
-// temporary file removed.
-bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size, std::string& error,
-                    Durability durability = Durability::Flushed);
+// Through the calls of `files`. False on failure, with the system's reason in `error`; the
+// target is then untouched and the temporary file removed.
+bool WriteWholeFile(FileSystem& files, const std::string& path, const uint8_t* data, size_t size,
+                    std::string& error, Durability durability = Durability::Flushed);
 
 }  // namespace dorvex

@@ -31,9 +31,9 @@ std::string CellAction(const PlannedCell& cell) {
 
 std::string FieldList(uint32_t fields) {
     std::string text;
-    for (int32_t f = 0; f < kNavFieldCount; ++f) {
+    for (int32_t f = 0; f < navpack::kFieldCount; ++f) {
         if ((fields >> f) & 1u) {
-            text += (text.empty() ? "" : ", ") + std::string(kNavFieldNames[f]);
+            text += (text.empty() ? "" : ", ") + std::string(navpack::kFieldNames[f]);
         }
     }
     return text;
@@ -71,9 +71,9 @@ std::string Readable(const PlanResult& plan) {
         if (step.navpacksChanged > 0) {
             text += "  navpacks: " + std::to_string(step.navpacksChanged) + " changed (";
             bool first = true;
-            for (int32_t f = 0; f < kNavFieldCount; ++f) {
+            for (int32_t f = 0; f < navpack::kFieldCount; ++f) {
                 if (step.fieldCounts[f] > 0) {
-                    text += (first ? "" : ", ") + std::string(kNavFieldNames[f]) + " " +
+                    text += (first ? "" : ", ") + std::string(navpack::kFieldNames[f]) + " " +
                             std::to_string(step.fieldCounts[f]);
                     first = false;
                 }
@@ -179,8 +179,8 @@ std::string Json(const PlanResult& plan, const std::string& vob, bool removeUnre
         json.Member("dropped", step.navpacksDropped);
         json.Key("fields");
         json.BeginObject();
-        for (int32_t f = 0; f < kNavFieldCount; ++f) {
-            json.Member(kNavFieldNames[f], step.fieldCounts[f]);
+        for (int32_t f = 0; f < navpack::kFieldCount; ++f) {
+            json.Member(navpack::kFieldNames[f], step.fieldCounts[f]);
         }
         json.EndObject();
         json.Key("first");
@@ -191,9 +191,9 @@ std::string Json(const PlanResult& plan, const std::string& vob, bool removeUnre
             json.Member("newSector", nav.newSector);
             json.Key("fields");
             json.BeginArray();
-            for (int32_t f = 0; f < kNavFieldCount; ++f) {
+            for (int32_t f = 0; f < navpack::kFieldCount; ++f) {
                 if ((nav.fields >> f) & 1u) {
-                    json.String(kNavFieldNames[f]);
+                    json.String(navpack::kFieldNames[f]);
                 }
             }
             json.EndArray();

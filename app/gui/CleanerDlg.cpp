@@ -75,7 +75,8 @@ int32_t CCleanerDlgEngine::Open(const std::string& path) {
     return 0;
 }
 
-CCleanerDlg::CCleanerDlg(QWidget* parent) : QDialog(parent), m_Engine(*this) {
+CCleanerDlg::CCleanerDlg(FileSystem& files, QWidget* parent)
+    : QDialog(parent), m_Engine(*this, files) {
     InitDialogResources();
     m_Icon = QIcon(":/dorvex.xpm");
     m_Prompts = MessageBoxPrompts(this);

@@ -26,7 +26,8 @@ class CCleanerDlg;
 // The engine as the dialog sees it: Open adds the file-name check, the buttons and the caption.
 class CCleanerDlgEngine : public CVtsCleaner {
   public:
-    explicit CCleanerDlgEngine(CCleanerDlg& dialog) : m_Dialog(dialog) {}
+    CCleanerDlgEngine(CCleanerDlg& dialog, FileSystem& files)
+        : CVtsCleaner(files), m_Dialog(dialog) {}
     int32_t Open(const std::string& path) override;
 
   private:
@@ -45,7 +46,8 @@ class CCleanerDlg : public QDialog, private IWindowPlacement {
     Q_OBJECT
 
   public:
-    explicit CCleanerDlg(QWidget* parent = nullptr);
+    // Runs work on `files`: the disk, unless a test hands in another.
+    explicit CCleanerDlg(FileSystem& files = TheRealFileSystem(), QWidget* parent = nullptr);
     ~CCleanerDlg() override;
 
     // Dialog initialisation: settings, hint, caption, log path, and the command line's file.

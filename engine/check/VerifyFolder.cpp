@@ -1,7 +1,5 @@
 #include "engine/check/VerifyFolder.h"
 
-#include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "engine/check/VerifyIfo.h"
@@ -9,39 +7,23 @@
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex {
 
 namespace {
 
-constexpr int kLastTitleSet = 99;
-constexpr int kLastTitleVob = 9;
-
-std::string VtsFileName(int titleSet, int part, const char* ext) {
-    char name[32];
-    std::snprintf(name, sizeof(name), "VTS_%02d_%d.%s", titleSet, part, ext);
-    return name;
-}
-
-// The IFO model says why it refuses a file only in a log line; the check wants it as a finding.
-std::string g_LastLogLine;
-void CaptureLog(char* text, int32_t) {
-    g_LastLogLine = text;
-}
-
-// Loads an IFO; on refusal adds the reason as a finding and returns false.
+// Loads an IFO; on refusal adds the reason as a finding and returns false. The model's own log
+// line about the refusal is not shown: the finding says it.
 bool LoadChecked(CIfoFile& ifo, const std::string& path, CVerifyReport& report) {
-    const SinkFn saved = g_pfnLog;
-    g_pfnLog = CaptureLog;
-    g_LastLogLine.clear();
-    ifo.Load(path);
-    g_pfnLog = saved;
+    {
+        CapturedLines quiet(CapturedLines::Log);
+        ifo.Load(path);
+    }
     if (ifo.m_bLoaded) {
         return true;
     }
-    std::string reason = g_LastLogLine;
-    const size_t colon = reason.find(": ");
-    reason = colon == std::string::npos ? "it cannot be read" : reason.substr(colon + 2);
+    const std::string reason = ifo.LoadError().empty() ? "it cannot be read" : ifo.LoadError();
     report.Add({finding::kIfoDamaged, GetFileName(path), "", -1, -1,
                 GetFileName(path) + " is refused: " + reason});
     return false;
@@ -61,75 +43,73 @@ void VerifyDomain(CIfoFile& ifo, bool menu, CVerifyStream& stream, CVerifyReport
     stream.CheckNavPointers(report);
 }
 
-void VerifyVideoManager(const std::string& folder, CVerifyReport& report) {
-    report.BeginGroup("VIDEO_TS");
-    const std::string path = folder + g_IfoNames[0];
-    if (!FileExists(path)) {
-        report.Add({finding::kIfoDamaged, g_IfoNames[0], "", -1, -1, "VIDEO_TS.IFO is missing"});
+void VerifyVideoManager(FileSystem& files, const std::string& folder, CVerifyReport& report) {
+    report.BeginGroup(TitleSetName(kVideoManager));
+    const TitleSetFiles manager = TitleSetFiles::InFolder(files, folder, kVideoManager);
+    const std::string path = manager.Ifo();
+    if (!files.Exists(path)) {
+        report.Add({finding::kIfoDamaged, GetFileName(path), "", -1, -1,
+                    GetFileName(path) + " is missing"});
         return;
     }
-    CIfoFile vmg("");
+    CIfoFile vmg(path, files);
     if (!LoadChecked(vmg, path, report)) {
         return;
     }
-    VerifyBackupIfo(path, report);
-    VerifyVmgSizes(vmg, folder, report);
-    const std::string menu = folder + ReplaceExt(g_IfoNames[0], ".VOB");
-    if (FileSizeBytes(menu) >= 2048) {
-        CVerifyStream stream("VIDEO_TS menu", {menu});
+    VerifyBackupIfo(files, path, report);
+    VerifyVmgSizes(vmg, files, folder, report);
+    const std::string menu = manager.Vob(kMenuVobPart);
+    if (files.SizeBytes(menu) >= 2048) {
+        CVerifyStream stream(files, "VIDEO_TS menu", {menu});
         VerifyDomain(vmg, true, stream, report);
     }
 }
 
-void VerifyTitleSet(const std::string& folder, int titleSet, CVerifyReport& report) {
-    const std::string name = VtsFileName(titleSet, 0, "IFO").substr(0, 6);
+void VerifyTitleSet(FileSystem& files, const TitleSetFiles& set, const std::string& name,
+                    CVerifyReport& report) {
     report.BeginGroup(name);
-    const std::string path = folder + VtsFileName(titleSet, 0, "IFO");
-    CIfoFile ifo("");
+    const std::string path = set.Ifo();
+    CIfoFile ifo(path, files);
     if (!LoadChecked(ifo, path, report)) {
         return;
     }
-    VerifyBackupIfo(path, report);
-    VerifyVtsSizes(ifo, folder, titleSet, report);
+    VerifyBackupIfo(files, path, report);
+    VerifyVtsSizes(ifo, files, set, report);
 
     std::vector<std::string> titles;
-    bool gap = false;
-    for (int part = 1; part <= kLastTitleVob; ++part) {
-        const std::string vob = folder + VtsFileName(titleSet, part, "VOB");
-        if (!FileExists(vob)) {
-            gap = true;
-            continue;
-        }
-        if (gap) {
-            report.Add({finding::kVobNumbering, GetFileName(vob), "", -1, -1,
-                        "VOB files are not numbered without gaps: " + GetFileName(vob) +
+    int32_t expected = kFirstTitleVobPart;
+    for (const VobPart& part : set.TitleParts()) {
+        if (part.number != expected) {
+            report.Add({finding::kVobNumbering, GetFileName(part.path), "", -1, -1,
+                        "VOB files are not numbered without gaps: " + GetFileName(part.path) +
                             " follows a missing file"});
-            gap = false;
         }
-        titles.push_back(vob);
+        expected = part.number + 1;
+        titles.push_back(part.path);
     }
 
-    const std::string menu = folder + VtsFileName(titleSet, 0, "VOB");
-    if (FileSizeBytes(menu) >= 2048) {
-        CVerifyStream stream(name + " menu", {menu});
+    const std::string menu = set.Vob(kMenuVobPart);
+    if (files.SizeBytes(menu) >= 2048) {
+        CVerifyStream stream(files, name + " menu", {menu});
         VerifyDomain(ifo, true, stream, report);
     }
-    CVerifyStream stream(name + " titles", titles);
+    CVerifyStream stream(files, name + " titles", titles);
     VerifyDomain(ifo, false, stream, report);
 }
 
 }  // namespace
 
-CVerifyReport VerifyFolder(const std::string& folder) {
+CVerifyReport VerifyFolder(const std::string& folder, FileSystem& files) {
     std::string base = folder;
     if (!base.empty() && !IsPathSeparator(base.back())) {
         base += kPathSeparator;
     }
     CVerifyReport report;
-    VerifyVideoManager(base, report);
-    for (int vts = 1; vts <= kLastTitleSet; ++vts) {
-        if (FileExists(base + VtsFileName(vts, 0, "IFO"))) {
-            VerifyTitleSet(base, vts, report);
+    VerifyVideoManager(files, base, report);
+    for (int32_t vts = 1; vts <= kLastTitleSet; ++vts) {
+        const TitleSetFiles set = TitleSetFiles::InFolder(files, base, vts);
+        if (files.Exists(set.Ifo())) {
+            VerifyTitleSet(files, set, TitleSetName(vts), report);
         }
     }
     return report;

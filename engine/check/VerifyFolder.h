@@ -6,9 +6,10 @@
 #include <string>
 
 #include "engine/check/VerifyReport.h"
+#include "support/FileSystem.h"
 
 namespace dorvex {
 
-CVerifyReport VerifyFolder(const std::string& folder);
+CVerifyReport VerifyFolder(const std::string& folder, FileSystem& files = TheRealFileSystem());
 
 }  // namespace dorvex

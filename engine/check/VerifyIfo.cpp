@@ -1,31 +1,21 @@
 #include "engine/check/VerifyIfo.h"
 
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <unordered_set>
 #include <vector>
 
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
+#include "support/FileSystem.h"
 #include "support/Paths.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex {
 
 namespace {
 
-constexpr int32_t kLastTitleSet = 99;
-constexpr int32_t kLastTitleVob = 9;
-
-int64_t SectorsOf(const std::string& path) {
-    return FileSizeBytes(path) / ifo::kSectorSize;
-}
-
-std::string VtsFileName(int titleSet, int part, const char* ext) {
-    char name[32];
-    std::snprintf(name, sizeof(name), "VTS_%02d_%d.%s", titleSet, part, ext);
-    return name;
+int64_t SectorsOf(FileSystem& files, const std::string& path) {
+    return files.SizeBytes(path) / ifo::kSectorSize;
 }
 
 std::string CellName(bool menu, uint16_t lu, uint16_t pgcn, uint16_t cell) {
@@ -52,9 +42,11 @@ void CompareField(CVerifyReport& report, CIfoFile& ifo, int32_t field, const cha
     }
 }
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+std::vector<uint8_t> ReadAll(FileSystem& files, const std::string& path) {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    files.ReadWhole(path, bytes, error);
+    return bytes;
 }
 
 }  // namespace
@@ -226,12 +218,13 @@ void VerifyReferencedCells(CIfoFile& ifo, bool menu, const CVerifyStream& stream
     }
 }
 
-void VerifyVtsSizes(CIfoFile& ifo, const std::string& folder, int titleSet, CVerifyReport& report) {
-    const int64_t ifoSectors = SectorsOf(folder + VtsFileName(titleSet, 0, "IFO"));
-    const int64_t menu = SectorsOf(folder + VtsFileName(titleSet, 0, "VOB"));
+void VerifyVtsSizes(CIfoFile& ifo, FileSystem& files, const TitleSetFiles& set,
+                    CVerifyReport& report) {
+    const int64_t ifoSectors = SectorsOf(files, set.Ifo());
+    const int64_t menu = SectorsOf(files, set.Vob(kMenuVobPart));
     int64_t title = 0;
-    for (int part = 1; part <= kLastTitleVob; ++part) {
-        title += SectorsOf(folder + VtsFileName(titleSet, part, "VOB"));
+    for (const VobPart& part : set.TitleParts()) {
+        title += part.sectors;
     }
     const std::string sizes = "IFO " + std::to_string(ifoSectors) + ", menu VOB " +
                               std::to_string(menu) + ", title VOBs " + std::to_string(title) +
@@ -243,9 +236,11 @@ void VerifyVtsSizes(CIfoFile& ifo, const std::string& folder, int titleSet, CVer
                  2 * ifoSectors + menu + title - 1, sizes);
 }
 
-void VerifyVmgSizes(CIfoFile& vmg, const std::string& folder, CVerifyReport& report) {
-    const int64_t ifoSectors = SectorsOf(folder + g_IfoNames[0]);
-    const int64_t menu = SectorsOf(folder + ReplaceExt(g_IfoNames[0], ".VOB"));
+void VerifyVmgSizes(CIfoFile& vmg, FileSystem& files, const std::string& folder,
+                    CVerifyReport& report) {
+    const TitleSetFiles manager = TitleSetFiles::InFolder(files, folder, kVideoManager);
+    const int64_t ifoSectors = SectorsOf(files, manager.Ifo());
+    const int64_t menu = SectorsOf(files, manager.Vob(kMenuVobPart));
     const std::string sizes =
         "IFO " + std::to_string(ifoSectors) + ", menu VOB " + std::to_string(menu) + " sectors";
     CompareField(report, vmg, ifo::kLastSectorOfIfo, "VMGI_LAST_SECTOR", ifoSectors - 1, sizes);
@@ -258,14 +253,15 @@ void VerifyVmgSizes(CIfoFile& vmg, const std::string& folder, CVerifyReport& rep
     int64_t next = 2 * ifoSectors + menu;
     for (int vts = 1; vts <= kLastTitleSet; ++vts) {
         start[static_cast<size_t>(vts)] = next;
-        next += 2 * SectorsOf(folder + VtsFileName(vts, 0, "IFO")) +
-                SectorsOf(folder + VtsFileName(vts, 0, "VOB"));
-        for (int part = 1; part <= kLastTitleVob; ++part) {
-            const int64_t sectors = SectorsOf(folder + VtsFileName(vts, part, "VOB"));
-            if (sectors == 0) {
+        const TitleSetFiles set = TitleSetFiles::InFolder(files, folder, vts);
+        next += 2 * SectorsOf(files, set.Ifo()) + SectorsOf(files, set.Vob(kMenuVobPart));
+        // The title VOBs count up to the first missing or empty one, as the repair counts them.
+        int32_t expected = kFirstTitleVobPart;
+        for (const VobPart& part : set.TitleParts()) {
+            if (part.number != expected++ || part.sectors == 0) {
                 break;
             }
-            next += sectors;
+            next += part.sectors;
         }
     }
     const uint8_t* titles = vmg.GetTable(IfoTtSrpt);
@@ -290,12 +286,12 @@ void VerifyVmgSizes(CIfoFile& vmg, const std::string& folder, CVerifyReport& rep
     }
 }
 
-void VerifyBackupIfo(const std::string& ifoPath, CVerifyReport& report) {
+void VerifyBackupIfo(FileSystem& files, const std::string& ifoPath, CVerifyReport& report) {
     const std::string bupPath = ReplaceExt(ifoPath, ".BUP");
-    if (!FileExists(bupPath)) {
+    if (!files.Exists(bupPath)) {
         report.Add({finding::kBupDiffers, GetFileName(bupPath), "", -1, -1,
                     GetFileName(bupPath) + " is missing"});
-    } else if (ReadAll(ifoPath) != ReadAll(bupPath)) {
+    } else if (ReadAll(files, ifoPath) != ReadAll(files, bupPath)) {
         report.Add({finding::kBupDiffers, GetFileName(bupPath), "", -1, -1,
                     GetFileName(bupPath) + " differs from " + GetFileName(ifoPath)});
     }

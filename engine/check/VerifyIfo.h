@@ -10,6 +10,8 @@
 namespace dorvex {
 
 class CIfoFile;
+class FileSystem;
+class TitleSetFiles;
 
 // Every cell of every PGC of a domain: its first and last VOBU start sectors hold navpacks with
 // the cell's VOB/cell ID, its last sector ends the last VOBU, and the cell address table holds
@@ -23,12 +25,14 @@ void VerifyTimeMaps(CIfoFile& ifo, const CVerifyStream& stream, CVerifyReport& r
 void VerifyReferencedCells(CIfoFile& ifo, bool menu, const CVerifyStream& stream,
                            CVerifyReport& report);
 
-// The header's sector fields against the sizes of the title set's files (folder ends with a
+// The header's sector fields against the sizes of the title set's files.
+void VerifyVtsSizes(CIfoFile& ifo, FileSystem& files, const TitleSetFiles& set,
+                    CVerifyReport& report);
+// VIDEO_TS.IFO's sector fields and every title's start sector in TT_SRPT (folder ends with a
 // separator).
-void VerifyVtsSizes(CIfoFile& ifo, const std::string& folder, int titleSet, CVerifyReport& report);
-// VIDEO_TS.IFO's sector fields and every title's start sector in TT_SRPT.
-void VerifyVmgSizes(CIfoFile& vmg, const std::string& folder, CVerifyReport& report);
+void VerifyVmgSizes(CIfoFile& vmg, FileSystem& files, const std::string& folder,
+                    CVerifyReport& report);
 // The .BUP holds the same bytes as the .IFO.
-void VerifyBackupIfo(const std::string& ifoPath, CVerifyReport& report);
+void VerifyBackupIfo(FileSystem& files, const std::string& ifoPath, CVerifyReport& report);
 
 }  // namespace dorvex

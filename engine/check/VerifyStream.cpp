@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "engine/Navpack.h"
 #include "engine/PackLayout.h"
 #include "engine/VobIo.h"
 #include "support/BigEndian.h"
@@ -22,11 +23,6 @@ constexpr uint8_t kClassAudio = 0x40;
 constexpr uint8_t kClassSubpicture = 0x80;
 constexpr uint8_t kClassStreamMask = 0x3F;
 
-bool IsNavpack(const uint8_t* pack) {
-    return ReadBE32(pack, pack::kPciPacket) == pack::kCodePrivate2 &&
-           ReadBE32(pack, pack::kDsiPacket) == pack::kCodePrivate2;
-}
-
 // A zero start code where the first packet belongs is what the cleaner calls a blank pack (it
 // removes or stuffs exactly these); a sector without a pack header is not a pack at all.
 uint8_t ClassOf(const uint8_t* pack) {
@@ -37,7 +33,7 @@ uint8_t ClassOf(const uint8_t* pack) {
     if (ReadBE32(pack, pack::kPackStart) != pack::kCodePackStart) {
         return kClassNotAPack;
     }
-    if (IsNavpack(pack)) {
+    if (navpack::IsNavpack(pack)) {
         return kClassNav;
     }
     if (code >= pack::kCodeMpegAudio0 && code <= pack::kCodeMpegAudio0 + pack::kAudioStreamMask) {
@@ -67,8 +63,8 @@ std::string Hex(uint32_t value) {
 
 }  // namespace
 
-CVerifyStream::CVerifyStream(std::string label, std::vector<std::string> paths)
-    : m_Label(std::move(label)) {
+CVerifyStream::CVerifyStream(FileSystem& files, std::string label, std::vector<std::string> paths)
+    : m_FileSystem(files), m_Label(std::move(label)) {
     for (std::string& path : paths) {
         File file;
         file.name = GetFileName(path);
@@ -116,14 +112,14 @@ bool CVerifyStream::Scan(CVerifyReport& report) {
     int64_t sector = 0;
     for (File& f : m_Files) {
         f.first = sector;
-        CVobFile file;
-        if (!file.Open(f.path, VobOpenMode::Read)) {
+        CVobFile file(m_FileSystem);
+        if (!file.Open(f.path, OpenMode::Read)) {
             report.Add(
                 {finding::kReadError, f.name, m_Label, -1, -1, "cannot open: " + file.LastError()});
             return false;
         }
         m_Class.reserve(m_Class.size() +
-                        static_cast<size_t>(FileSizeBytes(f.path) / pack::kPackSize));
+                        static_cast<size_t>(m_FileSystem.SizeBytes(f.path) / pack::kPackSize));
         for (;;) {
             const int32_t got = file.ReadNext(pack);
             if (got < 0) {
@@ -177,14 +173,14 @@ void CVerifyStream::CheckVobuEnds(CVerifyReport& report) {
 
 void CVerifyStream::CheckNavPointers(CVerifyReport& report) {
     alignas(64) uint8_t pack[pack::kPackSize];
-    CVobFile file;
+    CVobFile file(m_FileSystem);
     const File* open = nullptr;
     for (size_t i = 0; i < m_NavSectors.size(); ++i) {
         const File& holder = FileOf(m_NavSectors[i]);
         if (open != &holder) {
             file.Close();
             open = &holder;
-            if (!file.Open(holder.path, VobOpenMode::Read)) {
+            if (!file.Open(holder.path, OpenMode::Read)) {
                 report.Add({finding::kReadError, holder.name, m_Label, -1, -1,
                             "cannot open: " + file.LastError()});
                 return;

@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "engine/check/VerifyReport.h"
+#include "support/FileSystem.h"
 
 namespace dorvex {
 
 class CVerifyStream {
   public:
     // label names the stream in findings ("VTS_01 titles"); paths are its files in order.
-    CVerifyStream(std::string label, std::vector<std::string> paths);
+    CVerifyStream(FileSystem& files, std::string label, std::vector<std::string> paths);
 
     // Reads every pack: classifies it, checks pack headers and navpack LBA fields, and after
     // the last pack the VOBU end addresses. False when a file could not be read (reported).
@@ -38,6 +39,7 @@ class CVerifyStream {
                 const std::string& message) const;
 
   private:
+    FileSystem& m_FileSystem;
     struct File {
         std::string path;
         std::string name;

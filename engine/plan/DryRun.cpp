@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
-#include "engine/plan/IfoChanges.h"
 #include "engine/PackLayout.h"
+#include "engine/plan/IfoChanges.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 
@@ -13,69 +12,12 @@ namespace dorvex {
 
 namespace {
 
-constexpr int32_t kLastVobDigit = 9;
-
-struct Region {
-    int32_t field;  // index into kNavFieldNames
-    int32_t offset;
-    int32_t size;
-};
-
-constexpr Region kNavRegions[] = {
-    {0, pack::kPciNavLba, pack::kNavLbaSize},
-    {0, pack::kDsiNavLba, pack::kNavLbaSize},
-    {1, pack::kDsiVobuEnd, pack::kDsiVobuEndSize},
-    {2, pack::kDsiVobId, pack::kDsiVobIdSize},
-    {3, pack::kDsiCellId, 1},
-    {4, pack::kDsiIlvuCategory, pack::kDsiIlvuSize},
-    {4, pack::kPciNsmlAngle, pack::kPciNsmlAngleSize},
-    {4, pack::kDsiSmlAngle, pack::kDsiSmlAngleSize},
-    {5, pack::kDsiRefEnd, pack::kDsiRefEndSize},
-    {6, pack::kDsiSearch, pack::kDsiSearchSize},
-    {7, pack::kDsiAudioSync, pack::kDsiAudioSyncSize},
-    {8, pack::kDsiSubpictureSync, pack::kDsiSubpictureSyncSize},
-};
-constexpr int32_t kOtherField = 9;
-
-// Alerts of the engine during a dry run, for its report.
-std::vector<std::string>* g_pAlerts = nullptr;
-
-void CaptureAlert(char* text, int32_t) {
-    if (g_pAlerts != nullptr) {
-        g_pAlerts->push_back(text);
-    }
-}
-
-std::vector<uint8_t> ReadRealFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 bool IsIfoOrBup(const std::string& path) {
     const std::string ext = GetFileExt(path);
     return EqualsIgnoreCase(ext, ".IFO") || EqualsIgnoreCase(ext, ".BUP");
 }
 
 }  // namespace
-
-uint32_t ChangedNavFields(const uint8_t* before, const uint8_t* after) {
-    uint32_t fields = 0;
-    uint8_t restBefore[pack::kPackSize];
-    uint8_t restAfter[pack::kPackSize];
-    std::memcpy(restBefore, before, sizeof(restBefore));
-    std::memcpy(restAfter, after, sizeof(restAfter));
-    for (const Region& r : kNavRegions) {
-        if (std::memcmp(before + r.offset, after + r.offset, static_cast<size_t>(r.size)) != 0) {
-            fields |= 1u << r.field;
-        }
-        std::memset(restBefore + r.offset, 0, static_cast<size_t>(r.size));
-        std::memset(restAfter + r.offset, 0, static_cast<size_t>(r.size));
-    }
-    if (std::memcmp(restBefore, restAfter, sizeof(restBefore)) != 0) {
-        fields |= 1u << kOtherField;
-    }
-    return fields;
-}
 
 PlanResult CPlanningCleaner::Plan(bool fullDvd) {
     m_Result = PlanResult{};
@@ -85,23 +27,17 @@ PlanResult CPlanningCleaner::Plan(bool fullDvd) {
     m_WaitForFile = 0;
     m_LogPath.clear();
     m_IfoPauseMs = 0;
-    const SinkFn savedAlert = g_pfnAlert;
-    g_pAlerts = &m_Result.alerts;
-    g_pfnAlert = CaptureAlert;
-    {
-        ScopedOverlay overlay(m_Overlay);
-        m_Abort = 0;
-        m_Failed = 0;
-        if (fullDvd) {
-            ProcessFullDvd();
-        } else {
-            ProcessVts();
-        }
-        m_Result.failed = RunInterrupted();
-        CollectFiles(m_Result);
+    CapturedLines alerts(CapturedLines::Alerts);
+    m_Abort = 0;
+    m_Failed = 0;
+    if (fullDvd) {
+        ProcessFullDvd();
+    } else {
+        ProcessVts();
     }
-    g_pfnAlert = savedAlert;
-    g_pAlerts = nullptr;
+    m_Result.failed = RunInterrupted();
+    CollectFiles(m_Result);
+    m_Result.alerts = alerts.Lines();
     return m_Result;
 }
 
@@ -115,16 +51,7 @@ void CPlanningCleaner::ProcessVts() {
     step.menu = m_Menu != 0;
     step.vobPass = true;
     // The input as the pass will walk it, before the step changes anything.
-    m_Input.clear();
-    int64_t first = 0;
-    for (std::string path = vob;;) {
-        const int64_t sectors = FileSizeBytes(path) / pack::kPackSize;
-        m_Input.push_back({path, first, sectors});
-        first += sectors;
-        if (!NextVobFile(path, true)) {
-            break;
-        }
-    }
+    m_Input = SetFiles().Parts(m_Menu != 0);
     m_CellIndex.clear();
     m_Result.steps.push_back(std::move(step));
     CVtsCleaner::ProcessVts();
@@ -154,21 +81,12 @@ void CPlanningCleaner::OnBlankPack(bool removed) {
     }
 }
 
-const CPlanningCleaner::InputFile* CPlanningCleaner::InputAt(int64_t sector) const {
-    for (const InputFile& file : m_Input) {
-        if (sector >= file.first && sector < file.first + file.sectors) {
-            return &file;
-        }
-    }
-    return nullptr;
-}
-
 PlannedPack CPlanningCleaner::Locate(int64_t sector) const {
     PlannedPack at;
     at.sector = sector;
-    if (const InputFile* file = InputAt(sector)) {
-        at.file = GetFileName(file->path);
-        at.fileSector = sector - file->first;
+    if (const VobPart* part = PartAt(m_Input, sector)) {
+        at.file = GetFileName(part->path);
+        at.fileSector = sector - part->firstSector;
     }
     return at;
 }
@@ -193,29 +111,8 @@ void CPlanningCleaner::OnVobPassDone() {
 
 // Each kept navpack as the run leaves it (in the overlay) against its bytes in the input.
 void CPlanningCleaner::RecordNavpacks(PlannedStep& step) {
-    struct Output {
-        const OverlayFile* file;
-        int64_t first;
-        int64_t sectors;
-    };
-    std::vector<Output> outputs;
-    std::string path = VobPathSnapshot();
-    int64_t first = 0;
-    for (int32_t part = 1; part <= kLastVobDigit; ++part) {
-        if (!m_Menu) {
-            SetVobDigit(path, static_cast<char>('0' + part));
-        }
-        const int64_t sectors = FileSizeBytes(path) / pack::kPackSize;
-        if (sectors > 0) {
-            outputs.push_back({m_Overlay.Find(path), first, sectors});
-            first += sectors;
-        }
-        if (m_Menu) {
-            break;
-        }
-    }
-
-    std::ifstream input;
+    const std::vector<VobPart> outputs = SetFiles().Parts(m_Menu != 0);
+    std::unique_ptr<FileHandle> input;
     std::string inputPath;
     uint8_t before[pack::kPackSize];
     static const uint8_t kMissing[pack::kPackSize] = {};
@@ -227,34 +124,32 @@ void CPlanningCleaner::RecordNavpacks(PlannedStep& step) {
         }
         const int32_t newSector = m_NavNew[static_cast<size_t>(i)];
         const uint8_t* after = kMissing;
-        for (const Output& out : outputs) {
-            if (newSector >= out.first && newSector < out.first + out.sectors && out.file) {
-                auto kept = out.file->packs.find(newSector - out.first);
-                if (kept != out.file->packs.end()) {
+        if (const VobPart* out = PartAt(outputs, newSector)) {
+            if (const OverlayFile* file = m_Overlay.Find(out->path)) {
+                auto kept = file->packs.find(newSector - out->firstSector);
+                if (kept != file->packs.end()) {
                     after = kept->second.data();
                 }
             }
         }
         const PlannedPack at = Locate(oldSector);
-        const InputFile* source = InputAt(oldSector);
+        const VobPart* source = PartAt(m_Input, oldSector);
         const std::string sourcePath = source == nullptr ? std::string() : source->path;
         if (sourcePath != inputPath) {
-            input.close();
-            input.clear();
-            input.open(sourcePath, std::ios::binary);
+            std::string error;
+            input = sourcePath.empty() ? nullptr : m_Disk.Open(sourcePath, OpenMode::Read, error);
             inputPath = sourcePath;
         }
-        input.seekg(at.fileSector * pack::kPackSize);
-        if (!input.read(reinterpret_cast<char*>(before), sizeof(before))) {
+        if (input == nullptr || input->Read(before, pack::kPackSize,
+                                            at.fileSector * pack::kPackSize) != pack::kPackSize) {
             std::memset(before, 0, sizeof(before));
-            input.clear();
         }
-        const uint32_t fields = ChangedNavFields(before, after);
+        const uint32_t fields = navpack::ChangedFields(before, after);
         if (fields == 0) {
             continue;
         }
         ++step.navpacksChanged;
-        for (int32_t f = 0; f < kNavFieldCount; ++f) {
+        for (int32_t f = 0; f < navpack::kFieldCount; ++f) {
             step.fieldCounts[f] += (fields >> f) & 1u;
         }
         if (step.firstNavpacks.size() < kListed) {
@@ -310,8 +205,10 @@ void CPlanningCleaner::CollectFiles(PlanResult& result) {
         if (inBackup(path) || !IsIfoOrBup(path) || file == nullptr) {
             continue;
         }
-        const bool vmg = EqualsIgnoreCase(GetBaseName(path), "video_ts");
-        result.ifos.push_back({path, IfoChanges(ReadRealFile(path), file->whole, vmg)});
+        std::vector<uint8_t> before;
+        std::string error;
+        m_Disk.ReadWhole(path, before, error);
+        result.ifos.push_back({path, IfoChanges(before, file->whole, IsVideoManagerName(path))});
     }
 }
 

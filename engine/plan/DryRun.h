@@ -1,7 +1,7 @@
-// A dry run of the cleaner: the engine's own pass and repair, run with every file change held in
-// an overlay (support/FileOverlay.h), so that nothing on disk changes and what is reported is
-// what the same run would do. A real run is the same code without the overlay and without these
-// records; the engine's hooks (OnNewVcid, OnBlankPack, OnVobPassDone) do nothing there.
+// A dry run of the cleaner: the engine's own pass and repair, run on a file system that holds
+// every change in memory (OverlayFileSystem), so that nothing on disk changes and what is
+// reported is what the same run would do. A real run is the same code on the disk and without
+// these records; the engine's hooks (OnNewVcid, OnBlankPack, OnVobPassDone) do nothing there.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/Navpack.h"
 #include "engine/VtsCleaner.h"
-#include "support/FileOverlay.h"
+#include "engine/plan/OverlayFileSystem.h"
 
 namespace dorvex {
 
@@ -29,17 +30,10 @@ struct PlannedCell {
     int64_t sector = 0;  // where the cell first starts in the input stream
 };
 
-// Names of the navpack fields a run may change, in report order.
-inline constexpr const char* kNavFieldNames[] = {
-    "lba",      "vobu-end",        "vob-id",     "cell-id",         "ilvu-angle",
-    "ref-ends", "search-pointers", "audio-sync", "subpicture-sync", "other",
-};
-inline constexpr int32_t kNavFieldCount = 10;
-
 struct PlannedNavpack {
     PlannedPack at;  // where it lies in the input
     int64_t newSector = 0;
-    uint32_t fields = 0;  // bit i: kNavFieldNames[i] changes
+    uint32_t fields = 0;  // navpack::FieldBit of each field that changes
 };
 
 // One step of the run: the VOB pass over a domain and the repair of its IFO (or, in a full-DVD
@@ -57,7 +51,7 @@ struct PlannedStep {
     std::vector<PlannedCell> cells;
     int64_t navpacksChanged = 0;
     int64_t navpacksDropped = 0;
-    int64_t fieldCounts[kNavFieldCount] = {};
+    int64_t fieldCounts[navpack::kFieldCount] = {};
     std::vector<PlannedNavpack> firstNavpacks;
 };
 
@@ -80,11 +74,18 @@ struct PlanResult {
     bool failed = false;
 };
 
-// Bits of the navpack fields that differ between the input's and the output's bytes.
-uint32_t ChangedNavFields(const uint8_t* before, const uint8_t* after);
+// Holds the overlay, so that it exists before the engine that works on it.
+struct PlanOverlay {
+    explicit PlanOverlay(FileSystem& disk) : m_Overlay(disk) {}
+    OverlayFileSystem m_Overlay;
+};
 
-class CPlanningCleaner : public CVtsCleaner {
+class CPlanningCleaner : private PlanOverlay, public CVtsCleaner {
   public:
+    // Reads the disc from `disk`, changes nothing there.
+    explicit CPlanningCleaner(FileSystem& disk = TheRealFileSystem())
+        : PlanOverlay(disk), CVtsCleaner(m_Overlay), m_Disk(disk) {}
+
     // Packs listed in full per step (blank packs, navpacks); the rest are counted.
     static constexpr size_t kListed = 10;
 
@@ -98,19 +99,13 @@ class CPlanningCleaner : public CVtsCleaner {
     void OnVobPassDone() override;
 
   private:
-    struct InputFile {
-        std::string path;
-        int64_t first = 0;
-        int64_t sectors = 0;
-    };
-    const InputFile* InputAt(int64_t sector) const;
     PlannedPack Locate(int64_t sector) const;
     void RecordNavpacks(PlannedStep& step);
     void CollectFiles(PlanResult& result);
 
-    CFileOverlay m_Overlay;
+    FileSystem& m_Disk;
     PlanResult m_Result;
-    std::vector<InputFile> m_Input;  // of the current step, as it was before the step
+    std::vector<VobPart> m_Input;  // of the current step, as it was before the step
     std::map<int32_t, size_t> m_CellIndex;
 };
 

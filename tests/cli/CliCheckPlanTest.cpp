@@ -7,8 +7,8 @@
 
 #include "CliHarness.h"
 #include "common/StreamBuilder.h"
-#include "engine/plan/IfoChanges.h"
 #include "engine/PackLayout.h"
+#include "engine/plan/IfoChanges.h"
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
@@ -82,7 +82,7 @@ void PatchIfo(const std::string& path, F&& patch) {
     ASSERT_TRUE(ifo.m_bLoaded);
     patch(ifo);
     std::vector<uint8_t> image(ifo.Data(), ifo.Data() + ifo.ImageSize());
-    ifo.CloseFile();
+
     WriteBytes(path, image);
     WriteBytes(ReplaceExt(path, ".BUP"), image);
 }

@@ -9,13 +9,14 @@
 
 #include "IfoBuilder.h"
 #include "StreamBuilder.h"
-#include "ifo/CellRecords.h"
 #include "engine/VtsCleaner.h"
+#include "ifo/CellRecords.h"
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex::testkit {
 
@@ -248,12 +249,14 @@ void RepairDomain(CIfoFile& ifo, bool menu, const IfoControl& control, Rng& rng)
     const int32_t navpacks = static_cast<int32_t>(plan.navOld.size());
     ifo.RemapCellPositions(plan.map.data(), static_cast<int32_t>(plan.map.size()), menu);
     ifo.RebuildCellAddressTable(plan.cells.data(), cells, menu);
-    ifo.UpdateCellSectors(plan.navOld.data(), plan.navNew.data(), navpacks, menu);
+    ifo.UpdateCellSectors(
+        NavpackMap::WithEndEntry(plan.navOld.data(), plan.navNew.data(), navpacks), menu);
     if ((control.flags & kIfoNoPgcCheck) == 0) {
         ifo.CheckPgcSectors(plan.cells.data(), cells, menu);
     }
     if (!menu) {
-        ifo.RebuildTimeMaps(plan.navOld.data(), plan.navNew.data(), navpacks);
+        ifo.RebuildTimeMaps(
+            NavpackMap::WithEndEntry(plan.navOld.data(), plan.navNew.data(), navpacks));
     }
     ifo.UpdatePlaybackTimes(menu);
     ifo.UpdateSizeFields(false);
@@ -363,7 +366,6 @@ FuzzOutcome RunVtsIfoInput(const uint8_t* data, size_t size, const std::string& 
     if (!ifo.m_bLoaded) {
         return outcome;
     }
-    ifo.CloseFile();
     std::vector<bool> domains;
     if ((control.flags & kIfoBothDomains) != 0) {
         domains = {true, false};  // a full run: the menu VOB first, then the title VOBs
@@ -374,7 +376,6 @@ FuzzOutcome RunVtsIfoInput(const uint8_t* data, size_t size, const std::string& 
         if (d > 0 && ifo.Load(path) != 0) {
             break;  // the reload above has said why
         }
-        ifo.CloseFile();
         RepairDomain(ifo, domains[d], control, rng);
         SaveAndReload(ifo, path, outcome);
     }
@@ -397,7 +398,8 @@ FuzzOutcome RunVmgIfoInput(const uint8_t* data, size_t size, const std::string& 
     // The title sets whose files the size fields and the trimming count.
     for (int32_t set = 1; set <= 7; ++set) {
         if ((control.extra & (1u << (set - 1))) != 0) {
-            SparseFile(folder + "/" + g_IfoNames[set], int64_t{2048} * (1 + rng.Below(8)));
+            SparseFile(folder + "/" + DvdFileName(set, 0, "IFO"),
+                       int64_t{2048} * (1 + rng.Below(8)));
             SparseFile(VobPath(folder, set, 1), int64_t{2048} * rng.Below(1024));
         }
     }
@@ -407,7 +409,6 @@ FuzzOutcome RunVmgIfoInput(const uint8_t* data, size_t size, const std::string& 
     if (!ifo.m_bLoaded) {
         return outcome;
     }
-    ifo.CloseFile();
     // The run on VIDEO_TS.VOB repairs the menu domain ...
     RepairDomain(ifo, true, control, rng);
     SaveAndReload(ifo, path, outcome);
@@ -415,7 +416,6 @@ FuzzOutcome RunVmgIfoInput(const uint8_t* data, size_t size, const std::string& 
     if (!outcome.consistent || ifo.Load(path) != 0) {
         return outcome;
     }
-    ifo.CloseFile();
     if ((control.extra & 0x80) != 0) {
         ifo.TrimTitleSets(static_cast<int32_t>(control.seed % 100));
     }

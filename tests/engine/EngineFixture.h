@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "common/FaultyFileSystem.h"
 #include "common/StreamBuilder.h"
 #include "engine/VobIo.h"
 #include "engine/VtsCleaner.h"
-#include "support/DiskFlush.h"
 #include "support/Sinks.h"
 
 namespace dorvex::testkit {
@@ -86,8 +86,6 @@ class EngineTest : public ::testing::Test {
         m_Engine.m_LogPath = m_Dir + "/Dorvex.log";
     }
     void TearDown() override {
-        CVobFile::SetFaultHook(nullptr);
-        SetFlushHook(nullptr);
         CapturedSinks::OnLog() = nullptr;
         g_pfnLog = m_SavedLog;
         g_pfnAlert = m_SavedAlert;
@@ -113,7 +111,9 @@ class EngineTest : public ::testing::Test {
     }
 
     std::string m_Dir;
-    CVtsCleaner m_Engine;
+    // The engine's files: the disk, unless a test gives m_FileSystem a rule that fails some calls.
+    FaultyFileSystem m_FileSystem;
+    CVtsCleaner m_Engine{m_FileSystem};
     SinkFn m_SavedLog = nullptr;
     SinkFn m_SavedAlert = nullptr;
 };

@@ -74,8 +74,8 @@ TEST_F(FullDvd, AnAbortDuringATitleSetEndsTheRunAfterThatStep) {
 
 TEST_F(FullDvd, AFailedStepEndsTheRun) {
     const std::string menu = m_Dir + "/VTS_02_0.VOB";
-    CVobFile::SetFaultHook([menu](VobIoOp op, const std::string& path, int64_t) {
-        return !(op == VobIoOp::Open && path == menu);
+    m_FileSystem.SetRule([menu](FileOp op, const std::string& path, int64_t) {
+        return !(op == FileOp::Open && path == menu);
     });
     ASSERT_EQ(m_Engine.Open(Vob(1, 1)), 0);
     m_Engine.ProcessFullDvd();

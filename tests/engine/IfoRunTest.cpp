@@ -214,8 +214,10 @@ TEST_F(IfoRun, AFailedSaveOfTheRepairedIfoFailsTheRunAndRestoreUndoesIt) {
 TEST_F(IfoRun, FromBackupOnlyTheBackupCopiesAreFlushedInPlaceEveryRepairedIfo) {
     MakeTitleSet(1, true);
     std::vector<std::string> flushed;
-    SetFlushHook([&](const std::string& path) {
-        flushed.push_back(path);
+    m_FileSystem.SetRule([&](FileOp op, const std::string& path, int64_t) {
+        if (op == FileOp::Sync) {
+            flushed.push_back(path);
+        }
         return true;
     });
     Run(Vob(1));
@@ -243,7 +245,9 @@ TEST_F(IfoRun, InPlaceAFailedFlushOfTheRepairedIfoKeepsTheOldOne) {
     auto ifo = ReadBytes(Ifo(1));
     m_Engine.m_InPlace = 1;
     m_Engine.m_RemoveUnrefed = 1;
-    SetFlushHook([&](const std::string& path) { return path != PartialPathFor(Ifo(1)); });
+    m_FileSystem.SetRule([&](FileOp op, const std::string& path, int64_t) {
+        return !(op == FileOp::Sync && path == PartialPathFor(Ifo(1)));
+    });
     Run(Vob(1));
     EXPECT_EQ(m_Engine.m_Failed.load(), 1);
     EXPECT_EQ(CapturedSinks::Alerts(),
@@ -261,7 +265,7 @@ TEST_F(IfoRun, DeletingTheBackupFlushesTheTitleSetFirstAndKeepsTheBackupIfThatFa
     ASSERT_EQ(m_Engine.m_Phase.load(), PhaseDone);
     CapturedSinks::Clear();
 
-    SetFlushHook([](const std::string&) { return false; });
+    m_FileSystem.SetRule([](FileOp op, const std::string&, int64_t) { return op != FileOp::Sync; });
     m_Engine.DeleteBackup();
     EXPECT_EQ(CapturedSinks::Alerts(),
               std::vector<std::string>{"Couldn't flush " + m_Dir + "/DorvexBackup/ to disk: " +
@@ -269,8 +273,10 @@ TEST_F(IfoRun, DeletingTheBackupFlushesTheTitleSetFirstAndKeepsTheBackupIfThatFa
     EXPECT_EQ(ReadBytes(Backup("VTS_01_0.IFO")), ifo);
 
     std::vector<std::string> flushed;
-    SetFlushHook([&](const std::string& path) {
-        flushed.push_back(path);
+    m_FileSystem.SetRule([&](FileOp op, const std::string& path, int64_t) {
+        if (op == FileOp::Sync) {
+            flushed.push_back(path);
+        }
         return true;
     });
     m_Engine.DeleteBackup();

@@ -5,8 +5,8 @@
 #include <random>
 #include <vector>
 
-#include "ifo/CellRecords.h"
 #include "engine/PackLayout.h"
+#include "ifo/CellRecords.h"
 #include "support/BigEndian.h"
 
 namespace dorvex {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "EngineFixture.h"
+#include "support/Paths.h"
 
 namespace dorvex::testkit {
 namespace {
@@ -25,8 +26,8 @@ class VobIo : public EngineTest {
 
 TEST_F(VobIo, ReadsPacksInOrderThenThePartialTailThenEnd) {
     std::string path = MakeFile(1500, 1000);  // crosses one read-ahead refill
-    CVobFile file;
-    ASSERT_TRUE(file.Open(path, VobOpenMode::Read));
+    CVobFile file(m_FileSystem);
+    ASSERT_TRUE(file.Open(path, OpenMode::Read));
     for (int32_t i = 0; i < 1500; ++i) {
         ASSERT_EQ(file.ReadNext(m_Pack), kPack) << i;
         ASSERT_EQ(m_Pack[0], i % 251 + 1) << i;
@@ -40,10 +41,10 @@ TEST_F(VobIo, ReadsPacksInOrderThenThePartialTailThenEnd) {
 
 TEST_F(VobIo, CopiedAndWrittenPacksLandInOrderAndReadBackWhilePending) {
     std::string source = MakeFile(600);
-    CVobFile in;
-    ASSERT_TRUE(in.Open(source, VobOpenMode::Read));
-    CVobFile out;
-    ASSERT_TRUE(out.Open(m_Dir + "/out.VOB", VobOpenMode::Create));
+    CVobFile in(m_FileSystem);
+    ASSERT_TRUE(in.Open(source, OpenMode::Read));
+    CVobFile out(m_FileSystem);
+    ASSERT_TRUE(out.Open(m_Dir + "/out.VOB", OpenMode::Create));
     // Output: pack 0 written from memory, packs 1..299 copied from 1..299, 300 skipped, packs
     // 301..599 copied to 300..598, with a write into the middle of the copied run afterwards.
     memset(m_Pack, 0xAB, kPack);
@@ -74,10 +75,10 @@ TEST_F(VobIo, CopiedAndWrittenPacksLandInOrderAndReadBackWhilePending) {
 // moved on (a run left pending across a refill). Both must give the same bytes.
 TEST_F(VobIo, PacksCopiedWhileReadingLandInOrderAcrossRefillsAndRemovals) {
     std::string source = MakeFile(1700, 300);
-    CVobFile in;
-    ASSERT_TRUE(in.Open(source, VobOpenMode::Read));
-    CVobFile out;
-    ASSERT_TRUE(out.Open(m_Dir + "/out.VOB", VobOpenMode::Create));
+    CVobFile in(m_FileSystem);
+    ASSERT_TRUE(in.Open(source, OpenMode::Read));
+    CVobFile out(m_FileSystem);
+    ASSERT_TRUE(out.Open(m_Dir + "/out.VOB", OpenMode::Create));
     // Dropped: one pack (the output then lies half a page off the input), the last pack of the
     // first buffer (the run before it stays pending over the refill), a long stretch across
     // the second refill. Every 97th kept pack is written from memory instead, as a navpack is.
@@ -112,12 +113,12 @@ TEST_F(VobIo, PacksCopiedWhileReadingLandInOrderAcrossRefillsAndRemovals) {
 
 TEST_F(VobIo, AFailedCopyIsReportedWhenItIsMade) {
     std::string source = MakeFile(20);
-    CVobFile in;
-    ASSERT_TRUE(in.Open(source, VobOpenMode::Read));
-    CVobFile out;
-    ASSERT_TRUE(out.Open(m_Dir + "/out.VOB", VobOpenMode::Create));
-    CVobFile::SetFaultHook(
-        [](VobIoOp op, const std::string&, int64_t) { return op != VobIoOp::Flush; });
+    CVobFile in(m_FileSystem);
+    ASSERT_TRUE(in.Open(source, OpenMode::Read));
+    CVobFile out(m_FileSystem);
+    ASSERT_TRUE(out.Open(m_Dir + "/out.VOB", OpenMode::Create));
+    m_FileSystem.SetRule(
+        [](FileOp op, const std::string&, int64_t) { return op != FileOp::Write; });
     for (int64_t i = 0; i < 20; ++i) {
         ASSERT_TRUE(out.CopyPackFrom(in, i, i));
     }
@@ -127,8 +128,8 @@ TEST_F(VobIo, AFailedCopyIsReportedWhenItIsMade) {
 
 TEST_F(VobIo, MovingEveryPackDownInPlaceThenCuttingKeepsTheStreamIntact) {
     std::string path = MakeFile(3000);
-    CVobFile file;
-    ASSERT_TRUE(file.Open(path, VobOpenMode::Update));
+    CVobFile file(m_FileSystem);
+    ASSERT_TRUE(file.Open(path, OpenMode::Update));
     // Drop every fifth pack, writing each kept pack right behind the reads.
     int64_t written = 0;
     for (int32_t i = 0; file.ReadNext(m_Pack) == kPack; ++i) {
@@ -154,8 +155,8 @@ TEST_F(VobIo, MovingEveryPackDownInPlaceThenCuttingKeepsTheStreamIntact) {
 // navpack once the next one is known; runs cross refills and files end on a cut.
 TEST_F(VobIo, MovingPacksDownInPlaceFromTheReadBufferKeepsTheStreamIntact) {
     std::string path = MakeFile(3000, 700);
-    CVobFile file;
-    ASSERT_TRUE(file.Open(path, VobOpenMode::Update));
+    CVobFile file(m_FileSystem);
+    ASSERT_TRUE(file.Open(path, OpenMode::Update));
     // Dropped: the first pack (every later pack moves, an odd count off), the last pack of the
     // first read-ahead buffer, and a stretch across the third refill.
     auto dropped = [](int64_t i) { return i == 0 || i == 511 || (i >= 1500 && i < 1600); };
@@ -203,8 +204,8 @@ TEST_F(VobIo, MovingPacksDownInPlaceFromTheReadBufferKeepsTheStreamIntact) {
 
 TEST_F(VobIo, ReadBackSeesBufferedWritesAndLaterWritesPatchThem) {
     std::string path = m_Dir + "/out.VOB";
-    CVobFile file;
-    ASSERT_TRUE(file.Open(path, VobOpenMode::Create));
+    CVobFile file(m_FileSystem);
+    ASSERT_TRUE(file.Open(path, OpenMode::Create));
     for (int32_t i = 0; i < 10; ++i) {
         memset(m_Pack, 0x10 + i, kPack);
         ASSERT_TRUE(file.WriteAt(i, m_Pack));
@@ -235,46 +236,47 @@ TEST_F(VobIo, ReadBackSeesBufferedWritesAndLaterWritesPatchThem) {
 
 TEST_F(VobIo, ReadAtPastTheEndFails) {
     std::string path = MakeFile(2);
-    CVobFile file;
-    ASSERT_TRUE(file.Open(path, VobOpenMode::Update));
+    CVobFile file(m_FileSystem);
+    ASSERT_TRUE(file.Open(path, OpenMode::Update));
     EXPECT_FALSE(file.ReadAt(5, m_Pack));
     EXPECT_TRUE(file.ReadAt(1, m_Pack));
 }
 
-TEST_F(VobIo, TheFaultHookFailsTheChosenOperationWithAnError) {
+// Writes are buffered: a failed write shows when the buffer goes out, at the latest on Close.
+TEST_F(VobIo, AFailingFileSystemCallFailsTheOperationThatNeedsItWithItsError) {
     std::string path = MakeFile(4);
-    CVobFile::SetFaultHook([](VobIoOp op, const std::string&, int64_t sector) {
-        return !(op == VobIoOp::Write && sector == 2);
+    m_FileSystem.SetRule([](FileOp op, const std::string&, int64_t sector) {
+        return !(op == FileOp::Write && sector == 1);
     });
-    CVobFile file;
-    ASSERT_TRUE(file.Open(path, VobOpenMode::Update));
+    CVobFile file(m_FileSystem);
+    ASSERT_TRUE(file.Open(path, OpenMode::Update));
     EXPECT_TRUE(file.WriteAt(1, m_Pack));
-    EXPECT_FALSE(file.WriteAt(2, m_Pack));
+    EXPECT_TRUE(file.WriteAt(2, m_Pack));
+    EXPECT_FALSE(file.Close());
     EXPECT_EQ(file.LastError(), strerror(EIO));
 
-    CVobFile::SetFaultHook(
-        [](VobIoOp op, const std::string&, int64_t) { return op != VobIoOp::Read; });
-    CVobFile reader;
-    ASSERT_TRUE(reader.Open(path, VobOpenMode::Read));
+    m_FileSystem.SetRule([](FileOp op, const std::string&, int64_t) { return op != FileOp::Read; });
+    CVobFile reader(m_FileSystem);
+    ASSERT_TRUE(reader.Open(path, OpenMode::Read));
     EXPECT_EQ(reader.ReadNext(m_Pack), -1);
+    EXPECT_EQ(reader.LastError(), strerror(EIO));
 
-    CVobFile::SetFaultHook(
-        [](VobIoOp op, const std::string&, int64_t) { return op != VobIoOp::Flush; });
-    CVobFile writer;
-    ASSERT_TRUE(writer.Open(m_Dir + "/other.VOB", VobOpenMode::Create));
-    EXPECT_TRUE(writer.WriteAt(0, m_Pack));
-    EXPECT_FALSE(writer.Close());
+    m_FileSystem.SetRule(
+        [](FileOp op, const std::string&, int64_t) { return op != FileOp::Truncate; });
+    CVobFile cutter(m_FileSystem);
+    ASSERT_TRUE(cutter.Open(path, OpenMode::Update));
+    EXPECT_FALSE(cutter.TruncateTo(2));
+    EXPECT_EQ(FileSizeBytes(path), 4 * kPack);
 
-    CVobFile::SetFaultHook(
-        [](VobIoOp op, const std::string&, int64_t) { return op != VobIoOp::Open; });
-    CVobFile none;
-    EXPECT_FALSE(none.Open(path, VobOpenMode::Read));
+    m_FileSystem.SetRule([](FileOp op, const std::string&, int64_t) { return op != FileOp::Open; });
+    CVobFile none(m_FileSystem);
+    EXPECT_FALSE(none.Open(path, OpenMode::Read));
     EXPECT_FALSE(none.IsOpen());
 }
 
 TEST_F(VobIo, OpeningAMissingFileForReadFailsWithTheSystemError) {
-    CVobFile file;
-    EXPECT_FALSE(file.Open(m_Dir + "/missing.VOB", VobOpenMode::Update));
+    CVobFile file(m_FileSystem);
+    EXPECT_FALSE(file.Open(m_Dir + "/missing.VOB", OpenMode::Update));
     EXPECT_EQ(file.LastError(), strerror(ENOENT));
 }
 

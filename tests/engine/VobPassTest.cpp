@@ -653,8 +653,8 @@ class VobPassFaults : public VobPass {
 
 TEST_F(VobPassFaults, AFailedWriteInTheSecondFile) {
     const std::string second = Vob(2);
-    CVobFile::SetFaultHook([second](VobIoOp op, const std::string& path, int64_t) {
-        return !(op == VobIoOp::Write && path == second);
+    m_FileSystem.SetRule([second](FileOp op, const std::string& path, int64_t) {
+        return !(op == FileOp::Write && path == second);
     });
     Run(Vob(1));
     ExpectFailedAndRestorable("Couldn't write " + Vob(2) + ": ");
@@ -687,8 +687,8 @@ TEST_F(VobPassFaults, AFileSizeLimitStopsTheRunAndTheBackupKeepsEveryByte) {
 
 TEST_F(VobPassFaults, AFailedFlushWhenTheFirstFileCloses) {
     const std::string first = Vob(1);
-    CVobFile::SetFaultHook([first](VobIoOp op, const std::string& path, int64_t) {
-        return !(op == VobIoOp::Flush && path == first);
+    m_FileSystem.SetRule([first](FileOp op, const std::string& path, int64_t) {
+        return !(op == FileOp::Write && path == first);
     });
     Run(Vob(1));
     ExpectFailedAndRestorable("Couldn't write " + Vob(1) + ": ");
@@ -696,16 +696,16 @@ TEST_F(VobPassFaults, AFailedFlushWhenTheFirstFileCloses) {
 
 TEST_F(VobPassFaults, AFailedReadOfTheBackupCopy) {
     const std::string copy = Backup("VTS_01_2.VOB");
-    CVobFile::SetFaultHook([copy](VobIoOp op, const std::string& path, int64_t) {
-        return !(op == VobIoOp::Read && path == copy);
+    m_FileSystem.SetRule([copy](FileOp op, const std::string& path, int64_t) {
+        return !(op == FileOp::Read && path == copy);
     });
     Run(Vob(1));
     ExpectFailedAndRestorable("Couldn't read " + copy + ": ");
 }
 
 TEST_F(VobPassFaults, InPlaceAFailedTruncation) {
-    CVobFile::SetFaultHook(
-        [](VobIoOp op, const std::string&, int64_t) { return op != VobIoOp::Truncate; });
+    m_FileSystem.SetRule(
+        [](FileOp op, const std::string&, int64_t) { return op != FileOp::Truncate; });
     m_Engine.m_InPlace = 1;
     Run(Vob(1));
     ExpectFailedAndRestorable("Couldn't truncate " + Vob(1) + ": ");
@@ -714,8 +714,8 @@ TEST_F(VobPassFaults, InPlaceAFailedTruncation) {
 
 TEST_F(VobPassFaults, AFileThatCannotBeOpenedStopsTheRunAsFailed) {
     const std::string second = Vob(2);
-    CVobFile::SetFaultHook([second](VobIoOp op, const std::string& path, int64_t) {
-        return !(op == VobIoOp::Open && path == second);
+    m_FileSystem.SetRule([second](FileOp op, const std::string& path, int64_t) {
+        return !(op == FileOp::Open && path == second);
     });
     Run(Vob(1));
     EXPECT_EQ(m_Engine.m_Failed.load(), 1);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/gui/CleanerDlg.h"
+#include "common/FaultyFileSystem.h"
 #include "common/IfoBuilder.h"
 #include "common/StreamBuilder.h"
 #include "common/TempDir.h"
@@ -38,6 +39,7 @@ class DialogTest : public QObject {
 
   private:
     testkit::TempDir* m_Dir = nullptr;
+    testkit::FaultyFileSystem m_Files;
     QStringList m_Messages;
     QStringList m_Questions;
     bool m_Answer = true;
@@ -89,8 +91,8 @@ class DialogTest : public QObject {
         m_Questions.clear();
         m_Answer = true;
         g_HoldReads = false;
-        CVobFile::SetFaultHook([](VobIoOp op, const std::string&, int64_t) {
-            if (op == VobIoOp::Read) {
+        m_Files.SetRule([](FileOp op, const std::string&, int64_t) {
+            if (op == FileOp::Read) {
                 while (g_HoldReads.load()) {
                     g_ReadHeld = true;
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -101,12 +103,12 @@ class DialogTest : public QObject {
     }
     void cleanup() {
         g_HoldReads = false;
-        CVobFile::SetFaultHook(nullptr);
+        m_Files.SetRule(nullptr);
         delete m_Dir;
     }
 
     void initialStateAndHints() {
-        CCleanerDlg dlg;
+        CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.OnInitDialog();
         QCOMPARE(dlg.windowTitle(), QString("Dorvex -- 1.4"));
@@ -143,7 +145,7 @@ class DialogTest : public QObject {
 
     void openMessagesAndDrops() {
         const std::string vob = MakeTitleSet();
-        CCleanerDlg dlg;
+        CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.OnInitDialog();
         const QString folder = QString::fromStdString(m_Dir->Path());
@@ -174,7 +176,7 @@ class DialogTest : public QObject {
 
     void timerShowsProgressAndPhases() {
         const std::string vob = MakeTitleSet();
-        CCleanerDlg dlg;
+        CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.OnInitDialog();
         QCOMPARE(dlg.m_Engine.Open(vob), 0);
@@ -197,7 +199,7 @@ class DialogTest : public QObject {
     void fullRunFromBackupThenRestoreAndDelete() {
         const std::string vob = MakeTitleSet();
         const auto original = testkit::ReadBytes(vob);
-        CCleanerDlg dlg;
+        CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.OnInitDialog();
         dlg.m_Engine.m_IfoPauseMs = 0;
@@ -245,7 +247,7 @@ class DialogTest : public QObject {
     void abortFromBackupRestores() {
         const std::string vob = MakeTitleSet();
         const auto original = testkit::ReadBytes(vob);
-        CCleanerDlg dlg;
+        CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.m_Launch.m_CommandLine = true;  // the exit status is kept only then
         dlg.OnInitDialog();
@@ -264,7 +266,7 @@ class DialogTest : public QObject {
 
     void inPlaceWarningOnceAndCancelledFullDvd() {
         const std::string vob = MakeTitleSet();
-        CCleanerDlg dlg;
+        CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.OnInitDialog();
         dlg.m_Engine.m_IfoPauseMs = 0;
@@ -290,7 +292,7 @@ class DialogTest : public QObject {
 
     void abortInPlaceAsksOnceSomethingChanged() {
         const std::string vob = MakeTitleSet();
-        CCleanerDlg dlg;
+        CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.OnInitDialog();
         QCOMPARE(dlg.m_Engine.Open(vob), 0);
@@ -346,7 +348,7 @@ class DialogTest : public QObject {
 
     void commandLineModeWritesNoSettings() {
         std::ofstream(m_Dir->Path() + "/dorvex.ini") << "[dorvex]\nRemoveUnrefed=0\nFixPGCLBAs=0\n";
-        CCleanerDlg dlg;
+        CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.m_Launch.m_CommandLine = true;
         dlg.m_Engine.m_RemoveUnrefed = 1;  // -u
@@ -360,7 +362,7 @@ class DialogTest : public QObject {
 
     void workerAlertIsShownOnTheDialogThread() {
         const std::string vob = MakeTitleSet();
-        CCleanerDlg dlg;
+        CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         QThread* dialogThread = dlg.thread();
         bool onDialogThread = false;
@@ -371,8 +373,7 @@ class DialogTest : public QObject {
         dlg.OnInitDialog();
         dlg.m_Engine.m_IfoPauseMs = 0;
         QCOMPARE(dlg.m_Engine.Open(vob), 0);
-        CVobFile::SetFaultHook(
-            [](VobIoOp op, const std::string&, int64_t) { return op != VobIoOp::Flush; });
+        m_Files.SetRule([](FileOp op, const std::string&, int64_t) { return op != FileOp::Write; });
         dlg.OnCleanup();
         WaitForRunEnd(dlg);
         QCOMPARE(m_Messages.size(), 1);
@@ -387,7 +388,7 @@ class DialogTest : public QObject {
             QSKIP("DORVEX_SCREENSHOT_DIR not set");
         }
         const std::string vob = MakeTitleSet();
-        CCleanerDlg dlg;
+        CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.OnInitDialog();
         dlg.show();

@@ -228,10 +228,10 @@ TEST(IfoMalformed, NestedStructuresOutOfRangeCountAsAbsent) {
     const int32_t newList[] = {0, 10, 20, 30};
     ifo->RemapCellPositions(map.data(), 1, true);
     ifo->RebuildCellAddressTable(cells.data(), 1, true);
-    ifo->UpdateCellSectors(oldList, newList, 4, true);
-    ifo->UpdateCellSectors(oldList, newList, 4, false);
+    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 4), true);
+    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 4), false);
     ifo->CheckPgcSectors(cells.data(), 1, true);
-    ifo->RebuildTimeMaps(oldList, newList, 4);
+    ifo->RebuildTimeMaps(NavpackMap::WithEndEntry(oldList, newList, 4));
     for (uint16_t pgcn = 1; pgcn <= 3; ++pgcn) {
         ifo->UpdatePgcPlaybackTime(0, pgcn, true, false);
     }
@@ -254,8 +254,8 @@ TEST(IfoMalformed, HugeCellCountsAndTableOffsetsStayInside) {
     EXPECT_NE(ifo->GetCellPlayback(0, 1, 1), nullptr);
     const int32_t oldList[] = {0, 10, 20, 30};
     const int32_t newList[] = {0, 10, 20, 30};
-    ifo->UpdateCellSectors(oldList, newList, 4, false);
-    ifo->RebuildTimeMaps(oldList, newList, 4);
+    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 4), false);
+    ifo->RebuildTimeMaps(NavpackMap::WithEndEntry(oldList, newList, 4));
     ifo->UpdatePgcPlaybackTime(0, 1, true, false);
     EXPECT_FALSE(ifo->IsVcidReferenced(1, 1, false));
 }

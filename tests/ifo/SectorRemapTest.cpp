@@ -84,7 +84,7 @@ TEST_F(CellSectors, ExactNavpacksMapSilently) {
     auto ifo = Load({{Cell(1, 1, 100, 100, 149)}});
     const int32_t oldList[] = {0, 40, 100, 150};
     const int32_t newList[] = {0, 40, 60, 110};
-    ifo->UpdateCellSectors(oldList, newList, 4, false);
+    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 4), false);
     std::vector<CellSpec> cells = ReadTitlePgcCells(ImageOf(*ifo), 1);
     EXPECT_EQ(cells[0].firstSector, 60u);
     EXPECT_EQ(cells[0].lastVobuStart, 60u);
@@ -100,7 +100,7 @@ TEST_F(CellSectors, EachInexactFieldIsReportedWithItsMessage) {
     auto ifo = Load({{angle}, {Cell(1, 3, 0, 0, 0), c}});
     const int32_t oldList[] = {0, 40, 100, 150};
     const int32_t newList[] = {0, 40, 60, 110};
-    ifo->UpdateCellSectors(oldList, newList, 4, false);
+    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 4), false);
     std::vector<CellSpec> cells = ReadTitlePgcCells(ImageOf(*ifo), 2);
     EXPECT_EQ(cells[1].firstSector, 60u);
     EXPECT_EQ(cells[1].lastVobuStart, 60u);
@@ -127,7 +127,7 @@ TEST_F(CellSectors, OnlyTheEndEntryKeepsStoredSectors) {
     auto ifo = Load({{Cell(1, 1, 100, 140, 149)}});
     const int32_t oldList[] = {0};
     const int32_t newList[] = {0};
-    ifo->UpdateCellSectors(oldList, newList, 1, false);
+    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 1), false);
     std::vector<CellSpec> cells = ReadTitlePgcCells(ImageOf(*ifo), 1);
     EXPECT_EQ(cells[0].firstSector, 100u);
     EXPECT_EQ(cells[0].lastVobuStart, 140u);
@@ -140,7 +140,7 @@ TEST_F(CellSectors, AddressMapDropsRepeatsAndTheEndEntry) {
     auto ifo = Load({{Cell(1, 1, 0, 0, 10)}});
     const int32_t oldList[] = {0, 40, 50, 100, 150};
     const int32_t newList[] = {0, 40, 40, 60, 60};
-    ifo->UpdateCellSectors(oldList, newList, 5, false);
+    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 5), false);
     EXPECT_EQ(ReadAdmap(ImageOf(*ifo), ifo::kVtsVobuAdmap), (std::vector<uint32_t>{0, 40}));
     EXPECT_EQ(ifo->m_nSectorCount, 2);
 }
@@ -153,7 +153,8 @@ TEST_F(CellSectors, AddressMapGrowsAcrossSectorsAndWorkListPast64000) {
         newList.push_back(i * 10);
     }
     const uint32_t tmapt = ReadBE32(ifo->Data(), ifo::kTmaptOrTxtdt);
-    ifo->UpdateCellSectors(oldList.data(), newList.data(), static_cast<int32_t>(oldList.size()),
+    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList.data(), newList.data(),
+                                                    static_cast<int32_t>(oldList.size())),
                            false);
     std::vector<uint32_t> admap = ReadAdmap(ImageOf(*ifo), ifo::kVtsVobuAdmap);
     ASSERT_EQ(admap.size(), 70000u);
@@ -169,7 +170,7 @@ TEST(VmgAdmap, NoNavpacksLeftRemovesTheMenuVobs) {
     auto vmg = LoadImage(dir, "VIDEO_TS.IFO", BuildVmgIfo(plan));
     WriteBE32(vmg->Data(), ifo::kMenuVobsSector, 9);
     const int32_t list[] = {0};
-    vmg->UpdateCellSectors(list, list, 1, true);
+    vmg->UpdateCellSectors(NavpackMap::WithEndEntry(list, list, 1), true);
     EXPECT_EQ(ReadBE32(vmg->Data(), ifo::kMenuVobuAdmap), 0u);
     EXPECT_EQ(ReadBE32(vmg->Data(), ifo::kMenuVobsSector), 0u);
 }
@@ -182,7 +183,7 @@ TEST(TimeMaps, RepeatsMergeKeepingTheFirstDiscontinuityBit) {
     auto ifo = LoadImage(dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
     const int32_t oldList[] = {10, 12, 14, 20, 30};
     const int32_t newList[] = {8, 8, 8, 9, 19};
-    ifo->RebuildTimeMaps(oldList, newList, 5);
+    ifo->RebuildTimeMaps(NavpackMap::WithEndEntry(oldList, newList, 5));
     uint8_t* table = ifo->GetTable(IfoVtsTmapt);
     uint8_t* first = table + ReadBE32(table, 8);
     EXPECT_EQ(ReadBE16(first, 2), 2);
@@ -203,7 +204,7 @@ TEST(TimeMaps, EntriesOfPacksDroppedAtTheEndAreCut) {
     // The cell from sector 20 on was dropped: its navpacks all map to the end, 20.
     const int32_t oldList[] = {0, 10, 20, 30, 40};
     const int32_t newList[] = {0, 10, 20, 20, 20};
-    ifo->RebuildTimeMaps(oldList, newList, 5);
+    ifo->RebuildTimeMaps(NavpackMap::WithEndEntry(oldList, newList, 5));
     uint8_t* table = ifo->GetTable(IfoVtsTmapt);
     uint8_t* map = table + ReadBE32(table, 8);
     ASSERT_EQ(ReadBE16(map, 2), 2);

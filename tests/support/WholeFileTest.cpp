@@ -10,11 +10,14 @@
 #include <iterator>
 #include <vector>
 
+#include "common/FaultyFileSystem.h"
 #include "common/TempDir.h"
+#include "support/FileSystem.h"
 
 namespace dorvex {
 namespace {
 
+using testkit::FaultyFileSystem;
 using testkit::TempDir;
 
 std::vector<uint8_t> Read(const std::string& path) {
@@ -32,13 +35,14 @@ TEST(WholeFile, ReplacesTheTargetAndLeavesNoTemporaryFile) {
     const std::string path = dir / "VTS_01_0.IFO";
     const std::vector<uint8_t> old(3000, 0x11);
     std::string error;
-    ASSERT_TRUE(WriteWholeFile(path, old.data(), old.size(), error)) << error;
+    ASSERT_TRUE(WriteWholeFile(TheRealFileSystem(), path, old.data(), old.size(), error)) << error;
     const std::vector<uint8_t> fresh(5000, 0x22);
-    ASSERT_TRUE(WriteWholeFile(path, fresh.data(), fresh.size(), error)) << error;
+    ASSERT_TRUE(WriteWholeFile(TheRealFileSystem(), path, fresh.data(), fresh.size(), error))
+        << error;
     EXPECT_EQ(Read(path), fresh);
     EXPECT_FALSE(Exists(PartialPathFor(path)));
 
-    ASSERT_TRUE(WriteWholeFile(path, nullptr, 0, error)) << error;
+    ASSERT_TRUE(WriteWholeFile(TheRealFileSystem(), path, nullptr, 0, error)) << error;
     EXPECT_TRUE(Read(path).empty());
 }
 
@@ -49,7 +53,7 @@ TEST(WholeFile, AFailedWriteKeepsTheOldFile) {
     const std::string path = dir / "VTS_01_0.BUP";
     const std::vector<uint8_t> old(4096, 0x33);
     std::string error;
-    ASSERT_TRUE(WriteWholeFile(path, old.data(), old.size(), error));
+    ASSERT_TRUE(WriteWholeFile(TheRealFileSystem(), path, old.data(), old.size(), error));
 
     struct rlimit saved;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -58,7 +62,7 @@ TEST(WholeFile, AFailedWriteKeepsTheOldFile) {
     auto previous = signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     const std::vector<uint8_t> big(64 * 1024, 0x44);
-    const bool written = WriteWholeFile(path, big.data(), big.size(), error);
+    const bool written = WriteWholeFile(TheRealFileSystem(), path, big.data(), big.size(), error);
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, previous);
 
@@ -74,29 +78,33 @@ TEST(WholeFile, AFlushedWriteReachesTheDiskBeforeItReplacesTheTarget) {
     const std::string path = dir / "VTS_01_0.IFO";
     std::vector<std::string> flushed;
     bool flushFails = false;
-    SetFlushHook([&](const std::string& flushedPath) {
+    FaultyFileSystem files;
+    files.SetRule([&](FileOp op, const std::string& flushedPath, int64_t) {
+        if (op != FileOp::Sync) {
+            return true;
+        }
         flushed.push_back(flushedPath);
         return !flushFails;
     });
     const std::vector<uint8_t> old(2048, 0x55);
     const std::vector<uint8_t> fresh(4096, 0x66);
     std::string error;
-    EXPECT_TRUE(WriteWholeFile(path, old.data(), old.size(), error, Durability::Flushed));
+    EXPECT_TRUE(WriteWholeFile(files, path, old.data(), old.size(), error, Durability::Flushed));
     EXPECT_EQ(flushed, std::vector<std::string>{PartialPathFor(path)});
 
     flushed.clear();
-    EXPECT_TRUE(WriteWholeFile(path, fresh.data(), fresh.size(), error, Durability::Cached));
+    EXPECT_TRUE(WriteWholeFile(files, path, fresh.data(), fresh.size(), error, Durability::Cached));
     EXPECT_TRUE(flushed.empty());
     EXPECT_EQ(Read(path), fresh);
     EXPECT_FALSE(Exists(PartialPathFor(path)));  // the old file, swapped out, is gone
     const std::string other = dir / "VTS_01_0.BUP";
-    EXPECT_TRUE(WriteWholeFile(other, fresh.data(), fresh.size(), error, Durability::Cached));
+    EXPECT_TRUE(
+        WriteWholeFile(files, other, fresh.data(), fresh.size(), error, Durability::Cached));
     EXPECT_EQ(Read(other), fresh);  // nothing to swap with: renamed
     EXPECT_FALSE(Exists(PartialPathFor(other)));
 
     flushFails = true;
-    EXPECT_FALSE(WriteWholeFile(path, old.data(), old.size(), error, Durability::Flushed));
-    SetFlushHook(nullptr);
+    EXPECT_FALSE(WriteWholeFile(files, path, old.data(), old.size(), error, Durability::Flushed));
     EXPECT_EQ(error, strerror(EIO));
     EXPECT_EQ(Read(path), fresh);
     EXPECT_FALSE(Exists(PartialPathFor(path)));
@@ -109,14 +117,14 @@ TEST(WholeFile, ATargetThatCannotBeReplacedIsLeftAsItIs) {
     const uint8_t byte = 1;
     std::string error;
     for (const Durability durability : {Durability::Flushed, Durability::Cached}) {
-        EXPECT_FALSE(WriteWholeFile(path, &byte, 1, error, durability));
+        EXPECT_FALSE(WriteWholeFile(TheRealFileSystem(), path, &byte, 1, error, durability));
         EXPECT_EQ(error, strerror(EISDIR));
         EXPECT_FALSE(Exists(PartialPathFor(path)));
         struct stat st;
         EXPECT_TRUE(stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
     }
 
-    EXPECT_FALSE(WriteWholeFile(dir / "missing-folder/file", &byte, 1, error));
+    EXPECT_FALSE(WriteWholeFile(TheRealFileSystem(), dir / "missing-folder/file", &byte, 1, error));
     EXPECT_EQ(error, strerror(ENOENT));
 }
 

@@ -1,0 +1,82 @@
+// The rules of a DVD-Video folder's file names, in one place. Title set nn (01 to 99) has its
+// menu VOB VTS_nn_0.VOB, the title VOBs VTS_nn_1.VOB to VTS_nn_9.VOB that together form one
+// stream, and VTS_nn_0.IFO with its copy VTS_nn_0.BUP; the video manager (title set 0 here) has
+// VIDEO_TS.VOB, VIDEO_TS.IFO and VIDEO_TS.BUP.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dorvex {
+
+class FileSystem;
+
+inline constexpr int32_t kVideoManager = 0;
+inline constexpr int32_t kLastTitleSet = 99;
+// A full-DVD run visits title sets 1 to 98 only, as it always has.
+inline constexpr int32_t kLastFullDvdTitleSet = 98;
+inline constexpr int32_t kMenuVobPart = 0;
+inline constexpr int32_t kFirstTitleVobPart = 1;
+inline constexpr int32_t kLastTitleVobPart = 9;
+
+// "VTS_01_1.VOB"; for title set 0 "VIDEO_TS.VOB" (the part is then ignored). ext without dot.
+std::string DvdFileName(int32_t titleSet, int32_t part, std::string_view ext);
+// "VTS_01", or "VIDEO_TS" for title set 0.
+std::string TitleSetName(int32_t titleSet);
+
+// Title set number of a DVD file path (0 for VIDEO_TS.*), or -1 for another name.
+int32_t TitleSetOf(std::string_view path);
+
+// One file of a domain's VOB stream, with the stream sector its first pack has.
+struct VobPart {
+    std::string path;
+    int32_t number = 0;  // the digit before .VOB
+    int64_t firstSector = 0;
+    int64_t sectors = 0;
+};
+
+// The files of one title set (or of the video manager), named after one of its files: the VOBs
+// differ from its name in the digit before ".VOB" only, so they keep its spelling.
+class TitleSetFiles {
+  public:
+    TitleSetFiles(FileSystem& files, const std::string& path);
+    // Title set titleSet of a folder (ending in a separator, or empty), by its standard names.
+    static TitleSetFiles InFolder(FileSystem& files, const std::string& folder, int32_t titleSet);
+
+    bool IsVideoManager() const { return m_VideoManager; }
+    std::string Folder() const;
+
+    // Part 0 is the menu VOB.
+    std::string Vob(int32_t part) const;
+    std::string Ifo() const;
+    std::string Bup() const;
+    std::string VideoManagerIfo() const;
+    std::string VideoManagerBup() const;
+
+    // The title VOBs that exist, in number order, as one stream (a missing number is passed
+    // over; a file shorter than a pack has no sectors). The video manager has none.
+    std::vector<VobPart> TitleParts() const;
+    // The menu VOB as a stream of one part, or nothing when it does not exist.
+    std::vector<VobPart> MenuParts() const;
+    std::vector<VobPart> Parts(bool menu) const { return menu ? MenuParts() : TitleParts(); }
+
+  private:
+    FileSystem& m_Files;
+    std::string m_VobPath;
+    bool m_VideoManager;
+};
+
+// The part holding a stream sector, or null past the end.
+const VobPart* PartAt(const std::vector<VobPart>& parts, int64_t sector);
+
+// The steps of a full-DVD run, in order: every title set's menu VOB, then its first title VOB,
+// for title sets 1 to 98, then VIDEO_TS.VOB.
+struct FullDvdStep {
+    std::string vob;
+    bool menu = false;
+};
+std::vector<FullDvdStep> FullDvdSteps(const std::string& folder);
+
+}  // namespace dorvex

@@ -1,0 +1,111 @@
+#include "common/FaultyFileSystem.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "support/WholeFile.h"
+
+namespace dorvex::testkit {
+
+namespace {
+
+constexpr int64_t kPack = 2048;
+
+class FaultyHandle final : public FileHandle {
+  public:
+    FaultyHandle(FaultyFileSystem& files, std::string path, std::unique_ptr<FileHandle> inner)
+        : m_Files(files), m_Path(std::move(path)), m_Inner(std::move(inner)) {}
+
+    FileHandle& Inner() { return *m_Inner; }
+
+    int64_t Read(uint8_t* buffer, int64_t size, int64_t offset) override {
+        if (!m_Files.Allows(FileOp::Read, m_Path, offset / kPack)) {
+            return -1;
+        }
+        return m_Inner->Read(buffer, size, offset);
+    }
+    bool Write(const iovec* pieces, int count, int64_t offset) override {
+        return m_Files.Allows(FileOp::Write, m_Path, offset / kPack) &&
+               m_Inner->Write(pieces, count, offset);
+    }
+    int64_t CopyFrom(FileHandle& source, int64_t from, int64_t to, int64_t size) override {
+        if (!m_Files.Allows(FileOp::Write, m_Path, to / kPack)) {
+            return -1;
+        }
+        auto* faulty = dynamic_cast<FaultyHandle*>(&source);
+        return m_Inner->CopyFrom(faulty != nullptr ? faulty->Inner() : source, from, to, size);
+    }
+    bool Truncate(int64_t size) override {
+        return m_Files.Allows(FileOp::Truncate, m_Path, size / kPack) && m_Inner->Truncate(size);
+    }
+    bool Sync() override { return m_Files.Allows(FileOp::Sync, m_Path) && m_Inner->Sync(); }
+    bool Close() override {
+        const bool closed = m_Inner->Close();
+        return m_Files.Allows(FileOp::Close, m_Path) && closed;
+    }
+    void ExpectSequentialReads() override { m_Inner->ExpectSequentialReads(); }
+
+  private:
+    FaultyFileSystem& m_Files;
+    std::string m_Path;
+    std::unique_ptr<FileHandle> m_Inner;
+};
+
+}  // namespace
+
+bool FaultyFileSystem::Allows(FileOp op, const std::string& path, int64_t sector) const {
+    if (m_Rule && !m_Rule(op, path, sector)) {
+        errno = EIO;
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<FileHandle> FaultyFileSystem::Open(const std::string& path, OpenMode mode,
+                                                   std::string& error) {
+    if (!Allows(FileOp::Open, path)) {
+        error = strerror(EIO);
+        return nullptr;
+    }
+    std::unique_ptr<FileHandle> inner = m_Inner.Open(path, mode, error);
+    if (inner == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<FaultyHandle>(*this, path, std::move(inner));
+}
+
+int FaultyFileSystem::Rename(const std::string& from, const std::string& to) {
+    return Allows(FileOp::Rename, from) ? m_Inner.Rename(from, to) : -1;
+}
+
+int FaultyFileSystem::Exchange(const std::string& first, const std::string& second) {
+    return Allows(FileOp::Rename, first) ? m_Inner.Exchange(first, second) : -1;
+}
+
+int FaultyFileSystem::Remove(const std::string& path) {
+    return Allows(FileOp::Remove, path) ? m_Inner.Remove(path) : -1;
+}
+
+bool FaultyFileSystem::ReadWhole(const std::string& path, std::vector<uint8_t>& data,
+                                 std::string& error) {
+    if (!Allows(FileOp::Read, path)) {
+        error = strerror(EIO);
+        return false;
+    }
+    return m_Inner.ReadWhole(path, data, error);
+}
+
+bool FaultyFileSystem::WriteWhole(const std::string& path, const uint8_t* data, size_t size,
+                                  std::string& error, Durability durability) {
+    return WriteWholeFile(*this, path, data, size, error, durability);
+}
+
+bool FaultyFileSystem::FlushFolder(const std::string& folder, std::string& error) {
+    if (!Allows(FileOp::Sync, folder)) {
+        error = strerror(EIO);
+        return false;
+    }
+    return m_Inner.FlushFolder(folder, error);
+}
+
+}  // namespace dorvex::testkit
