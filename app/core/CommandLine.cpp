@@ -4,8 +4,9 @@
 
 namespace dorvex {
 
-LaunchFields ParseCommandLine(int argc, const char* const* argv, CVtsCleaner& engine) {
+LaunchFields ParseCommandLine(int argc, const char* const* argv) {
     LaunchFields fields;
+    RunOptions& options = fields.m_Options;
     if (argc <= 1) {
         return fields;
     }
@@ -20,36 +21,35 @@ LaunchFields ParseCommandLine(int argc, const char* const* argv, CVtsCleaner& en
         // Only the letter right after the dash counts: "-usi" is "-u".
         switch (arg[1]) {
             case 'a':
-                engine.m_ResetIlvu = 1;
+                options.m_ResetIlvu = 1;
                 break;
             case 'c':
-                fields.m_EmptyBackup = true;
+                options.m_EmptyBackup = true;
                 break;
             case 'f':
-                fields.m_FullDvd = true;
+                options.m_FullDvd = true;
                 break;
             case 'i':
-                engine.m_InPlace = 1;
+                options.m_InPlace = 1;
                 break;
             case 'l':
                 // The path is taken whatever it looks like, even "-s"; a trailing "-l" with
                 // nothing after it is ignored.
                 if (i + 1 < argc) {
-                    engine.m_LogPath = argv[++i];
-                    fields.m_DefaultLogPath = false;
+                    options.m_LogPath = argv[++i];
                 }
                 break;
             case 's':
                 fields.m_StartNow = true;
                 break;
             case 'u':
-                engine.m_RemoveUnrefed = 1;
+                options.m_RemoveUnrefed = 1;
                 break;
             case 'v':
-                engine.m_RemapVOBIDs = 0;
+                options.m_RemapVOBIDs = 0;
                 break;
             case 'w':
-                engine.m_WaitForFile = 1;
+                options.m_WaitForFile = 1;
                 break;
             default:
                 break;
@@ -58,11 +58,11 @@ LaunchFields ParseCommandLine(int argc, const char* const* argv, CVtsCleaner& en
     return fields;
 }
 
-void ApplyCommandLineSettings(CVtsCleaner& engine) {
+void ApplyCommandLineSettings(RunOptions& options) {
     // The three processing options come from the command line alone; these two have no switch.
     CIniSettings settings;
-    settings.BindInt(&engine.m_BackupAbove, "BackupAbove", engine.m_BackupAbove);
-    settings.BindInt(&engine.m_FixPGCLBAs, "FixPGCLBAs", 1);
+    settings.BindInt(&options.m_BackupAbove, "BackupAbove", options.m_BackupAbove);
+    settings.BindInt(&options.m_FixPGCLBAs, "FixPGCLBAs", 1);
 }
 
 }  // namespace dorvex

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/core/AbortSignals.h"
+#include "app/core/RunSession.h"
 #include "app/core/RunSteps.h"
 #include "support/Sinks.h"
 
@@ -43,11 +43,9 @@ int RunCommandLine(int argc, const char* const* argv) {
     CVtsCleaner engine;
     // Nothing shows the IFO phases here: their display pauses would only add 0.8 s per step.
     engine.m_IfoPauseMs = 0;
-    LaunchFields launch = ParseCommandLine(argc, argv, engine);
-    ApplyCommandLineSettings(engine);
-    if (launch.m_DefaultLogPath) {
-        engine.m_LogPath = DefaultLogPath();
-    }
+    LaunchFields launch = ParseCommandLine(argc, argv);
+    ApplyCommandLineSettings(launch.m_Options);
+    launch.m_Options.ApplyTo(engine);
     if (!launch.m_HasFileArg) {
         return 0;
     }
@@ -55,18 +53,13 @@ int RunCommandLine(int argc, const char* const* argv) {
     if (CheckedOpen(engine, launch.m_FileArg, true, showMessage) != 0) {
         return 1;
     }
-    if (launch.m_EmptyBackup) {
+    if (launch.m_Options.m_EmptyBackup) {
         engine.DeleteBackup();
     }
     if (launch.m_StartNow) {
-        ScopedAbortOnSignals abortOnSignals(engine);
-        BeginRunLog(engine);
-        engine.m_Running = 1;
-        RunEngine(engine, launch.m_FullDvd);
-        engine.m_Running = 0;
-        // The restore inside EndRun runs with the signals still caught: a second Ctrl-C must
-        // not cut it short half-way through moving the files back.
-        launch.m_Result = EndRun(engine, false) ? 1 : 0;
+        const RunOutcome outcome = RunSession(engine, launch.m_Options).RunHere();
+        // In place nothing can be undone; a failed write still must not pass for success.
+        launch.m_Result = outcome.restored || outcome.failed ? 1 : 0;
     }
     return launch.m_Result;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/RunOptions.h"
 #include "engine/VtsCleaner.h"
 
 namespace dorvex {
@@ -16,25 +17,21 @@ namespace dorvex {
 struct LaunchFields {
     bool m_CommandLine = false;
     bool m_StartNow = false;
-    bool m_FullDvd = false;
-    bool m_EmptyBackup = false;
-    bool m_DefaultLogPath = true;
     bool m_HasFileArg = false;
     std::string m_FileArg;
+    // The switches' options: -a -c -f -i -l -u -v -w.
+    RunOptions m_Options;
     // Outcome of a command-line invocation, the process exit status: 1 when the named file was
-    // rejected or a run was interrupted (see EndRun), else 0.
+    // rejected or a run was interrupted (see RunSession), else 0.
     int32_t m_Result = 0;
 };
 
-// Walks the arguments after the program name; sets the launch fields and the engine options.
-LaunchFields ParseCommandLine(int argc, const char* const* argv, CVtsCleaner& engine);
+// Walks the arguments after the program name into the launch fields and their options.
+LaunchFields ParseCommandLine(int argc, const char* const* argv);
 
 // Settings that command-line mode still takes from the INI file ("BackupAbove", "FixPGCLBAs");
 // called by every command-line front end after parsing, before the file is opened.
-void ApplyCommandLineSettings(CVtsCleaner& engine);
-
-// "$TEMP/Dorvex.log", else "$TMPDIR/Dorvex.log", else "/tmp/Dorvex.log".
-std::string DefaultLogPath();
+void ApplyCommandLineSettings(RunOptions& options);
 
 // How a front end shows a message that waits for OK (a message box, or standard error).
 using ShowMessageFn = std::function<void(const std::string& text)>;
@@ -53,19 +50,6 @@ bool IsProcessableTitle(const std::string& fileTitle);
 // dialog. Returns 0 when accepted, -1 when rejected.
 int32_t CheckedOpen(CVtsCleaner& engine, const std::string& path, bool commandLine,
                     const ShowMessageFn& showMessage);
-
-// Start of a run on the front end's thread: empties the log file, makes it the log stream and
-// logs "Starting Processing at %H:%M:%S". Clears the abort and failure flags.
-void BeginRunLog(CVtsCleaner& engine);
-
-// The engine call of the worker: ProcessFullDvd or ProcessVts.
-void RunEngine(CVtsCleaner& engine, bool fullDvd);
-
-// End of a run on the worker: appends "End Processing at %H:%M:%S" without a line end, and,
-// after a run from backup that was aborted, failed or interrupted by closing, restores the
-// backup. Returns true when the run counts as interrupted (exit status 1): a run from backup
-// that was restored, or an in-place run stopped by an I/O failure.
-bool EndRun(CVtsCleaner& engine, bool closing);
 
 // The local time formatted with a strftime format such as "End Processing at %H:%M:%S".
 std::string LocalTimeText(const char* format);

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/core/AbortSignals.h"
+#include "app/core/RunSession.h"
 #include "app/core/RunSteps.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
@@ -45,16 +46,20 @@ class CleanCommand : public Command {
         CVtsCleaner engine;
         // Nothing shows the IFO phases long enough to need their display pauses.
         engine.m_IfoPauseMs = 0;
-        engine.m_RemoveUnrefed = m_RemoveUnreferenced ? 1 : 0;
-        engine.m_InPlace = m_InPlace ? 1 : 0;
-        engine.m_RemapVOBIDs = m_KeepVobIds ? 0 : 1;
-        engine.m_ResetIlvu = m_ResetIlvu ? 1 : 0;
-        engine.m_WaitForFile = m_Wait ? 1 : 0;
-        ApplySettings(engine, m_BackupAbove);
+        RunOptions options;
+        options.m_RemoveUnrefed = m_RemoveUnreferenced ? 1 : 0;
+        options.m_InPlace = m_InPlace ? 1 : 0;
+        options.m_RemapVOBIDs = m_KeepVobIds ? 0 : 1;
+        options.m_ResetIlvu = m_ResetIlvu ? 1 : 0;
+        options.m_WaitForFile = m_Wait ? 1 : 0;
+        options.m_FullDvd = m_FullDvd;
+        options.m_EmptyBackup = m_EmptyBackup;
+        options.m_LogPath = m_LogPath;
+        ApplySettings(options, m_BackupAbove);
         if (m_NoFixPgcLbas) {
-            engine.m_FixPGCLBAs = 0;
+            options.m_FixPGCLBAs = 0;
         }
-        engine.m_LogPath = m_LogPath.empty() ? DefaultLogPath() : m_LogPath;
+        options.ApplyTo(engine);
 
         if (m_Wait && !m_InPlace) {
             // Only an in-place run opens the VOB itself for writing; a run from backup renames it.
@@ -67,33 +72,33 @@ class CleanCommand : public Command {
         if (m_EmptyBackup) {
             engine.DeleteBackup();
         }
-        int status = RunOnce(engine);
+        int status = RunOnce(engine, options);
         CloseLogFile();
         return status;
     }
 
   private:
-    int RunOnce(CVtsCleaner& engine) {
+    int RunOnce(CVtsCleaner& engine, const RunOptions& options) {
+        // The restore at the end runs with the signals still caught: a second Ctrl-C must not
+        // cut it short half-way through moving the files back.
         ScopedAbortOnSignals abortOnSignals(engine);
-        BeginRunLog(engine);
+        RunSession session(engine, options);
+        session.Begin();
         engine.m_Running = 1;
         {
             ProgressLine progress(engine, !m_Quiet && IsTerminal(STDERR_FILENO));
-            RunEngine(engine, m_FullDvd);
+            session.Run();
         }
         engine.m_Running = 0;
-        // The restore inside EndRun runs with the signals still caught: a second Ctrl-C must not
-        // cut it short half-way through moving the files back.
-        bool interrupted = EndRun(engine, false);
-        if (engine.m_Abort.load() != 0) {
-            // EndRun lets an aborted in-place run pass, as the dialog does; here a run stopped
-            // half-way is never a success.
+        const RunOutcome outcome = session.Finish(false);
+        if (outcome.aborted) {
+            // A run stopped half-way is never a success.
             PrintError(engine.m_InPlace != 0
                            ? "interrupted; the files keep the changes made so far"
                            : "interrupted; the files were restored from the backup");
             return kExitFailed;
         }
-        return interrupted ? kExitFailed : kExitOk;
+        return outcome.restored || outcome.failed ? kExitFailed : kExitOk;
     }
 
     bool m_RemoveUnreferenced = false;

@@ -27,7 +27,9 @@ class DeleteBackupCommand : public Command {
     int Run() override {
         InstallConsoleSinks(false);
         CVtsCleaner engine;
-        ApplySettings(engine, m_BackupAbove);
+        RunOptions options;
+        ApplySettings(options, m_BackupAbove);
+        options.ApplyTo(engine);
         // Any VOB of the folder names the same backup folder.
         if (!OpenTarget(engine, m_Path, true)) {
             return kExitUsage;

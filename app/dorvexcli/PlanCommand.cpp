@@ -16,8 +16,6 @@ namespace dorvex::cli {
 
 namespace {
 
-void DiscardLog(char*, int32_t) {}
-
 std::string Vcid(uint32_t vobId, uint32_t cellId) {
     return std::to_string(vobId) + "/" + std::to_string(cellId);
 }
@@ -260,10 +258,12 @@ class PlanCommand : public Command {
 
     int Run() override {
         InstallConsoleSinks(true);
-        g_pfnLog = DiscardLog;
+        ScopedSinks quiet(DiscardMessage, nullptr);
         CPlanningCleaner engine;
-        engine.m_RemoveUnrefed = m_RemoveUnreferenced ? 1 : 0;
-        ApplySettings(engine, false);
+        RunOptions options;
+        options.m_RemoveUnrefed = m_RemoveUnreferenced ? 1 : 0;
+        ApplySettings(options, false);
+        options.ApplyTo(engine);
         if (!OpenTarget(engine, m_Path, m_FullDvd)) {
             return kExitUsage;
         }

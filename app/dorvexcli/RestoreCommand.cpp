@@ -33,7 +33,9 @@ class RestoreCommand : public Command {
     int Run() override {
         InstallConsoleSinks(false);
         CVtsCleaner engine;
-        ApplySettings(engine, m_BackupAbove);
+        RunOptions options;
+        ApplySettings(options, m_BackupAbove);
+        options.ApplyTo(engine);
         if (!OpenTarget(engine, m_Path, m_FullDvd)) {
             return kExitUsage;
         }

@@ -102,10 +102,10 @@ std::string ResolveVob(const std::string& path, bool fullDvd, std::string& error
     return {};
 }
 
-void ApplySettings(CVtsCleaner& engine, bool backupAbove) {
-    ApplyCommandLineSettings(engine);
+void ApplySettings(RunOptions& options, bool backupAbove) {
+    ApplyCommandLineSettings(options);
     if (backupAbove) {
-        engine.m_BackupAbove = 1;
+        options.m_BackupAbove = 1;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/RunOptions.h"
 #include "engine/VtsCleaner.h"
 
 namespace CLI {
@@ -22,9 +23,9 @@ void AddPathArgument(CLI::App& command, std::string& path);
 // the reason in error, when there is nothing to open.
 std::string ResolveVob(const std::string& path, bool fullDvd, std::string& error);
 
-// The engine settings that the command line still takes from the settings file (BackupAbove,
+// The options that the command line still takes from the settings file (BackupAbove,
 // FixPGCLBAs); --backup-above then overrides.
-void ApplySettings(CVtsCleaner& engine, bool backupAbove);
+void ApplySettings(RunOptions& options, bool backupAbove);
 
 // Resolves PATH and opens it as the headless dorvex does (the title-name check, then the engine's
 // Open). On refusal prints why and returns false.

@@ -162,11 +162,11 @@ void CCleanerDlg::BuildControls() {
     m_Pause->hide();
 
     connect(m_RemoveUnrefed, &QCheckBox::clicked, this,
-            [this](bool on) { m_Engine.m_RemoveUnrefed = on ? 1 : 0; });
+            [this](bool on) { m_Options.m_RemoveUnrefed = on ? 1 : 0; });
     connect(m_FixPgcLbas, &QCheckBox::clicked, this,
-            [this](bool on) { m_Engine.m_FixPGCLBAs = on ? 1 : 0; });
+            [this](bool on) { m_Options.m_FixPGCLBAs = on ? 1 : 0; });
     connect(m_InPlace, &QCheckBox::clicked, this,
-            [this](bool on) { m_Engine.m_InPlace = on ? 1 : 0; });
+            [this](bool on) { m_Options.m_InPlace = on ? 1 : 0; });
     connect(m_Cleanup, &QPushButton::clicked, this, [this] { OnCleanup(); });
     connect(m_FullDvd, &QPushButton::clicked, this, [this] { OnFullDvd(); });
     connect(m_Pause, &QPushButton::clicked, this, [this] { OnPause(); });
@@ -186,26 +186,26 @@ QLineEdit* CCleanerDlg::Line(int id) const {
 
 void CCleanerDlg::OnInitDialog() {
     setAcceptDrops(true);
+    m_Options = m_Launch.m_Options;
     m_Settings.BindWindow(this, "MainWindowPos", true);
     if (!m_Launch.m_CommandLine) {
-        m_Settings.BindInt(&m_Engine.m_RemoveUnrefed, "RemoveUnrefed", 1);
-        m_Settings.BindInt(&m_Engine.m_RemapVOBIDs, "RemapVOBIDs", 1);
-        m_Settings.BindInt(&m_Engine.m_InPlace, "InPlaceProcess", 0);
+        m_Settings.BindInt(&m_Options.m_RemoveUnrefed, "RemoveUnrefed", 1);
+        m_Settings.BindInt(&m_Options.m_RemapVOBIDs, "RemapVOBIDs", 1);
+        m_Settings.BindInt(&m_Options.m_InPlace, "InPlaceProcess", 0);
     }
-    m_RemoveUnrefed->setChecked(m_Engine.m_RemoveUnrefed != 0);
-    m_InPlace->setChecked(m_Engine.m_InPlace != 0);
-    m_Settings.BindInt(&m_Engine.m_BackupAbove, "BackupAbove", m_Engine.m_BackupAbove);
-    m_Settings.BindInt(&m_Engine.m_FixPGCLBAs, "FixPGCLBAs", 1);
-    m_FixPgcLbas->setChecked(m_Engine.m_FixPGCLBAs != 0);
+    m_RemoveUnrefed->setChecked(m_Options.m_RemoveUnrefed != 0);
+    m_InPlace->setChecked(m_Options.m_InPlace != 0);
+    m_Settings.BindInt(&m_Options.m_BackupAbove, "BackupAbove", m_Options.m_BackupAbove);
+    m_Settings.BindInt(&m_Options.m_FixPGCLBAs, "FixPGCLBAs", 1);
+    m_FixPgcLbas->setChecked(m_Options.m_FixPGCLBAs != 0);
+    // Between runs the engine knows where the log and the backup folder are.
+    m_Options.ApplyTo(m_Engine);
 
     m_Closing = false;
     m_WarnInPlace = true;
     m_StatusLine->setText(m_Launch.m_CommandLine && !m_Launch.m_StartNow ? kHintCommandLine
                                                                          : kHintDragDrop);
     setWindowTitle(QString::fromStdString(m_Engine.m_Banner));
-    if (m_Launch.m_DefaultLogPath) {
-        m_Engine.m_LogPath = DefaultLogPath();
-    }
     if (m_Launch.m_CommandLine && m_Launch.m_HasFileArg) {
         const bool accepted = m_Engine.Open(m_Launch.m_FileArg) == 0;
         m_Launch.m_Result = accepted ? 0 : 1;
@@ -214,7 +214,7 @@ void CCleanerDlg::OnInitDialog() {
             m_EndAfterInit = true;
             return;
         }
-        if (m_Launch.m_EmptyBackup) {
+        if (m_Options.m_EmptyBackup) {
             m_Engine.DeleteBackup();
         }
         if (m_Launch.m_StartNow) {
@@ -262,34 +262,32 @@ void CCleanerDlg::RequestAbort() {
 }
 
 bool CCleanerDlg::StartRun() {
-    if (m_Engine.m_InPlace == 1 && !m_Launch.m_CommandLine && m_WarnInPlace &&
+    if (m_Options.m_InPlace == 1 && !m_Launch.m_CommandLine && m_WarnInPlace &&
         !m_Prompts.okCancel(kQuestionInPlace)) {
         return false;
     }
     if (m_Worker.joinable()) {
         m_Worker.join();  // the previous run's worker has ended: its button was "Cleanup"
     }
-    m_Engine.m_Abort = 0;
     EnableControls(false);
-    BeginRunLog(m_Engine);
-    // The worker's first step copies the two boxes into the engine; they are disabled from
-    // here on, so reading them now gives the same values.
-    m_Engine.m_RemoveUnrefed = m_RemoveUnrefed->isChecked() ? 1 : 0;
-    m_Engine.m_FixPGCLBAs = m_FixPgcLbas->isChecked() ? 1 : 0;
+    // The two boxes are disabled from here on: the run takes what they show now.
+    m_Options.m_RemoveUnrefed = m_RemoveUnrefed->isChecked() ? 1 : 0;
+    m_Options.m_FixPGCLBAs = m_FixPgcLbas->isChecked() ? 1 : 0;
+    RunSession session(m_Engine, m_Options);
+    session.Begin();
     m_WorkerDone = false;
-    const bool fullDvd = m_Launch.m_FullDvd;
     m_Engine.m_Running = 1;
-    m_Worker = std::thread([this, fullDvd] { ProcessThread(fullDvd); });
-    if (m_Engine.m_InPlace == 1) {
+    m_Worker = std::thread([this, session] { ProcessThread(session); });
+    if (m_Options.m_InPlace == 1) {
         m_WarnInPlace = false;
     }
     return true;
 }
 
 void CCleanerDlg::OnFullDvd() {
-    m_Launch.m_FullDvd = true;
+    m_Options.m_FullDvd = true;
     if (!StartRun()) {
-        m_Launch.m_FullDvd = false;
+        m_Options.m_FullDvd = false;
     }
 }
 
@@ -309,7 +307,8 @@ void CCleanerDlg::OnDialogThread(std::function<void()> change) {
         Qt::QueuedConnection);
 }
 
-void CCleanerDlg::ProcessThread(bool fullDvd) {
+void CCleanerDlg::ProcessThread(RunSession session) {
+    const bool fullDvd = session.Options().m_FullDvd;
     OnDialogThread([this] { m_Timer.start(kTimerMs); });
     {
         std::lock_guard<std::mutex> runLock(m_RunLock);
@@ -321,12 +320,13 @@ void CCleanerDlg::ProcessThread(bool fullDvd) {
                 setWindowTitle("Processing full DVD");
             }
         });
-        RunEngine(m_Engine, fullDvd);
+        session.Run();
         const bool closing = m_Closing.load();
         if (!closing) {
             OnDialogThread([this] { AfterRunState(); });
         }
-        if (EndRun(m_Engine, closing)) {
+        const RunOutcome outcome = session.Finish(closing);
+        if (outcome.restored || outcome.failed) {
             m_Launch.m_Result = 1;
         }
         if (m_Launch.m_CommandLine && m_Launch.m_StartNow) {
@@ -338,7 +338,7 @@ void CCleanerDlg::ProcessThread(bool fullDvd) {
 }
 
 void CCleanerDlg::AfterRunState() {
-    m_Launch.m_FullDvd = false;
+    m_Options.m_FullDvd = false;
     m_Engine.m_Pause = 0;
     m_Engine.m_Running = 0;
     m_Timer.stop();
@@ -372,6 +372,7 @@ void CCleanerDlg::OnRestoreBackup() {
             return;
         }
     }
+    m_Options.ApplyTo(m_Engine);
     m_Engine.RestoreBackup();
 }
 
@@ -382,6 +383,7 @@ void CCleanerDlg::OnDeleteBackup() {
             return;
         }
     }
+    m_Options.ApplyTo(m_Engine);
     m_Engine.DeleteBackup();
 }
 

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app/core/RunSession.h"
 #include "app/core/RunSteps.h"
 #include "engine/VtsCleaner.h"
 #include "support/IniSettings.h"
@@ -76,7 +77,9 @@ class CCleanerDlg : public QDialog, private IWindowPlacement {
 
     CCleanerDlgEngine m_Engine;
     CIniSettings m_Settings;
-    LaunchFields m_Launch;  // m_CommandLine, m_StartNow, m_FullDvd, m_FileArg, m_Result ...
+    LaunchFields m_Launch;  // m_CommandLine, m_StartNow, m_FileArg, m_Options, m_Result ...
+    // The options of the next run: the command line's, then the check boxes and settings.
+    RunOptions m_Options;
     bool m_WarnInPlace = true;
     std::atomic<bool> m_Closing{false};
     bool m_EndAfterInit = false;  // the command line's file was refused: no modal run
@@ -98,7 +101,7 @@ class CCleanerDlg : public QDialog, private IWindowPlacement {
     bool StartRun();  // OnCleanup's start; false when the in-place warning was cancelled
     void RequestAbort();
     bool OnClose();
-    void ProcessThread(bool fullDvd);
+    void ProcessThread(RunSession session);
     void AfterRunState();
     // Runs a control change on the dialog's thread, unless a close is under way.
     void OnDialogThread(std::function<void()> change);

@@ -35,7 +35,6 @@ int main(int argc, char** argv) {
     std::vector<const char*> args(argv, argv + argc);
     QApplication app(argc, argv);
     dorvex::gui::CCleanerDlg dialog;
-    dialog.m_Launch =
-        dorvex::ParseCommandLine(static_cast<int>(args.size()), args.data(), dialog.m_Engine);
+    dialog.m_Launch = dorvex::ParseCommandLine(static_cast<int>(args.size()), args.data());
     return dialog.RunModal();
 }

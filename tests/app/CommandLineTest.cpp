@@ -12,82 +12,76 @@ class CommandLineTest : public ::testing::Test {
   protected:
     LaunchFields Parse(std::vector<const char*> args) {
         args.insert(args.begin(), "dorvex");
-        return ParseCommandLine(static_cast<int>(args.size()), args.data(), m_Engine);
+        return ParseCommandLine(static_cast<int>(args.size()), args.data());
     }
-
-    CVtsCleaner m_Engine;
 };
 
 TEST_F(CommandLineTest, NoArgumentsMeansInteractiveWithEveryDefault) {
     LaunchFields launch = Parse({});
     EXPECT_FALSE(launch.m_CommandLine);
     EXPECT_FALSE(launch.m_StartNow);
-    EXPECT_FALSE(launch.m_FullDvd);
-    EXPECT_FALSE(launch.m_EmptyBackup);
-    EXPECT_TRUE(launch.m_DefaultLogPath);
+    EXPECT_FALSE(launch.m_Options.m_FullDvd);
+    EXPECT_FALSE(launch.m_Options.m_EmptyBackup);
+    EXPECT_TRUE(launch.m_Options.m_LogPath.empty());
     EXPECT_FALSE(launch.m_HasFileArg);
     EXPECT_EQ(launch.m_Result, 0);
-    EXPECT_EQ(m_Engine.m_RemoveUnrefed, 0);
-    EXPECT_EQ(m_Engine.m_RemapVOBIDs, 1);
-    EXPECT_EQ(m_Engine.m_LogPath, "");
+    EXPECT_EQ(launch.m_Options.m_RemoveUnrefed, 0);
+    EXPECT_EQ(launch.m_Options.m_RemapVOBIDs, 1);
+    EXPECT_EQ(launch.m_Options.m_LogPath, "");
 }
 
 TEST_F(CommandLineTest, EverySwitchSetsItsField) {
     LaunchFields launch =
         Parse({"-a", "-c", "-f", "-i", "-s", "-u", "-v", "-w", "-l", "/x/run.log", "in.vob"});
     EXPECT_TRUE(launch.m_CommandLine);
-    EXPECT_TRUE(launch.m_EmptyBackup);
-    EXPECT_TRUE(launch.m_FullDvd);
+    EXPECT_TRUE(launch.m_Options.m_EmptyBackup);
+    EXPECT_TRUE(launch.m_Options.m_FullDvd);
     EXPECT_TRUE(launch.m_StartNow);
-    EXPECT_FALSE(launch.m_DefaultLogPath);
-    EXPECT_EQ(m_Engine.m_ResetIlvu, 1);
-    EXPECT_EQ(m_Engine.m_InPlace, 1);
-    EXPECT_EQ(m_Engine.m_RemoveUnrefed, 1);
-    EXPECT_EQ(m_Engine.m_RemapVOBIDs, 0);
-    EXPECT_EQ(m_Engine.m_WaitForFile, 1);
-    EXPECT_EQ(m_Engine.m_LogPath, "/x/run.log");
+    EXPECT_EQ(launch.m_Options.m_ResetIlvu, 1);
+    EXPECT_EQ(launch.m_Options.m_InPlace, 1);
+    EXPECT_EQ(launch.m_Options.m_RemoveUnrefed, 1);
+    EXPECT_EQ(launch.m_Options.m_RemapVOBIDs, 0);
+    EXPECT_EQ(launch.m_Options.m_WaitForFile, 1);
+    EXPECT_EQ(launch.m_Options.m_LogPath, "/x/run.log");
     EXPECT_TRUE(launch.m_HasFileArg);
     EXPECT_EQ(launch.m_FileArg, "in.vob");
-    // Options the command line has no switch for keep the engine's defaults.
-    EXPECT_EQ(m_Engine.m_BackupAbove, 0);
-    EXPECT_EQ(m_Engine.m_FixPGCLBAs, 1);
+    // Options the command line has no switch for keep their defaults.
+    EXPECT_EQ(launch.m_Options.m_BackupAbove, 0);
+    EXPECT_EQ(launch.m_Options.m_FixPGCLBAs, 1);
 }
 
 TEST_F(CommandLineTest, OnlyTheLetterAfterTheDashCounts) {
     LaunchFields launch = Parse({"-usi"});
-    EXPECT_EQ(m_Engine.m_RemoveUnrefed, 1);
+    EXPECT_EQ(launch.m_Options.m_RemoveUnrefed, 1);
     EXPECT_FALSE(launch.m_StartNow);
-    EXPECT_EQ(m_Engine.m_InPlace, 0);
+    EXPECT_EQ(launch.m_Options.m_InPlace, 0);
 }
 
 TEST_F(CommandLineTest, UnknownDoubledAndUpperCaseSwitchesAreIgnored) {
     LaunchFields launch = Parse({"-S", "-x", "-", "--", "-U", "-L", "kept.vob"});
     EXPECT_TRUE(launch.m_CommandLine);
     EXPECT_FALSE(launch.m_StartNow);
-    EXPECT_EQ(m_Engine.m_RemoveUnrefed, 0);
-    EXPECT_TRUE(launch.m_DefaultLogPath);
+    EXPECT_EQ(launch.m_Options.m_RemoveUnrefed, 0);
+    EXPECT_TRUE(launch.m_Options.m_LogPath.empty());
     // "-L" is not "-l": it must not swallow the file name after it.
     EXPECT_EQ(launch.m_FileArg, "kept.vob");
 }
 
 TEST_F(CommandLineTest, LogSwitchTakesTheNextArgumentWhateverItLooksLike) {
     LaunchFields launch = Parse({"-l", "-s", "x.vob"});
-    EXPECT_EQ(m_Engine.m_LogPath, "-s");
-    EXPECT_FALSE(launch.m_DefaultLogPath);
+    EXPECT_EQ(launch.m_Options.m_LogPath, "-s");
     EXPECT_FALSE(launch.m_StartNow);
     EXPECT_EQ(launch.m_FileArg, "x.vob");
 
-    CVtsCleaner other;
-    std::vector<const char*> args = {"dorvex", "-l", "y.vob"};
-    LaunchFields swallowed = ParseCommandLine(3, args.data(), other);
-    EXPECT_EQ(other.m_LogPath, "y.vob");
+    LaunchFields swallowed = Parse({"-l", "y.vob"});
+    EXPECT_EQ(swallowed.m_Options.m_LogPath, "y.vob");
     EXPECT_FALSE(swallowed.m_HasFileArg);
 }
 
 TEST_F(CommandLineTest, TrailingLogSwitchIsIgnored) {
     LaunchFields launch = Parse({"x.vob", "-l"});
-    EXPECT_EQ(m_Engine.m_LogPath, "");
-    EXPECT_TRUE(launch.m_DefaultLogPath);
+    EXPECT_EQ(launch.m_Options.m_LogPath, "");
+    EXPECT_TRUE(launch.m_Options.m_LogPath.empty());
     EXPECT_EQ(launch.m_FileArg, "x.vob");
 }
 

@@ -74,8 +74,7 @@ class DialogTest : public QObject {
             return m_Answer;
         };
         dlg.m_Prompts.beep = [] {};
-        dlg.m_Launch.m_DefaultLogPath = false;
-        dlg.m_Engine.m_LogPath = m_Dir->Path() + "/Dorvex.log";
+        dlg.m_Launch.m_Options.m_LogPath = m_Dir->Path() + "/Dorvex.log";
     }
 
     static void WaitForRunEnd(CCleanerDlg& dlg) {
@@ -272,13 +271,13 @@ class DialogTest : public QObject {
         dlg.m_Engine.m_IfoPauseMs = 0;
         QCOMPARE(dlg.m_Engine.Open(vob), 0);
         dlg.CheckBox(1008)->click();
-        QCOMPARE(dlg.m_Engine.m_InPlace, 1);
+        QCOMPARE(dlg.m_Options.m_InPlace, 1);
 
         m_Answer = false;
         dlg.OnFullDvd();
         QCOMPARE(m_Questions.size(), 1);
         QVERIFY(!dlg.WorkerRunning());
-        QVERIFY(!dlg.m_Launch.m_FullDvd);
+        QVERIFY(!dlg.m_Options.m_FullDvd);
 
         m_Answer = true;
         dlg.OnCleanup();
@@ -296,7 +295,7 @@ class DialogTest : public QObject {
         Prepare(dlg);
         dlg.OnInitDialog();
         QCOMPARE(dlg.m_Engine.Open(vob), 0);
-        dlg.m_Engine.m_InPlace = 1;
+        dlg.m_Options.m_InPlace = 1;
         dlg.m_WarnInPlace = false;
         g_HoldReads = true;
         dlg.OnCleanup();
@@ -351,7 +350,7 @@ class DialogTest : public QObject {
         CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.m_Launch.m_CommandLine = true;
-        dlg.m_Engine.m_RemoveUnrefed = 1;  // -u
+        dlg.m_Launch.m_Options.m_RemoveUnrefed = 1;  // -u
         dlg.OnInitDialog();
         QVERIFY(dlg.CheckBox(1000)->isChecked());
         QVERIFY(!dlg.CheckBox(1010)->isChecked());  // still read in command-line mode

@@ -6,7 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/core/RunSteps.h"
+#include "app/core/RunSession.h"
+#include "common/TempDir.h"
 #include "support/Sinks.h"
 
 namespace dorvex {
@@ -34,36 +35,33 @@ class RecordingEngine : public CVtsCleaner {
     int m_Restores = 0;
 };
 
-class RunStepsTest : public ::testing::Test {
+class RunSessionTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/dorvex-run-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_Dir = pattern;
-        m_Engine.m_LogPath = m_Dir + "/Dorvex.log";
-    }
-    void TearDown() override {
-        CloseLogFile();
-        std::system(("rm -rf '" + m_Dir + "'").c_str());
-    }
+    void SetUp() override { m_Options.m_LogPath = m_Dir / "Dorvex.log"; }
+    void TearDown() override { CloseLogFile(); }
 
-    // Runs the steps a front end runs, with stdout captured.
+    // Runs the steps a front end runs, with stdout captured; true when the run counts as
+    // interrupted (restored, or failed).
     bool Run(bool fullDvd, bool closing = false) {
         testing::internal::CaptureStdout();
-        BeginRunLog(m_Engine);
-        RunEngine(m_Engine, fullDvd);
+        m_Options.m_FullDvd = fullDvd;
+        RunSession session(m_Engine, m_Options);
+        session.Begin();
+        session.Run();
         if (m_AbortDuringRun) {
             m_Engine.m_Abort = 1;
         }
         if (m_FailDuringRun) {
             m_Engine.m_Failed = 1;
         }
-        bool interrupted = EndRun(m_Engine, closing);
+        const RunOutcome outcome = session.Finish(closing);
         m_Stdout = testing::internal::GetCapturedStdout();
-        return interrupted;
+        return outcome.restored || outcome.failed;
     }
+    std::string LogPath() const { return m_Options.m_LogPath; }
 
-    std::string m_Dir;
+    testkit::TempDir m_Dir;
+    RunOptions m_Options;
     RecordingEngine m_Engine;
     bool m_AbortDuringRun = false;
     bool m_FailDuringRun = false;
@@ -75,10 +73,10 @@ const std::regex kFinishedLog(
     "a line of the run\n"
     "End Processing at \\d\\d:\\d\\d:\\d\\d");
 
-TEST_F(RunStepsTest, LogIsEmptiedThenFramedByTheStartAndEndLines) {
-    std::ofstream(m_Engine.m_LogPath) << "the previous run's log\n";
+TEST_F(RunSessionTest, LogIsEmptiedThenFramedByTheStartAndEndLines) {
+    std::ofstream(LogPath()) << "the previous run's log\n";
     EXPECT_FALSE(Run(false));
-    std::string log = ReadAll(m_Engine.m_LogPath);
+    std::string log = ReadAll(LogPath());
     EXPECT_TRUE(std::regex_match(log, kFinishedLog)) << log;
     EXPECT_EQ(m_Engine.m_VtsRuns, 1);
     EXPECT_EQ(m_Engine.m_FullRuns, 0);
@@ -87,7 +85,7 @@ TEST_F(RunStepsTest, LogIsEmptiedThenFramedByTheStartAndEndLines) {
     EXPECT_FALSE(IsLogFileOpen());
 }
 
-TEST_F(RunStepsTest, StartClearsTheFlagsOfThePreviousRun) {
+TEST_F(RunSessionTest, StartClearsTheFlagsOfThePreviousRun) {
     m_Engine.m_Abort = 1;
     m_Engine.m_Failed = 1;
     EXPECT_FALSE(Run(true));
@@ -96,11 +94,11 @@ TEST_F(RunStepsTest, StartClearsTheFlagsOfThePreviousRun) {
     EXPECT_EQ(m_Engine.m_Restores, 0);
 }
 
-TEST_F(RunStepsTest, InterruptedRunFromBackupIsRestoredAfterTheEndLine) {
+TEST_F(RunSessionTest, InterruptedRunFromBackupIsRestoredAfterTheEndLine) {
     m_AbortDuringRun = true;
     EXPECT_TRUE(Run(false));
     EXPECT_EQ(m_Engine.m_Restores, 1);
-    EXPECT_TRUE(std::regex_match(ReadAll(m_Engine.m_LogPath), kFinishedLog));
+    EXPECT_TRUE(std::regex_match(ReadAll(LogPath()), kFinishedLog));
 
     m_AbortDuringRun = false;
     m_FailDuringRun = true;
@@ -112,8 +110,8 @@ TEST_F(RunStepsTest, InterruptedRunFromBackupIsRestoredAfterTheEndLine) {
     EXPECT_EQ(m_Engine.m_Restores, 3);
 }
 
-TEST_F(RunStepsTest, InPlaceRunIsNeverRestoredAndOnlyAFailureCountsAsInterrupted) {
-    m_Engine.m_InPlace = 1;
+TEST_F(RunSessionTest, InPlaceRunIsNeverRestoredAndOnlyAFailureCountsAsInterrupted) {
+    m_Options.m_InPlace = 1;
     m_AbortDuringRun = true;
     EXPECT_FALSE(Run(false));
     EXPECT_FALSE(Run(false, /*closing=*/true));
@@ -122,8 +120,8 @@ TEST_F(RunStepsTest, InPlaceRunIsNeverRestoredAndOnlyAFailureCountsAsInterrupted
     EXPECT_EQ(m_Engine.m_Restores, 0);
 }
 
-TEST_F(RunStepsTest, UnwritableLogPathStillRunsAndLogsToStdout) {
-    m_Engine.m_LogPath = m_Dir + "/missing-folder/Dorvex.log";
+TEST_F(RunSessionTest, UnwritableLogPathStillRunsAndLogsToStdout) {
+    m_Options.m_LogPath = m_Dir / "missing-folder/Dorvex.log";
     EXPECT_FALSE(Run(false));
     EXPECT_EQ(m_Engine.m_VtsRuns, 1);
     EXPECT_NE(m_Stdout.find("a line of the run"), std::string::npos);

@@ -1,0 +1,35 @@
+// What a run is asked to do, as a front end gathers it: the headless command line, dorvex-cli or
+// the dialog fills one of these, and it reaches the engine's option fields in one place.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace dorvex {
+
+class CVtsCleaner;
+
+struct RunOptions {
+    // The processing options (0 or 1), named and bound to settings as the engine's fields are.
+    int32_t m_RemoveUnrefed = 0;
+    int32_t m_InPlace = 0;
+    int32_t m_RemapVOBIDs = 1;
+    int32_t m_ResetIlvu = 0;
+    int32_t m_WaitForFile = 0;
+    int32_t m_BackupAbove = 0;
+    int32_t m_FixPGCLBAs = 1;
+    // The whole folder instead of one title set.
+    bool m_FullDvd = false;
+    // Delete the backup before the run.
+    bool m_EmptyBackup = false;
+    // The run's log file; empty for the default (DefaultLogPath).
+    std::string m_LogPath;
+
+    // Puts the options into the engine's fields, the log file included.
+    void ApplyTo(CVtsCleaner& engine) const;
+};
+
+// "$TEMP/Dorvex.log", else "$TMPDIR/Dorvex.log", else "/tmp/Dorvex.log".
+std::string DefaultLogPath();
+
+}  // namespace dorvex
