@@ -1,8 +1,5 @@
 // A whole DVD folder in one run: every title set's menu and titles, then the video manager's
 // menu. Where a VOB is absent but its IFO is present, the IFO alone is brought in line.
-#include <chrono>
-#include <thread>
-
 #include "engine/VtsCleaner.h"
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
@@ -18,13 +15,6 @@ bool CVtsCleaner::RunFullDvdStep(const std::string& vobPath, bool menu) {
     } else {
         m_Menu = menu ? 1 : 0;
         UpdateIfoOnly();
-    }
-    return !RunInterrupted();
-}
-
-bool CVtsCleaner::WaitWhilePaused() {
-    while (m_Pause.load() && !m_Abort.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return !RunInterrupted();
 }

@@ -134,13 +134,7 @@ void CVtsCleaner::ProcessVts() {
         SetVobPathDigit('1');
     }
     m_TotalSectors = GetTotalSectors();
-
-    if ((!m_InPlace && !BackupFolderReady()) || OpenPassFiles() != 0) {
-        if (!m_Abort.load()) {
-            m_Failed = 1;
-            m_Phase = PhaseAborted;
-        }
-        ClosePassFiles();
+    if (!OpenPass()) {
         return;
     }
     m_RemoveUnrefedRun = m_RemoveUnrefed;
@@ -149,7 +143,46 @@ void CVtsCleaner::ProcessVts() {
     if (!ifo->m_bLoaded) {
         Logf("Warning: Couldn't load IFO file..");
     }
+    AllocateRunTables();
+    ResetRunState();
+    m_Phase = PhaseVobPass;
+    const std::string vob = VobPathSnapshot();
+    Logf("Processing %s -- %s", vob.c_str(), m_InPlace ? "in-place processing" : "from backup");
+    Logf("Remove unrefed is %s", m_RemoveUnrefed ? "ON" : "OFF");
+    Logf("Reset ILVU Ptrs is %s", m_ResetIlvu ? "ON" : "OFF");
 
+    PassPacks(*ifo);
+    Logf(
+        "Done with VOB files. %d navpack pointers adjusted, %d packs removed, %d navpack "
+        "remapped, %d navpacks ILVU flags reset",
+        m_FwdAdjusted, m_PacksRemoved.load(), m_NavRemapped.load(), m_IlvuReset);
+    ClosePassFiles();
+    FinishPass(*ifo);
+
+    Logf("Done processing");
+    Logf("Cleaning up");
+    if (!m_Menu) {
+        SetVobPathDigit('1');
+    }
+    ReleaseRunTables();
+    ifo.reset();
+    Logf("Done");
+    CloseLogFile();
+}
+
+bool CVtsCleaner::OpenPass() {
+    if ((!m_InPlace && !BackupFolderReady()) || OpenPassFiles() != 0) {
+        if (!m_Abort.load()) {
+            m_Failed = 1;
+            m_Phase = PhaseAborted;
+        }
+        ClosePassFiles();
+        return false;
+    }
+    return true;
+}
+
+void CVtsCleaner::AllocateRunTables() {
     // Sized for an ordinary title set up front, so that the pack loop does not allocate.
     m_Cells.assign(kCellCapacity, CellTableEntry{});
     m_NavOld.assign(kNavpackCapacity, 0);
@@ -159,32 +192,24 @@ void CVtsCleaner::ProcessVts() {
     m_Removed.Reserve(kRemovedRunReserve);
     m_CellCount = 0;
     m_NavCount = 0;
-    ResetRunState();
-    m_Phase = PhaseVobPass;
+}
 
-    std::string vob = VobPathSnapshot();
-    Logf("Processing %s -- %s", vob.c_str(), m_InPlace ? "in-place processing" : "from backup");
-    Logf("Remove unrefed is %s", m_RemoveUnrefed ? "ON" : "OFF");
-    Logf("Reset ILVU Ptrs is %s", m_ResetIlvu ? "ON" : "OFF");
+void CVtsCleaner::ReleaseRunTables() {
+    m_NavOld = {};
+    m_NavNew = {};
+    m_NavVcid = {};
+    m_Removed = {};
+    m_Cells = {};
+}
+
+void CVtsCleaner::PassPacks(CIfoFile& ifo) {
     m_ReadInFile = 0;
-
     // A failed backup copy of an IFO stops the run before any pack is touched.
-    while (!m_Failed.load()) {
-        bool aborted = false;
-        while (m_Pause.load()) {
-            if (m_Abort.load()) {
-                aborted = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (aborted || m_Abort.load()) {
-            break;
-        }
+    while (!m_Failed.load() && WaitWhilePaused()) {
         // The pack is looked at where the read-ahead buffer holds it; only a navpack, which the
         // pass rewrites, is copied out.
         const uint8_t* pack = nullptr;
-        int32_t got = m_In->ReadNextView(pack);
+        const int32_t got = m_In->ReadNextView(pack);
         if (got < 0) {
             FailIo("read", *m_In);
             break;
@@ -195,47 +220,30 @@ void CVtsCleaner::ProcessVts() {
             }
             pack = m_Data;
         }
-        ProcessPackAt(*ifo, pack);
+        ProcessPackAt(ifo, pack);
         if (m_Failed.load()) {
             break;
         }
         ++m_ReadInFile;
         ++m_ReadTotal;
     }
+}
 
-    Logf(
-        "Done with VOB files. %d navpack pointers adjusted, %d packs removed, %d navpack "
-        "remapped, %d navpacks ILVU flags reset",
-        m_FwdAdjusted, m_PacksRemoved.load(), m_NavRemapped.load(), m_IlvuReset);
-    ClosePassFiles();
-
+void CVtsCleaner::FinishPass(CIfoFile& ifo) {
     if (RunInterrupted()) {
         m_Phase = PhaseAborted;
-    } else {
-        TidyVobFiles();
-        if (!m_Failed.load() && !m_Removed.Empty()) {
-            FixRelativePointers();
-        }
-        if (m_Failed.load()) {
-            m_Phase = PhaseAborted;
-        } else {
-            OnVobPassDone();
-            UpdateIfos(*ifo);
-        }
+        return;
     }
-    Logf("Done processing");
-    Logf("Cleaning up");
-    if (!m_Menu) {
-        SetVobPathDigit('1');
+    TidyVobFiles();
+    if (!m_Failed.load() && !m_Removed.Empty()) {
+        FixRelativePointers();
     }
-    m_NavOld = {};
-    m_NavNew = {};
-    m_NavVcid = {};
-    m_Removed = {};
-    m_Cells = {};
-    ifo.reset();
-    Logf("Done");
-    CloseLogFile();
+    if (m_Failed.load()) {
+        m_Phase = PhaseAborted;
+        return;
+    }
+    OnVobPassDone();
+    UpdateIfos(ifo);
 }
 
 void CVtsCleaner::ProcessPack(CIfoFile& ifo) {
@@ -258,8 +266,15 @@ void CVtsCleaner::ProcessPackAt(CIfoFile& ifo, const uint8_t* pack) {
         if (isNav) {
             AppendNavpack();
         }
-        m_Removed.Remove(m_ReadTotal);
-        ++m_PacksRemoved;
+        RemovePack();
+        return;
+    }
+    if (info.m_nType == PackBlank) {
+        if (m_RemoveUnrefedRun) {
+            SkipBlankPack();
+        } else {
+            StuffBlankPack();
+        }
         return;
     }
 
@@ -269,80 +284,91 @@ void CVtsCleaner::ProcessPackAt(CIfoFile& ifo, const uint8_t* pack) {
             memcpy(m_Data, pack, kPackSize);
             pack = m_Data;
         }
-        AppendNavpack();
-        if (m_HaveKeptNav) {
-            CorrectPreviousFwd();
-            if (m_Failed.load()) {
-                return;
-            }
+        if (!KeepNavpack(navChanged)) {
+            return;
         }
-        m_PrevNavInFile = m_WrittenInFile;
-        m_PrevNav = m_WrittenTotal;
-        m_HaveKeptNav = 1;
-
-        const uint32_t newLba = static_cast<uint32_t>(m_WrittenTotal);
-        const uint32_t oldPciLba = ReadBE32(m_Data, pack::kPciNavLba);
-        const uint32_t oldDsiLba = ReadBE32(m_Data, pack::kDsiNavLba);
-        WriteBE32(m_Data, pack::kPciNavLba, newLba);
-        WriteBE32(m_Data, pack::kDsiNavLba, newLba);
-        m_PrevNavFwd = static_cast<int32_t>(ReadBE32(m_Data, pack::kDsiVobuEnd));
-
-        uint16_t newVobId = 0;
-        uint8_t newCellId = 0;
-        const bool remapped = GetMapping(m_VobId, m_CellId, newVobId, newCellId) != 0;
-        if (remapped) {
-            ++m_NavRemapped;
-        }
-        WriteBE16(m_Data, pack::kDsiVobId, newVobId);
-        m_Data[pack::kDsiCellId] = newCellId;
-        const bool ilvuReset = m_ResetIlvu && ResetIlvu();
-        navChanged = oldPciLba != newLba || oldDsiLba != newLba || remapped || ilvuReset;
     }
-
-    const bool isBlank = info.m_nType == PackBlank;
-    if (isBlank && m_RemoveUnrefedRun) {
-        if (!m_InPlace || s_BlankSkippedInPlace < kBlankMessageLimit) {
-            Logf("Skipping blank pack at LBA %d", m_ReadInFile.load());
-        }
-        if (m_InPlace && s_BlankSkippedInPlace < kBlankMessageLimit) {
-            ++s_BlankSkippedInPlace;
-        }
-        m_Removed.Remove(m_ReadTotal);
-        ++m_PacksRemoved;
-        OnBlankPack(true);
+    // An unchanged pack that moves is written from where the read-ahead buffer holds it, never
+    // copied through the write-behind buffer: from backup file to file, in place to its earlier
+    // position in the same file. In place a pack that neither moves nor changes stays untouched.
+    const bool moves = !m_InPlace || m_WrittenInFile != m_ReadInFile;
+    bool written = true;
+    if (!isNav && moves) {
+        written = m_Out->CopyPackFrom(*m_In, m_ReadInFile, m_WrittenInFile);
+    } else if (moves || navChanged) {
+        written = m_Out->WriteAt(m_WrittenInFile, pack);
+    }
+    if (!written) {
+        FailIo("write", *m_Out);
         return;
-    }
-
-    if (isBlank) {
-        if (!m_InPlace) {
-            Logf("Replacing blank pack at LBA %d with stuffing pack", m_ReadInFile.load());
-        }
-        if (!m_Out->WriteAt(m_WrittenInFile, m_Stuffing)) {
-            FailIo("write", *m_Out);
-            return;
-        }
-        OnBlankPack(false);
-        if (m_InPlace && s_BlankReplacedInPlace < kBlankMessageLimit) {
-            ++s_BlankReplacedInPlace;
-            Logf("Replacing blank pack at LBA %d with stuffing pack", m_ReadInFile.load());
-        }
-    } else if (info.m_nType != PackNav && (!m_InPlace || m_WrittenInFile != m_ReadInFile)) {
-        // An unchanged pack that moves is written from where the read-ahead buffer holds it,
-        // never copied through the write-behind buffer: from backup file to file, in place to
-        // its earlier position in the same file.
-        if (!m_Out->CopyPackFrom(*m_In, m_ReadInFile, m_WrittenInFile)) {
-            FailIo("write", *m_Out);
-            return;
-        }
-    } else if (!m_InPlace || m_WrittenInFile != m_ReadInFile || navChanged) {
-        // In place a pack that neither moves nor changes stays untouched on disk.
-        if (!m_Out->WriteAt(m_WrittenInFile, pack)) {
-            FailIo("write", *m_Out);
-            return;
-        }
     }
     ++m_WrittenInFile;
     ++m_WrittenTotal;
+}
+
+void CVtsCleaner::RemovePack() {
+    m_Removed.Remove(m_ReadTotal);
+    ++m_PacksRemoved;
+}
+
+void CVtsCleaner::SkipBlankPack() {
+    if (!m_InPlace || s_BlankSkippedInPlace < kBlankMessageLimit) {
+        Logf("Skipping blank pack at LBA %d", m_ReadInFile.load());
+    }
+    if (m_InPlace && s_BlankSkippedInPlace < kBlankMessageLimit) {
+        ++s_BlankSkippedInPlace;
+    }
+    RemovePack();
+    OnBlankPack(true);
+}
+
+void CVtsCleaner::StuffBlankPack() {
+    if (!m_InPlace) {
+        Logf("Replacing blank pack at LBA %d with stuffing pack", m_ReadInFile.load());
+    }
+    if (!m_Out->WriteAt(m_WrittenInFile, m_Stuffing)) {
+        FailIo("write", *m_Out);
+        return;
+    }
+    OnBlankPack(false);
+    if (m_InPlace && s_BlankReplacedInPlace < kBlankMessageLimit) {
+        ++s_BlankReplacedInPlace;
+        Logf("Replacing blank pack at LBA %d with stuffing pack", m_ReadInFile.load());
+    }
+    ++m_WrittenInFile;
+    ++m_WrittenTotal;
+}
+
+bool CVtsCleaner::KeepNavpack(bool& changed) {
+    AppendNavpack();
+    if (m_HaveKeptNav) {
+        CorrectPreviousFwd();
+        if (m_Failed.load()) {
+            return false;
+        }
+    }
+    m_PrevNavInFile = m_WrittenInFile;
+    m_PrevNav = m_WrittenTotal;
+    m_HaveKeptNav = 1;
+
+    const uint32_t newLba = static_cast<uint32_t>(m_WrittenTotal);
+    const uint32_t oldPciLba = ReadBE32(m_Data, pack::kPciNavLba);
+    const uint32_t oldDsiLba = ReadBE32(m_Data, pack::kDsiNavLba);
+    WriteBE32(m_Data, pack::kPciNavLba, newLba);
+    WriteBE32(m_Data, pack::kDsiNavLba, newLba);
+    m_PrevNavFwd = static_cast<int32_t>(ReadBE32(m_Data, pack::kDsiVobuEnd));
+
+    uint16_t newVobId = 0;
+    uint8_t newCellId = 0;
+    const bool remapped = GetMapping(m_VobId, m_CellId, newVobId, newCellId) != 0;
+    if (remapped) {
+        ++m_NavRemapped;
+    }
+    WriteBE16(m_Data, pack::kDsiVobId, newVobId);
+    m_Data[pack::kDsiCellId] = newCellId;
+    const bool ilvuReset = m_ResetIlvu && ResetIlvu();
+    changed = oldPciLba != newLba || oldDsiLba != newLba || remapped || ilvuReset;
+    return true;
 }
 
 void CVtsCleaner::CorrectPreviousFwd() {

@@ -1,6 +1,8 @@
 #include "engine/VtsCleaner.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "engine/PackInfo.h"
 #include "ifo/IfoFile.h"
@@ -84,6 +86,13 @@ uint32_t CVtsCleaner::GetTotalSectors() {
         total += static_cast<uint32_t>(m_Files.SizeKB(path) / 2);
     }
     return total;
+}
+
+bool CVtsCleaner::WaitWhilePaused() {
+    while (m_Pause.load() && !m_Abort.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !RunInterrupted();
 }
 
 void CVtsCleaner::ResetRunState() {

@@ -182,6 +182,19 @@ class CVtsCleaner {
     void FailIo(const char* what, const CVobFile& file);
     // From backup: the backup folder exists or can be made; else alerts with the reason.
     bool BackupFolderReady();
+    // The steps of ProcessVts: the pass's files opened (false, as a failure, when they cannot
+    // be), the per-run tables, the loop over every pack, and what follows a complete pass.
+    bool OpenPass();
+    void AllocateRunTables();
+    void ReleaseRunTables();
+    void PassPacks(CIfoFile& ifo);
+    void FinishPass(CIfoFile& ifo);
+    // What happens to one pack that is not copied as it is.
+    void RemovePack();
+    void SkipBlankPack();
+    void StuffBlankPack();
+    // Records a kept navpack (in m_Data) and rewrites its numbers; false when the run failed.
+    bool KeepNavpack(bool& changed);
     int32_t OpenPassFiles();
     bool ClosePassFiles();
     // Closes (and in place cuts) the finished file and opens the next one of the set with its

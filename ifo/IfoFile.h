@@ -119,6 +119,12 @@ class CIfoFile {
   private:
     // Size of a file of the set in sectors, 0 when it is missing.
     uint32_t Sectors(const std::string& path);
+    // The steps of UpdateSizeFields.
+    uint32_t LastTableSector();
+    void UpdateTitleSetSizes();
+    void UpdateVideoManagerSizes(bool trim);
+    // Each title's start sector in TT_SRPT, for the title sets up to highest.
+    void WriteTitleStartSectors(const uint32_t* start, int32_t highest);
     // Logs why a loaded image cannot be used and keeps the reason; -1.
     int32_t Refuse(const std::string& reason);
     // Checks the header's table pointers and end addresses; the reason when one is unusable.

@@ -1,9 +1,8 @@
 #include "ifo/PlaybackTime.h"
 
-
-#include "ifo/VideoStandard.h"
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
+#include "ifo/VideoStandard.h"
 #include "support/BigEndian.h"
 
 namespace dorvex {

@@ -16,70 +16,92 @@ uint32_t CIfoFile::Sectors(const std::string& path) {
     return static_cast<uint32_t>(m_Files.SizeKB(path) / 2);
 }
 
+namespace {
+
+// Where each title set starts on the disc and the highest title set that has an IFO. Title sets
+// lie one after another: IFO, menu VOB, title VOBs, BUP; the first starts after the video
+// manager's own files.
+struct TitleSetLayout {
+    uint32_t start[kLastTitleSet + 1] = {};
+    int32_t highest = 0;
+};
+
+}  // namespace
+
 void CIfoFile::UpdateSizeFields(bool trim) {
     if (ImageSize() < ifo::kHeaderSize) {
         return;
     }
-    const std::string folder = GetFolder(m_szPath);
-    uint8_t* header = Data();
-    if (!m_bVmg) {
-        static const int32_t kTables[] = {IfoVtsPttSrpt, IfoVtsPgcit,    IfoMenuPgciUt,
-                                          IfoVtsTmapt,   IfoMenuCAdt,    IfoMenuVobuAdmap,
-                                          IfoVtsCAdt,    IfoVtsVobuAdmap};
-        // A table end past the image is damage (PGC pointers of a damaged IFO can lead a step
-        // to write into another table): it is taken as the image's end, never grown to.
-        const int64_t lastByte = std::max<int64_t>(0, ImageSize() - 1);
-        uint32_t b = 0;
-        for (int32_t index : kTables) {
-            const uint8_t* table = GetTable(index);
-            if (table == nullptr) {
-                continue;
-            }
-            const int64_t end = (table - Data()) + static_cast<int64_t>(GetTableEnd(index));
-            b = std::max(b, static_cast<uint32_t>(std::min(end, lastByte) / ifo::kSectorSize));
-        }
-        WriteBE32(header, ifo::kLastSectorOfIfo, b);
-        // The image becomes exactly b + 1 sectors: nothing behind the last table is saved.
-        const int64_t bytes = (static_cast<int64_t>(b) + 1) * ifo::kSectorSize;
-        if (bytes > static_cast<int64_t>(m_pData.size())) {
-            m_pData.resize(static_cast<size_t>(bytes), 0);
-            m_nCapacity = static_cast<int32_t>(m_pData.size());
-            header = Data();
-        }
-        m_nSizeKB = static_cast<int32_t>(2 * (static_cast<int64_t>(b) + 1));
-        const uint32_t menu = Sectors(ReplaceExt(m_szPath, ".VOB"));
-        const TitleSetFiles files = TitleSetFiles::InFolder(m_Files, folder, m_nTitleSet);
-        // Without a menu VOB the start sector is 0, as for VMGM_VOBS: players and libdvdread
-        // take any other value as the start of a menu that is not there.
-        WriteBE32(header, ifo::kMenuVobsSector, menu == 0 ? 0 : b + 1);
-        uint32_t title = 0;
-        for (const VobPart& part : files.TitleParts()) {
-            title += static_cast<uint32_t>(part.sectors);
-        }
-        WriteBE32(header, ifo::kTitleVobsOrTtSrpt, b + 1 + menu);
-        WriteBE32(header, ifo::kLastSectorOfSet, 2 * (b + 1) + menu + title - 1);
-        return;
+    if (m_bVmg) {
+        UpdateVideoManagerSizes(trim);
+    } else {
+        UpdateTitleSetSizes();
     }
+}
 
+uint32_t CIfoFile::LastTableSector() {
+    static const int32_t kTables[] = {IfoVtsPttSrpt, IfoVtsPgcit,    IfoMenuPgciUt,
+                                      IfoVtsTmapt,   IfoMenuCAdt,    IfoMenuVobuAdmap,
+                                      IfoVtsCAdt,    IfoVtsVobuAdmap};
+    // A table end past the image is damage (PGC pointers of a damaged IFO can lead a step to
+    // write into another table): it is taken as the image's end, never grown to.
+    const int64_t lastByte = std::max<int64_t>(0, ImageSize() - 1);
+    uint32_t last = 0;
+    for (int32_t index : kTables) {
+        const uint8_t* table = GetTable(index);
+        if (table == nullptr) {
+            continue;
+        }
+        const int64_t end = (table - Data()) + static_cast<int64_t>(GetTableEnd(index));
+        last = std::max(last, static_cast<uint32_t>(std::min(end, lastByte) / ifo::kSectorSize));
+    }
+    return last;
+}
+
+void CIfoFile::UpdateTitleSetSizes() {
+    const uint32_t b = LastTableSector();
+    WriteBE32(Data(), ifo::kLastSectorOfIfo, b);
+    // The image becomes exactly b + 1 sectors: nothing behind the last table is saved.
+    const int64_t bytes = (static_cast<int64_t>(b) + 1) * ifo::kSectorSize;
+    if (bytes > static_cast<int64_t>(m_pData.size())) {
+        m_pData.resize(static_cast<size_t>(bytes), 0);
+        m_nCapacity = static_cast<int32_t>(m_pData.size());
+    }
+    m_nSizeKB = static_cast<int32_t>(2 * (static_cast<int64_t>(b) + 1));
+    const TitleSetFiles files(m_Files, m_szPath);
+    const uint32_t menu = Sectors(files.Vob(kMenuVobPart));
+    uint32_t title = 0;
+    for (const VobPart& part : files.TitleParts()) {
+        title += static_cast<uint32_t>(part.sectors);
+    }
+    uint8_t* header = Data();
+    // Without a menu VOB the start sector is 0, as for VMGM_VOBS: players and libdvdread take
+    // any other value as the start of a menu that is not there.
+    WriteBE32(header, ifo::kMenuVobsSector, menu == 0 ? 0 : b + 1);
+    WriteBE32(header, ifo::kTitleVobsOrTtSrpt, b + 1 + menu);
+    WriteBE32(header, ifo::kLastSectorOfSet, 2 * (b + 1) + menu + title - 1);
+}
+
+void CIfoFile::UpdateVideoManagerSizes(bool trim) {
+    uint8_t* header = Data();
     const uint32_t ifoSectors = static_cast<uint32_t>(m_nSizeKB / 2);
     WriteBE32(header, ifo::kLastSectorOfIfo, ifoSectors - 1);
     WriteBE32(header, ifo::kMenuVobsSector, ifoSectors);
+    const std::string folder = GetFolder(m_szPath);
     const uint32_t menu = Sectors(TitleSetFiles(m_Files, m_szPath).Vob(kMenuVobPart));
     WriteBE32(header, ifo::kLastSectorOfSet, 2 * ifoSectors + menu - 1);
     if (menu == 0) {
         WriteBE32(header, ifo::kMenuVobsSector, 0);
     }
 
-    // Title sets lie one after another: IFO, menu VOB, title VOBs, BUP.
-    uint32_t start[kLastTitleSet + 1] = {};
+    TitleSetLayout layout;
     uint32_t previousSize = 2 * ifoSectors + menu;
-    int32_t highest = 0;
     for (int32_t i = 1; i <= kLastTitleSet; ++i) {
-        start[i] = start[i - 1] + previousSize;
+        layout.start[i] = layout.start[i - 1] + previousSize;
         const TitleSetFiles set = TitleSetFiles::InFolder(m_Files, folder, i);
         const uint32_t setIfo = Sectors(set.Ifo());
         if (setIfo > 0) {
-            highest = i;
+            layout.highest = i;
         }
         const uint32_t setMenu = Sectors(set.Vob(kMenuVobPart));
         // The title VOBs count up to the first missing or empty one.
@@ -95,11 +117,14 @@ void CIfoFile::UpdateSizeFields(bool trim) {
     }
 
     if (trim) {
-        TrimTitleSets(highest);
+        TrimTitleSets(layout.highest);
     } else {
-        WriteBE16(Data(), ifo::kVmgTitleSetCount, static_cast<uint32_t>(highest));
+        WriteBE16(Data(), ifo::kVmgTitleSetCount, static_cast<uint32_t>(layout.highest));
     }
+    WriteTitleStartSectors(layout.start, layout.highest);
+}
 
+void CIfoFile::WriteTitleStartSectors(const uint32_t* start, int32_t highest) {
     uint8_t* titles = GetTable(IfoTtSrpt);
     if (titles == nullptr) {
         return;
