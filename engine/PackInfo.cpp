@@ -9,11 +9,19 @@ namespace dorvex {
 namespace {
 
 bool IsSubpictureSubstream(uint8_t s) {
-    return s >= 0x20 && s <= 0x3F;
+    return s >= pack::kSubstreamSubpicture0 &&
+           s < pack::kSubstreamSubpicture0 + pack::kSubpictureStreams;
 }
 
+// The pass's audio: AC-3 and LPCM.
 bool IsAudioSubstream(uint8_t s) {
-    return (s >= 0x80 && s <= 0x87) || (s >= 0xA0 && s <= 0xA7);
+    return (s >= pack::kSubstreamAc3First && s <= pack::kSubstreamAc3Last) ||
+           (s >= pack::kSubstreamLpcmFirst && s <= pack::kSubstreamLpcmLast);
+}
+
+// The header data length is one byte, so the substream byte lies at most at 278.
+uint8_t SubstreamOf(const uint8_t* pack) {
+    return pack[pack::kPesPayloadBase + pack[pack::kPesHeaderDataLength]];
 }
 
 // Position of the first start code `code` at or after `from` whose four bytes and the
@@ -28,6 +36,30 @@ int32_t FindStartCode(const uint8_t* pack, int32_t from, uint32_t code, int32_t 
 }
 
 }  // namespace
+
+int32_t AudioStreamOf(const uint8_t* pack) {
+    const uint32_t code = ReadBE32(pack, pack::kFirstPacketCode);
+    if (code >= pack::kCodeMpegAudio0 && code <= pack::kCodeMpegAudio0 + pack::kAudioStreamMask) {
+        return static_cast<int32_t>(code - pack::kCodeMpegAudio0);
+    }
+    if (code != pack::kCodePrivate1) {
+        return -1;
+    }
+    const uint8_t sub = SubstreamOf(pack);
+    if ((sub >= pack::kSubstreamAc3First && sub <= pack::kSubstreamDtsLast) ||
+        (sub >= pack::kSubstreamLpcmFirst && sub <= pack::kSubstreamLpcmLast)) {
+        return sub & pack::kAudioStreamMask;
+    }
+    return -1;
+}
+
+int32_t SubpictureStreamOf(const uint8_t* pack) {
+    if (ReadBE32(pack, pack::kFirstPacketCode) != pack::kCodePrivate1) {
+        return -1;
+    }
+    const uint8_t sub = SubstreamOf(pack);
+    return IsSubpictureSubstream(sub) ? sub - pack::kSubstreamSubpicture0 : -1;
+}
 
 void CPackInfo::Classify(const uint8_t* pack, uint16_t& vobId, uint8_t& cellId) {
     m_nScrHigh = ReadBE16(pack, pack::kScrHigh);
@@ -47,8 +79,7 @@ void CPackInfo::Classify(const uint8_t* pack, uint16_t& vobId, uint8_t& cellId) 
             m_nSubstream = 0;
             return;
         case pack::kCodePrivate1: {
-            // The header data length is one byte, so the substream byte lies at most at 278.
-            m_nSubstream = pack[pack::kPesPayloadBase + pack[pack::kPesHeaderDataLength]];
+            m_nSubstream = SubstreamOf(pack);
             if (IsSubpictureSubstream(m_nSubstream)) {
                 m_nType = PackSubpicture;
                 return;

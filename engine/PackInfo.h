@@ -18,6 +18,14 @@ enum PackType : int32_t {
     PackBlank = 6,
 };
 
+// The audio stream (0..7) a pack carries: AC-3, DTS or LPCM in private stream 1, or MPEG audio
+// in a PES stream of its own; -1 for any other pack. The pass's PackAudio type is narrower
+// (AC-3 and LPCM only; DTS falls to PackOther) and changes nothing there, since audio and other
+// packs are copied alike; what needs every audio stream (the checker's sync offsets) asks here.
+int32_t AudioStreamOf(const uint8_t* pack);
+// The sub-picture stream (0..31) a pack carries, or -1.
+int32_t SubpictureStreamOf(const uint8_t* pack);
+
 class CPackInfo {
   public:
     int32_t m_nType = PackOther;

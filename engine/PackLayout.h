@@ -33,7 +33,9 @@ inline constexpr uint32_t kCodeMpegAudio0 = 0x000001C0;
 // Substream numbers, the first payload byte of a private stream 1 packet: sub-picture streams
 // 0x20 + n; AC-3 0x80 + n and DTS 0x88 + n; LPCM 0xA0 + n. The audio stream is the low 3 bits.
 inline constexpr uint8_t kSubstreamSubpicture0 = 0x20;
+inline constexpr uint8_t kSubpictureStreams = 32;
 inline constexpr uint8_t kSubstreamAc3First = 0x80;
+inline constexpr uint8_t kSubstreamAc3Last = 0x87;
 inline constexpr uint8_t kSubstreamDtsLast = 0x8F;
 inline constexpr uint8_t kSubstreamLpcmFirst = 0xA0;
 inline constexpr uint8_t kSubstreamLpcmLast = 0xA7;

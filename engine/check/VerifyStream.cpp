@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/Navpack.h"
+#include "engine/PackInfo.h"
 #include "engine/PackLayout.h"
 #include "engine/VobIo.h"
 #include "support/BigEndian.h"
@@ -36,21 +37,11 @@ uint8_t ClassOf(const uint8_t* pack) {
     if (navpack::IsNavpack(pack)) {
         return kClassNav;
     }
-    if (code >= pack::kCodeMpegAudio0 && code <= pack::kCodeMpegAudio0 + pack::kAudioStreamMask) {
-        return static_cast<uint8_t>(kClassAudio | (code - pack::kCodeMpegAudio0));
+    if (const int32_t audio = AudioStreamOf(pack); audio >= 0) {
+        return static_cast<uint8_t>(kClassAudio | audio);
     }
-    if (code != pack::kCodePrivate1) {
-        return kClassOther;
-    }
-    // The header data length is one byte, so the substream byte lies inside the pack.
-    const uint8_t sub = pack[pack::kPesPayloadBase + pack[pack::kPesHeaderDataLength]];
-    if ((sub >= pack::kSubstreamAc3First && sub <= pack::kSubstreamDtsLast) ||
-        (sub >= pack::kSubstreamLpcmFirst && sub <= pack::kSubstreamLpcmLast)) {
-        return static_cast<uint8_t>(kClassAudio | (sub & pack::kAudioStreamMask));
-    }
-    if (sub >= pack::kSubstreamSubpicture0 &&
-        sub < pack::kSubstreamSubpicture0 + pack::kSubpictureSyncCount) {
-        return static_cast<uint8_t>(kClassSubpicture | (sub - pack::kSubstreamSubpicture0));
+    if (const int32_t subpicture = SubpictureStreamOf(pack); subpicture >= 0) {
+        return static_cast<uint8_t>(kClassSubpicture | subpicture);
     }
     return kClassOther;
 }

@@ -15,6 +15,7 @@
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
 #include "support/Paths.h"
+#include "support/TitleSetFiles.h"
 
 using namespace dorvex;
 using namespace dorvex::testkit;
@@ -212,7 +213,7 @@ void EmitFixtureSeeds(const std::string& out, const std::string& fixtures) {
         const std::string prefix = std::string("real-") + standard;
         EmitIfo(out + "/fuzz_ifo_vmg", prefix, ReadBytes(folder + "/VIDEO_TS.IFO"));
         for (int32_t set = 1; set <= 2; ++set) {
-            const std::string ifo = folder + "/" + g_IfoNames[set];
+            const std::string ifo = folder + "/" + DvdFileName(set, 0, "IFO");
             if (FileExists(ifo)) {
                 EmitIfo(out + "/fuzz_ifo_vts", prefix + "-vts" + std::to_string(set),
                         ReadBytes(ifo));
