@@ -2,35 +2,28 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "common/ChildProcess.h"
+#include "common/TempDir.h"
 
 namespace dorvex {
 namespace {
 
-constexpr size_t kPack = 2048;
+using testkit::ChildResult;
+using testkit::ReadText;
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+constexpr size_t kPack = 2048;
 
 void WriteAll(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -54,20 +47,10 @@ std::string BlankPack() {
     return std::string(kPack, '\0');
 }
 
-struct ChildResult {
-    int status = -1;  // exit status, or -1 when the child did not exit normally
-    std::string out;
-    std::string err;
-};
-
 class HeadlessCliTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/dorvex-cli-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_Dir = std::string(pattern) + "/";
-        m_Vob = m_Dir + "VTS_01_1.VOB";
-        m_Log = m_Dir + "run.log";
+        ASSERT_FALSE(m_Temp.Path().empty());
         // Padding packs (kept) between blank packs (removed with -u, else made stuffing).
         for (int i = 0; i < 8; ++i) {
             m_Original += PaddingPack(static_cast<uint8_t>(0x10 + i));
@@ -75,82 +58,24 @@ class HeadlessCliTest : public ::testing::Test {
         }
         WriteAll(m_Vob, m_Original);
     }
-    void TearDown() override { std::system(("rm -rf '" + m_Dir + "'").c_str()); }
-
-    // The child sees no display, so a build with the dialog runs headless too, and a temporary
-    // folder of the test as TEMP, so a default log never lands in a shared place.
-    std::vector<std::string> ChildEnvironment() const {
-        std::vector<std::string> env;
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            std::string text = *entry;
-            for (const char* drop : {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "TEMP="}) {
-                if (text.rfind(drop, 0) == 0) {
-                    text.clear();
-                }
-            }
-            if (!text.empty()) {
-                env.push_back(text);
-            }
-        }
-        env.push_back("TEMP=" + m_Dir);
-        return env;
-    }
 
     // Starts the binary with stdout on stdoutFd (a file of the test when -1) and stderr on a
     // file of the test.
     pid_t Spawn(const std::vector<std::string>& args, int stdoutFd = -1) {
-        std::vector<std::string> argStrings = {DORVEX_CLI_PATH};
-        argStrings.insert(argStrings.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& arg : argStrings) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        std::vector<std::string> envStrings = ChildEnvironment();
-        std::vector<char*> envp;
-        for (std::string& entry : envStrings) {
-            envp.push_back(entry.data());
-        }
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (stdoutFd >= 0) {
-            posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, OutPath().c_str(),
-                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        }
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, ErrPath().c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(rc, 0) << strerror(rc);
-        return pid;
+        return testkit::SpawnChild(DORVEX_CLI_PATH, args,
+                                   testkit::IsolatedEnvironment(m_Temp.Path()), m_Temp.Path(),
+                                   {.out = stdoutFd});
     }
-
-    ChildResult Wait(pid_t pid) {
-        ChildResult result;
-        int status = 0;
-        EXPECT_EQ(waitpid(pid, &status, 0), pid);
-        if (WIFEXITED(status)) {
-            result.status = WEXITSTATUS(status);
-        }
-        result.out = ReadAll(OutPath());
-        result.err = ReadAll(ErrPath());
-        return result;
-    }
-
+    ChildResult Wait(pid_t pid) { return testkit::WaitChild(pid, m_Temp.Path()); }
     ChildResult Run(const std::vector<std::string>& args) { return Wait(Spawn(args)); }
 
-    std::string OutPath() const { return m_Dir + "stdout.txt"; }
-    std::string ErrPath() const { return m_Dir + "stderr.txt"; }
-    std::string BackupOf(const std::string& name) const { return m_Dir + "DorvexBackup/" + name; }
+    std::string BackupOf(const std::string& name) const {
+        return m_Temp / ("DorvexBackup/" + name);
+    }
 
-    std::string m_Dir;
-    std::string m_Vob;
-    std::string m_Log;
+    testkit::TempDir m_Temp;
+    const std::string m_Vob = m_Temp / "VTS_01_1.VOB";
+    const std::string m_Log = m_Temp / "run.log";
     std::string m_Original;
 };
 
@@ -166,41 +91,41 @@ TEST_F(HeadlessCliTest, NoArgumentsPrintsUsageAndExitsTwo) {
 }
 
 TEST_F(HeadlessCliTest, RejectedFileExitsOneWithTheMessageOnStderr) {
-    WriteAll(m_Dir + "MOVIE.VOB", m_Original);
-    ChildResult badName = Run({"-s", m_Dir + "MOVIE.VOB"});
+    WriteAll(m_Temp / "MOVIE.VOB", m_Original);
+    ChildResult badName = Run({"-s", m_Temp / "MOVIE.VOB"});
     EXPECT_EQ(badName.status, 1);
     EXPECT_EQ(badName.err, "Dorvex can only process title vobs (VTS_xx_[1-10].VOB)\n");
 
-    ChildResult missing = Run({"-s", "-l", m_Log, m_Dir + "VTS_02_1.VOB"});
+    ChildResult missing = Run({"-s", "-l", m_Log, m_Temp / "VTS_02_1.VOB"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "Couldn't open input file, exiting\n");
     EXPECT_FALSE(Exists(m_Log));
-    EXPECT_EQ(ReadAll(m_Vob), m_Original);
+    EXPECT_EQ(ReadText(m_Vob), m_Original);
 }
 
 TEST_F(HeadlessCliTest, WithoutStartSwitchTheFileIsOnlyOpened) {
     ChildResult result = Run({"-u", "-l", m_Log, m_Vob});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(ReadAll(m_Vob), m_Original);
+    EXPECT_EQ(ReadText(m_Vob), m_Original);
     EXPECT_FALSE(Exists(m_Log));
-    EXPECT_FALSE(Exists(m_Dir + "DorvexBackup"));
+    EXPECT_FALSE(Exists(m_Temp / "DorvexBackup"));
 }
 
 TEST_F(HeadlessCliTest, EmptyBackupSwitchDeletesTheBackupFolder) {
-    ASSERT_EQ(mkdir((m_Dir + "DorvexBackup").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((m_Temp / "DorvexBackup").c_str(), 0755), 0);
     WriteAll(BackupOf("VTS_01_1.VOB"), "an older copy");
     ChildResult result = Run({"-c", m_Vob});
     EXPECT_EQ(result.status, 0);
-    EXPECT_FALSE(Exists(m_Dir + "DorvexBackup"));
-    EXPECT_EQ(ReadAll(m_Vob), m_Original);
+    EXPECT_FALSE(Exists(m_Temp / "DorvexBackup"));
+    EXPECT_EQ(ReadText(m_Vob), m_Original);
 }
 
 TEST_F(HeadlessCliTest, RunFromBackupCleansAndFramesTheLog) {
     ChildResult result = Run({"-s", "-u", "-l", m_Log, m_Vob});
     EXPECT_EQ(result.status, 0) << result.err;
 
-    std::string log = ReadAll(m_Log);
+    std::string log = ReadText(m_Log);
     EXPECT_TRUE(std::regex_match(log, kFramedLog)) << log;
     EXPECT_NE(log.find("Dorvex -- 1.4\n"), std::string::npos) << log;
     // Log lines on stdout run together; the final line feed ends them.
@@ -213,8 +138,8 @@ TEST_F(HeadlessCliTest, RunFromBackupCleansAndFramesTheLog) {
     for (int i = 0; i < 8; ++i) {
         expected += PaddingPack(static_cast<uint8_t>(0x10 + i));
     }
-    EXPECT_TRUE(ReadAll(m_Vob) == expected);
-    EXPECT_TRUE(ReadAll(BackupOf("VTS_01_1.VOB")) == m_Original);
+    EXPECT_TRUE(ReadText(m_Vob) == expected);
+    EXPECT_TRUE(ReadText(BackupOf("VTS_01_1.VOB")) == m_Original);
 }
 
 TEST_F(HeadlessCliTest, ClosedStdoutDoesNotStopTheRun) {
@@ -224,14 +149,14 @@ TEST_F(HeadlessCliTest, ClosedStdoutDoesNotStopTheRun) {
     ChildResult result = Wait(Spawn({"-s", "-u", "-l", m_Log, m_Vob}, fds[1]));
     close(fds[1]);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(std::regex_match(ReadAll(m_Log), kFramedLog));
-    EXPECT_EQ(ReadAll(m_Vob).size(), 8 * kPack);
+    EXPECT_TRUE(std::regex_match(ReadText(m_Log), kFramedLog));
+    EXPECT_EQ(ReadText(m_Vob).size(), 8 * kPack);
 }
 
 TEST_F(HeadlessCliTest, DefaultLogGoesToTemp) {
     ChildResult result = Run({"-s", "-i", m_Vob});
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(std::regex_match(ReadAll(m_Dir + "Dorvex.log"), kFramedLog));
+    EXPECT_TRUE(std::regex_match(ReadText(m_Temp / "Dorvex.log"), kFramedLog));
     EXPECT_FALSE(Exists(BackupOf("VTS_01_1.VOB")));
 }
 
@@ -240,11 +165,11 @@ TEST_F(HeadlessCliTest, FullDvdRunInPlace) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("PROCESSING FULL DVD"), std::string::npos);
     EXPECT_NE(result.out.find("End of FULL DVD process"), std::string::npos);
-    std::string log = ReadAll(m_Log);
+    std::string log = ReadText(m_Log);
     EXPECT_TRUE(std::regex_match(log, kFramedLog)) << log;
     EXPECT_NE(log.find("PROCESSING FULL DVD"), std::string::npos) << log;
     // Without -u the blank packs became stuffing packs, in place.
-    std::string vob = ReadAll(m_Vob);
+    std::string vob = ReadText(m_Vob);
     ASSERT_EQ(vob.size(), m_Original.size());
     EXPECT_TRUE(vob.substr(kPack, kPack) == PaddingPack(0xFF));
 }
@@ -284,9 +209,9 @@ TEST_P(HeadlessCliSignalTest, SignalAbortsTheRunAndRestoresTheBackup) {
 
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_NE(out.find("Backup files restored"), std::string::npos) << out;
-    EXPECT_TRUE(ReadAll(m_Vob) == m_Original);
+    EXPECT_TRUE(ReadText(m_Vob) == m_Original);
     EXPECT_FALSE(Exists(BackupOf("VTS_01_1.VOB")));
-    std::string log = ReadAll(m_Log);
+    std::string log = ReadText(m_Log);
     EXPECT_TRUE(std::regex_match(log, kFramedLog)) << log;
 }
 

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/core/RunSteps.h"
+#include "common/TempDir.h"
 
 namespace dorvex {
 namespace {
@@ -35,15 +35,10 @@ TEST(ProcessableTitleTest, AgreesWithTheScanfPatternItReplaces) {
 
 class CheckedOpenTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/dorvex-open-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_Dir = std::string(pattern) + "/";
-    }
-    void TearDown() override { std::system(("rm -rf '" + m_Dir + "'").c_str()); }
+    void SetUp() override { ASSERT_FALSE(m_Temp.Path().empty()); }
 
     std::string Make(const std::string& name) {
-        std::string path = m_Dir + name;
+        std::string path = m_Temp / name;
         FILE* file = fopen(path.c_str(), "wb");
         EXPECT_NE(file, nullptr);
         std::vector<char> pack(2048, 0);
@@ -57,7 +52,7 @@ class CheckedOpenTest : public ::testing::Test {
                            [this](const std::string& text) { m_Messages.push_back(text); });
     }
 
-    std::string m_Dir;
+    testkit::TempDir m_Temp;
     CVtsCleaner m_Engine;
     std::vector<std::string> m_Messages;
 };
@@ -65,7 +60,7 @@ class CheckedOpenTest : public ::testing::Test {
 TEST_F(CheckedOpenTest, TitleVobIsAcceptedAsTheFirstVobOfItsSet) {
     Make("VTS_01_1.VOB");
     EXPECT_EQ(Open(Make("VTS_01_3.VOB"), true), 0);
-    EXPECT_EQ(m_Engine.m_VobPath, m_Dir + "VTS_01_1.VOB");
+    EXPECT_EQ(m_Engine.m_VobPath, m_Temp / "VTS_01_1.VOB");
     EXPECT_EQ(m_Engine.m_Menu, 0);
     EXPECT_TRUE(m_Messages.empty());
 }
@@ -77,7 +72,7 @@ TEST_F(CheckedOpenTest, VideoManagerAndAnyWordNumberNumberTitleAreAccepted) {
     EXPECT_EQ(m_Engine.m_Menu, 1);
 
     EXPECT_EQ(Open(Make("A_3_4.VOB"), false), 0);
-    EXPECT_EQ(m_Engine.m_VobPath, m_Dir + "A_3_1.VOB");
+    EXPECT_EQ(m_Engine.m_VobPath, m_Temp / "A_3_1.VOB");
     EXPECT_TRUE(m_Messages.empty());
 }
 
@@ -85,7 +80,7 @@ TEST_F(CheckedOpenTest, IfoPassesTheNameCheckButIsRefusedWithTheModeMessage) {
     std::string ifo = Make("VTS_01_0.IFO");
     EXPECT_EQ(Open(ifo, false), -1);
     EXPECT_EQ(Open(ifo, true), -1);
-    EXPECT_EQ(Open(m_Dir + "VTS_02_1.VOB", true), -1);  // missing
+    EXPECT_EQ(Open(m_Temp / "VTS_02_1.VOB", true), -1);  // missing
     ASSERT_EQ(m_Messages.size(), 3u);
     EXPECT_EQ(m_Messages[0], "Please, drag/drop a VOB file");
     EXPECT_EQ(m_Messages[1], "Couldn't open input file, exiting");
@@ -120,7 +115,7 @@ TEST_F(CheckedOpenTest, UsesTheBaseOpenSoAnOverrideMayCallIt) {
     std::string path = Make("VTS_07_2.VOB");
     EXPECT_EQ(engine.Open(path), 0);
     EXPECT_EQ(engine.m_Calls, 1);
-    EXPECT_EQ(engine.m_VobPath, m_Dir + "VTS_07_1.VOB");
+    EXPECT_EQ(engine.m_VobPath, m_Temp / "VTS_07_1.VOB");
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "common/TempDir.h"
 #include "engine/PackInfo.h"
 #include "engine/VtsCleaner.h"
 #include "support/BigEndian.h"
@@ -15,15 +15,10 @@ namespace {
 
 class EngineEntry : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/dorvex-entry-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_Dir = std::string(pattern) + "/";
-    }
-    void TearDown() override { std::system(("rm -rf '" + m_Dir + "'").c_str()); }
+    void SetUp() override { ASSERT_FALSE(m_Temp.Path().empty()); }
 
     std::string Make(const std::string& name, int64_t size) {
-        std::string path = m_Dir + name;
+        std::string path = m_Temp / name;
         FILE* f = fopen(path.c_str(), "wb");
         EXPECT_NE(f, nullptr);
         fclose(f);
@@ -31,7 +26,7 @@ class EngineEntry : public ::testing::Test {
         return path;
     }
 
-    std::string m_Dir;
+    testkit::TempDir m_Temp;
     CVtsCleaner m_Engine;
 };
 
@@ -59,7 +54,7 @@ TEST_F(EngineEntry, OpenMovesToTheFirstTitleVob) {
     std::string path = Make("VTS_03_4.VOB", 2048);
     g_nVideoStandard = kStandardPal;
     EXPECT_EQ(m_Engine.Open(path), 0);
-    EXPECT_EQ(m_Engine.m_VobPath, m_Dir + "VTS_03_1.VOB");
+    EXPECT_EQ(m_Engine.m_VobPath, m_Temp / "VTS_03_1.VOB");
     EXPECT_EQ(m_Engine.m_Menu, 0);
     EXPECT_EQ(g_nVideoStandard, kStandardUnknown);
 }
@@ -80,28 +75,28 @@ TEST_F(EngineEntry, OpenRefusesOtherExtensionsAndMissingFiles) {
     std::string good = Make("VTS_01_1.VOB", 2048);
     ASSERT_EQ(m_Engine.Open(good), 0);
     EXPECT_EQ(m_Engine.Open(Make("VTS_01_0.IFO", 2048)), -1);
-    EXPECT_EQ(m_Engine.Open(m_Dir + "VTS_01_2.VOB"), -1);
+    EXPECT_EQ(m_Engine.Open(m_Temp / "VTS_01_2.VOB"), -1);
     EXPECT_EQ(m_Engine.m_VobPath, good);
-    EXPECT_EQ(m_Engine.Open(m_Dir), -1);
+    EXPECT_EQ(m_Engine.Open(m_Temp / ""), -1);
 }
 
 TEST_F(EngineEntry, NextVobFileSkipsGapsAndTinyFiles) {
     Make("VTS_01_1.VOB", 4096);
     Make("VTS_01_2.VOB", 1000);  // under one KiB: passed over like a missing file
     Make("VTS_01_3.VOB", 4096);
-    ASSERT_EQ(m_Engine.Open(m_Dir + "VTS_01_1.VOB"), 0);
+    ASSERT_EQ(m_Engine.Open(m_Temp / "VTS_01_1.VOB"), 0);
 
     std::string path = m_Engine.m_VobPath;
     ASSERT_TRUE(m_Engine.NextVobFile(path, true));
-    EXPECT_EQ(path, m_Dir + "VTS_01_3.VOB");
+    EXPECT_EQ(path, m_Temp / "VTS_01_3.VOB");
     EXPECT_FALSE(m_Engine.NextVobFile(path, true));
-    EXPECT_EQ(path, m_Dir + "VTS_01_9.VOB");
+    EXPECT_EQ(path, m_Temp / "VTS_01_9.VOB");
     EXPECT_FALSE(m_Engine.NextVobFile(path, false));  // already at 9: nothing changes
-    EXPECT_EQ(path, m_Dir + "VTS_01_9.VOB");
+    EXPECT_EQ(path, m_Temp / "VTS_01_9.VOB");
 
-    path = m_Dir + "VTS_01_3.VOB";
+    path = m_Temp / "VTS_01_3.VOB";
     ASSERT_TRUE(m_Engine.NextVobFile(path, false));  // steps even to a missing file
-    EXPECT_EQ(path, m_Dir + "VTS_01_4.VOB");
+    EXPECT_EQ(path, m_Temp / "VTS_01_4.VOB");
 }
 
 TEST_F(EngineEntry, NextVobFileNeverStepsInTheMenuDomain) {
@@ -117,9 +112,9 @@ TEST_F(EngineEntry, TotalSectorsCountsEveryNonEmptyFileAbove4GiB) {
     Make("VTS_01_1.VOB", 5LL * 1024 * 1024 * 1024);
     Make("VTS_01_3.VOB", 10 * 2048 + 100);
     Make("VTS_01_4.VOB", 1000);
-    ASSERT_EQ(m_Engine.Open(m_Dir + "VTS_01_1.VOB"), 0);
+    ASSERT_EQ(m_Engine.Open(m_Temp / "VTS_01_1.VOB"), 0);
     EXPECT_EQ(m_Engine.GetTotalSectors(), 5u * 512 * 1024 + 10);
-    EXPECT_EQ(m_Engine.m_VobPath, m_Dir + "VTS_01_1.VOB");
+    EXPECT_EQ(m_Engine.m_VobPath, m_Temp / "VTS_01_1.VOB");
 
     std::string menu = Make("VTS_01_0.VOB", 3 * 2048);
     ASSERT_EQ(m_Engine.Open(menu), 0);

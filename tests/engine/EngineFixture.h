@@ -1,12 +1,10 @@
 // A temporary DVD folder, an engine set up for quick runs, and the log and alert lines captured
-// by swapping the sink function pointers (restored afterwards).
+// by sinks installed for the test's lifetime.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -14,6 +12,7 @@
 
 #include "common/FaultyFileSystem.h"
 #include "common/StreamBuilder.h"
+#include "common/TempDir.h"
 #include "engine/VobIo.h"
 #include "engine/VtsCleaner.h"
 #include "support/Sinks.h"
@@ -74,23 +73,14 @@ class CapturedSinks {
 class EngineTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/dorvex-engine-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_Dir = pattern;
-        m_SavedLog = g_pfnLog;
-        m_SavedAlert = g_pfnAlert;
-        g_pfnLog = CapturedSinks::Log;
-        g_pfnAlert = CapturedSinks::Alert;
+        ASSERT_FALSE(m_Dir.empty());
         CapturedSinks::Clear();
         m_Engine.m_IfoPauseMs = 0;
         m_Engine.m_LogPath = m_Dir + "/Dorvex.log";
     }
     void TearDown() override {
         CapturedSinks::OnLog() = nullptr;
-        g_pfnLog = m_SavedLog;
-        g_pfnAlert = m_SavedAlert;
         CloseLogFile();
-        std::system(("rm -rf '" + m_Dir + "'").c_str());
     }
 
     std::string Vob(int32_t number, int32_t titleSet = 1) const {
@@ -110,12 +100,12 @@ class EngineTest : public ::testing::Test {
                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
     }
 
-    std::string m_Dir;
+    TempDir m_Temp;
+    const std::string m_Dir = m_Temp.Path();
+    ScopedSinks m_Sinks{CapturedSinks::Log, CapturedSinks::Alert};
     // The engine's files: the disk, unless a test gives m_FileSystem a rule that fails some calls.
     FaultyFileSystem m_FileSystem;
     CVtsCleaner m_Engine{m_FileSystem};
-    SinkFn m_SavedLog = nullptr;
-    SinkFn m_SavedAlert = nullptr;
 };
 
 }  // namespace dorvex::testkit

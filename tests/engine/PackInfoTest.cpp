@@ -126,16 +126,9 @@ class VideoStandard : public ::testing::Test {
   protected:
     void SetUp() override {
         g_nVideoStandard = kStandardUnknown;
-        m_Saved = g_pfnLog;
         s_Lines.clear();
-        g_pfnLog = [](char* text, int32_t level) {
-            s_Lines.push_back(std::to_string(level) + ":" + text);
-        };
     }
-    void TearDown() override {
-        g_pfnLog = m_Saved;
-        g_nVideoStandard = kStandardUnknown;
-    }
+    void TearDown() override { g_nVideoStandard = kStandardUnknown; }
     static int32_t Detect(int vertical) {
         g_nVideoStandard = kStandardUnknown;
         CPackInfo info;
@@ -144,8 +137,12 @@ class VideoStandard : public ::testing::Test {
         return g_nVideoStandard;
     }
 
-    SinkFn m_Saved = nullptr;
+    static void Record(char* text, int32_t level) {
+        s_Lines.push_back(std::to_string(level) + ":" + text);
+    }
+
     static std::vector<std::string> s_Lines;
+    ScopedSinks m_Sinks{Record, nullptr};
 };
 std::vector<std::string> VideoStandard::s_Lines;
 

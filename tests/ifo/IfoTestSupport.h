@@ -18,15 +18,7 @@ namespace dorvex::testkit {
 // Records the log sink's lines while it lives.
 class LogCapture {
   public:
-    LogCapture() : m_Saved(g_pfnLog) {
-        Lines().clear();
-        g_pfnLog = [](char* text, int32_t level) {
-            if (level == 0) {
-                Lines().emplace_back(text);
-            }
-        };
-    }
-    ~LogCapture() { g_pfnLog = m_Saved; }
+    LogCapture() { Lines().clear(); }
     static std::vector<std::string>& Lines() {
         static std::vector<std::string> lines;
         return lines;
@@ -40,7 +32,12 @@ class LogCapture {
     }
 
   private:
-    SinkFn m_Saved;
+    static void Record(char* text, int32_t level) {
+        if (level == kLogLevelNormal) {
+            Lines().emplace_back(text);
+        }
+    }
+    ScopedSinks m_Sinks{Record, nullptr};
 };
 
 inline std::unique_ptr<CIfoFile> LoadImage(const TempDir& dir, const std::string& name,

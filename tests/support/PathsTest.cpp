@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+
+#include "common/TempDir.h"
 
 namespace dorvex {
 namespace {
@@ -70,15 +71,10 @@ TEST(ConcatTest, JoinsWithoutInserting) {
 
 class FileQueries : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/dorvex-paths-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_Dir = pattern;
-    }
-    void TearDown() override { std::system(("rm -rf '" + m_Dir + "'").c_str()); }
+    void SetUp() override { ASSERT_FALSE(m_Temp.Path().empty()); }
 
     std::string Make(const std::string& name, int64_t size) {
-        std::string path = m_Dir + "/" + name;
+        std::string path = m_Temp / "" + name;
         FILE* f = fopen(path.c_str(), "wb");
         EXPECT_NE(f, nullptr);
         fclose(f);
@@ -86,14 +82,14 @@ class FileQueries : public ::testing::Test {
         return path;
     }
 
-    std::string m_Dir;
+    testkit::TempDir m_Temp;
 };
 
 TEST_F(FileQueries, SizesInWholeKilobytesAbove4GiB) {
     EXPECT_EQ(FileSizeKB(Make("small", 1023)), 0);
     EXPECT_EQ(FileSizeKB(Make("kb", 2048 + 1023)), 2);
     EXPECT_EQ(FileSizeKB(Make("big", 5LL * 1024 * 1024 * 1024)), 5242880);
-    EXPECT_EQ(FileSizeKB(m_Dir + "/missing"), 0);
+    EXPECT_EQ(FileSizeKB(m_Temp / "missing"), 0);
     EXPECT_EQ(FileSizeKB(""), 0);
 }
 
@@ -101,29 +97,29 @@ TEST_F(FileQueries, ExistenceAndEmptiness) {
     std::string empty = Make("empty", 0);
     std::string one = Make("one", 1);
     EXPECT_TRUE(IsEmptyOrMissing(empty));
-    EXPECT_TRUE(IsEmptyOrMissing(m_Dir + "/missing"));
+    EXPECT_TRUE(IsEmptyOrMissing(m_Temp / "missing"));
     EXPECT_TRUE(IsEmptyOrMissing(""));
     EXPECT_FALSE(IsEmptyOrMissing(one));
     EXPECT_TRUE(FileExists(empty));
-    EXPECT_TRUE(FileExists(m_Dir));  // a folder counts as existing
-    EXPECT_FALSE(FileExists(m_Dir + "/missing"));
+    EXPECT_TRUE(FileExists(m_Temp.Path()));  // a folder counts as existing
+    EXPECT_FALSE(FileExists(m_Temp / "missing"));
     EXPECT_FALSE(FileExists(""));
 }
 
 TEST_F(FileQueries, DeleteFolderFilesLeavesSubfolders) {
     Make("a.VOB", 10);
     Make("b.IFO", 10);
-    ASSERT_EQ(mkdir((m_Dir + "/sub").c_str(), 0755), 0);
-    std::string inner = m_Dir + "/sub/keep";
+    ASSERT_EQ(mkdir((m_Temp / "sub").c_str(), 0755), 0);
+    std::string inner = m_Temp / "sub/keep";
     FILE* f = fopen(inner.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     fclose(f);
 
-    DeleteFolderFiles(m_Dir);
+    DeleteFolderFiles(m_Temp.Path());
 
-    EXPECT_FALSE(FileExists(m_Dir + "/a.VOB"));
-    EXPECT_FALSE(FileExists(m_Dir + "/b.IFO"));
-    EXPECT_TRUE(FileExists(m_Dir + "/sub"));
+    EXPECT_FALSE(FileExists(m_Temp / "a.VOB"));
+    EXPECT_FALSE(FileExists(m_Temp / "b.IFO"));
+    EXPECT_TRUE(FileExists(m_Temp / "sub"));
     EXPECT_TRUE(FileExists(inner));
 }
 

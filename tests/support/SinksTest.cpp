@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "common/TempDir.h"
 
 namespace dorvex {
 namespace {
@@ -21,19 +22,13 @@ std::string ReadAll(const std::string& path) {
 class SinksTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/dorvex-sinks-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_Dir = pattern;
-        m_LogPath = m_Dir + "/Dorvex.log";
+        ASSERT_FALSE(m_Temp.Path().empty());
         StatusText::Set("");
     }
-    void TearDown() override {
-        CloseLogFile();
-        std::system(("rm -rf '" + m_Dir + "'").c_str());
-    }
+    void TearDown() override { CloseLogFile(); }
 
-    std::string m_Dir;
-    std::string m_LogPath;
+    testkit::TempDir m_Temp;
+    const std::string m_LogPath = m_Temp / "Dorvex.log";
 };
 
 TEST_F(SinksTest, StripsOneLineFeedAndWritesOneLogLine) {
@@ -90,8 +85,7 @@ TEST_F(SinksTest, AlertsBeforeTheDialogAreLoggedLikeLines) {
 
 TEST_F(SinksTest, ConstantAlertLeavesStatusWhenSinkDoesNotTouchIt) {
     static std::string s_seen;
-    SinkFn saved = g_pfnAlert;
-    g_pfnAlert = [](char* text, int32_t) { s_seen = text; };
+    ScopedSinks sinks(nullptr, [](char* text, int32_t) { s_seen = text; });
     StatusText::Set("previous line");
     Alert("GetMapping failed!");
     EXPECT_EQ(s_seen, "GetMapping failed!");
@@ -99,7 +93,17 @@ TEST_F(SinksTest, ConstantAlertLeavesStatusWhenSinkDoesNotTouchIt) {
     Alertf("Couldn't backup %s", "/x/VTS_01_1.VOB");
     EXPECT_EQ(s_seen, "Couldn't backup /x/VTS_01_1.VOB");
     EXPECT_EQ(StatusText::Get(), "Couldn't backup /x/VTS_01_1.VOB");
-    g_pfnAlert = saved;
+}
+
+TEST_F(SinksTest, ScopedSinksKeepTheSinkInPlaceForNullAndRestoreBoth) {
+    {
+        ScopedSinks outer(DiscardMessage, nullptr);
+        ScopedSinks inner(nullptr, DiscardMessage);
+        EXPECT_EQ(g_pfnLog, &DiscardMessage);
+        EXPECT_EQ(g_pfnAlert, &DiscardMessage);
+    }
+    EXPECT_EQ(g_pfnLog, &LogMessage);
+    EXPECT_EQ(g_pfnAlert, &LogMessage);
 }
 
 TEST_F(SinksTest, OverlongLinesAreTruncatedNotOverflowed) {
@@ -123,8 +127,8 @@ TEST_F(SinksTest, ReopeningForAppendKeepsEarlierLinesAndRawWrites) {
     ASSERT_TRUE(AppendToFile(m_LogPath, "End Processing at 10:00:05"));
     EXPECT_EQ(ReadAll(m_LogPath),
               "Starting Processing at 10:00:00\nDorvex -- 1.4\nDone\nEnd Processing at 10:00:05");
-    EXPECT_FALSE(AppendToFile(m_Dir + "/no/such/folder/log", "x"));
-    EXPECT_FALSE(OpenLogFile(m_Dir + "/no/such/folder/log", "w"));
+    EXPECT_FALSE(AppendToFile(m_Temp / "no/such/folder/log", "x"));
+    EXPECT_FALSE(OpenLogFile(m_Temp / "no/such/folder/log", "w"));
 }
 
 }  // namespace
