@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/ChildProcess.h"
+#include "common/DiscBuilder.h"
 #include "common/TempDir.h"
 
 namespace dorvex::clitest {
@@ -79,10 +80,7 @@ class CliHarness : public ::testing::Test {
     testkit::TempDir m_Temp;
 };
 
-// A small damaged disc in folder (created): VIDEO_TS.IFO for one title set; title set 1 with a
-// menu VOB and its titles over three VOB files, blank packs inside cells and a cell that the
-// title's program chain no longer plays.
-void MakeDamagedDisc(const std::string& folder);
+using testkit::MakeDamagedDisc;
 
 // The log lines that go to standard error too: the file without the run's banner (written to
 // the file alone) and without the end line (appended after the run).

@@ -207,7 +207,7 @@ int64_t StreamWriter::AddVobu(uint16_t vobId, uint8_t cellId, int32_t dataPacks,
         if (i % 3 == 2) {
             MakeAudioPack(pack, m_Mark);
         } else {
-            MakeVideoPack(pack, m_Mark, i == 0);
+            MakeVideoPack(pack, m_Mark, i == 0, m_VideoHeight);
         }
         AddPack(pack);
     }

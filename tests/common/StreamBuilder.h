@@ -66,6 +66,8 @@ class StreamWriter {
     // dataPacks video packs, the first with a sequence header. Returns the navpack's LBA.
     int64_t AddVobu(uint16_t vobId, uint8_t cellId, int32_t dataPacks, uint16_t ilvuCategory = 0);
     void AddPack(const uint8_t* pack);
+    // The height the sequence headers of later VOBUs give: 576 (PAL) unless set, 480 for NTSC.
+    void SetVideoHeight(int32_t height) { m_VideoHeight = height; }
     void AddBlank(int32_t count);
     // Closes the current file and starts the next even if it is not full.
     void NextFile();
@@ -87,6 +89,7 @@ class StreamWriter {
     int64_t m_InFile = 0;
     int64_t m_Total = 0;
     uint8_t m_Mark = 0;
+    int32_t m_VideoHeight = 576;
     std::vector<std::string> m_Files;
 };
 

@@ -1,0 +1,21 @@
+// Small synthetic DVD folders for tests that run the cleaner, the plan or the checker on a whole
+// disc.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace dorvex::testkit {
+
+struct DiscShape {
+    int32_t videoHeight = 576;  // 480: NTSC
+    // A title PGC without cells, whose playback time's frame rate comes from the disc's standard.
+    bool cellLessPgc = false;
+};
+
+// A small damaged disc in folder (created): VIDEO_TS.IFO for one title set; title set 1 with a
+// menu VOB and its titles over three VOB files, blank packs inside cells and a cell that the
+// title's program chain no longer plays.
+void MakeDamagedDisc(const std::string& folder, const DiscShape& shape = {});
+
+}  // namespace dorvex::testkit
