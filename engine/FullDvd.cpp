@@ -21,7 +21,7 @@ bool CVtsCleaner::RunFullDvdStep(const std::string& vobPath, bool menu) {
 
 void CVtsCleaner::ProcessFullDvd() {
     const std::string folder = GetFolder(VobPathSnapshot());
-    m_IfoCopiesThisRun.clear();
+    m_CopiesThisRun.clear();
     m_InFullDvd = true;
     struct FullDvdScope {
         bool& flag;

@@ -78,6 +78,15 @@ void CVtsCleaner::AppendNavpack() {
 
 bool CVtsCleaner::AdvanceToNextFile() {
     for (;;) {
+        // A file that ends before the size it had when it was opened was cut by someone else
+        // while the run read it: what is missing cannot be cleaned, and the run stops.
+        if (m_In != nullptr && m_ReadInFile.load() < m_FileSectors.load()) {
+            Alertf("Couldn't read %s: it was cut short during the run (%d of %d sectors left)",
+                   m_In->Path().c_str(), m_ReadInFile.load(), m_FileSectors.load());
+            m_Failed = 1;
+            ClosePassFiles();
+            return false;
+        }
         if (m_InPlace && m_In != nullptr && m_WrittenInFile != m_ReadInFile &&
             !m_In->TruncateTo(m_WrittenInFile)) {
             FailIo("truncate", *m_In);
@@ -90,6 +99,14 @@ bool CVtsCleaner::AdvanceToNextFile() {
 
         std::string next = VobPathSnapshot();
         if (!NextVobFile(next, true)) {
+            if (static_cast<uint32_t>(m_ReadTotal.load()) < m_TotalSectors.load()) {
+                Alertf(
+                    "Couldn't read the rest of %s: its files held %u sectors when the run "
+                    "began, %d were there to read",
+                    next.c_str(), m_TotalSectors.load(), m_ReadTotal.load());
+                m_Failed = 1;
+                return false;
+            }
             int32_t lastFwd = m_WrittenTotal - m_PrevNav - 1;
             if (m_HaveKeptNav && m_PrevNavFwd != lastFwd) {
                 PatchNavpackFwd(m_PrevNav, lastFwd);
@@ -124,17 +141,26 @@ bool CVtsCleaner::AdvanceToNextFile() {
 void CVtsCleaner::ProcessVts() {
     m_Pause = 0;
     if (!m_InFullDvd) {
-        m_IfoCopiesThisRun.clear();
+        m_CopiesThisRun.clear();
     }
     CloseLogFile();
-    if (OpenLogFile(m_LogPath, "a")) {
+    if (OpenLogFile(m_LogPath, "a", m_LogFollowsLinks != 0)) {
         WriteLogFileRaw(m_Banner + "\n");
     }
     if (!m_Menu) {
         SetVobPathDigit('1');
     }
     m_TotalSectors = GetTotalSectors();
+    // From backup the first file moves as the pass opens it, so the run is checked before; in
+    // place opening changes nothing, and a run that waits for its file checks it once there.
+    if (!m_InPlace && Refuses()) {
+        return;
+    }
     if (!OpenPass()) {
+        return;
+    }
+    if (m_InPlace && Refuses()) {
+        ClosePassFiles();
         return;
     }
     m_RemoveUnrefedRun = m_RemoveUnrefed;
@@ -168,6 +194,18 @@ void CVtsCleaner::ProcessVts() {
     ifo.reset();
     Logf("Done");
     CloseLogFile();
+}
+
+bool CVtsCleaner::Refuses() {
+    const RunCheck check = CheckBeforeRun();
+    if (!check.Refused()) {
+        return false;
+    }
+    Alert(check.message.c_str());
+    m_Refused = 1;
+    m_Phase = PhaseAborted;
+    CloseLogFile();
+    return true;
 }
 
 bool CVtsCleaner::OpenPass() {

@@ -37,8 +37,9 @@ void CVtsCleaner::SetVobPath(const std::string& path) {
 }
 
 void CVtsCleaner::SetVobPathDigit(char digit) {
-    std::lock_guard<std::mutex> guard(m_VobPathLock);
-    SetVobDigit(m_VobPath, digit);
+    std::string path = VobPathSnapshot();
+    SetVobDigit(path, digit);
+    SetVobPath(ResolveCase(m_Files, path));
 }
 
 std::string CVtsCleaner::VobPathSnapshot() const {
@@ -59,6 +60,7 @@ int32_t CVtsCleaner::Open(const std::string& path) {
     } else {
         m_Menu = 0;
         SetVobDigit(vobPath, '1');
+        vobPath = ResolveCase(m_Files, vobPath);
     }
     SetVobPath(vobPath);
     g_nVideoStandard = kStandardUnknown;
@@ -72,6 +74,8 @@ bool CVtsCleaner::NextVobFile(std::string& path, bool skipEmpty) {
     // Only a decimal digit below '9' can step; any other character ends the walk at once.
     for (char digit = GetVobDigit(path); digit >= '0' && digit < '9'; digit = GetVobDigit(path)) {
         SetVobDigit(path, static_cast<char>(digit + 1));
+        // The next part may be spelled in another case than this one.
+        path = ResolveCase(m_Files, path);
         if (!skipEmpty || m_Files.SizeKB(path) >= 1) {
             return true;
         }

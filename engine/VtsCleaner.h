@@ -32,6 +32,22 @@ enum RunPhase : int32_t {
     PhaseAborted = 5,
 };
 
+// Why a run does not start: what it checks before it changes anything (RunChecks.cpp).
+enum class RunRefusal {
+    None,
+    BackupFolder,   // the backup folder is a link or a file
+    EarlierBackup,  // the backup folder holds this title set from an earlier run
+    Ifo,            // the title set's IFO is missing or unusable
+    ShortStream,    // the VOB files are shorter than the IFO says, or do not belong to it
+    Unreadable,     // a file the check needs cannot be read
+};
+
+struct RunCheck {
+    RunRefusal refusal = RunRefusal::None;
+    std::string message;  // what is wrong and what to do, for the user
+    bool Refused() const { return refusal != RunRefusal::None; }
+};
+
 // Stated capacities: an alert is raised once when one is first reached; the tables then grow.
 inline constexpr int32_t kNavpackCapacity = 65536;
 inline constexpr int32_t kCellCapacity = 16384;
@@ -57,6 +73,8 @@ class CVtsCleaner {
     int32_t m_WaitForFile = 0;
     int32_t m_BackupAbove = 0;
     int32_t m_FixPGCLBAs = 1;
+    // Clean a title set whose VOB files are shorter than its IFO says (or do not match it).
+    int32_t m_AllowShort = 0;
     std::string m_Banner = "Dorvex -- 1.4";
 
     // --- Run control, shared with the dialog thread ---
@@ -67,12 +85,16 @@ class CVtsCleaner {
     // Set when a read, write, seek, truncation, rename or IFO save failed during a run; the run
     // then stops as an abort would, and counts as interrupted.
     std::atomic<uint8_t> m_Failed{0};
+    // Set when the run would not start (RunCheck): nothing was changed, nothing is restored.
+    std::atomic<uint8_t> m_Refused{0};
 
     // --- Paths ---
     // Written only through SetVobPath / SetVobPathDigit (under m_VobPathLock) so that the dialog
     // thread can take a consistent copy with VobPathSnapshot while a run steps the digit.
     std::string m_VobPath;
     std::string m_LogPath;
+    // 0 for a log at the default place, opened only when it is not a link.
+    int32_t m_LogFollowsLinks = 1;
 
     // --- Counters and positions ---
     int32_t m_FwdAdjusted = 0;
@@ -149,7 +171,15 @@ class CVtsCleaner {
     int32_t AddToMap(uint16_t vobId, uint8_t cellId);
     int32_t GetMapping(uint16_t vobId, uint8_t cellId, uint16_t& newVobId, uint8_t& newCellId);
 
+    // --- Checks before a run ---
+    // Why the current step must not run (checked again by every ProcessVts), or no refusal.
+    RunCheck CheckBeforeRun();
+
     // --- Backups and file opening ---
+    // The backup folder, with a trailing separator; never made here.
+    std::string BackupFolder();
+    // The backup folder a file of the disc folder goes to: beside it, or one level up.
+    std::string BackupFolderOf(const std::string& path);
     std::string GetBackupPath(const std::string& path);
     void RestoreFile(const std::string& path);
     int32_t OpenInput(bool fromBackup);
@@ -174,16 +204,30 @@ class CVtsCleaner {
     int32_t UpdateIfos(CIfoFile& ifo);
     void UpdateIfoOnly();
 
-    // True when the last run ended early (abort or failure).
-    bool RunInterrupted() const { return m_Abort.load() != 0 || m_Failed.load() != 0; }
+    // True when the last run ended early (abort, failure or refusal).
+    bool RunInterrupted() const {
+        return m_Abort.load() != 0 || m_Failed.load() != 0 || m_Refused.load() != 0;
+    }
 
   private:
     // Alert naming the file and its system error, and mark the run failed.
     void FailIo(const char* what, const CVobFile& file);
     // From backup: the backup folder exists or can be made; else alerts with the reason.
     bool BackupFolderReady();
+    std::string UnsafeBackupFolderMessage();
+    RunCheck CheckBackupFolder();
+    RunCheck CheckStreamAgainstIfo(CIfoFile& ifo);
+    // True when the backup folder holds copies of other title sets than this one (the video
+    // manager's IFO and BUP belong to none).
+    bool BackupHoldsOtherSets(int32_t titleSet);
+    // VIDEO_TS.IFO after a title set went back: its copy when no other set stays cleaned, else
+    // the IFO on disk with the title-set sectors of the files as they are.
+    void RestoreVideoManagerIfo(int32_t restoredSet);
+    void RestoreTitleVobs();
     // The steps of ProcessVts: the pass's files opened (false, as a failure, when they cannot
     // be), the per-run tables, the loop over every pack, and what follows a complete pass.
+    // Checks the step (CheckBeforeRun); when it must not run, alerts why and marks it refused.
+    bool Refuses();
     bool OpenPass();
     void AllocateRunTables();
     void ReleaseRunTables();
@@ -212,10 +256,10 @@ class CVtsCleaner {
     bool RunFullDvdStep(const std::string& vobPath, bool menu);
     bool WaitWhilePaused();
 
-    // IFO files copied into the backup folder during the current run. A full-DVD run passes a
+    // Files copied into the backup folder during the current run. A full-DVD run passes a
     // title set's IFO (and VIDEO_TS.IFO) several times; only the first copy holds the state
-    // before the run, so later steps keep it.
-    std::set<std::string> m_IfoCopiesThisRun;
+    // before the run, so later steps keep it. Copies that are not in here are an earlier run's.
+    std::set<std::string> m_CopiesThisRun;
     bool m_InFullDvd = false;
 
     mutable std::mutex m_VobPathLock;

@@ -82,6 +82,14 @@ class CIfoFile {
     uint8_t* GetCellPosition(uint16_t lu, uint16_t pgcn, uint16_t cell);
     bool IsVcidReferenced(uint16_t vobId, uint8_t cellId, bool menu);
 
+    // --- The stream the IFO describes ---
+    // The VOBU start sectors of a domain's address map.
+    std::vector<uint32_t> VobuStarts(bool menu);
+    // The sectors a domain's stream has at least, by its cell address table and address map.
+    int64_t DescribedStreamSectors(bool menu);
+    // A title set's title VOBs in sectors, by its header's sector fields (0 for VIDEO_TS.IFO).
+    int64_t HeaderTitleVobSectors();
+
     // --- Repair steps ---
     void RemapCellPositions(const VcidMapEntry* map, int32_t mapCount, bool menu);
     void RebuildCellAddressTable(const CellTableEntry* cells, int32_t count, bool menu);

@@ -144,6 +144,9 @@ std::unique_ptr<FileHandle> RealFileSystem::Open(const std::string& path, OpenMo
         case OpenMode::Create:
             flags |= O_RDWR | O_CREAT | O_TRUNC;
             break;
+        case OpenMode::CreateNew:
+            flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+            break;
     }
     const int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) {
@@ -166,9 +169,18 @@ int64_t RealFileSystem::SizeBytes(const std::string& path) {
     return static_cast<int64_t>(st.st_size);
 }
 
-bool RealFileSystem::IsFolder(const std::string& path) {
+FileKind RealFileSystem::KindOf(const std::string& path) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
+        return FileKind::Missing;
+    }
+    if (S_ISREG(st.st_mode)) {
+        return FileKind::Regular;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return FileKind::Folder;
+    }
+    return S_ISLNK(st.st_mode) ? FileKind::Link : FileKind::Other;
 }
 
 std::vector<std::string> RealFileSystem::ListFiles(const std::string& folder) {
@@ -194,11 +206,6 @@ int RealFileSystem::Rename(const std::string& from, const std::string& to) {
 
 int RealFileSystem::Exchange(const std::string& first, const std::string& second) {
     return ::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE);
-}
-
-bool RealFileSystem::IsRegularFile(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 int RealFileSystem::Remove(const std::string& path) {

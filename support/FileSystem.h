@@ -20,11 +20,16 @@ enum class OpenMode {
     Read,    // existing file, read only
     Update,  // existing file, read and write
     Create,  // created empty (or emptied), read and write
+    // Created, read and write, only where nothing is: not over a file, not through a link.
+    CreateNew,
 };
 
+// What a path names, the path itself (a link is not followed).
+enum class FileKind { Missing, Regular, Folder, Link, Other };
+
 // The operations a fault-injecting file system can fail, with the file and the sector they
-// concern (0 where no sector applies).
-enum class FileOp { Open, Read, Write, Truncate, Sync, Close, Rename, Remove };
+// concern (0 where no sector applies). Create is an Open that makes the file.
+enum class FileOp { Open, Create, Read, Write, Truncate, Sync, Close, Rename, Remove };
 
 // One open file: positioned reads and writes, nothing buffered. Every call that fails sets
 // errno and returns -1 or false.
@@ -64,9 +69,7 @@ class FileSystem {
     virtual bool Exists(const std::string& path) = 0;
     // 0 for a missing file.
     virtual int64_t SizeBytes(const std::string& path) = 0;
-    virtual bool IsFolder(const std::string& path) = 0;
-    // A regular file itself, not a link to one.
-    virtual bool IsRegularFile(const std::string& path) = 0;
+    virtual FileKind KindOf(const std::string& path) = 0;
     // The names of the regular files in a folder (not links, not folders), in no set order.
     virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
 
@@ -89,6 +92,9 @@ class FileSystem {
     virtual bool FlushFolder(const std::string& folder, std::string& error) = 0;
 
     int32_t SizeKB(const std::string& path) { return static_cast<int32_t>(SizeBytes(path) / 1024); }
+    // A folder itself, not a link to one; a regular file itself.
+    bool IsFolder(const std::string& path) { return KindOf(path) == FileKind::Folder; }
+    bool IsRegularFile(const std::string& path) { return KindOf(path) == FileKind::Regular; }
     bool IsEmptyOrMissing(const std::string& path) { return SizeBytes(path) == 0; }
 };
 
@@ -99,8 +105,7 @@ class RealFileSystem final : public FileSystem {
                                      std::string& error) override;
     bool Exists(const std::string& path) override;
     int64_t SizeBytes(const std::string& path) override;
-    bool IsFolder(const std::string& path) override;
-    bool IsRegularFile(const std::string& path) override;
+    FileKind KindOf(const std::string& path) override;
     std::vector<std::string> ListFiles(const std::string& folder) override;
     int Rename(const std::string& from, const std::string& to) override;
     int Exchange(const std::string& first, const std::string& second) override;

@@ -87,6 +87,13 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
     return out;
 }
 
+std::string StripSeparator(std::string folder) {
+    while (folder.size() > 1 && IsPathSeparator(folder.back())) {
+        folder.pop_back();
+    }
+    return folder;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;

@@ -33,6 +33,8 @@ std::string GetFileName(std::string_view path);
 std::string GetFolder(std::string_view path);
 std::string ReplaceExt(std::string_view path, std::string_view newExt);
 std::string JoinPath(std::string_view folder, std::string_view name);
+// The folder without its trailing separators ("/" stays "/").
+std::string StripSeparator(std::string folder);
 // True for VIDEO_TS.VOB, .IFO and .BUP, the video manager's files (any case, any folder).
 bool IsVideoManagerName(std::string_view path);
 std::string IfoPathFor(std::string_view vobPath);

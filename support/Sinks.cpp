@@ -1,5 +1,8 @@
 #include "support/Sinks.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
@@ -45,7 +48,9 @@ std::string StatusText::Get() {
     return std::string(g_szStatus);
 }
 
-void LogMessage(char* text, int32_t level) {
+namespace {
+
+void Echo(char* text, int32_t level, bool lineEnd) {
     if (level == kLogLevelDetail) {
         return;
     }
@@ -54,6 +59,9 @@ void LogMessage(char* text, int32_t level) {
         text[--len] = '\0';
     }
     fwrite(text, 1, len, stdout);
+    if (lineEnd) {
+        fputc('\n', stdout);
+    }
     fflush(stdout);
     StatusText::Set(text);
     std::lock_guard<std::mutex> guard(SinkLock());
@@ -61,6 +69,16 @@ void LogMessage(char* text, int32_t level) {
         fprintf(g_pLogFile, "%s\n", text);
         fflush(g_pLogFile);
     }
+}
+
+}  // namespace
+
+void LogMessage(char* text, int32_t level) {
+    Echo(text, level, false);
+}
+
+void LogLine(char* text, int32_t level) {
+    Echo(text, level, true);
 }
 
 void DiscardMessage(char*, int32_t) {}
@@ -150,14 +168,34 @@ void Alert(const char* text) {
     g_pfnAlert(copy, kLogLevelNormal);
 }
 
-bool OpenLogFile(const std::string& path, const char* mode) {
+namespace {
+
+// fopen's "w" or "a", and not through a link unless followLinks.
+FILE* OpenText(const std::string& path, const char* mode, bool followLinks) {
+    const bool append = mode[0] == 'a';
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC) |
+                      (followLinks ? 0 : O_NOFOLLOW);
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    FILE* file = ::fdopen(fd, append ? "a" : "w");
+    if (file == nullptr) {
+        ::close(fd);
+    }
+    return file;
+}
+
+}  // namespace
+
+bool OpenLogFile(const std::string& path, const char* mode, bool followLinks) {
     std::lock_guard<std::mutex> guard(SinkLock());
     if (g_pLogFile != nullptr) {
         fclose(g_pLogFile);
         g_pLogFile = nullptr;
     }
     if (!path.empty()) {
-        g_pLogFile = fopen(path.c_str(), mode);
+        g_pLogFile = OpenText(path, mode, followLinks);
     }
     return g_pLogFile != nullptr;
 }
@@ -183,8 +221,8 @@ void WriteLogFileRaw(const std::string& text) {
     }
 }
 
-bool AppendToFile(const std::string& path, const std::string& text) {
-    FILE* file = fopen(path.c_str(), "a");
+bool AppendToFile(const std::string& path, const std::string& text, bool followLinks) {
+    FILE* file = OpenText(path, "a", followLinks);
     if (file == nullptr) {
         return false;
     }

@@ -35,6 +35,8 @@ class StatusText {
 };
 
 void LogMessage(char* text, int32_t level);
+// The same, each line ending in a line break on standard output: the headless program's sink.
+void LogLine(char* text, int32_t level);
 // A sink that drops every line.
 void DiscardMessage(char* text, int32_t level);
 
@@ -84,7 +86,8 @@ void Alert(const char* text);
 
 // Log file handling; all of it under the sink lock, as both threads log.
 // OpenLogFile closes an open log file first; mode is "w" or "a". Returns true when open.
-bool OpenLogFile(const std::string& path, const char* mode);
+// Without followLinks a link at path is not opened (a log in a folder anyone may write to).
+bool OpenLogFile(const std::string& path, const char* mode, bool followLinks = true);
 void CloseLogFile();
 bool IsLogFileOpen();
 // Writes text to the open log file as it is (no line feed added) and flushes it.
@@ -92,6 +95,6 @@ void WriteLogFileRaw(const std::string& text);
 
 // Writes text to the file at path opened for appending, without a line end (used for the
 // "End Processing at" line). Returns false when the file cannot be opened.
-bool AppendToFile(const std::string& path, const std::string& text);
+bool AppendToFile(const std::string& path, const std::string& text, bool followLinks = true);
 
 }  // namespace dorvex

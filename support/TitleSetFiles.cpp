@@ -44,6 +44,39 @@ int32_t TitleSetOf(std::string_view path) {
     return -1;
 }
 
+bool IsDvdFileName(std::string_view name) {
+    const std::string ext = GetFileExt(name);
+    const bool vob = EqualsIgnoreCase(ext, ".VOB");
+    const bool ifo = EqualsIgnoreCase(ext, ".IFO") || EqualsIgnoreCase(ext, ".BUP");
+    if (!vob && !ifo) {
+        return false;
+    }
+    const std::string base = GetBaseName(name);
+    if (EqualsIgnoreCase(base, "video_ts")) {
+        return true;
+    }
+    auto digit = [&](size_t i) { return base[i] >= '0' && base[i] <= '9'; };
+    if (base.size() != 8 || !EqualsIgnoreCase(base.substr(0, 4), "VTS_") || !digit(4) ||
+        !digit(5) || base[6] != '_' || !digit(7) || (base[4] == '0' && base[5] == '0')) {
+        return false;
+    }
+    return vob || base[7] == '0';
+}
+
+std::string ResolveCase(FileSystem& files, const std::string& path) {
+    const std::string name = GetFileName(path);
+    std::string found;
+    for (const std::string& entry : files.ListFiles(GetFolder(path))) {
+        if (entry == name) {
+            return path;
+        }
+        if (found.empty() && EqualsIgnoreCase(entry, name)) {
+            found = entry;
+        }
+    }
+    return found.empty() ? path : GetFolder(path) + found;
+}
+
 TitleSetFiles::TitleSetFiles(FileSystem& files, const std::string& path)
     : m_Files(files),
       m_VobPath(EqualsIgnoreCase(GetFileExt(path), ".VOB") ? path : ReplaceExt(path, ".VOB")),
@@ -63,23 +96,23 @@ std::string TitleSetFiles::Vob(int32_t part) const {
     if (!m_VideoManager) {
         SetVobDigit(path, static_cast<char>('0' + part));
     }
-    return path;
+    return ResolveCase(m_Files, path);
 }
 
 std::string TitleSetFiles::Ifo() const {
-    return IfoPathFor(m_VobPath);
+    return ResolveCase(m_Files, IfoPathFor(m_VobPath));
 }
 
 std::string TitleSetFiles::Bup() const {
-    return BupPathFor(m_VobPath);
+    return ResolveCase(m_Files, BupPathFor(m_VobPath));
 }
 
 std::string TitleSetFiles::VideoManagerIfo() const {
-    return Folder() + DvdFileName(kVideoManager, 0, "IFO");
+    return ResolveCase(m_Files, Folder() + DvdFileName(kVideoManager, 0, "IFO"));
 }
 
 std::string TitleSetFiles::VideoManagerBup() const {
-    return Folder() + DvdFileName(kVideoManager, 0, "BUP");
+    return ResolveCase(m_Files, Folder() + DvdFileName(kVideoManager, 0, "BUP"));
 }
 
 std::vector<VobPart> TitleSetFiles::TitleParts() const {

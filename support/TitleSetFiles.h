@@ -29,6 +29,15 @@ std::string TitleSetName(int32_t titleSet);
 // Title set number of a DVD file path (0 for VIDEO_TS.*), or -1 for another name.
 int32_t TitleSetOf(std::string_view path);
 
+// True for the names of a DVD folder's own files, in any case: VIDEO_TS.VOB, .IFO, .BUP,
+// VTS_nn_0.IFO, VTS_nn_0.BUP and VTS_nn_m.VOB (nn 01 to 99, m 0 to 9).
+bool IsDvdFileName(std::string_view name);
+
+// The path of the file that exists in path's folder under path's name in any case (its own
+// spelling first), or path itself when there is none. Discs from ISO 9660 mounts without Joliet
+// or Rock Ridge have lower-case names (vts_01_1.vob); some tools mix cases.
+std::string ResolveCase(FileSystem& files, const std::string& path);
+
 // One file of a domain's VOB stream, with the stream sector its first pack has.
 struct VobPart {
     std::string path;
@@ -38,7 +47,8 @@ struct VobPart {
 };
 
 // The files of one title set (or of the video manager), named after one of its files: the VOBs
-// differ from its name in the digit before ".VOB" only, so they keep its spelling.
+// differ from its name in the digit before ".VOB" only. Each name is the spelling of the file
+// that exists, in whatever case; a file that does not exist is named as the pattern spells it.
 class TitleSetFiles {
   public:
     TitleSetFiles(FileSystem& files, const std::string& path);

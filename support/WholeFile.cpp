@@ -24,7 +24,13 @@ std::string PartialPathFor(const std::string& path) {
 bool WriteWholeFile(FileSystem& files, const std::string& path, const uint8_t* data, size_t size,
                     std::string& error, Durability durability) {
     const std::string partial = PartialPathFor(path);
-    std::unique_ptr<FileHandle> file = files.Open(partial, OpenMode::Create, error);
+    // Made afresh, never through a name someone else put there: a leftover of an interrupted
+    // write (a regular file) goes first; a link or a folder there fails the write.
+    std::unique_ptr<FileHandle> file = files.Open(partial, OpenMode::CreateNew, error);
+    if (file == nullptr && errno == EEXIST && files.IsRegularFile(partial) &&
+        files.Remove(partial) == 0) {
+        file = files.Open(partial, OpenMode::CreateNew, error);
+    }
     if (file == nullptr) {
         return false;
     }

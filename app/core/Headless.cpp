@@ -7,6 +7,7 @@
 
 #include "app/core/RunSession.h"
 #include "app/core/RunSteps.h"
+#include "support/FileSystem.h"
 #include "support/Sinks.h"
 
 namespace dorvex {
@@ -16,7 +17,8 @@ namespace {
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "Usage: dorvex [-c] [-u] [-s] [-i] [-f] [-v] [-a] [-w] [-l LogPath] Filename.vob\n"
+    "Usage: dorvex [-c] [-u] [-s] [-i] [-f] [-v] [-a] [-w] [-l LogPath] [--] Filename.vob\n"
+    "       dorvex -h | --help | --version\n"
     "  -c  empty the backup before processing\n"
     "  -u  remove unreferenced cells and blank packs\n"
     "  -s  start processing immediately\n"
@@ -25,11 +27,12 @@ constexpr const char* kUsage =
     "  -v  do not renumber VOB IDs\n"
     "  -a  reset ILVU pointers\n"
     "  -w  in place, wait until the file can be opened\n"
-    "  -l  save the log to LogPath\n";
+    "  -l  save the log to LogPath\n"
+    "Switches may be written together (-su). Without a display, -s is needed.\n";
 
 void WriteLineToStderr(const char* text) {
-    // Log lines on standard output have no line ends; flush them so the two streams stay in
-    // order on a terminal.
+    // Standard output carries the log lines; flush them so the two streams stay in order on a
+    // terminal.
     fflush(stdout);
     fprintf(stderr, "%s\n", text);
 }
@@ -39,47 +42,80 @@ void StderrAlert(char* text, int32_t /*level*/) {
     WriteLineToStderr(text);
 }
 
-int RunCommandLine(int argc, const char* const* argv) {
+int RunCommandLine(const LaunchFields& parsed) {
+    LaunchFields launch = parsed;
+    if (!launch.m_StartNow) {
+        // Without a display nothing else would start the run: doing the rest (deleting the
+        // backup for -c) and ending with success would only look like a run.
+        WriteLineToStderr(
+            "dorvex: without a display only -s starts a run; add -s to clean the file "
+            "(nothing was done)");
+        return kExitUsage;
+    }
     CVtsCleaner engine;
     // Nothing shows the IFO phases here: their display pauses would only add 0.8 s per step.
     engine.m_IfoPauseMs = 0;
-    LaunchFields launch = ParseCommandLine(argc, argv);
     ApplyCommandLineSettings(launch.m_Options);
     launch.m_Options.ApplyTo(engine);
-    if (!launch.m_HasFileArg) {
-        return 0;
-    }
     auto showMessage = [](const std::string& text) { WriteLineToStderr(text.c_str()); };
     if (CheckedOpen(engine, launch.m_FileArg, true, showMessage) != 0) {
+        return 1;
+    }
+    RunSession session(engine, launch.m_Options);
+    std::string refusal;
+    if (!session.Lock(refusal)) {
+        WriteLineToStderr(refusal.c_str());
         return 1;
     }
     if (launch.m_Options.m_EmptyBackup) {
         engine.DeleteBackup();
     }
-    if (launch.m_StartNow) {
-        const RunOutcome outcome = RunSession(engine, launch.m_Options).RunHere();
-        // In place nothing can be undone; a failed write still must not pass for success.
-        launch.m_Result = outcome.restored || outcome.failed ? 1 : 0;
+    if (const RunCheck check = session.Check(); check.Refused()) {
+        WriteLineToStderr(check.message.c_str());
+        return 1;
     }
-    return launch.m_Result;
+    const RunOutcome outcome = session.RunHere();
+    const std::string state = DescribeOutcome(outcome, engine.m_InPlace != 0);
+    if (!state.empty()) {
+        WriteLineToStderr(state.c_str());
+    }
+    return outcome.Unfinished() ? 1 : 0;
 }
 
 }  // namespace
 
+int HandleLaunchRequests(const LaunchFields& launch) {
+    if (launch.m_ShowHelp) {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+    if (launch.m_ShowVersion) {
+        printf("%s\n", CVtsCleaner(TheRealFileSystem()).m_Banner.c_str());
+        return 0;
+    }
+    if (!launch.m_UsageError.empty()) {
+        fprintf(stderr, "dorvex: %s\n%s", launch.m_UsageError.c_str(), kUsage);
+        return kExitUsage;
+    }
+    return -1;
+}
+
 int RunHeadless(int argc, const char* const* argv) {
     g_pfnAlert = StderrAlert;
+    g_pfnLog = LogLine;
     // A reader that goes away (dorvex ... | head) must not kill a run half-way: the log echo
     // then just fails quietly, as a full disk would.
     signal(SIGPIPE, SIG_IGN);
-    if (argc <= 1) {
+    const LaunchFields launch = ParseCommandLine(argc, argv);
+    if (const int status = HandleLaunchRequests(launch); status >= 0) {
+        return status;
+    }
+    if (!launch.m_HasFileArg) {
         fputs(kUsage, stderr);
         return kExitUsage;
     }
-    int status = RunCommandLine(argc, argv);
+    const int status = RunCommandLine(launch);
     CloseLogFile();
-    // The log lines carry no line ends; let the shell prompt start on a line of its own.
-    fputs("\n", stdout);
-    fflush(stdout);
     return status;
 }
 

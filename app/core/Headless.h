@@ -4,8 +4,15 @@
 
 namespace dorvex {
 
-// Runs one command-line invocation and returns the process exit status: 0, 1 for a rejected
-// file or an interrupted run, 2 when called without arguments (a usage text is printed).
+struct LaunchFields;
+
+// Runs one command-line invocation and returns the process exit status: 0 when the run did all
+// it was asked; 1 for a rejected file, a refused, failed or interrupted run; 2 for bad usage
+// (a usage text is printed), or without -s.
 int RunHeadless(int argc, const char* const* argv);
+
+// --help, --version and bad usage, for either front end: prints what they ask for and returns
+// the exit status, or -1 when the arguments ask for a run or the dialog.
+int HandleLaunchRequests(const LaunchFields& launch);
 
 }  // namespace dorvex

@@ -15,7 +15,9 @@ void RunOptions::ApplyTo(CVtsCleaner& engine) const {
     engine.m_WaitForFile = m_WaitForFile;
     engine.m_BackupAbove = m_BackupAbove;
     engine.m_FixPGCLBAs = m_FixPGCLBAs;
+    engine.m_AllowShort = m_AllowShort;
     engine.m_LogPath = m_LogPath.empty() ? DefaultLogPath() : m_LogPath;
+    engine.m_LogFollowsLinks = m_LogPath.empty() ? 0 : 1;
 }
 
 std::string DefaultLogPath() {

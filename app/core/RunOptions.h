@@ -18,11 +18,14 @@ struct RunOptions {
     int32_t m_WaitForFile = 0;
     int32_t m_BackupAbove = 0;
     int32_t m_FixPGCLBAs = 1;
+    // Clean a title set whose VOB files are shorter than its IFO says (or do not match it).
+    int32_t m_AllowShort = 0;
     // The whole folder instead of one title set.
     bool m_FullDvd = false;
     // Delete the backup before the run.
     bool m_EmptyBackup = false;
-    // The run's log file; empty for the default (DefaultLogPath).
+    // The run's log file; empty for the default (DefaultLogPath), which, lying in a folder
+    // anyone may write to, is never opened through a link.
     std::string m_LogPath;
 
     // Puts the options into the engine's fields, the log file included.

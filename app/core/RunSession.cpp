@@ -1,18 +1,82 @@
 #include "app/core/RunSession.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "app/core/AbortSignals.h"
 #include "app/core/RunSteps.h"
+#include "support/Paths.h"
 #include "support/Sinks.h"
 
 namespace dorvex {
+
+bool LockDiscFolder(const std::string& vobPath, FolderLock& lock, std::string& refusal) {
+    const std::string folder = StripSeparator(GetFolder(vobPath));
+    std::string holder;
+    if (lock.Acquire(folder.empty() ? "." : folder, holder)) {
+        return true;
+    }
+    refusal = "Another Dorvex run (" + holder + ") is working on " + folder +
+              ": nothing was changed. Wait until it ends, then try again.";
+    return false;
+}
+
+bool RunSession::Lock(std::string& refusal) {
+    return LockDiscFolder(m_Engine.VobPathSnapshot(), m_Lock, refusal);
+}
+
+RunCheck RunSession::Check() {
+    m_Options.ApplyTo(m_Engine);
+    if (m_Options.m_WaitForFile && m_Options.m_InPlace) {
+        return {};
+    }
+    if (!m_Options.m_FullDvd) {
+        return m_Engine.CheckBeforeRun();
+    }
+    // Each step on an engine of its own, so that the run's engine keeps its VOB.
+    CVtsCleaner step(m_Engine.m_Files);
+    m_Options.ApplyTo(step);
+    for (const FullDvdStep& each : FullDvdSteps(GetFolder(m_Engine.VobPathSnapshot()))) {
+        if (step.CVtsCleaner::Open(each.vob) != 0) {
+            continue;  // an absent VOB: its IFO alone is brought in line, as it always was
+        }
+        if (RunCheck check = step.CheckBeforeRun(); check.Refused()) {
+            return check;
+        }
+    }
+    return {};
+}
+
+std::string DescribeOutcome(const RunOutcome& outcome, bool inPlace) {
+    if (!outcome.Unfinished()) {
+        return {};
+    }
+    if (outcome.refused) {
+        return "Nothing was changed.";
+    }
+    const char* how = outcome.aborted ? "Interrupted" : "The run failed";
+    if (outcome.restored) {
+        return std::string(how) + "; the files were restored from the backup.";
+    }
+    if (inPlace) {
+        return std::string(how) +
+               "; the title set is half cleaned in place: its files keep the changes made so "
+               "far and do not match their IFO.";
+    }
+    return std::string(how) + ".";
+}
 
 void RunSession::Begin() {
     m_Options.ApplyTo(m_Engine);
     m_Engine.m_Abort = 0;
     m_Engine.m_Failed = 0;
-    // Each run's log replaces the previous one. A log that cannot be opened is not an error:
-    // lines then reach the status line and standard output only.
-    OpenLogFile(m_Engine.m_LogPath, "w");
+    m_Engine.m_Refused = 0;
+    // Each run's log replaces the previous one. A log that cannot be opened does not stop the
+    // run (its lines still reach the status line and standard output), but the user is told.
+    if (!OpenLogFile(m_Engine.m_LogPath, "w", m_Engine.m_LogFollowsLinks != 0)) {
+        Alertf("Couldn't open the log file %s: %s. The run goes on without it.",
+               m_Engine.m_LogPath.c_str(), strerror(errno));
+    }
     Logf("%s", LocalTimeText("Starting Processing at %H:%M:%S").c_str());
 }
 
@@ -29,12 +93,15 @@ RunOutcome RunSession::Finish(bool closing) {
     // the end line stays the last text of the file and later lines (the restore's) do not
     // land after it.
     CloseLogFile();
-    AppendToFile(m_Engine.m_LogPath, LocalTimeText("End Processing at %H:%M:%S"));
+    AppendToFile(m_Engine.m_LogPath, LocalTimeText("End Processing at %H:%M:%S"),
+                 m_Engine.m_LogFollowsLinks != 0);
 
     RunOutcome outcome;
     outcome.failed = m_Engine.m_Failed.load() != 0;
     outcome.aborted = m_Engine.m_Abort.load() != 0 || closing;
-    if (m_Engine.m_InPlace == 0 && outcome.Interrupted()) {
+    outcome.refused = m_Engine.m_Refused.load() != 0;
+    // A refused step changed nothing, and what the backup holds then is an earlier run's.
+    if (m_Engine.m_InPlace == 0 && outcome.Interrupted() && !outcome.refused) {
         m_Engine.RestoreBackup();
         outcome.restored = true;
     }

@@ -17,6 +17,11 @@ namespace dorvex {
 struct LaunchFields {
     bool m_CommandLine = false;
     bool m_StartNow = false;
+    bool m_ShowHelp = false;     // -h, --help
+    bool m_ShowVersion = false;  // --version
+    // Why the arguments cannot be used (an unknown option, -l without its path); empty when
+    // they can.
+    std::string m_UsageError;
     bool m_HasFileArg = false;
     std::string m_FileArg;
     // The switches' options: -a -c -f -i -l -u -v -w.

@@ -66,23 +66,39 @@ class CleanCommand : public Command {
             PrintError("--wait works only with --in-place");
             return kExitUsage;
         }
+        // A folder is a whole disc; a VOB names its title set.
+        const bool wholeDisc = !m_FullDvd && IsFolderArgument(m_Path);
+        options.m_FullDvd = m_FullDvd = m_FullDvd || wholeDisc;
         if (!OpenTarget(engine, m_Path, m_FullDvd)) {
+            return kExitUsage;
+        }
+        if (wholeDisc) {
+            PrintNote("Cleaning the whole disc in " + m_Path +
+                      " (a VOB of it cleans only its title set)");
+        }
+        RunSession session(engine, options);
+        std::string refusal;
+        if (!session.Lock(refusal)) {
+            PrintError(refusal);
             return kExitUsage;
         }
         if (m_EmptyBackup) {
             engine.DeleteBackup();
         }
-        int status = RunOnce(engine, options);
+        if (const RunCheck check = session.Check(); check.Refused()) {
+            PrintError(check.message);
+            return kExitUsage;
+        }
+        const int status = RunOnce(engine, session);
         CloseLogFile();
         return status;
     }
 
   private:
-    int RunOnce(CVtsCleaner& engine, const RunOptions& options) {
+    int RunOnce(CVtsCleaner& engine, RunSession& session) {
         // The restore at the end runs with the signals still caught: a second Ctrl-C must not
         // cut it short half-way through moving the files back.
         ScopedAbortOnSignals abortOnSignals(engine);
-        RunSession session(engine, options);
         session.Begin();
         engine.m_Running = 1;
         {
@@ -91,14 +107,12 @@ class CleanCommand : public Command {
         }
         engine.m_Running = 0;
         const RunOutcome outcome = session.Finish(false);
-        if (outcome.aborted) {
-            // A run stopped half-way is never a success.
-            PrintError(engine.m_InPlace != 0
-                           ? "interrupted; the files keep the changes made so far"
-                           : "interrupted; the files were restored from the backup");
-            return kExitFailed;
+        if (!outcome.Unfinished()) {
+            return kExitOk;
         }
-        return outcome.restored || outcome.failed ? kExitFailed : kExitOk;
+        // A run stopped half-way is never a success, and says what the files hold.
+        PrintError(DescribeOutcome(outcome, engine.m_InPlace != 0));
+        return outcome.refused ? kExitUsage : kExitFailed;
     }
 
     bool m_RemoveUnreferenced = false;

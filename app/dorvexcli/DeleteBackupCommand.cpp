@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/core/AbortSignals.h"
+#include "app/core/RunSession.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/Target.h"
@@ -34,7 +35,17 @@ class DeleteBackupCommand : public Command {
         if (!OpenTarget(engine, m_Path, true)) {
             return kExitUsage;
         }
+        FolderLock lock;
+        std::string refusal;
+        if (!LockDiscFolder(engine.VobPathSnapshot(), lock, refusal)) {
+            PrintError(refusal);
+            return kExitUsage;
+        }
         BackupListing backup = ListBackup(engine);
+        if (backup.unsafe) {
+            engine.DeleteBackup();  // says why it will not
+            return kExitUsage;
+        }
         if (backup.files.empty()) {
             PrintError("no backup in " + backup.folder);
             return kExitUsage;
@@ -57,7 +68,8 @@ class DeleteBackupCommand : public Command {
         ScopedAbortOnSignals holdSignals(engine);
         engine.DeleteBackup();
         if (FileExists(backup.folder)) {
-            PrintError("could not delete all of " + backup.folder);
+            PrintError("could not delete all of " + backup.folder +
+                       " (files this program does not put there are left alone)");
             return kExitFailed;
         }
         PrintNote("Deleted " + backup.folder);

@@ -3,19 +3,18 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <cstdio>
 
 #include "app/core/AbortSignals.h"
+#include "app/core/RunSession.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/Target.h"
 #include "support/Paths.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex::cli {
 
 namespace {
-
-constexpr int32_t kLastTitleSet = 98;
 
 class RestoreCommand : public Command {
   public:
@@ -32,6 +31,8 @@ class RestoreCommand : public Command {
 
     int Run() override {
         InstallConsoleSinks(false);
+        // A folder is the whole disc, as for clean.
+        m_FullDvd = m_FullDvd || IsFolderArgument(m_Path);
         CVtsCleaner engine;
         RunOptions options;
         ApplySettings(options, m_BackupAbove);
@@ -40,7 +41,17 @@ class RestoreCommand : public Command {
             return kExitUsage;
         }
         const std::string vob = engine.VobPathSnapshot();
+        FolderLock lock;
+        std::string refusal;
+        if (!LockDiscFolder(vob, lock, refusal)) {
+            PrintError(refusal);
+            return kExitUsage;
+        }
         BackupListing backup = ListBackup(engine);
+        if (backup.unsafe) {
+            engine.RestoreBackup();  // says why it will not
+            return kExitUsage;
+        }
         size_t ours = 0;
         for (const std::string& name : backup.files) {
             ours += m_FullDvd || BelongsToTitleSet(vob, name) ? 1 : 0;
@@ -73,7 +84,7 @@ class RestoreCommand : public Command {
         } else {
             engine.RestoreBackup();
         }
-        ::rmdir(backup.folder.c_str());  // only when nothing is left in it
+        engine.m_Files.Remove(backup.folder);  // only when nothing is left in it
         return kExitOk;
     }
 
@@ -88,14 +99,9 @@ class RestoreCommand : public Command {
     // through its path all the same.
     static void RestoreFolder(CVtsCleaner& engine, const std::string& folder,
                               const BackupListing& backup) {
-        char name[32];
-        for (int32_t n = 1; n <= kLastTitleSet; ++n) {
-            std::snprintf(name, sizeof(name), "VTS_%02d_0.VOB", n);
-            RestoreStep(engine, Concat(folder, name), true, backup);
-            std::snprintf(name, sizeof(name), "VTS_%02d_1.VOB", n);
-            RestoreStep(engine, Concat(folder, name), false, backup);
+        for (const FullDvdStep& step : FullDvdSteps(folder)) {
+            RestoreStep(engine, step.vob, step.menu, backup);
         }
-        RestoreStep(engine, Concat(folder, "VIDEO_TS.VOB"), true, backup);
     }
 
     static void RestoreStep(CVtsCleaner& engine, const std::string& vob, bool menu,

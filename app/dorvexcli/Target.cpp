@@ -10,6 +10,7 @@
 #include "app/core/RunSteps.h"
 #include "app/dorvexcli/Console.h"
 #include "support/Paths.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex::cli {
 
@@ -65,6 +66,11 @@ fs::path VideoTsInside(const fs::path& folder) {
 }
 
 }  // namespace
+
+bool IsFolderArgument(const std::string& path) {
+    std::error_code error;
+    return fs::is_directory(path, error);
+}
 
 void AddPathArgument(CLI::App& command, std::string& path) {
     command.add_option("PATH", path, "A VOB, or a VIDEO_TS folder (its first VTS_xx_1.VOB)")
@@ -122,18 +128,18 @@ bool OpenTarget(CVtsCleaner& engine, const std::string& path, bool fullDvd) {
 
 BackupListing ListBackup(CVtsCleaner& engine) {
     BackupListing listing;
-    fs::path folder = fs::path(engine.GetBackupPath(engine.VobPathSnapshot())).parent_path();
-    listing.folder = folder.string();
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-        if (entry.is_regular_file(error)) {
-            listing.files.push_back(entry.path().filename().string());
+    listing.folder = StripSeparator(engine.BackupFolder());
+    const FileKind kind = engine.m_Files.KindOf(listing.folder);
+    listing.unsafe = kind != FileKind::Missing && kind != FileKind::Folder;
+    if (kind != FileKind::Folder) {
+        return listing;
+    }
+    for (const std::string& name : engine.m_Files.ListFiles(engine.BackupFolder())) {
+        if (IsDvdFileName(name)) {
+            listing.files.push_back(name);
         }
     }
     std::sort(listing.files.begin(), listing.files.end());
-    if (listing.files.empty()) {
-        ::rmdir(listing.folder.c_str());  // fails, as it should, when a subfolder is left
-    }
     return listing;
 }
 

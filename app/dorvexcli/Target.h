@@ -14,6 +14,9 @@ class App;
 
 namespace dorvex::cli {
 
+// True when PATH names a folder (a disc), not a file.
+bool IsFolderArgument(const std::string& path);
+
 // Adds the PATH argument that every subcommand takes.
 void AddPathArgument(CLI::App& command, std::string& path);
 
@@ -31,11 +34,12 @@ void ApplySettings(RunOptions& options, bool backupAbove);
 // Open). On refusal prints why and returns false.
 bool OpenTarget(CVtsCleaner& engine, const std::string& path, bool fullDvd);
 
-// The backup folder of the opened VOB and the names of the files in it. The engine makes the
-// folder when it is first named; left empty, it is removed again.
+// The backup folder of the opened VOB and the copies in it (only names the program gives its
+// copies). A backup folder that is a link or a file is unsafe: nothing is done in it.
 struct BackupListing {
     std::string folder;
     std::vector<std::string> files;
+    bool unsafe = false;
 };
 BackupListing ListBackup(CVtsCleaner& engine);
 

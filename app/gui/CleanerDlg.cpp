@@ -215,10 +215,12 @@ void CCleanerDlg::OnInitDialog() {
             return;
         }
         if (m_Options.m_EmptyBackup) {
-            m_Engine.DeleteBackup();
+            OnDeleteBackup();
         }
-        if (m_Launch.m_StartNow) {
-            OnCleanup();
+        // A run that would not start ends the unattended invocation, as a rejected file does.
+        if (m_Launch.m_StartNow && !StartRun()) {
+            OnClose();
+            m_EndAfterInit = true;
         }
     }
 }
@@ -269,15 +271,37 @@ bool CCleanerDlg::StartRun() {
     if (m_Worker.joinable()) {
         m_Worker.join();  // the previous run's worker has ended: its button was "Cleanup"
     }
-    EnableControls(false);
-    // The two boxes are disabled from here on: the run takes what they show now.
+    // The two boxes are disabled once the run starts: it takes what they show now.
     m_Options.m_RemoveUnrefed = m_RemoveUnrefed->isChecked() ? 1 : 0;
     m_Options.m_FixPGCLBAs = m_FixPgcLbas->isChecked() ? 1 : 0;
-    RunSession session(m_Engine, m_Options);
-    session.Begin();
+    RunOptions options = m_Options;
+    auto session = std::make_shared<RunSession>(m_Engine, options);
+    std::string refusal;
+    if (!session->Lock(refusal)) {
+        m_Prompts.message(QString::fromStdString(refusal));
+        m_Launch.m_Result = 1;
+        return false;
+    }
+    RunCheck check = session->Check();
+    if (check.refusal == RunRefusal::ShortStream && !m_Launch.m_CommandLine &&
+        m_Prompts.okCancel(QString::fromStdString(check.message) + "\n\nClean it anyway?")) {
+        // Cleaning what is there was asked for: the new session takes the lock over.
+        options.m_AllowShort = 1;
+        session.reset();
+        session = std::make_shared<RunSession>(m_Engine, options);
+        check =
+            session->Lock(refusal) ? session->Check() : RunCheck{RunRefusal::Unreadable, refusal};
+    }
+    if (check.Refused()) {
+        m_Prompts.message(QString::fromStdString(check.message));
+        m_Launch.m_Result = 1;
+        return false;
+    }
+    EnableControls(false);
+    session->Begin();
     m_WorkerDone = false;
     m_Engine.m_Running = 1;
-    m_Worker = std::thread([this, session] { ProcessThread(session); });
+    m_Worker = std::thread([this, session] { ProcessThread(*session); });
     if (m_Options.m_InPlace == 1) {
         m_WarnInPlace = false;
     }
@@ -307,7 +331,7 @@ void CCleanerDlg::OnDialogThread(std::function<void()> change) {
         Qt::QueuedConnection);
 }
 
-void CCleanerDlg::ProcessThread(RunSession session) {
+void CCleanerDlg::ProcessThread(RunSession& session) {
     const bool fullDvd = session.Options().m_FullDvd;
     OnDialogThread([this] { m_Timer.start(kTimerMs); });
     {
@@ -326,8 +350,12 @@ void CCleanerDlg::ProcessThread(RunSession session) {
             OnDialogThread([this] { AfterRunState(); });
         }
         const RunOutcome outcome = session.Finish(closing);
-        if (outcome.restored || outcome.failed) {
+        if (outcome.Unfinished()) {
             m_Launch.m_Result = 1;
+            // What the files hold now stays on the status line once the controls are back.
+            const QString state =
+                QString::fromStdString(DescribeOutcome(outcome, m_Engine.m_InPlace != 0));
+            OnDialogThread([this, state] { m_StatusLine->setText(state); });
         }
         if (m_Launch.m_CommandLine && m_Launch.m_StartNow) {
             QMetaObject::invokeMethod(
@@ -373,6 +401,12 @@ void CCleanerDlg::OnRestoreBackup() {
         }
     }
     m_Options.ApplyTo(m_Engine);
+    FolderLock lock;
+    std::string refusal;
+    if (!LockDiscFolder(m_Engine.VobPathSnapshot(), lock, refusal)) {
+        m_Prompts.message(QString::fromStdString(refusal));
+        return;
+    }
     m_Engine.RestoreBackup();
 }
 
@@ -384,6 +418,12 @@ void CCleanerDlg::OnDeleteBackup() {
         }
     }
     m_Options.ApplyTo(m_Engine);
+    FolderLock lock;
+    std::string refusal;
+    if (!LockDiscFolder(m_Engine.VobPathSnapshot(), lock, refusal)) {
+        m_Prompts.message(QString::fromStdString(refusal));
+        return;
+    }
     m_Engine.DeleteBackup();
 }
 

@@ -101,7 +101,7 @@ class CCleanerDlg : public QDialog, private IWindowPlacement {
     bool StartRun();  // OnCleanup's start; false when the in-place warning was cancelled
     void RequestAbort();
     bool OnClose();
-    void ProcessThread(RunSession session);
+    void ProcessThread(RunSession& session);
     void AfterRunState();
     // Runs a control change on the dialog's thread, unless a close is under way.
     void OnDialogThread(std::function<void()> change);

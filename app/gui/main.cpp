@@ -33,8 +33,13 @@ int main(int argc, char** argv) {
     }
     // The switches are read before Qt sees (and may consume) the arguments.
     std::vector<const char*> args(argv, argv + argc);
+    const dorvex::LaunchFields launch =
+        dorvex::ParseCommandLine(static_cast<int>(args.size()), args.data());
+    if (const int status = dorvex::HandleLaunchRequests(launch); status >= 0) {
+        return status;
+    }
     QApplication app(argc, argv);
     dorvex::gui::CCleanerDlg dialog;
-    dialog.m_Launch = dorvex::ParseCommandLine(static_cast<int>(args.size()), args.data());
+    dialog.m_Launch = launch;
     return dialog.RunModal();
 }

@@ -138,7 +138,7 @@ std::shared_ptr<OverlayFile> OverlayFileSystem::Take(const std::string& path) {
         return nullptr;
     }
     auto file = std::make_shared<OverlayFile>();
-    file->folder = m_Disk.IsFolder(path);
+    file->folder = m_Disk.KindOf(path) == FileKind::Folder;
     file->size = m_Disk.SizeBytes(path);
     file->source = path;
     m_Files[Key(path)] = file;
@@ -158,7 +158,13 @@ const OverlayFile* OverlayFileSystem::Find(const std::string& path) const {
 
 std::unique_ptr<FileHandle> OverlayFileSystem::Open(const std::string& path, OpenMode mode,
                                                     std::string& error) {
-    std::shared_ptr<OverlayFile> file = mode == OpenMode::Create ? Create(path) : Take(path);
+    if (mode == OpenMode::CreateNew && KindOf(path) != FileKind::Missing) {
+        error = strerror(EEXIST);
+        errno = EEXIST;
+        return nullptr;
+    }
+    const bool create = mode == OpenMode::Create || mode == OpenMode::CreateNew;
+    std::shared_ptr<OverlayFile> file = create ? Create(path) : Take(path);
     if (file == nullptr) {
         error = strerror(ENOENT);
         errno = ENOENT;
@@ -188,17 +194,15 @@ int64_t OverlayFileSystem::SizeBytes(const std::string& path) {
     return m_Disk.SizeBytes(path);
 }
 
-bool OverlayFileSystem::IsFolder(const std::string& path) {
-    const std::shared_ptr<OverlayFile> file = Take(path);
-    return file != nullptr && file->folder;
-}
-
-bool OverlayFileSystem::IsRegularFile(const std::string& path) {
+FileKind OverlayFileSystem::KindOf(const std::string& path) {
     const OverlayFile* file = Find(path);
     if (file == nullptr) {
-        return m_Disk.IsRegularFile(path);
+        return m_Disk.KindOf(path);
     }
-    return file->exists && !file->folder;
+    if (!file->exists) {
+        return FileKind::Missing;
+    }
+    return file->folder ? FileKind::Folder : FileKind::Regular;
 }
 
 int OverlayFileSystem::Exchange(const std::string& first, const std::string& second) {

@@ -55,8 +55,7 @@ class OverlayFileSystem final : public FileSystem {
                                      std::string& error) override;
     bool Exists(const std::string& path) override;
     int64_t SizeBytes(const std::string& path) override;
-    bool IsFolder(const std::string& path) override;
-    bool IsRegularFile(const std::string& path) override;
+    FileKind KindOf(const std::string& path) override;
     std::vector<std::string> ListFiles(const std::string& folder) override;
     int Rename(const std::string& from, const std::string& to) override;
     int Exchange(const std::string& first, const std::string& second) override;

@@ -50,21 +50,38 @@ TEST_F(CommandLineTest, EverySwitchSetsItsField) {
     EXPECT_EQ(launch.m_Options.m_FixPGCLBAs, 1);
 }
 
-TEST_F(CommandLineTest, OnlyTheLetterAfterTheDashCounts) {
-    LaunchFields launch = Parse({"-usi"});
+TEST_F(CommandLineTest, SwitchesWrittenTogetherEachCount) {
+    LaunchFields launch = Parse({"-usi", "-fl/x/run.log", "x.vob"});
     EXPECT_EQ(launch.m_Options.m_RemoveUnrefed, 1);
-    EXPECT_FALSE(launch.m_StartNow);
-    EXPECT_EQ(launch.m_Options.m_InPlace, 0);
+    EXPECT_TRUE(launch.m_StartNow);
+    EXPECT_EQ(launch.m_Options.m_InPlace, 1);
+    EXPECT_TRUE(launch.m_Options.m_FullDvd);
+    EXPECT_EQ(launch.m_Options.m_LogPath, "/x/run.log");
+    EXPECT_TRUE(launch.m_UsageError.empty());
 }
 
-TEST_F(CommandLineTest, UnknownDoubledAndUpperCaseSwitchesAreIgnored) {
-    LaunchFields launch = Parse({"-S", "-x", "-", "--", "-U", "-L", "kept.vob"});
-    EXPECT_TRUE(launch.m_CommandLine);
-    EXPECT_FALSE(launch.m_StartNow);
-    EXPECT_EQ(launch.m_Options.m_RemoveUnrefed, 0);
-    EXPECT_TRUE(launch.m_Options.m_LogPath.empty());
-    // "-L" is not "-l": it must not swallow the file name after it.
-    EXPECT_EQ(launch.m_FileArg, "kept.vob");
+// Nothing the user typed is dropped in silence: each of these is refused as a whole.
+TEST_F(CommandLineTest, UnknownOptionsAndALogSwitchWithoutItsPathAreUsageErrors) {
+    const std::vector<std::vector<const char*>> refused = {
+        {"-S", "x.vob"},      {"-x", "x.vob"}, {"-", "x.vob"},  {"-sx", "x.vob"},
+        {"--bogus", "x.vob"}, {"-U", "x.vob"}, {"x.vob", "-l"}, {"-sl"},
+    };
+    for (const auto& args : refused) {
+        LaunchFields launch = Parse(args);
+        EXPECT_FALSE(launch.m_UsageError.empty()) << args[0] << " " << args.back();
+    }
+    EXPECT_EQ(Parse({"-S", "x.vob"}).m_UsageError, "unknown option -S");
+    EXPECT_EQ(Parse({"x.vob", "-l"}).m_UsageError, "-l needs the path of the log file");
+}
+
+TEST_F(CommandLineTest, HelpVersionAndPathsAfterTheDoubleDash) {
+    EXPECT_TRUE(Parse({"-h"}).m_ShowHelp);
+    EXPECT_TRUE(Parse({"--help"}).m_ShowHelp);
+    EXPECT_TRUE(Parse({"--version"}).m_ShowVersion);
+    LaunchFields launch = Parse({"-s", "--", "-odd name.vob"});
+    EXPECT_TRUE(launch.m_StartNow);
+    EXPECT_EQ(launch.m_FileArg, "-odd name.vob");
+    EXPECT_TRUE(launch.m_UsageError.empty());
 }
 
 TEST_F(CommandLineTest, LogSwitchTakesTheNextArgumentWhateverItLooksLike) {
@@ -76,13 +93,6 @@ TEST_F(CommandLineTest, LogSwitchTakesTheNextArgumentWhateverItLooksLike) {
     LaunchFields swallowed = Parse({"-l", "y.vob"});
     EXPECT_EQ(swallowed.m_Options.m_LogPath, "y.vob");
     EXPECT_FALSE(swallowed.m_HasFileArg);
-}
-
-TEST_F(CommandLineTest, TrailingLogSwitchIsIgnored) {
-    LaunchFields launch = Parse({"x.vob", "-l"});
-    EXPECT_EQ(launch.m_Options.m_LogPath, "");
-    EXPECT_TRUE(launch.m_Options.m_LogPath.empty());
-    EXPECT_EQ(launch.m_FileArg, "x.vob");
 }
 
 TEST_F(CommandLineTest, TheLastFileArgumentWins) {

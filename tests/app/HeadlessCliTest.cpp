@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/ChildProcess.h"
+#include "common/DiscBuilder.h"
 #include "common/TempDir.h"
 
 namespace dorvex {
@@ -57,6 +58,7 @@ class HeadlessCliTest : public ::testing::Test {
             m_Original += BlankPack();
         }
         WriteAll(m_Vob, m_Original);
+        testkit::WriteIfoDescribing(m_Temp.Path(), 1);
     }
 
     // Starts the binary with stdout on stdoutFd (a file of the test when -1) and stderr on a
@@ -103,22 +105,47 @@ TEST_F(HeadlessCliTest, RejectedFileExitsOneWithTheMessageOnStderr) {
     EXPECT_EQ(ReadText(m_Vob), m_Original);
 }
 
-TEST_F(HeadlessCliTest, WithoutStartSwitchTheFileIsOnlyOpened) {
-    ChildResult result = Run({"-u", "-l", m_Log, m_Vob});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
+// Without a display a run starts only with -s; anything else that looks like a run would only
+// do part of it (-c deleted the backup) and pass for success. Bad usage is refused whole.
+TEST_F(HeadlessCliTest, UsageErrorsAndAMissingStartSwitchExitTwoAndTouchNothing) {
+    ASSERT_EQ(mkdir((m_Temp / "DorvexBackup").c_str(), 0755), 0);
+    WriteAll(BackupOf("VTS_02_1.VOB"), "another set's copy");
+    const std::vector<std::vector<std::string>> refused = {
+        {"-u", "-l", m_Log, m_Vob}, {"-c", m_Vob},       {"-s"},
+        {"-s", "-x", m_Vob},        {"-s", "-S", m_Vob}, {"-s", "--bogus", m_Vob},
+        {"-s", m_Vob, "-l"},
+    };
+    for (const auto& args : refused) {
+        ChildResult result = Run(args);
+        EXPECT_EQ(result.status, 2) << args[0] << " " << args.back();
+        EXPECT_NE(result.err.find("dorvex"), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
     EXPECT_EQ(ReadText(m_Vob), m_Original);
     EXPECT_FALSE(Exists(m_Log));
-    EXPECT_FALSE(Exists(m_Temp / "DorvexBackup"));
+    EXPECT_EQ(ReadText(BackupOf("VTS_02_1.VOB")), "another set's copy");
 }
 
-TEST_F(HeadlessCliTest, EmptyBackupSwitchDeletesTheBackupFolder) {
+TEST_F(HeadlessCliTest, HelpAndVersionGoToStandardOutput) {
+    for (const char* ask : {"-h", "--help"}) {
+        ChildResult help = Run({ask});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("Usage: dorvex", 0), 0u) << help.out;
+        EXPECT_EQ(help.err, "");
+    }
+    ChildResult version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "Dorvex -- 1.4\n");
+}
+
+// -c empties the backup (its own copies) before the run, and -su is -s -u.
+TEST_F(HeadlessCliTest, EmptyBackupSwitchDeletesTheBackupBeforeTheRun) {
     ASSERT_EQ(mkdir((m_Temp / "DorvexBackup").c_str(), 0755), 0);
     WriteAll(BackupOf("VTS_01_1.VOB"), "an older copy");
-    ChildResult result = Run({"-c", m_Vob});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_FALSE(Exists(m_Temp / "DorvexBackup"));
-    EXPECT_EQ(ReadText(m_Vob), m_Original);
+    ChildResult result = Run({"-csu", "-l", m_Log, m_Vob});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(ReadText(BackupOf("VTS_01_1.VOB")), m_Original);
+    EXPECT_EQ(ReadText(m_Vob).size(), 8 * kPack);
 }
 
 TEST_F(HeadlessCliTest, RunFromBackupCleansAndFramesTheLog) {
@@ -183,7 +210,7 @@ TEST_P(HeadlessCliSignalTest, SignalAbortsTheRunAndRestoresTheBackup) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     ASSERT_EQ(fcntl(fds[1], F_SETPIPE_SZ, 4096), 4096);
-    const size_t startLine = strlen("Starting Processing at 00:00:00");
+    const size_t startLine = strlen("Starting Processing at 00:00:00\n");
     std::string filler(4096 - startLine, '.');
     ASSERT_EQ(write(fds[1], filler.data(), filler.size()), static_cast<ssize_t>(filler.size()));
 

@@ -19,13 +19,15 @@ class CliBackup : public CliHarness {
     }
     std::string Root() const { return Path("disc"); }
     std::string Disc() const { return Path("disc/VIDEO_TS"); }
+    // A VOB names its title set; the folder, the whole disc.
+    std::string Vob() const { return Disc() + "/VTS_01_1.VOB"; }
     std::string Log() const { return Path("run.log"); }
 
-    // Cleans from backup and returns the folder as the run left it.
-    Tree Clean(std::vector<std::string> options) {
+    // Cleans from backup (the folder: the whole disc) and returns the folder as the run left it.
+    Tree Clean(std::vector<std::string> options, const std::string& target = {}) {
         std::vector<std::string> args = {"clean", "-q", "--log", Log()};
         args.insert(args.end(), options.begin(), options.end());
-        args.push_back(Disc());
+        args.push_back(target.empty() ? Vob() : target);
         ChildResult result = Cli(args);
         EXPECT_EQ(result.status, 0) << result.err;
         Tree cleaned = ReadTree(Root());
@@ -40,15 +42,17 @@ struct RestoreCase {
     const char* name;
     std::vector<std::string> clean;
     std::vector<std::string> restore;
+    const char* vob;  // cleaned and restored: a title set; null: the folder, the whole disc
 };
 
 class CliRestore : public CliBackup, public ::testing::WithParamInterface<RestoreCase> {};
 
 TEST_P(CliRestore, RestoreBringsBackTheInput) {
-    Clean(GetParam().clean);
+    const std::string target = GetParam().vob == nullptr ? Disc() : Disc() + "/" + GetParam().vob;
+    Clean(GetParam().clean, target);
     std::vector<std::string> args = {"restore", "--yes"};
     args.insert(args.end(), GetParam().restore.begin(), GetParam().restore.end());
-    args.push_back(Disc());
+    args.push_back(target);
     ChildResult result = Cli(args);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.err.find("Backup files restored\n"), std::string::npos) << result.err;
@@ -60,9 +64,10 @@ TEST_P(CliRestore, RestoreBringsBackTheInput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, CliRestore,
-    ::testing::Values(RestoreCase{"TitleSet", {"-u"}, {}},
-                      RestoreCase{"FullDvd", {"-u", "--full-dvd"}, {"--full-dvd"}},
-                      RestoreCase{"BackupAbove", {"--backup-above"}, {"--backup-above"}}),
+    ::testing::Values(RestoreCase{"TitleSet", {"-u"}, {}, "VTS_01_1.VOB"},
+                      RestoreCase{"FullDvd", {"-u", "--full-dvd"}, {"--full-dvd"}, nullptr},
+                      RestoreCase{"WholeDiscByItsFolder", {"-u"}, {}, nullptr},
+                      RestoreCase{"BackupAbove", {"--backup-above"}, {"--backup-above"}, nullptr}),
     [](const ::testing::TestParamInfo<RestoreCase>& info) { return std::string(info.param.name); });
 
 TEST_F(CliBackup, WithoutATerminalAndWithoutYesNothingIsRestoredOrDeleted) {
@@ -88,7 +93,7 @@ TEST_F(CliBackup, DeleteBackupKeepsTheCleanedFiles) {
 }
 
 TEST_F(CliBackup, NoBackupIsRefusedWithoutMakingOne) {
-    ChildResult restore = Cli({"restore", "--yes", Disc()});
+    ChildResult restore = Cli({"restore", "--yes", Vob()});
     EXPECT_EQ(restore.status, 2);
     EXPECT_EQ(restore.err, "error: no backup of VTS_01 in " + Disc() + "/DorvexBackup\n");
     ChildResult remove = Cli({"delete-backup", "--yes", Disc()});
@@ -98,7 +103,7 @@ TEST_F(CliBackup, NoBackupIsRefusedWithoutMakingOne) {
     // A backup of another title set is no backup of this one.
     fs::create_directories(Disc() + "/DorvexBackup");
     WriteText(Disc() + "/DorvexBackup/VTS_02_1.VOB", "another set");
-    EXPECT_EQ(Cli({"restore", "--yes", Disc()}).status, 2);
+    EXPECT_EQ(Cli({"restore", "--yes", Vob()}).status, 2);
     EXPECT_EQ(ReadText(Disc() + "/DorvexBackup/VTS_02_1.VOB"), "another set");
 }
 
@@ -198,7 +203,7 @@ std::vector<std::string> ProgressDraws(const std::string& bytes) {
 TEST_F(CliBackup, OnATerminalAProgressLineStaysBelowTheLogLines) {
     Terminal wide(120);
     ChildResult result =
-        Wait(Spawn(DORVEX_CLI2_PATH, {"clean", "-u", "--log", Log(), Disc()}, wide.Streams()));
+        Wait(Spawn(DORVEX_CLI2_PATH, {"clean", "-u", "--log", Log(), Vob()}, wide.Streams()));
     std::string shown = wide.ReadToEnd();
     ASSERT_EQ(result.status, 0) << shown;
 
@@ -218,7 +223,8 @@ TEST_F(CliBackup, OnATerminalAProgressLineStaysBelowTheLogLines) {
     // A narrow terminal gets the line cut short rather than wrapped.
     MakeDamagedDisc(Path("narrow/VIDEO_TS"));
     Terminal narrow(40);
-    result = Wait(Spawn(DORVEX_CLI2_PATH, {"clean", "-u", "--log", Log(), Path("narrow/VIDEO_TS")},
+    result = Wait(Spawn(DORVEX_CLI2_PATH,
+                        {"clean", "-u", "--log", Log(), Path("narrow/VIDEO_TS/VTS_01_1.VOB")},
                         narrow.Streams()));
     shown = narrow.ReadToEnd();
     ASSERT_EQ(result.status, 0) << shown;
@@ -231,7 +237,8 @@ TEST_F(CliBackup, OnATerminalAProgressLineStaysBelowTheLogLines) {
     // --quiet: not even the progress line.
     MakeDamagedDisc(Path("quiet/VIDEO_TS"));
     Terminal quiet(120);
-    result = Wait(Spawn(DORVEX_CLI2_PATH, {"clean", "-q", "--log", Log(), Path("quiet/VIDEO_TS")},
+    result = Wait(Spawn(DORVEX_CLI2_PATH,
+                        {"clean", "-q", "--log", Log(), Path("quiet/VIDEO_TS/VTS_01_1.VOB")},
                         quiet.Streams()));
     EXPECT_EQ(quiet.ReadToEnd(), "");
     EXPECT_EQ(result.status, 0);
@@ -241,7 +248,7 @@ TEST_F(CliBackup, OnATerminalRestoreAsksFirst) {
     const Tree cleaned = Clean({"-u"});
     {
         Terminal terminal(80);
-        pid_t pid = Spawn(DORVEX_CLI2_PATH, {"restore", Disc()}, terminal.Streams());
+        pid_t pid = Spawn(DORVEX_CLI2_PATH, {"restore", Vob()}, terminal.Streams());
         terminal.Type("n\n");
         std::string shown = terminal.ReadToEnd();
         EXPECT_EQ(Wait(pid).status, 1) << shown;
@@ -249,7 +256,7 @@ TEST_F(CliBackup, OnATerminalRestoreAsksFirst) {
         EXPECT_TRUE(ReadTree(Root()) == cleaned);
     }
     Terminal terminal(80);
-    pid_t pid = Spawn(DORVEX_CLI2_PATH, {"restore", Disc()}, terminal.Streams());
+    pid_t pid = Spawn(DORVEX_CLI2_PATH, {"restore", Vob()}, terminal.Streams());
     terminal.Type("yes\n");
     std::string shown = terminal.ReadToEnd();
     EXPECT_EQ(Wait(pid).status, 0) << shown;

@@ -118,7 +118,7 @@ TEST_P(CliMatchesHeadless, SameFilesAndLogAsTheHeadlessRun) {
 
     std::vector<std::string> cliArgs = {"clean", "--log", Path("cli.log")};
     cliArgs.insert(cliArgs.end(), c.cli.begin(), c.cli.end());
-    cliArgs.push_back(cliRoot + "/VIDEO_TS");  // the folder: its first title set
+    cliArgs.push_back(cliRoot + "/VIDEO_TS/VTS_01_1.VOB");
     ChildResult cli = Cli(cliArgs);
     ASSERT_EQ(cli.status, 0) << cli.err;
     EXPECT_EQ(cli.out, "");
@@ -174,20 +174,23 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<CleanCase>& info) { return std::string(info.param.name); });
 
 TEST_F(CliClean, QuietLeavesTheConsoleToErrors) {
-    ChildResult result = Cli({"clean", "--quiet", "-u", "--log", Log(), Disc()});
+    ChildResult result = Cli({"clean", "--quiet", "-u", "--log", Log(), Disc() + "/VTS_01_1.VOB"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     EXPECT_NE(ReadText(Log()).find("\nDone processing\n"), std::string::npos);
 }
 
-TEST_F(CliClean, AlertsShowAsErrorLinesAndAFailedRunExitsOne) {
-    // A folder where the backup copy of the first VOB must go: the move into the backup fails.
+TEST_F(CliClean, AlertsShowAsErrorLinesAndARefusedRunExitsTwoChangingNothing) {
+    // A folder where the backup copy of the first VOB must go: the run does not start.
     fs::create_directories(Disc() + "/DorvexBackup/VTS_01_1.VOB");
     WriteText(Disc() + "/DorvexBackup/VTS_01_1.VOB/keep", "x");
-    ChildResult result = Cli({"clean", "--quiet", "-u", "--log", Log(), Disc()});
-    EXPECT_EQ(result.status, 1);
+    ChildResult result = Cli({"clean", "--quiet", "-u", "--log", Log(), Disc() + "/VTS_01_1.VOB"});
+    EXPECT_EQ(result.status, 2);
     EXPECT_EQ(SplitLines(result.err),
-              std::vector<std::string>{"error: Couldn't backup " + Disc() + "/VTS_01_1.VOB"});
+              std::vector<std::string>{"error: " + Disc() +
+                                       "/DorvexBackup already holds VTS_01 from an earlier run: "
+                                       "Restore Backup to undo that run, or Delete Backup to "
+                                       "keep the current files"});
     Tree after = ReadTree(Disc());
     after.erase("DorvexBackup/VTS_01_1.VOB/keep");
     EXPECT_TRUE(after == m_Original);
@@ -199,8 +202,11 @@ TEST_F(CliClean, AFolderMeansItsLowestTitleSetAndADiscFolderItsVideoTs) {
     const std::string folder = Path("other/VIDEO_TS");
     fs::create_directories(folder);
     for (int32_t titleSet : {3, 2}) {
-        testkit::StreamWriter w(folder, titleSet, 100);
-        w.AddVobu(1, 1, 2);
+        {
+            testkit::StreamWriter w(folder, titleSet, 100);
+            w.AddVobu(1, 1, 2);
+        }
+        testkit::WriteIfoDescribing(folder, titleSet);
     }
     ChildResult result = Cli({"clean", "-i", "--log", Log(), Path("other")});
     EXPECT_EQ(result.status, 0) << result.err;
@@ -227,7 +233,7 @@ TEST_P(CliSignal, ASignalStopsTheRunWithExitOne) {
     std::string filler(4096 - startLine, '.');
     ASSERT_EQ(write(fds[1], filler.data(), filler.size()), static_cast<ssize_t>(filler.size()));
 
-    std::vector<std::string> args = {"clean", "-u", "--log", Log(), Disc()};
+    std::vector<std::string> args = {"clean", "-u", "--log", Log(), Disc() + "/VTS_01_1.VOB"};
     if (GetParam().inPlace) {
         args.insert(args.begin() + 1, "--in-place");
     }
@@ -251,7 +257,10 @@ TEST_P(CliSignal, ASignalStopsTheRunWithExitOne) {
     ChildResult result = Wait(pid);
 
     EXPECT_EQ(result.status, 1) << err;
-    EXPECT_NE(err.find("\nerror: interrupted; "), std::string::npos) << err;
+    EXPECT_NE(err.find(GetParam().inPlace ? "\nerror: Interrupted; the title set is half cleaned"
+                                          : "\nerror: Interrupted; the files were restored"),
+              std::string::npos)
+        << err;
     // Stopped before the first pack: in place nothing was written, from backup all came back.
     EXPECT_TRUE(ReadTree(Disc()) == m_Original);
     EXPECT_EQ(err.find("Backup files restored") != std::string::npos, !GetParam().inPlace);

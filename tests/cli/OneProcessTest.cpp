@@ -68,7 +68,8 @@ TEST_F(OneProcess, PlansAndCleansOfTwoDiscsMatchRunsInFreshProcesses) {
         const ChildResult planned = Cli({"plan", "-u", "--json", fresh});
         ASSERT_EQ(planned.status, 0) << planned.err;
         EXPECT_EQ(CountsOfPlan(plan), CountsOfJson(planned.out));
-        const ChildResult cleaned = Cli({"clean", "-u", "-q", "--log", Path("fresh.log"), fresh});
+        const ChildResult cleaned =
+            Cli({"clean", "-u", "-q", "--log", Path("fresh.log"), fresh + "/VTS_01_1.VOB"});
         ASSERT_EQ(cleaned.status, 0) << cleaned.err;
         EXPECT_TRUE(ReadTree(here) == ReadTree(fresh));
     }

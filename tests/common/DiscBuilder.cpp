@@ -1,5 +1,6 @@
 #include "common/DiscBuilder.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "common/IfoBuilder.h"
@@ -8,6 +9,73 @@
 namespace dorvex::testkit {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The cells and VOBU starts of a stream of files, from its navpacks.
+struct Described {
+    PgcSpec cells;
+    std::vector<uint32_t> admap;
+};
+
+Described Describe(const std::vector<std::string>& files) {
+    Described out;
+    uint32_t sector = 0;
+    for (const std::string& file : files) {
+        for (const auto& pack : ReadPacks(file)) {
+            if (IsNavPack(pack.data())) {
+                const NavView nav = ReadNav(pack.data());
+                out.admap.push_back(sector);
+                if (out.cells.empty() || out.cells.back().vobId != nav.vobId ||
+                    out.cells.back().cellId != nav.cellId) {
+                    out.cells.push_back(Cell(nav.vobId, nav.cellId, sector, sector, sector));
+                }
+                out.cells.back().lastVobuStart = sector;
+            }
+            if (!out.cells.empty()) {
+                out.cells.back().lastSector = sector;
+            }
+            ++sector;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+void WriteIfoDescribing(const std::string& folder, int32_t titleSet) {
+    if (titleSet == 0) {
+        const Described menu = Describe({folder + "/VIDEO_TS.VOB"});
+        VmgSpec vmg;
+        vmg.menuUnits = {{menu.cells}};
+        vmg.menuCAdt = CAdtFromPgcs({menu.cells});
+        vmg.menuAdmap = menu.admap;
+        vmg.menuTables = true;
+        WriteIfoPair(folder + "/VIDEO_TS.IFO", BuildVmgIfo(vmg));
+        return;
+    }
+    std::vector<std::string> titleFiles;
+    for (int32_t part = 1; part <= 9; ++part) {
+        if (fs::exists(VobPath(folder, titleSet, part))) {
+            titleFiles.push_back(VobPath(folder, titleSet, part));
+        }
+    }
+    VtsSpec vts;
+    const Described titles = Describe(titleFiles);
+    vts.titlePgcs = {titles.cells};
+    vts.titleCAdt = CAdtFromPgcs(vts.titlePgcs);
+    vts.titleAdmap = titles.admap;
+    const std::string menuVob = VobPath(folder, titleSet, 0);
+    if (fs::exists(menuVob)) {
+        const Described menu = Describe({menuVob});
+        vts.menuUnits = {{menu.cells}};
+        vts.menuCAdt = CAdtFromPgcs({menu.cells});
+        vts.menuAdmap = menu.admap;
+    }
+    char name[32];
+    std::snprintf(name, sizeof(name), "/VTS_%02d_0.IFO", static_cast<int>(titleSet));
+    WriteIfoPair(folder + name, BuildVtsIfo(vts));
+}
 
 void MakeDamagedDisc(const std::string& folder, const DiscShape& shape) {
     fs::create_directories(folder);

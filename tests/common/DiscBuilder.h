@@ -18,4 +18,9 @@ struct DiscShape {
 // title's program chain no longer plays.
 void MakeDamagedDisc(const std::string& folder, const DiscShape& shape = {});
 
+// Writes VTS_tt_0.IFO and .BUP for the VOB files of a title set already in folder, as an
+// authoring tool would: one PGC per domain that plays every cell, the cell address tables and
+// VOBU address maps of the streams. For tests of the pass, where every cell counts.
+void WriteIfoDescribing(const std::string& folder, int32_t titleSet);
+
 }  // namespace dorvex::testkit

@@ -63,7 +63,8 @@ bool FaultyFileSystem::Allows(FileOp op, const std::string& path, int64_t sector
 
 std::unique_ptr<FileHandle> FaultyFileSystem::Open(const std::string& path, OpenMode mode,
                                                    std::string& error) {
-    if (!Allows(FileOp::Open, path)) {
+    const bool create = mode == OpenMode::Create || mode == OpenMode::CreateNew;
+    if (!Allows(create ? FileOp::Create : FileOp::Open, path)) {
         error = strerror(EIO);
         return nullptr;
     }

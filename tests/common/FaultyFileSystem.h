@@ -27,8 +27,7 @@ class FaultyFileSystem final : public FileSystem {
                                      std::string& error) override;
     bool Exists(const std::string& path) override { return m_Inner.Exists(path); }
     int64_t SizeBytes(const std::string& path) override { return m_Inner.SizeBytes(path); }
-    bool IsFolder(const std::string& path) override { return m_Inner.IsFolder(path); }
-    bool IsRegularFile(const std::string& path) override { return m_Inner.IsRegularFile(path); }
+    FileKind KindOf(const std::string& path) override { return m_Inner.KindOf(path); }
     std::vector<std::string> ListFiles(const std::string& folder) override {
         return m_Inner.ListFiles(folder);
     }

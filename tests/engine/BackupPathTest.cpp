@@ -27,30 +27,30 @@ class BackupPath : public ::testing::Test {
     CVtsCleaner m_Engine;
 };
 
-TEST_F(BackupPath, BesideTheFilesTheFolderIsMadeInsideVideoTs) {
-    std::string path = m_Engine.GetBackupPath(m_Temp / "DVD/VIDEO_TS/VTS_01_1.VOB");
-    EXPECT_EQ(path, m_Temp / "DVD/VIDEO_TS/DorvexBackup/VTS_01_1.VOB");
-    EXPECT_TRUE(IsDirectory(m_Temp / "DVD/VIDEO_TS/DorvexBackup"));
-    EXPECT_FALSE(IsDirectory(m_Temp / "DVD/DorvexBackup"));
-}
-
-TEST_F(BackupPath, AboveTheFilesTheFolderIsMadeNextToVideoTs) {
+// Naming a backup path makes nothing: the folder is made by the run that fills it, and Delete
+// Backup of a folder that is not there leaves it not there.
+TEST_F(BackupPath, BesideTheFilesInsideVideoTsAboveItNextToVideoTsAndNeverMadeByAsking) {
+    const std::string vob = m_Temp / "DVD/VIDEO_TS/VTS_01_1.VOB";
+    EXPECT_EQ(m_Engine.GetBackupPath(vob), m_Temp / "DVD/VIDEO_TS/DorvexBackup/VTS_01_1.VOB");
     m_Engine.m_BackupAbove = 1;
-    std::string path = m_Engine.GetBackupPath(m_Temp / "DVD/VIDEO_TS/VIDEO_TS.IFO");
-    EXPECT_EQ(path, m_Temp / "DVD/DorvexBackup/VIDEO_TS.IFO");
-    EXPECT_TRUE(IsDirectory(m_Temp / "DVD/DorvexBackup"));
+    EXPECT_EQ(m_Engine.GetBackupPath(m_Temp / "DVD/VIDEO_TS/VIDEO_TS.IFO"),
+              m_Temp / "DVD/DorvexBackup/VIDEO_TS.IFO");
+    m_Engine.SetVobPath(vob);
+    m_Engine.DeleteBackup();
+    EXPECT_FALSE(IsDirectory(m_Temp / "DVD/DorvexBackup"));
     EXPECT_FALSE(IsDirectory(m_Temp / "DVD/VIDEO_TS/DorvexBackup"));
 }
 
-TEST_F(BackupPath, AnExistingFolderIsReusedAndItsFilesKept) {
-    std::string first = m_Engine.GetBackupPath(m_Temp / "DVD/VIDEO_TS/VTS_01_1.VOB");
-    ASSERT_TRUE(IsDirectory(m_Temp / "DVD/VIDEO_TS/DorvexBackup"));
-    FILE* f = fopen(first.c_str(), "wb");
+// A copy is found whatever the case of its name or of the file it was made from.
+TEST_F(BackupPath, ACopyIsFoundWhateverTheCaseOfItsName) {
+    ASSERT_EQ(::mkdir((m_Temp / "DVD/VIDEO_TS/DorvexBackup").c_str(), 0777), 0);
+    FILE* f = fopen((m_Temp / "DVD/VIDEO_TS/DorvexBackup/vts_01_1.vob").c_str(), "wb");
     ASSERT_NE(f, nullptr);
     fclose(f);
+    EXPECT_EQ(m_Engine.GetBackupPath(m_Temp / "DVD/VIDEO_TS/VTS_01_1.VOB"),
+              m_Temp / "DVD/VIDEO_TS/DorvexBackup/vts_01_1.vob");
     EXPECT_EQ(m_Engine.GetBackupPath(m_Temp / "DVD/VIDEO_TS/VTS_01_2.VOB"),
               m_Temp / "DVD/VIDEO_TS/DorvexBackup/VTS_01_2.VOB");
-    EXPECT_TRUE(FileExists(first));
 }
 
 }  // namespace

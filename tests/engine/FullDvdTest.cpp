@@ -1,8 +1,9 @@
-// Full-DVD runs over a folder of synthetic title sets, without IFOs: which steps run, in which
-// order, and where an abort leaves the run.
+// Full-DVD runs over a folder of synthetic title sets: which steps run, in which order, and
+// where an abort leaves the run.
 #include <gtest/gtest.h>
 
 #include "EngineFixture.h"
+#include "common/DiscBuilder.h"
 #include "common/IfoBuilder.h"
 #include "support/Paths.h"
 
@@ -20,9 +21,14 @@ class FullDvd : public EngineTest {
             w.AddBlank(3);
             w.AddVobu(static_cast<uint16_t>(ts), 2, 6);
         }
-        StreamWriter menu(m_Dir + "/VTS_02_0.VOB");
-        menu.AddVobu(1, 1, 2);
-        menu.AddBlank(1);
+        {
+            StreamWriter menu(m_Dir + "/VTS_02_0.VOB");
+            menu.AddVobu(1, 1, 2);
+            menu.AddBlank(1);
+        }
+        for (int32_t ts = 1; ts <= 3; ++ts) {
+            WriteIfoDescribing(m_Dir, ts);
+        }
     }
 };
 
@@ -31,6 +37,7 @@ TEST_F(FullDvd, EveryPresentVobIsCleanedInOrderAndTheVideoManagerLast) {
     vmg.AddVobu(1, 1, 2);
     vmg.AddBlank(2);
     vmg.Finish();
+    WriteIfoDescribing(m_Dir, 0);
     ASSERT_EQ(m_Engine.Open(Vob(1, 2)), 0);
     m_Engine.ProcessFullDvd();
 
@@ -46,9 +53,10 @@ TEST_F(FullDvd, EveryPresentVobIsCleanedInOrderAndTheVideoManagerLast) {
     EXPECT_EQ(logs.front(), "PROCESSING FULL DVD");
     EXPECT_EQ(logs.back(), "End of FULL DVD process");
     EXPECT_EQ(CountPrefix(logs, "Skipping blank pack"), 3 * 3 + 1 + 2);
-    // Absent VOBs whose IFOs are absent too pass without a word.
-    EXPECT_EQ(CountPrefix(logs, "%s does not exists"), 0);
-    EXPECT_EQ(CountPrefix(logs, m_Dir), 0);
+    // The absent menus of title sets 1 and 3 have their IFOs updated; title sets without an
+    // IFO pass without a word.
+    EXPECT_EQ(CountPrefix(logs, m_Dir), 2);
+    EXPECT_TRUE(HasLine(logs, m_Dir + "/VTS_03_0.VOB does not exists, updating IFO..."));
     EXPECT_EQ(ReadPacks(Vob(1, 3)).size(), 14u);
     EXPECT_EQ(ReadPacks(m_Dir + "/VIDEO_TS.VOB").size(), 3u);
 }
@@ -75,7 +83,7 @@ TEST_F(FullDvd, AnAbortDuringATitleSetEndsTheRunAfterThatStep) {
 TEST_F(FullDvd, AFailedStepEndsTheRun) {
     const std::string menu = m_Dir + "/VTS_02_0.VOB";
     m_FileSystem.SetRule([menu](FileOp op, const std::string& path, int64_t) {
-        return !(op == FileOp::Open && path == menu);
+        return !(op == FileOp::Write && path == menu);
     });
     ASSERT_EQ(m_Engine.Open(Vob(1, 1)), 0);
     m_Engine.ProcessFullDvd();
@@ -116,11 +124,13 @@ TEST_F(FullDvd, TheBackupKeepsEachIfoAsItWasBeforeTheRun) {
     EXPECT_EQ(ReadBytes(Backup("VTS_02_0.BUP")), vtsIfo);
     EXPECT_EQ(ReadBytes(Backup("VIDEO_TS.IFO")), vmgIfo);
 
-    // A single run afterwards takes a fresh copy: the state before that run.
+    // A single run afterwards would take the copy's place: it is refused, the copy stays.
     const auto afterFull = ReadBytes(m_Dir + "/VTS_02_0.IFO");
     ASSERT_EQ(m_Engine.Open(Vob(1, 2)), 0);
     m_Engine.ProcessVts();
-    EXPECT_EQ(ReadBytes(Backup("VTS_02_0.IFO")), afterFull);
+    EXPECT_EQ(m_Engine.m_Refused.load(), 1);
+    EXPECT_EQ(ReadBytes(Backup("VTS_02_0.IFO")), vtsIfo);
+    EXPECT_EQ(ReadBytes(m_Dir + "/VTS_02_0.IFO"), afterFull);
 }
 
 }  // namespace

@@ -156,35 +156,57 @@ TEST_F(IfoRun, AnInterruptedLaterRunRestoresVideoTsIfoAsTheEarlierRunLeftIt) {
     EXPECT_EQ(ReadBytes(m_Dir + "/VIDEO_TS.BUP"), afterFirst);
 }
 
-TEST_F(IfoRun, AFailedBackupCopyOfTheIfoStopsTheRunBeforeAnyPack) {
+// Whatever stands where a copy of this title set would go (a folder, a link, an earlier run's
+// copy) stops the run before any file moves.
+TEST_F(IfoRun, AnythingWhereACopyWouldGoStopsTheRunBeforeAnyFileMoves) {
     MakeTitleSet(1, true);
-    auto vob = ReadBytes(Vob(1));
+    const auto vob = ReadBytes(Vob(1));
     ASSERT_EQ(mkdir((m_Dir + "/DorvexBackup").c_str(), 0777), 0);
     ASSERT_EQ(mkdir(Backup("VTS_01_0.IFO").c_str(), 0777), 0);
     Run(Vob(1));
-    EXPECT_EQ(m_Engine.m_Failed.load(), 1);
+    EXPECT_EQ(m_Engine.m_Refused.load(), 1);
+    EXPECT_EQ(m_Engine.m_Failed.load(), 0);
     EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
-    EXPECT_EQ(CapturedSinks::Alerts(),
-              std::vector<std::string>{"Couldn't write " + Backup("VTS_01_0.IFO") + ": " +
-                                       strerror(EISDIR)});
-    EXPECT_EQ(m_Engine.m_ReadTotal.load(), 0);
-    m_Engine.RestoreBackup();
+    ASSERT_EQ(CapturedSinks::Alerts().size(), 1u);
+    EXPECT_EQ(CapturedSinks::Alerts()[0].rfind(m_Dir + "/DorvexBackup already holds VTS_01", 0),
+              0u);
     EXPECT_EQ(ReadBytes(Vob(1)), vob);
+    EXPECT_FALSE(FileExists(Backup("VTS_01_1.VOB")));
 }
 
-TEST_F(IfoRun, ABackupFolderThatCannotBeMadeStopsTheRunBeforeAnyFileMoves) {
+// A backup folder that is a file or a link to somewhere else is never used, nor made.
+TEST_F(IfoRun, ABackupFolderThatIsAFileOrALinkStopsTheRunBeforeAnyFileMoves) {
     MakeTitleSet(1, true);
-    auto vob = ReadBytes(Vob(1));
-    auto ifo = ReadBytes(Ifo(1));
-    WriteBytes(m_Dir + "/DorvexBackup", {1, 2, 3});  // a file where the folder would go
-    Run(Vob(1));
-    EXPECT_EQ(m_Engine.m_Failed.load(), 1);
-    EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
-    EXPECT_EQ(CapturedSinks::Alerts(),
-              std::vector<std::string>{"Couldn't create backup folder " + m_Dir +
-                                       "/DorvexBackup/: " + strerror(EEXIST)});
-    EXPECT_EQ(ReadBytes(Vob(1)), vob);
-    EXPECT_EQ(ReadBytes(Ifo(1)), ifo);
+    const auto vob = ReadBytes(Vob(1));
+    const auto ifo = ReadBytes(Ifo(1));
+    const std::string elsewhere = m_Dir + "/elsewhere";
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0777), 0);
+    for (const bool link : {false, true}) {
+        std::remove((m_Dir + "/DorvexBackup").c_str());
+        if (link) {
+            ASSERT_EQ(symlink(elsewhere.c_str(), (m_Dir + "/DorvexBackup").c_str()), 0);
+        } else {
+            WriteBytes(m_Dir + "/DorvexBackup", {1, 2, 3});
+        }
+        CapturedSinks::Clear();
+        m_Engine.m_Refused = 0;
+        Run(Vob(1));
+        EXPECT_EQ(m_Engine.m_Refused.load(), 1);
+        EXPECT_EQ(
+            CapturedSinks::Alerts(),
+            std::vector<std::string>{m_Dir + "/DorvexBackup is not a folder of its own (it is a "
+                                             "link or a file): Dorvex keeps its backup only in a "
+                                             "real folder beside the disc. Nothing was changed; "
+                                             "move it away and run again."});
+        EXPECT_EQ(ReadBytes(Vob(1)), vob);
+        EXPECT_EQ(ReadBytes(Ifo(1)), ifo);
+        // Restore and Delete Backup do not reach through it either.
+        WriteBytes(elsewhere + "/VTS_01_1.VOB", {7});
+        m_Engine.RestoreBackup();
+        m_Engine.DeleteBackup();
+        EXPECT_EQ(ReadBytes(Vob(1)), vob);
+        EXPECT_EQ(ReadBytes(elsewhere + "/VTS_01_1.VOB"), std::vector<uint8_t>{7});
+    }
 }
 
 TEST_F(IfoRun, AFailedSaveOfTheRepairedIfoFailsTheRunAndRestoreUndoesIt) {

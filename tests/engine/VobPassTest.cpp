@@ -1,5 +1,5 @@
-// End-to-end runs of the VOB pass over synthetic title sets in a temporary folder, without an
-// IFO (every cell then counts as referenced): the bytes of the output and the log lines.
+// End-to-end runs of the VOB pass over synthetic title sets in a temporary folder, with an IFO
+// that plays every cell: the bytes of the output and the log lines.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -11,10 +11,12 @@
 #include <thread>
 
 #include "EngineFixture.h"
+#include "common/DiscBuilder.h"
 #include "engine/PackLayout.h"
 #include "ifo/IfoFile.h"
 #include "support/BigEndian.h"
 #include "support/Paths.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex::testkit {
 namespace {
@@ -75,7 +77,12 @@ class VobPass : public EngineTest {
         return n;
     }
 
+    // A title set that has no IFO yet gets one that plays every cell of its stream.
     void Run(const std::string& path) {
+        const int32_t titleSet = TitleSetOf(path);
+        if (titleSet >= 0 && !FileExists(IfoPathFor(path))) {
+            WriteIfoDescribing(GetFolder(path), titleSet);
+        }
         ASSERT_EQ(m_Engine.Open(path), 0);
         m_Engine.ProcessVts();
     }
@@ -119,10 +126,9 @@ TEST_F(VobPass, InPlaceACleanTitleSetIsReadAndNeverWritten) {
     EXPECT_TRUE(HasLine(logs, "Processing " + Vob(1) + " -- in-place processing"));
     EXPECT_TRUE(HasLine(logs, "Remove unrefed is OFF"));
     EXPECT_TRUE(HasLine(logs, "Reset ILVU Ptrs is OFF"));
-    EXPECT_TRUE(HasLine(logs, "Warning: Couldn't load IFO file.."));
     EXPECT_TRUE(HasLine(logs, "Processing " + Vob(2)));
     EXPECT_TRUE(HasLine(logs, kZeroCounts));
-    EXPECT_TRUE(HasLine(logs, "Couldn't process IFO file " + m_Dir + "/VTS_01_0.IFO"));
+    EXPECT_TRUE(HasLine(logs, "Processing " + m_Dir + "/VTS_01_0.IFO"));
     EXPECT_EQ(CountPrefix(logs, "Adjusting"), 0);
     EXPECT_TRUE(HasLine(logs, "Done"));
     EXPECT_TRUE(CapturedSinks::Alerts().empty());
@@ -191,6 +197,7 @@ TEST_F(VobPass, BlankPacksAreReplacedByStuffingAndInPlaceOnlyThirtyAreLogged) {
     Run(Vob(1));
     EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Replacing blank pack"), 0);
     WriteBytes(Vob(1), std::vector<uint8_t>());
+    std::remove(IfoPathFor(Vob(1)).c_str());  // a new stream, described afresh
     StreamWriter again(m_Dir, 1, 1000);
     AddVobuWithBlanks(again, 1, 1, 3, 40);
     again.Finish();
@@ -468,25 +475,38 @@ TEST_F(VobPass, RestoreBringsBackTheOriginalsAndDeleteRemovesTheBackup) {
     EXPECT_FALSE(FileExists(m_Dir + "/DorvexBackup"));
 }
 
-TEST_F(VobPass, ASecondRunFromBackupKeepsTheFirstRunsOutputAsItsBackup) {
+// The backup holds the only copy of the originals: a second run from backup would put the
+// first run's output in its place. It is refused until the backup is restored or deleted.
+TEST_F(VobPass, ASecondRunFromBackupIsRefusedUntilTheBackupIsRestoredOrDeleted) {
     StreamWriter w(m_Dir, 1, 100);
     AddVobuWithBlanks(w, 1, 1, 5, 4);
     w.AddVobu(1, 1, 5, 0x0003);
     w.Finish();
+    const auto original = ReadBytes(Vob(1));
     m_Engine.m_RemoveUnrefed = 1;
     Run(Vob(1));
-    auto afterFirst = ReadBytes(Vob(1));
+    const auto afterFirst = ReadBytes(Vob(1));
+    const auto ifoAfterFirst = ReadBytes(IfoPathFor(Vob(1)));
 
+    CapturedSinks::Clear();
     m_Engine.m_RemoveUnrefed = 0;
     m_Engine.m_ResetIlvu = 1;
     Run(Vob(1));
-    Packs out = ReadPacks(Vob(1));
-    NavView last = ReadNav(out[6].data());
-    EXPECT_TRUE(last.ilvuFieldsClear);
-    EXPECT_EQ(m_Engine.m_IlvuReset, 1);
-    EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "Reset ILVU Ptrs is ON"));
-    EXPECT_EQ(ReadBytes(Backup("VTS_01_1.VOB")), afterFirst);
+    EXPECT_EQ(m_Engine.m_Refused.load(), 1);
+    EXPECT_EQ(CapturedSinks::Alerts(),
+              std::vector<std::string>{m_Dir + "/DorvexBackup already holds VTS_01 from an "
+                                               "earlier run: Restore Backup to undo that run, or "
+                                               "Delete Backup to keep the current files"});
+    EXPECT_EQ(ReadBytes(Vob(1)), afterFirst);
+    EXPECT_EQ(ReadBytes(IfoPathFor(Vob(1))), ifoAfterFirst);
+    EXPECT_EQ(ReadBytes(Backup("VTS_01_1.VOB")), original);
 
+    // Deleting the backup keeps the first run's result and lets a new run start over.
+    m_Engine.DeleteBackup();
+    m_Engine.m_Refused = 0;
+    Run(Vob(1));
+    EXPECT_EQ(m_Engine.m_IlvuReset, 1);
+    EXPECT_TRUE(ReadNav(ReadPacks(Vob(1))[6].data()).ilvuFieldsClear);
     m_Engine.RestoreBackup();
     EXPECT_EQ(ReadBytes(Vob(1)), afterFirst);
 }
@@ -546,6 +566,7 @@ TEST_F(VobPass, InPlaceARunWaitsForItsFileToAppear) {
     StreamWriter w(m_Dir, 1, 100);
     w.AddVobu(1, 1, 5);
     w.Finish();
+    WriteIfoDescribing(m_Dir, 1);
     ASSERT_EQ(m_Engine.Open(Vob(1)), 0);
     ASSERT_EQ(rename(Vob(1).c_str(), (m_Dir + "/held").c_str()), 0);
     m_Engine.m_InPlace = 1;
@@ -715,7 +736,7 @@ TEST_F(VobPassFaults, InPlaceAFailedTruncation) {
 TEST_F(VobPassFaults, AFileThatCannotBeOpenedStopsTheRunAsFailed) {
     const std::string second = Vob(2);
     m_FileSystem.SetRule([second](FileOp op, const std::string& path, int64_t) {
-        return !(op == FileOp::Open && path == second);
+        return !(op == FileOp::Create && path == second);
     });
     Run(Vob(1));
     EXPECT_EQ(m_Engine.m_Failed.load(), 1);

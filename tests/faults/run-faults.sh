@@ -163,7 +163,7 @@ echo "not a folder" >"$dir/DorvexBackup"
 "$DORVEX" -s -u -l "$WORK/nobackup.log" "$dir/VTS_01_1.VOB" >/dev/null 2>"$WORK/nobackup.err"
 status=$?
 [ $status -eq 1 ] || fail "backup folder: exit status $status"
-grep -q "Couldn't create backup folder $dir/DorvexBackup/: File exists" "$WORK/nobackup.err" ||
+grep -q "$dir/DorvexBackup is not a folder of its own" "$WORK/nobackup.err" ||
     fail "backup folder: message: $(head -c 300 "$WORK/nobackup.err")"
 same_as_input "$dir" || fail "backup folder: input changed"
 

@@ -90,15 +90,17 @@ class DialogTest : public QObject {
         m_Questions.clear();
         m_Answer = true;
         g_HoldReads = false;
-        m_Files.SetRule([](FileOp op, const std::string&, int64_t) {
-            if (op == FileOp::Read) {
-                while (g_HoldReads.load()) {
-                    g_ReadHeld = true;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // The worker's reads are held; the dialog's own (the checks before a run) go on.
+        m_Files.SetRule(
+            [dialogThread = std::this_thread::get_id()](FileOp op, const std::string&, int64_t) {
+                if (op == FileOp::Read && std::this_thread::get_id() != dialogThread) {
+                    while (g_HoldReads.load()) {
+                        g_ReadHeld = true;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    }
                 }
-            }
-            return true;
-        });
+                return true;
+            });
     }
     void cleanup() {
         g_HoldReads = false;
