@@ -98,8 +98,10 @@ void CVtsCleaner::RestoreFile(const std::string& path) {
     if (!m_Files.IsRegularFile(backup)) {
         return;
     }
-    // rename() replaces an existing file atomically, so the file is never absent meanwhile.
-    m_Files.Rename(backup, path);
+    // rename() replaces an existing file atomically, so the file is never absent meanwhile. A
+    // file that is gone comes back under the name its copy keeps (its own case).
+    const std::string target = m_Files.Exists(path) ? path : GetFolder(path) + GetFileName(backup);
+    m_Files.Rename(backup, target);
 }
 
 bool CVtsCleaner::BackupHoldsOtherSets(int32_t titleSet) {
@@ -264,6 +266,14 @@ int32_t CVtsCleaner::OpenInput(bool fromBackup) {
             if (m_InFile.Open(vob, OpenMode::Update)) {
                 break;
             }
+            // A read-only file system, or a folder in the file's place, never lets it open for
+            // writing however long the run waits.
+            if (errno == EROFS || errno == EISDIR) {
+                Alertf("Couldn't open %s for read/write: %s. Waiting cannot help.", vob.c_str(),
+                       m_InFile.LastError().c_str());
+                m_Failed = 1;
+                break;
+            }
             if (!announced) {
                 Logf("Waiting for file %s to be ready for processing", GetBaseName(vob).c_str());
                 announced = true;
@@ -330,7 +340,7 @@ bool CVtsCleaner::BackUpIfoOnce(CIfoFile& ifo, const std::string& path) {
         return false;
     }
     m_CopiesThisRun.insert(target);
-    m_CopiesThisRun.insert(ReplaceExt(target, ".BUP"));
+    m_CopiesThisRun.insert(BupOfIfo(m_Files, target));
     return true;
 }
 

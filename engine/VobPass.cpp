@@ -272,6 +272,9 @@ void CVtsCleaner::FinishPass(CIfoFile& ifo) {
         m_Phase = PhaseAborted;
         return;
     }
+    // Every pack is read: what follows (tidying the files, the relative pointers of every kept
+    // navpack, the repair) shows as the IFO phase, not as a pass stuck at its last percent.
+    m_Phase = PhaseIfoProcessing;
     TidyVobFiles();
     if (!m_Failed.load() && !m_Removed.Empty()) {
         FixRelativePointers();

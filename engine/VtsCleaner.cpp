@@ -47,10 +47,12 @@ std::string CVtsCleaner::VobPathSnapshot() const {
     return m_VobPath;
 }
 
-int32_t CVtsCleaner::Open(const std::string& path) {
-    if (!EqualsIgnoreCase(GetFileExt(path), ".VOB")) {
+int32_t CVtsCleaner::Open(const std::string& named) {
+    if (!EqualsIgnoreCase(GetFileExt(named), ".VOB")) {
         return -1;
     }
+    // A name derived from another (a full-DVD step's) finds its file in whatever case.
+    const std::string path = ResolveCase(m_Files, named);
     if (!m_Files.Exists(path)) {
         return -1;
     }

@@ -322,7 +322,7 @@ void CIfoFile::ResizeTable(int32_t index, int32_t delta) {
 
 int32_t CIfoFile::Save(const std::string& path, Durability durability) {
     const size_t bytes = static_cast<size_t>(ImageSize());
-    for (const std::string& target : {path, ReplaceExt(path, ".BUP")}) {
+    for (const std::string& target : {path, BupOfIfo(m_Files, path)}) {
         if (!m_Files.WriteWhole(target, m_pData.data(), bytes, m_SaveError, durability)) {
             m_SaveFailedPath = target;
             return -1;

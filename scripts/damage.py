@@ -9,6 +9,8 @@ KIND is one of
   navlba      the LBA fields of every navpack offset as if the VOB had been cut from a longer stream
   pgcsectors  the first and last VOBU start sectors of every title cell moved off their navpacks
   gap         the title VOB split in two files numbered 1 and 3, the cut inside a VOBU
+  lower       blank packs as above, and every file name in lower case, as an ISO 9660 mount
+              without Joliet or Rock Ridge shows them
 The IFO changes are written to the .BUP as well, as an authoring tool would.
 """
 import os
@@ -141,12 +143,20 @@ def gap(folder, vts):
     print(f"split at pack {cut} into VTS_{vts:02d}_1.VOB and VTS_{vts:02d}_3.VOB")
 
 
+def lower(folder, vts):
+    blank(folder, vts)
+    for name in os.listdir(folder):
+        os.rename(os.path.join(folder, name), os.path.join(folder, name.lower()))
+    print("every name in lower case")
+
+
 def main():
     if len(sys.argv) < 3:
         sys.exit(__doc__)
     folder, kind = sys.argv[1], sys.argv[2]
     vts = int(sys.argv[3]) if len(sys.argv) > 3 else 1
-    kinds = {"blank": blank, "unref": unref, "navlba": navlba, "pgcsectors": pgcsectors, "gap": gap}
+    kinds = {"blank": blank, "unref": unref, "navlba": navlba, "pgcsectors": pgcsectors, "gap": gap,
+             "lower": lower}
     if kind not in kinds:
         sys.exit(f"unknown damage {kind}; one of {', '.join(kinds)}")
     kinds[kind](folder, vts)

@@ -77,6 +77,12 @@ std::string ResolveCase(FileSystem& files, const std::string& path) {
     return found.empty() ? path : GetFolder(path) + found;
 }
 
+std::string BupOfIfo(FileSystem& files, const std::string& ifoPath) {
+    const std::string ext = GetFileExt(ifoPath);
+    const bool lower = !ext.empty() && ext == ".ifo";
+    return ResolveCase(files, ReplaceExt(ifoPath, lower ? ".bup" : ".BUP"));
+}
+
 TitleSetFiles::TitleSetFiles(FileSystem& files, const std::string& path)
     : m_Files(files),
       m_VobPath(EqualsIgnoreCase(GetFileExt(path), ".VOB") ? path : ReplaceExt(path, ".VOB")),

@@ -38,6 +38,10 @@ bool IsDvdFileName(std::string_view name);
 // or Rock Ridge have lower-case names (vts_01_1.vob); some tools mix cases.
 std::string ResolveCase(FileSystem& files, const std::string& path);
 
+// The .BUP copy of an IFO path: the file there in any case, else the IFO's name with its
+// extension's case (vts_01_0.ifo gives vts_01_0.bup).
+std::string BupOfIfo(FileSystem& files, const std::string& ifoPath);
+
 // One file of a domain's VOB stream, with the stream sector its first pack has.
 struct VobPart {
     std::string path;

@@ -33,6 +33,8 @@ class CleanCommand : public Command {
         clean->add_flag("--no-fix-pgc-lbas", m_NoFixPgcLbas,
                         "Leave the PGCs' VOBU sectors as they are");
         clean->add_flag("-c,--empty-backup", m_EmptyBackup, "Empty the backup folder first");
+        clean->add_flag("--allow-short", m_AllowShort,
+                        "Clean VOB files shorter than their IFO says (or not its own) anyway");
         clean->add_option("--log", m_LogPath, "The run's log file (default $TEMP/Dorvex.log)")
             ->type_name("FILE");
         clean->add_flag("-q,--quiet", m_Quiet, "Errors only: no log lines, no progress line");
@@ -55,6 +57,7 @@ class CleanCommand : public Command {
         options.m_FullDvd = m_FullDvd;
         options.m_EmptyBackup = m_EmptyBackup;
         options.m_LogPath = m_LogPath;
+        options.m_AllowShort = m_AllowShort ? 1 : 0;
         ApplySettings(options, m_BackupAbove);
         if (m_NoFixPgcLbas) {
             options.m_FixPGCLBAs = 0;
@@ -124,6 +127,7 @@ class CleanCommand : public Command {
     bool m_BackupAbove = false;
     bool m_NoFixPgcLbas = false;
     bool m_EmptyBackup = false;
+    bool m_AllowShort = false;
     bool m_Quiet = false;
     std::string m_LogPath;
     std::string m_Path;

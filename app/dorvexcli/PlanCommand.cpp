@@ -247,6 +247,8 @@ class PlanCommand : public Command {
                        "As clean -u: unreferenced cells and blank packs are removed");
         plan->add_flag("-f,--full-dvd", m_FullDvd, "Every title set of the folder, then VIDEO_TS");
         plan->add_flag("--json", m_Json, "The report as JSON (schema in docs/json.md)");
+        plan->add_flag("--allow-short", m_AllowShort,
+                       "Plan for VOB files shorter than their IFO says, as clean --allow-short");
         AddPathArgument(*plan, m_Path);
         plan->footer(
             "Exit status:\n"
@@ -262,6 +264,7 @@ class PlanCommand : public Command {
         CPlanningCleaner engine;
         RunOptions options;
         options.m_RemoveUnrefed = m_RemoveUnreferenced ? 1 : 0;
+        options.m_AllowShort = m_AllowShort ? 1 : 0;
         ApplySettings(options, false);
         options.ApplyTo(engine);
         if (!OpenTarget(engine, m_Path, m_FullDvd)) {
@@ -278,6 +281,7 @@ class PlanCommand : public Command {
 
   private:
     bool m_RemoveUnreferenced = false;
+    bool m_AllowShort = false;
     bool m_FullDvd = false;
     bool m_Json = false;
     std::string m_Path;

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "app/core/AbortSignals.h"
 #include "app/gui/AboutDlg.h"
 #include "app/gui/DialogTemplate.h"
 #include "support/Paths.h"
@@ -344,6 +345,9 @@ void CCleanerDlg::ProcessThread(RunSession& session) {
                 setWindowTitle("Processing full DVD");
             }
         });
+        // Ctrl-C in the terminal the dialog came from, or SIGTERM at logout, aborts the run as
+        // its Abort button does, and a run from backup is restored before anything quits.
+        ScopedAbortOnSignals abortOnSignals(m_Engine);
         session.Run();
         const bool closing = m_Closing.load();
         if (!closing) {

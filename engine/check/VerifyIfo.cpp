@@ -287,7 +287,7 @@ void VerifyVmgSizes(CIfoFile& vmg, FileSystem& files, const std::string& folder,
 }
 
 void VerifyBackupIfo(FileSystem& files, const std::string& ifoPath, CVerifyReport& report) {
-    const std::string bupPath = ReplaceExt(ifoPath, ".BUP");
+    const std::string bupPath = BupOfIfo(files, ifoPath);
     if (!files.Exists(bupPath)) {
         report.Add({finding::kBupDiffers, GetFileName(bupPath), "", -1, -1,
                     GetFileName(bupPath) + " is missing"});

@@ -71,6 +71,10 @@ class HeadlessCliTest : public ::testing::Test {
     ChildResult Wait(pid_t pid) { return testkit::WaitChild(pid, m_Temp.Path()); }
     ChildResult Run(const std::vector<std::string>& args) { return Wait(Spawn(args)); }
 
+  public:
+    pid_t SpawnWithStdout(const std::vector<std::string>& args, int fd) { return Spawn(args, fd); }
+
+  protected:
     std::string BackupOf(const std::string& name) const {
         return m_Temp / ("DorvexBackup/" + name);
     }
@@ -201,45 +205,95 @@ TEST_F(HeadlessCliTest, FullDvdRunInPlace) {
     EXPECT_TRUE(vob.substr(kPack, kPack) == PaddingPack(0xFF));
 }
 
-// Signals during a run from backup: the child's stdout is a one-page pipe that the test fills
-// so that the start line just fits. Once it is in, the child has its signal handlers and has
-// cleared the abort flag, and it blocks on its next log line until the test reads.
+// A run held on its first log line: its stdout is a one-page pipe that the test fills so that
+// the start line just fits. Once it is in, the child has its signal handlers, holds the disc
+// folder and has cleared the abort flag, and it blocks on its next log line until the test
+// reads what is in the pipe (DrainHeld).
+class HeldRun {
+  public:
+    explicit HeldRun(HeadlessCliTest& test) : m_Test(test) {}
+    pid_t Start(const std::vector<std::string>& args) {
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        EXPECT_EQ(fcntl(fds[1], F_SETPIPE_SZ, 4096), 4096);
+        const size_t startLine = strlen("Starting Processing at 00:00:00\n");
+        const std::string filler(4096 - startLine, '.');
+        EXPECT_EQ(write(fds[1], filler.data(), filler.size()), static_cast<ssize_t>(filler.size()));
+        const pid_t pid = m_Test.SpawnWithStdout(args, fds[1]);
+        close(fds[1]);
+        m_Read = fds[0];
+        int queued = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (queued < 4096 && std::chrono::steady_clock::now() < deadline) {
+            EXPECT_EQ(ioctl(m_Read, FIONREAD, &queued), 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(queued, 4096);
+        return pid;
+    }
+    // Everything the child writes to stdout until it ends.
+    std::string Drain() {
+        std::string out;
+        char buffer[4096];
+        for (ssize_t n; (n = read(m_Read, buffer, sizeof(buffer))) > 0;) {
+            out.append(buffer, static_cast<size_t>(n));
+        }
+        close(m_Read);
+        return out;
+    }
+
+  private:
+    HeadlessCliTest& m_Test;
+    int m_Read = -1;
+};
+
 class HeadlessCliSignalTest : public HeadlessCliTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(HeadlessCliSignalTest, SignalAbortsTheRunAndRestoresTheBackup) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    ASSERT_EQ(fcntl(fds[1], F_SETPIPE_SZ, 4096), 4096);
-    const size_t startLine = strlen("Starting Processing at 00:00:00\n");
-    std::string filler(4096 - startLine, '.');
-    ASSERT_EQ(write(fds[1], filler.data(), filler.size()), static_cast<ssize_t>(filler.size()));
-
-    pid_t pid = Spawn({"-s", "-u", "-l", m_Log, m_Vob}, fds[1]);
-    close(fds[1]);
-    int queued = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (queued < 4096 && std::chrono::steady_clock::now() < deadline) {
-        ASSERT_EQ(ioctl(fds[0], FIONREAD, &queued), 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_EQ(queued, 4096);
+    HeldRun held(*this);
+    const pid_t pid = held.Start({"-s", "-u", "-l", m_Log, m_Vob});
     // The pass has not read a pack yet: it is held on its first log line.
     ASSERT_EQ(kill(pid, GetParam()), 0);
-
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof(buffer))) > 0;) {
-        out.append(buffer, static_cast<size_t>(n));
-    }
-    close(fds[0]);
+    const std::string out = held.Drain();
     ChildResult result = Wait(pid);
 
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_NE(out.find("Backup files restored"), std::string::npos) << out;
+    EXPECT_NE(result.err.find("Interrupted; the files were restored from the backup."),
+              std::string::npos)
+        << result.err;
     EXPECT_TRUE(ReadText(m_Vob) == m_Original);
     EXPECT_FALSE(Exists(BackupOf("VTS_01_1.VOB")));
     std::string log = ReadText(m_Log);
     EXPECT_TRUE(std::regex_match(log, kFramedLog)) << log;
+}
+
+// One run at a time per disc folder: a second one is refused at once, naming the first.
+TEST_F(HeadlessCliTest, ASecondRunOnTheSameFolderIsRefusedWhileTheFirstGoesOn) {
+    HeldRun held(*this);
+    const pid_t first = held.Start({"-s", "-u", "-l", m_Log, m_Vob});
+    ChildResult second = Run({"-s", "-i", "-l", m_Temp / "second.log", m_Vob});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.err.find("Another Dorvex run (process " + std::to_string(first)),
+              std::string::npos)
+        << second.err;
+    EXPECT_FALSE(Exists(m_Temp / "second.log"));
+    held.Drain();
+    EXPECT_EQ(Wait(first).status, 0);
+    EXPECT_EQ(ReadText(BackupOf("VTS_01_1.VOB")), m_Original);
+}
+
+// The default log lies in a folder anyone may write to: a link planted at its name is not
+// followed, and the user hears that the run has no log.
+TEST_F(HeadlessCliTest, ALinkPlantedAtTheDefaultLogIsNotFollowed) {
+    WriteAll(m_Temp / "someone-elses-file", "keep");
+    ASSERT_EQ(symlink((m_Temp / "someone-elses-file").c_str(), (m_Temp / "Dorvex.log").c_str()), 0);
+    ChildResult result = Run({"-s", "-i", m_Vob});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("Couldn't open the log file " + m_Temp / "Dorvex.log"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(ReadText(m_Temp / "someone-elses-file"), "keep");
 }
 
 INSTANTIATE_TEST_SUITE_P(InterruptAndTerminate, HeadlessCliSignalTest,

@@ -30,17 +30,8 @@ inline void WriteText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// Every regular file under a folder by its path relative to it, with its bytes.
-using Tree = std::map<std::string, std::string>;
-inline Tree ReadTree(const std::string& folder) {
-    Tree tree;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
-            tree[fs::relative(entry.path(), folder).string()] = ReadText(entry.path().string());
-        }
-    }
-    return tree;
-}
+using testkit::ReadTree;
+using testkit::Tree;
 
 inline std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;

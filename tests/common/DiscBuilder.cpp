@@ -43,6 +43,18 @@ Described Describe(const std::vector<std::string>& files) {
 
 }  // namespace
 
+Tree ReadTree(const std::string& folder) {
+    Tree tree;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            const std::vector<uint8_t> bytes = ReadBytes(entry.path().string());
+            tree[fs::relative(entry.path(), folder).string()] =
+                std::string(bytes.begin(), bytes.end());
+        }
+    }
+    return tree;
+}
+
 void WriteIfoDescribing(const std::string& folder, int32_t titleSet) {
     if (titleSet == 0) {
         const Described menu = Describe({folder + "/VIDEO_TS.VOB"});

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace dorvex::testkit {
@@ -17,6 +18,10 @@ struct DiscShape {
 // menu VOB and its titles over three VOB files, blank packs inside cells and a cell that the
 // title's program chain no longer plays.
 void MakeDamagedDisc(const std::string& folder, const DiscShape& shape = {});
+
+// Every regular file under a folder by its path relative to it, with its bytes.
+using Tree = std::map<std::string, std::string>;
+Tree ReadTree(const std::string& folder);
 
 // Writes VTS_tt_0.IFO and .BUP for the VOB files of a title set already in folder, as an
 // authoring tool would: one PGC per domain that plays every cell, the cell address tables and

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Faults and interruptions on a real authored disc, with the headless dorvex binary:
-#   - killed (SIGKILL) at random moments of runs from backup: every original file is at every
-#     moment in place or in the backup folder, byte for byte, and Restore Backup brings back the
-#     input exactly;
+#   - killed (SIGKILL) at random moments of runs from backup, then the same command again: every
+#     original file is at every moment in place or in the backup folder, byte for byte, the
+#     retry never puts anything else there, and Restore Backup brings back the input exactly;
 #   - a disk that fills up during the run, a read-only folder, a backup folder that cannot be
 #     made: a message naming the file and the reason, exit status 1, the input unchanged (after
 #     the automatic restore);
@@ -104,6 +104,17 @@ kill_runs() {
         wait "$pid" 2>/dev/null
         if ! lost="$(originals_safe "$dir")"; then
             fail "$label: killed after ${delay} ms: original $lost is neither in place nor in the backup"
+            continue
+        fi
+        # The natural retry: the same command again. It either finds nothing of an earlier run
+        # and cleans, or refuses (exit 1) because the backup holds the originals.
+        "$DORVEX" -s "$@" -l "$WORK/kill/retry.log" "$dir/VTS_01_1.VOB" >/dev/null 2>"$WORK/kill/retry.err"
+        status=$?
+        if [ $status -ne 0 ] && ! grep -q "already holds .* from an earlier run" "$WORK/kill/retry.err"; then
+            fail "$label: killed after ${delay} ms: the retry exited $status: $(head -c 300 "$WORK/kill/retry.err")"
+        fi
+        if ! lost="$(originals_safe "$dir")"; then
+            fail "$label: killed after ${delay} ms, then retried: original $lost is lost"
             continue
         fi
         "$DVDRESTORE" "$dir" >/dev/null

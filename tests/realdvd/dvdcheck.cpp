@@ -13,12 +13,14 @@
 #include <dvdread/dvd_reader.h>
 #include <dvdread/ifo_read.h>
 #include <dvdread/ifo_types.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -50,19 +52,38 @@ uint16_t Be16(const uint8_t* p) {
     return uint16_t((p[0] << 8) | p[1]);
 }
 
+// The file a DVD name stands for, in whatever case the folder spells it (libdvdread finds
+// files the same way).
+std::string Actual(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        return path;
+    }
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (strcasecmp(entry.path().filename().c_str(), name.c_str()) == 0) {
+            return entry.path().string();
+        }
+    }
+    return path;
+}
+
 bool Exists(const std::string& path) {
     struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    return stat(Actual(path).c_str(), &st) == 0;
 }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Actual(path), std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 uint32_t SectorsOf(const std::string& path) {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
+    if (stat(Actual(path).c_str(), &st) != 0) {
         return 0;
     }
     return uint32_t(st.st_size / 1024 / 2);

@@ -77,7 +77,10 @@ run_case() {
     fi
     cp -a "$dir/input" "$dir/VIDEO_TS"
 
-    "$DORVEX" -s "$@" -l "$dir/dorvex.log" "$dir/VIDEO_TS/VTS_01_1.VOB" >"$dir/stdout" 2>"$dir/stderr"
+    # The first title VOB in whatever case the disc spells it.
+    local vob
+    vob="$(find "$dir/VIDEO_TS" -maxdepth 1 -iname VTS_01_1.VOB | head -1)"
+    "$DORVEX" -s "$@" -l "$dir/dorvex.log" "$vob" >"$dir/stdout" 2>"$dir/stderr"
     local status=$?
     if [ $status -ne 0 ]; then
         fail "$name: dorvex exited $status ($(head -c 300 "$dir/stderr"))"
@@ -112,7 +115,7 @@ run_case() {
     fi
 }
 
-for damage in none blank unref navlba pgcsectors gap; do
+for damage in none blank unref navlba pgcsectors gap lower; do
     run_case "$damage-backup-u" "$damage" -u
     run_case "$damage-backup" "$damage"
     run_case "$damage-inplace-u" "$damage" -u -i
