@@ -1,5 +1,6 @@
 // The cell identities of the IFO after a pass: PGC cells take their new VOB and cell IDs, and
 // the domain's cell address table is rebuilt from the engine's cell table.
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
@@ -62,6 +63,13 @@ void CIfoFile::RebuildCellAddressTable(const CellTableEntry* cells, int32_t coun
         }
         it->second.push_back(i);
     }
+    // Readers take the count as the highest VOB ID an entry may carry (libdvdread checks each
+    // entry against it). Renumbered VOB IDs run 1..N, so both are the same; VOB IDs kept as they
+    // were may leave a gap below the highest where a whole VOB was dropped.
+    uint32_t vobCount = static_cast<uint32_t>(groupOrder.size());
+    for (uint16_t vobId : groupOrder) {
+        vobCount = std::max<uint32_t>(vobCount, vobId);
+    }
     int32_t written = 0;
     for (uint16_t vobId : groupOrder) {
         for (int32_t i : groups[vobId]) {
@@ -77,7 +85,40 @@ void CIfoFile::RebuildCellAddressTable(const CellTableEntry* cells, int32_t coun
             ++written;
         }
     }
-    WriteBE16(table, ifo::kTableCount, static_cast<uint32_t>(groupOrder.size()));
+    WriteBE16(table, ifo::kTableCount, vobCount);
+}
+
+uint32_t CIfoFile::DescribedSectors(bool menu) {
+    uint32_t sectors = 0;
+    const int32_t cadtIndex = menu ? IfoMenuCAdt : IfoVtsCAdt;
+    if (const uint8_t* cadt = GetTable(cadtIndex)) {
+        const uint32_t end = GetTableEnd(cadtIndex);
+        const int64_t entries = end < ifo::kTableEntries
+                                    ? 0
+                                    : (int64_t{end} + 1 - ifo::kTableEntries) / ifo::kCAdtEntrySize;
+        for (int64_t i = 0; i < entries; ++i) {
+            const uint8_t* entry = cadt + ifo::kTableEntries + i * ifo::kCAdtEntrySize;
+            if (!Contains(entry, ifo::kCAdtEntrySize)) {
+                break;
+            }
+            sectors = std::max(sectors, ReadBE32(entry, ifo::kCAdtLastSector) + 1);
+        }
+    }
+    const int32_t admapIndex = menu ? IfoMenuVobuAdmap : IfoVtsVobuAdmap;
+    if (const uint8_t* admap = GetTable(admapIndex)) {
+        const uint32_t end = GetTableEnd(admapIndex);
+        const int64_t entries = end < ifo::kAdmapEntries ? 0
+                                                         : (int64_t{end} + 1 - ifo::kAdmapEntries) /
+                                                               ifo::kAdmapEntrySize;
+        for (int64_t i = 0; i < entries; ++i) {
+            const uint8_t* entry = admap + ifo::kAdmapEntries + i * ifo::kAdmapEntrySize;
+            if (!Contains(entry, ifo::kAdmapEntrySize)) {
+                break;
+            }
+            sectors = std::max(sectors, ReadBE32(entry, 0) + 1);
+        }
+    }
+    return sectors;
 }
 
 }  // namespace dorvex

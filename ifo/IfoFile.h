@@ -85,6 +85,9 @@ class CIfoFile {
     // --- Repair steps ---
     void RemapCellPositions(const VcidMapEntry* map, int32_t mapCount, bool menu);
     void RebuildCellAddressTable(const CellTableEntry* cells, int32_t count, bool menu);
+    // How far into the domain's VOB stream its cell address table and VOBU address map reach
+    // (the end of the farthest cell or VOBU start, in sectors); 0 when both are empty or absent.
+    uint32_t DescribedSectors(bool menu);
     void UpdateCellSectors(const NavpackMap& navpacks, bool menu);
     void RebuildVobuAdmap(bool menu);
     void RebuildTimeMaps(const NavpackMap& navpacks);
