@@ -15,6 +15,7 @@ void RunOptions::ApplyTo(CVtsCleaner& engine) const {
     engine.m_WaitForFile = m_WaitForFile;
     engine.m_BackupAbove = m_BackupAbove;
     engine.m_FixPGCLBAs = m_FixPGCLBAs;
+    engine.m_PruneMissingVobs = m_PruneMissingVobs;
     engine.m_LogPath = m_LogPath.empty() ? DefaultLogPath() : m_LogPath;
 }
 

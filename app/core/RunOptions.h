@@ -18,6 +18,9 @@ struct RunOptions {
     int32_t m_WaitForFile = 0;
     int32_t m_BackupAbove = 0;
     int32_t m_FixPGCLBAs = 1;
+    // Full DVD: empty the tables of a domain whose VOB is missing even when they still describe
+    // sectors (dorvex-cli --prune-missing-vobs).
+    int32_t m_PruneMissingVobs = 0;
     // The whole folder instead of one title set.
     bool m_FullDvd = false;
     // Delete the backup before the run.

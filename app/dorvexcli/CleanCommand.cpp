@@ -32,6 +32,7 @@ class CleanCommand : public Command {
                         "Backup folder beside VIDEO_TS, not in it");
         clean->add_flag("--no-fix-pgc-lbas", m_NoFixPgcLbas,
                         "Leave the PGCs' VOBU sectors as they are");
+        clean->add_flag("--prune-missing-vobs", m_PruneMissingVobs, kPruneMissingVobsHelp);
         clean->add_flag("-c,--empty-backup", m_EmptyBackup, "Empty the backup folder first");
         clean->add_option("--log", m_LogPath, "The run's log file (default $TEMP/Dorvex.log)")
             ->type_name("FILE");
@@ -53,6 +54,7 @@ class CleanCommand : public Command {
         options.m_ResetIlvu = m_ResetIlvu ? 1 : 0;
         options.m_WaitForFile = m_Wait ? 1 : 0;
         options.m_FullDvd = m_FullDvd;
+        options.m_PruneMissingVobs = m_PruneMissingVobs ? 1 : 0;
         options.m_EmptyBackup = m_EmptyBackup;
         options.m_LogPath = m_LogPath;
         ApplySettings(options, m_BackupAbove);
@@ -110,6 +112,7 @@ class CleanCommand : public Command {
     bool m_BackupAbove = false;
     bool m_NoFixPgcLbas = false;
     bool m_EmptyBackup = false;
+    bool m_PruneMissingVobs = false;
     bool m_Quiet = false;
     std::string m_LogPath;
     std::string m_Path;
