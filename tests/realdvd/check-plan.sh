@@ -95,16 +95,21 @@ sys.exit(1 if problems else 0)
 PY
 }
 
+# prepare DIR FIXTURE DAMAGE: DIR/input, the fixture damaged, and DIR/VIDEO_TS, its copy to work on.
+prepare() {
+    rm -rf "$1"
+    mkdir -p "$1"
+    cp -a "$2" "$1/input"
+    if [ "$3" != none ]; then
+        python3 "$DAMAGE" "$1/input" "$3" >/dev/null || return 1
+    fi
+    cp -a "$1/input" "$1/VIDEO_TS"
+}
+
 check_case() {
     local standard="$1" damage="$2"
     local dir="$WORK/$damage"
-    rm -rf "$dir"
-    mkdir -p "$dir"
-    cp -a "$FIXTURE" "$dir/input"
-    if [ "$damage" != none ]; then
-        python3 "$DAMAGE" "$dir/input" "$damage" >/dev/null || { fail "$damage: damage"; return; }
-    fi
-    cp -a "$dir/input" "$dir/VIDEO_TS"
+    prepare "$dir" "$FIXTURE" "$damage" || { fail "$damage: damage"; return; }
 
     # check where the independent checker finds something (the same set of findings or more).
     "$DVDCHECK" "$dir/VIDEO_TS" >"$dir/dvdcheck-before.log" 2>&1
@@ -154,13 +159,7 @@ check_case() {
 other_case() {
     local name="$1" fixture="$2" damage="$3" before="$4" after="$5"
     local dir="$WORK/$name"
-    rm -rf "$dir"
-    mkdir -p "$dir"
-    cp -a "$fixture" "$dir/input"
-    if [ "$damage" != none ]; then
-        python3 "$DAMAGE" "$dir/input" "$damage" >/dev/null || { fail "$name: damage"; return; }
-    fi
-    cp -a "$dir/input" "$dir/VIDEO_TS"
+    prepare "$dir" "$fixture" "$damage" || { fail "$name: damage"; return; }
     local vob
     vob="$(cd "$dir/VIDEO_TS" && ls *.VOB | head -1)"
     for when in before after; do
