@@ -1,11 +1,18 @@
 // A whole DVD folder in one run: every title set's menu and titles, then the video manager's
-// menu. Where a VOB is absent but its IFO is present, the IFO alone is brought in line.
+// menu. Where a VOB is absent but its IFO is present, the IFO alone is brought in line, unless
+// its tables still describe the missing VOB's content: a partial copy keeps them.
 #include "engine/VtsCleaner.h"
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 
 namespace dorvex {
+
+void CVtsCleaner::KeepRunLogOpen() const {
+    if (!IsLogFileOpen()) {
+        OpenLogFile(m_LogPath, "a", m_LogFollowsLinks != 0);
+    }
+}
 
 bool CVtsCleaner::RunFullDvdStep(const std::string& vobPath, bool menu) {
     SetVobPath(vobPath);
@@ -14,6 +21,7 @@ bool CVtsCleaner::RunFullDvdStep(const std::string& vobPath, bool menu) {
         ProcessVts();
     } else {
         m_Menu = menu ? 1 : 0;
+        KeepRunLogOpen();
         UpdateIfoOnly();
     }
     return !RunInterrupted();
@@ -27,6 +35,7 @@ void CVtsCleaner::ProcessFullDvd() {
         bool& flag;
         ~FullDvdScope() { flag = false; }
     } scope{m_InFullDvd};
+    KeepRunLogOpen();
     Logf("PROCESSING FULL DVD");
     const std::vector<FullDvdStep> steps = FullDvdSteps(folder);
     for (size_t i = 0; i < steps.size(); ++i) {
@@ -36,17 +45,38 @@ void CVtsCleaner::ProcessFullDvd() {
             return;
         }
     }
+    // The last VOB pass closed the log behind it.
+    KeepRunLogOpen();
     Logf("End of FULL DVD process");
+}
+
+uint32_t CVtsCleaner::MissingDomainSectors(const std::string& ifoPath) {
+    // A refused IFO is left to the update, which reports it as it always has: not twice.
+    CapturedLines quiet(CapturedLines::Log);
+    CIfoFile ifo(ifoPath, m_Files);
+    return ifo.m_bLoaded ? ifo.DescribedSectors(m_Menu != 0) : 0;
 }
 
 void CVtsCleaner::UpdateIfoOnly() {
     const std::string vob = VobPathSnapshot();
-    if (!m_Files.Exists(SetFiles().Ifo())) {
+    const std::string ifoPath = SetFiles().Ifo();
+    if (!m_Files.Exists(ifoPath)) {
         return;
+    }
+    // Emptying tables that still describe sectors would throw away what this run never saw
+    // (a partial copy, a folder of menus only); in place nothing could bring it back.
+    if (!m_PruneMissingVobs) {
+        if (const uint32_t described = MissingDomainSectors(ifoPath); described > 0) {
+            Logf("%s does not exists, leaving its tables in %s unchanged (%u sectors)", vob.c_str(),
+                 ifoPath.c_str(), described);
+            OnMissingVob(false, described);
+            return;
+        }
     }
     std::unique_ptr<CIfoFile> ifo = LoadIfo();
     if (ifo->m_bLoaded && !m_Failed.load()) {
         Logf("%s does not exists, updating IFO...", vob.c_str());
+        OnMissingVob(true, ifo->DescribedSectors(m_Menu != 0));
         m_Dropping = 0;
         m_ReadTotal = 0;
         m_WrittenTotal = 0;

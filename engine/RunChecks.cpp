@@ -118,7 +118,7 @@ RunCheck CVtsCleaner::CheckStreamAgainstIfo(CIfoFile& ifo) {
         expected = part.number + 1;
         have += part.sectors;
     }
-    int64_t described = ifo.DescribedStreamSectors(menu);
+    int64_t described = ifo.DescribedSectors(menu);
     if (!menu) {
         described = std::max(described, ifo.HeaderTitleVobSectors());
     }

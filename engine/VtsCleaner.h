@@ -75,6 +75,9 @@ class CVtsCleaner {
     int32_t m_FixPGCLBAs = 1;
     // Clean a title set whose VOB files are shorter than its IFO says (or do not match it).
     int32_t m_AllowShort = 0;
+    // Full DVD: a domain whose VOB is missing gets its tables emptied even when they still
+    // describe sectors (otherwise they are left as they are: a partial copy keeps its IFO).
+    int32_t m_PruneMissingVobs = 0;
     std::string m_Banner = "Dorvex -- 1.4";
 
     // --- Run control, shared with the dialog thread ---
@@ -155,6 +158,9 @@ class CVtsCleaner {
     // through them what a run would do; a real run does nothing more.
     virtual void OnBlankPack(bool /*removed*/) {}
     virtual void OnVobPassDone() {}
+    // Told of each full-DVD step whose VOB is missing while its IFO is there: whether the IFO is
+    // updated, and how many sectors the domain's tables described.
+    virtual void OnMissingVob(bool /*updated*/, uint32_t /*describedSectors*/) {}
 
     // --- Title-set files ---
     void ResetRunState();
@@ -254,6 +260,12 @@ class CVtsCleaner {
     bool BackUpIfoOnce(CIfoFile& ifo, const std::string& path);
     void PhasePause() const;
     bool RunFullDvdStep(const std::string& vobPath, bool menu);
+    // The run's log file, opened for appending when no step holds it open: every line of a
+    // full-DVD run reaches it, not only those of the VOB passes.
+    void KeepRunLogOpen() const;
+    // Sectors that the current domain's tables in the IFO at ifoPath describe (0 when none, or
+    // when the IFO is refused).
+    uint32_t MissingDomainSectors(const std::string& ifoPath);
     bool WaitWhilePaused();
 
     // Files copied into the backup folder during the current run. A full-DVD run passes a

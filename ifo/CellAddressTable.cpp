@@ -1,5 +1,6 @@
 // The cell identities of the IFO after a pass: PGC cells take their new VOB and cell IDs, and
 // the domain's cell address table is rebuilt from the engine's cell table.
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
@@ -62,6 +63,13 @@ void CIfoFile::RebuildCellAddressTable(const CellTableEntry* cells, int32_t coun
         }
         it->second.push_back(i);
     }
+    // Readers take the count as the highest VOB ID an entry may carry (libdvdread checks each
+    // entry against it). Renumbered VOB IDs run 1..N, so both are the same; VOB IDs kept as they
+    // were may leave a gap below the highest where a whole VOB was dropped.
+    uint32_t vobCount = static_cast<uint32_t>(groupOrder.size());
+    for (uint16_t vobId : groupOrder) {
+        vobCount = std::max<uint32_t>(vobCount, vobId);
+    }
     int32_t written = 0;
     for (uint16_t vobId : groupOrder) {
         for (int32_t i : groups[vobId]) {
@@ -77,7 +85,7 @@ void CIfoFile::RebuildCellAddressTable(const CellTableEntry* cells, int32_t coun
             ++written;
         }
     }
-    WriteBE16(table, ifo::kTableCount, static_cast<uint32_t>(groupOrder.size()));
+    WriteBE16(table, ifo::kTableCount, vobCount);
 }
 
 }  // namespace dorvex

@@ -85,8 +85,9 @@ class CIfoFile {
     // --- The stream the IFO describes ---
     // The VOBU start sectors of a domain's address map.
     std::vector<uint32_t> VobuStarts(bool menu);
-    // The sectors a domain's stream has at least, by its cell address table and address map.
-    int64_t DescribedStreamSectors(bool menu);
+    // How far into the domain's VOB stream its cell address table and VOBU address map reach
+    // (the end of the farthest cell or VOBU start, in sectors); 0 when both are empty or absent.
+    int64_t DescribedSectors(bool menu);
     // A title set's title VOBs in sectors, by its header's sector fields (0 for VIDEO_TS.IFO).
     int64_t HeaderTitleVobSectors();
 

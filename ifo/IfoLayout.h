@@ -11,6 +11,8 @@ inline constexpr int32_t kSectorSize = 2048;
 inline constexpr int32_t kHeaderSize = 2048;
 
 // Header (VTSI_MAT / VMGI_MAT).
+inline constexpr int32_t kIdentifier = 0;  // "DVDVIDEO-VMG" / "DVDVIDEO-VTS"
+inline constexpr int32_t kIdentifierLength = 12;
 inline constexpr int32_t kLastSectorOfSet = 12;       // VTS_LAST_SECTOR / VMG_LAST_SECTOR
 inline constexpr int32_t kLastSectorOfIfo = 28;       // VTSI_LAST_SECTOR / VMGI_LAST_SECTOR
 inline constexpr int32_t kVmgTitleSetCount = 62;      // u16, VIDEO_TS.IFO only
@@ -101,5 +103,8 @@ inline constexpr int32_t kPtlLevels = 8;
 
 // VMG_VTS_ATRT: u16 number of title sets.
 inline constexpr int32_t kAtrtTitleSetCount = 0;
+
+// VTS_PTT_SRPT: u16 titles, u32 end, then one u32 offset per title.
+inline constexpr int32_t kPttOffsetSize = 4;
 
 }  // namespace dorvex::ifo

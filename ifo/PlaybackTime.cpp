@@ -12,6 +12,8 @@ namespace {
 constexpr uint8_t kRateMask = 0xC0;
 constexpr uint8_t kRate25 = 0x40;
 constexpr uint8_t kRate30 = 0xC0;
+// The byte of a time code that holds the frames and the rate.
+constexpr int32_t kFramesByte = 3;
 
 // Digits are taken at face value: FF decodes to 165, as a player would read it.
 int32_t FromBcd(uint8_t b) {
@@ -61,8 +63,8 @@ void CPlaybackTime::Decode(const uint8_t* bytes) {
     m_nHours = FromBcd(bytes[0]);
     m_nMinutes = FromBcd(bytes[1]);
     m_nSeconds = FromBcd(bytes[2]);
-    m_nFrames = (bytes[3] & 15) + 10 * ((bytes[3] >> 4) & 3);
-    m_nStandard = (bytes[3] & kRateMask) == kRate25 ? 1 : 2;
+    m_nFrames = (bytes[kFramesByte] & 15) + 10 * ((bytes[kFramesByte] >> 4) & 3);
+    m_nStandard = (bytes[kFramesByte] & kRateMask) == kRate25 ? 1 : 2;
 }
 
 void CPlaybackTime::Encode(uint8_t* bytes) const {
@@ -86,6 +88,8 @@ void CIfoFile::UpdatePgcPlaybackTime(uint16_t lu, uint16_t pgcn, bool fillZeroCe
     CPlaybackTime sum;
     sum.FromTicks(0);
     int32_t standard = g_nVideoStandard;
+    // Set once a cell's own stored rate governs the sum.
+    bool rateFromCell = false;
     for (uint32_t k = 1; k <= cells; ++k) {
         uint8_t* entry = GetCellPlayback(lu, pgcn, static_cast<uint16_t>(k));
         if (entry == nullptr) {
@@ -96,6 +100,7 @@ void CIfoFile::UpdatePgcPlaybackTime(uint16_t lu, uint16_t pgcn, bool fillZeroCe
         if (!useGlobalStandard) {
             standard = time.m_nStandard;
             sum.m_nStandard = time.m_nStandard;
+            rateFromCell = true;
         }
         if (fillZeroCells && time.IsZero()) {
             // A zero-length cell upsets players: give it 0.48 s or 0.6 s.
@@ -111,7 +116,14 @@ void CIfoFile::UpdatePgcPlaybackTime(uint16_t lu, uint16_t pgcn, bool fillZeroCe
             sum.Add(time);
         }
     }
-    sum.Encode(pgc + ifo::kPgcPlaybackTime);
+    uint8_t* stored = pgc + ifo::kPgcPlaybackTime;
+    const uint8_t storedRate = stored[kFramesByte] & kRateMask;
+    sum.Encode(stored);
+    // Without a cell the rate would come from the disc's standard; before any video was read
+    // it is unknown, and guessing 30 frames per second would turn a PAL chain's flag wrong.
+    if (!rateFromCell && g_nVideoStandard == kStandardUnknown) {
+        stored[kFramesByte] = static_cast<uint8_t>((stored[kFramesByte] & ~kRateMask) | storedRate);
+    }
 }
 
 void CIfoFile::UpdatePlaybackTimes(bool menu) {

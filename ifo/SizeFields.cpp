@@ -116,6 +116,12 @@ void CIfoFile::UpdateVideoManagerSizes(bool trim) {
         previousSize = 2 * setIfo + setMenu + setTitle;
     }
 
+    // A video manager of no title set is one libdvdread refuses to open (its TT_SRPT would be
+    // empty), and a folder without any title set is most likely a partial copy: the count and
+    // the tables stay as they are.
+    if (layout.highest == 0) {
+        return;
+    }
     if (trim) {
         TrimTitleSets(layout.highest);
     } else {

@@ -28,7 +28,7 @@ std::vector<uint32_t> CIfoFile::VobuStarts(bool menu) {
     return starts;
 }
 
-int64_t CIfoFile::DescribedStreamSectors(bool menu) {
+int64_t CIfoFile::DescribedSectors(bool menu) {
     int64_t sectors = 0;
     for (const uint32_t start : VobuStarts(menu)) {
         sectors = std::max<int64_t>(sectors, int64_t{start} + 1);

@@ -11,6 +11,11 @@ KIND is one of
   gap         the title VOB split in two files numbered 1 and 3, the cut inside a VOBU
   lower       blank packs as above, and every file name in lower case, as an ISO 9660 mount
               without Joliet or Rock Ridge shows them
+Not damage but the shapes of folders other tools leave:
+  notitles    the title VOBs removed (a partial copy, a title set with menus only)
+  vmgonly     every file of every title set removed: the video manager alone
+  vob1        title 1 plays the program chain of title 2, so no PGC plays VOB ID 1 any more
+  novts       VIDEO_TS.IFO listing no title set and no title, which libdvdread refuses
 The IFO changes are written to the .BUP as well, as an authoring tool would.
 """
 import os
@@ -150,13 +155,67 @@ def lower(folder, vts):
     print("every name in lower case")
 
 
+def notitles(folder, vts):
+    for path in title_vobs(folder, vts):
+        os.remove(path)
+    print(f"removed the title VOBs of title set {vts}")
+
+
+def vmgonly(folder, vts):
+    names = [n for n in os.listdir(folder) if n.upper().startswith("VTS_")]
+    for name in names:
+        os.remove(os.path.join(folder, name))
+    print(f"removed {len(names)} title-set files")
+
+
+def vob1(folder, vts):
+    ifo = Ifo(folder, vts)
+    d = ifo.data
+    pgcit = be32(d, 204) * SECTOR
+    if be16(d, pgcit) < 2:
+        sys.exit("vob1 needs two title PGCs")
+    first_pgc, second = be32(d, pgcit + 8 + 4), be32(d, pgcit + 8 + 8 + 4)
+    end = be32(d, pgcit + 4) + 1 if be16(d, pgcit) == 2 else be32(d, pgcit + 8 + 16 + 4)
+    if end - second > second - first_pgc:
+        sys.exit("vob1 needs title 2's PGC to fit where title 1's is")
+    # A copy of its own: players find a PGC's number by its place, so two titles cannot share one.
+    d[pgcit + first_pgc:pgcit + second] = d[pgcit + second:pgcit + end].ljust(second - first_pgc, b"\0")
+    # Title 1's chapters name programs of the PGC it plays now; its time map is title 2's.
+    programs = d[pgcit + second + 2]
+    ptt = be32(d, 200) * SECTOR
+    first, following = be32(d, ptt + 8), be32(d, ptt + 12)
+    for at in range(ptt + first, ptt + following, 4):
+        struct.pack_into(">H", d, at + 2, min(be16(d, at + 2), programs))
+    tmapt = be32(d, 212) * SECTOR
+    if tmapt and be16(d, tmapt) >= 2:
+        struct.pack_into(">I", d, tmapt + 8, be32(d, tmapt + 12))
+    ifo.save()
+    print("title 1 now plays the program chain of title 2")
+
+
+def novts(folder, vts):
+    path = os.path.join(folder, "VIDEO_TS.IFO")
+    with open(path, "rb") as f:
+        d = bytearray(f.read())
+    struct.pack_into(">H", d, 62, 0)
+    tt_srpt = be32(d, 196) * SECTOR
+    struct.pack_into(">HHI", d, tt_srpt, 0, 0, 7)
+    vts_atrt = be32(d, 208) * SECTOR
+    struct.pack_into(">H", d, vts_atrt, 0)
+    for name in ("VIDEO_TS.IFO", "VIDEO_TS.BUP"):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(d)
+    print("VIDEO_TS.IFO lists no title set")
+
+
 def main():
     if len(sys.argv) < 3:
         sys.exit(__doc__)
     folder, kind = sys.argv[1], sys.argv[2]
     vts = int(sys.argv[3]) if len(sys.argv) > 3 else 1
     kinds = {"blank": blank, "unref": unref, "navlba": navlba, "pgcsectors": pgcsectors, "gap": gap,
-             "lower": lower}
+             "lower": lower,
+             "notitles": notitles, "vmgonly": vmgonly, "vob1": vob1, "novts": novts}
     if kind not in kinds:
         sys.exit(f"unknown damage {kind}; one of {', '.join(kinds)}")
     kinds[kind](folder, vts)

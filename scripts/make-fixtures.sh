@@ -3,6 +3,8 @@
 #   OUT/pal/VIDEO_TS   PAL: video-manager menu; title set 1 with a menu, title 1 of three chapters
 #                      and title 2 (a second VOB ID) of two; title set 2 with one four-chapter title
 #   OUT/ntsc/VIDEO_TS  NTSC: two title sets without menus, three and two chapters
+#   OUT/menucmd/VIDEO_TS  PAL: video-manager and title-set menus of commands only (PGCs without
+#                      cells, no menu VOB); title set 1 with one two-chapter title
 # The result is cached: a folder authored by this same script is reused.
 set -euo pipefail
 
@@ -62,7 +64,18 @@ cat > "$SRC/ntsc.xml" <<XML
 </dvdauthor>
 XML
 
+cat > "$SRC/menucmd.xml" <<XML
+<dvdauthor dest="$OUT/menucmd">
+ <vmgm><menus><pgc entry="title"><pre>jump title 1;</pre></pgc></menus></vmgm>
+ <titleset>
+  <menus><pgc entry="root"><pre>jump title 1;</pre></pgc></menus>
+  <titles><pgc><vob file="$SRC/pal_b.mpg" chapters="0,1.5"/></pgc></titles>
+ </titleset>
+</dvdauthor>
+XML
+
 VIDEO_FORMAT=PAL dvdauthor -x "$SRC/pal.xml" >"$SRC/pal.log" 2>&1
+VIDEO_FORMAT=PAL dvdauthor -x "$SRC/menucmd.xml" >"$SRC/menucmd.log" 2>&1
 VIDEO_FORMAT=NTSC dvdauthor -x "$SRC/ntsc.xml" >"$SRC/ntsc.log" 2>&1
 rm -f "$SRC"/*.mpg
 echo "$STAMP" > "$OUT/.stamp"

@@ -20,6 +20,9 @@ struct RunOptions {
     int32_t m_FixPGCLBAs = 1;
     // Clean a title set whose VOB files are shorter than its IFO says (or do not match it).
     int32_t m_AllowShort = 0;
+    // Full DVD: empty the tables of a domain whose VOB is missing even when they still describe
+    // sectors (dorvex-cli --prune-missing-vobs).
+    int32_t m_PruneMissingVobs = 0;
     // The whole folder instead of one title set.
     bool m_FullDvd = false;
     // Delete the backup before the run.

@@ -44,6 +44,9 @@ std::string Readable(const CVerifyReport& report, const std::string& folder) {
             text += "  " + where.second + ": " + where.first + ": " + std::to_string(count) +
                     " more not shown\n";
         }
+        for (const VerifyFinding& note : group.notes) {
+            text += "  note:" + FindingLine(note).substr(1);
+        }
     }
     const int64_t total = report.Total();
     text += total == 0 ? "no findings in " + folder + "\n"
@@ -70,6 +73,22 @@ void OptionalInt(CJsonWriter& json, const char* name, int64_t value) {
     }
 }
 
+void FindingObject(CJsonWriter& json, const VerifyFinding& f) {
+    json.BeginObject();
+    json.Member("kind", f.kind);
+    json.Member("file", f.file);
+    json.Key("stream");
+    if (f.stream.empty()) {
+        json.Null();
+    } else {
+        json.String(f.stream);
+    }
+    OptionalInt(json, "sector", f.sector);
+    OptionalInt(json, "fileSector", f.fileSector);
+    json.Member("message", f.message);
+    json.EndObject();
+}
+
 std::string Json(const CVerifyReport& report, const std::string& folder) {
     CJsonWriter json;
     json.BeginObject();
@@ -94,19 +113,7 @@ std::string Json(const CVerifyReport& report, const std::string& folder) {
         json.Key("findings");
         json.BeginArray();
         for (const VerifyFinding& f : group.findings) {
-            json.BeginObject();
-            json.Member("kind", f.kind);
-            json.Member("file", f.file);
-            json.Key("stream");
-            if (f.stream.empty()) {
-                json.Null();
-            } else {
-                json.String(f.stream);
-            }
-            OptionalInt(json, "sector", f.sector);
-            OptionalInt(json, "fileSector", f.fileSector);
-            json.Member("message", f.message);
-            json.EndObject();
+            FindingObject(json, f);
         }
         json.EndArray();
         json.Key("omitted");
@@ -117,6 +124,12 @@ std::string Json(const CVerifyReport& report, const std::string& folder) {
             json.Member("where", where.first);
             json.Member("count", count);
             json.EndObject();
+        }
+        json.EndArray();
+        json.Key("notes");
+        json.BeginArray();
+        for (const VerifyFinding& note : group.notes) {
+            FindingObject(json, note);
         }
         json.EndArray();
         json.EndObject();

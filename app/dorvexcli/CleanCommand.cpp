@@ -32,6 +32,7 @@ class CleanCommand : public Command {
                         "Backup folder beside VIDEO_TS, not in it");
         clean->add_flag("--no-fix-pgc-lbas", m_NoFixPgcLbas,
                         "Leave the PGCs' VOBU sectors as they are");
+        clean->add_flag("--prune-missing-vobs", m_PruneMissingVobs, kPruneMissingVobsHelp);
         clean->add_flag("-c,--empty-backup", m_EmptyBackup, "Empty the backup folder first");
         clean->add_flag("--allow-short", m_AllowShort,
                         "Clean VOB files shorter than their IFO says (or not its own) anyway");
@@ -55,6 +56,7 @@ class CleanCommand : public Command {
         options.m_ResetIlvu = m_ResetIlvu ? 1 : 0;
         options.m_WaitForFile = m_Wait ? 1 : 0;
         options.m_FullDvd = m_FullDvd;
+        options.m_PruneMissingVobs = m_PruneMissingVobs ? 1 : 0;
         options.m_EmptyBackup = m_EmptyBackup;
         options.m_LogPath = m_LogPath;
         options.m_AllowShort = m_AllowShort ? 1 : 0;
@@ -128,6 +130,7 @@ class CleanCommand : public Command {
     bool m_NoFixPgcLbas = false;
     bool m_EmptyBackup = false;
     bool m_AllowShort = false;
+    bool m_PruneMissingVobs = false;
     bool m_Quiet = false;
     std::string m_LogPath;
     std::string m_Path;

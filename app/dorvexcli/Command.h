@@ -25,6 +25,11 @@ inline constexpr const char* kExitStatusHelp =
     "  2  bad usage, or refused input (not a title-set VOB, no backup to restore or delete,\n"
     "     no terminal to confirm on and no --yes)\n";
 
+// clean and plan: the pruning of a full-DVD run's domains whose VOB is missing.
+inline constexpr const char* kPruneMissingVobsHelp =
+    "With -f: empty the tables of a domain whose VOB is missing even when they still describe\n"
+    "sectors (a menu VOB removed on purpose); without it they are left as they are";
+
 class Command {
   public:
     virtual ~Command() = default;

@@ -87,6 +87,19 @@ std::string Readable(const PlanResult& plan) {
                     " dropped with their cells\n";
         }
     }
+    for (const PlannedMissingVob& missing : plan.missingVobs) {
+        text +=
+            GetFileName(missing.vob) + (missing.menu ? " (menu)" : " (titles)") + ": missing; " +
+            (missing.updated ? GetFileName(missing.ifo) + " updated without it" +
+                                   (missing.describedSectors > 0
+                                        ? " (its tables described " +
+                                              std::to_string(missing.describedSectors) + " sectors)"
+                                        : std::string())
+                             : "its tables in " + GetFileName(missing.ifo) + " describe " +
+                                   std::to_string(missing.describedSectors) +
+                                   " sectors and are left unchanged") +
+            "\n";
+    }
     for (const PlannedFileChange& change : plan.files) {
         if (change.action == "rename" || change.action == "remove") {
             text += change.action + " " + GetFileName(change.path) +
@@ -119,7 +132,7 @@ void PackMembers(CJsonWriter& json, const PlannedPack& at) {
 }
 
 std::string Json(const PlanResult& plan, const std::string& vob, bool removeUnreferenced,
-                 bool fullDvd) {
+                 bool fullDvd, bool pruneMissingVobs) {
     CJsonWriter json;
     json.BeginObject();
     json.Member("schema", 1);
@@ -129,6 +142,7 @@ std::string Json(const PlanResult& plan, const std::string& vob, bool removeUnre
     json.BeginObject();
     json.Member("removeUnreferenced", removeUnreferenced);
     json.Member("fullDvd", fullDvd);
+    json.Member("pruneMissingVobs", pruneMissingVobs);
     json.EndObject();
     json.Member("failed", plan.failed);
     json.Key("steps");
@@ -202,6 +216,18 @@ std::string Json(const PlanResult& plan, const std::string& vob, bool removeUnre
         json.EndObject();
     }
     json.EndArray();
+    json.Key("missingVobs");
+    json.BeginArray();
+    for (const PlannedMissingVob& missing : plan.missingVobs) {
+        json.BeginObject();
+        json.Member("vob", missing.vob);
+        json.Member("domain", missing.menu ? "menu" : "titles");
+        json.Member("ifo", missing.ifo);
+        json.Member("describedSectors", missing.describedSectors);
+        json.Member("action", missing.updated ? "update" : "keep");
+        json.EndObject();
+    }
+    json.EndArray();
     json.Key("files");
     json.BeginArray();
     for (const PlannedFileChange& change : plan.files) {
@@ -246,6 +272,7 @@ class PlanCommand : public Command {
         plan->add_flag("-u,--remove-unreferenced", m_RemoveUnreferenced,
                        "As clean -u: unreferenced cells and blank packs are removed");
         plan->add_flag("-f,--full-dvd", m_FullDvd, "Every title set of the folder, then VIDEO_TS");
+        plan->add_flag("--prune-missing-vobs", m_PruneMissingVobs, kPruneMissingVobsHelp);
         plan->add_flag("--json", m_Json, "The report as JSON (schema in docs/json.md)");
         plan->add_flag("--allow-short", m_AllowShort,
                        "Plan for VOB files shorter than their IFO says, as clean --allow-short");
@@ -265,6 +292,7 @@ class PlanCommand : public Command {
         RunOptions options;
         options.m_RemoveUnrefed = m_RemoveUnreferenced ? 1 : 0;
         options.m_AllowShort = m_AllowShort ? 1 : 0;
+        options.m_PruneMissingVobs = m_PruneMissingVobs ? 1 : 0;
         ApplySettings(options, false);
         options.ApplyTo(engine);
         if (!OpenTarget(engine, m_Path, m_FullDvd)) {
@@ -273,7 +301,8 @@ class PlanCommand : public Command {
         const std::string vob = engine.VobPathSnapshot();
         const PlanResult plan = engine.Plan(m_FullDvd);
         const std::string text =
-            m_Json ? Json(plan, vob, m_RemoveUnreferenced, m_FullDvd) : Readable(plan);
+            m_Json ? Json(plan, vob, m_RemoveUnreferenced, m_FullDvd, m_PruneMissingVobs)
+                   : Readable(plan);
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
         return plan.failed ? kExitFailed : kExitOk;
@@ -283,6 +312,7 @@ class PlanCommand : public Command {
     bool m_RemoveUnreferenced = false;
     bool m_AllowShort = false;
     bool m_FullDvd = false;
+    bool m_PruneMissingVobs = false;
     bool m_Json = false;
     std::string m_Path;
 };

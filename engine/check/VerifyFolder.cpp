@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/check/VerifyIfo.h"
+#include "engine/check/VerifyLibdvdread.h"
 #include "engine/check/VerifyStream.h"
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
@@ -13,9 +14,9 @@ namespace dorvex {
 
 namespace {
 
-// Loads an IFO; on refusal adds the reason as a finding and returns false. The model's own log
-// line about the refusal is not shown: the finding says it.
-bool LoadChecked(CIfoFile& ifo, const std::string& path, CVerifyReport& report) {
+// Loads an IFO; on refusal adds the reason as a finding (when report is given) and returns
+// false. The model's own log line about the refusal is not shown: the finding says it.
+bool LoadChecked(CIfoFile& ifo, const std::string& path, CVerifyReport* report) {
     {
         CapturedLines quiet(CapturedLines::Log);
         ifo.Load(path);
@@ -23,10 +24,56 @@ bool LoadChecked(CIfoFile& ifo, const std::string& path, CVerifyReport& report) 
     if (ifo.m_bLoaded) {
         return true;
     }
-    const std::string reason = ifo.LoadError().empty() ? "it cannot be read" : ifo.LoadError();
-    report.Add({finding::kIfoDamaged, GetFileName(path), "", -1, -1,
-                GetFileName(path) + " is refused: " + reason});
+    if (report != nullptr) {
+        const std::string reason = ifo.LoadError().empty() ? "it cannot be read" : ifo.LoadError();
+        report->Add({finding::kIfoDamaged, GetFileName(path), "", -1, -1,
+                     GetFileName(path) + " is refused: " + reason});
+    }
     return false;
+}
+
+std::string WithThousands(uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (int64_t at = static_cast<int64_t>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<size_t>(at), ",");
+    }
+    return digits;
+}
+
+bool HoldsSectors(FileSystem& files, const std::string& path) {
+    return files.SizeBytes(path) >= 2048;
+}
+
+// A domain without its VOB whose tables still describe content: one finding that names the
+// file, instead of one for every cell, VOBU and time-map entry that cannot be found.
+bool MissingVob(CIfoFile& ifo, bool menu, const std::string& vob, const std::string& label,
+                CVerifyReport* report) {
+    const uint32_t described = ifo.DescribedSectors(menu);
+    if (described == 0) {
+        return false;
+    }
+    if (report != nullptr) {
+        report->Add({finding::kVobMissing, GetFileName(vob), label, -1, -1,
+                     GetFileName(vob) + " is missing; the IFO describes " +
+                         WithThousands(described) + " sectors"});
+    }
+    return true;
+}
+
+// Which domains of a title set lack the VOB their tables describe (reported when report is
+// given).
+MissingDomains FindMissingDomains(FileSystem& files, CIfoFile& ifo, const TitleSetFiles& set,
+                                  const std::string& name, CVerifyReport* report) {
+    MissingDomains missing;
+    const std::string menu = set.Vob(kMenuVobPart);
+    missing.menu =
+        !HoldsSectors(files, menu) && MissingVob(ifo, true, menu, name + " menu", report);
+    if (!set.IsVideoManager()) {
+        missing.titles =
+            set.TitleParts().empty() &&
+            MissingVob(ifo, false, set.Vob(kFirstTitleVobPart), name + " titles", report);
+    }
+    return missing;
 }
 
 // One domain: its stream scanned, then everything the IFO says about it.
@@ -43,6 +90,33 @@ void VerifyDomain(CIfoFile& ifo, bool menu, CVerifyStream& stream, CVerifyReport
     stream.CheckNavPointers(report);
 }
 
+// The first title set that is missing while a later one is there, or that lacks a VOB its IFO
+// describes: the files cannot place the title sets from there on.
+int32_t FirstIncompleteTitleSet(FileSystem& files, const std::string& folder) {
+    int32_t highest = 0;
+    for (int32_t vts = 1; vts <= kLastTitleSet; ++vts) {
+        if (files.Exists(TitleSetFiles::InFolder(files, folder, vts).Ifo())) {
+            highest = vts;
+        }
+    }
+    for (int32_t vts = 1; vts <= highest; ++vts) {
+        const TitleSetFiles set = TitleSetFiles::InFolder(files, folder, vts);
+        if (!files.Exists(set.Ifo())) {
+            return vts;
+        }
+        CIfoFile ifo(set.Ifo(), files);
+        if (!LoadChecked(ifo, set.Ifo(), nullptr)) {
+            continue;
+        }
+        const MissingDomains missing =
+            FindMissingDomains(files, ifo, set, TitleSetName(vts), nullptr);
+        if (missing.menu || missing.titles) {
+            return vts;
+        }
+    }
+    return kLastTitleSet + 1;
+}
+
 void VerifyVideoManager(FileSystem& files, const std::string& folder, CVerifyReport& report) {
     report.BeginGroup(TitleSetName(kVideoManager));
     const TitleSetFiles manager = TitleSetFiles::InFolder(files, folder, kVideoManager);
@@ -53,13 +127,17 @@ void VerifyVideoManager(FileSystem& files, const std::string& folder, CVerifyRep
         return;
     }
     CIfoFile vmg(path, files);
-    if (!LoadChecked(vmg, path, report)) {
+    if (!LoadChecked(vmg, path, &report)) {
         return;
     }
+    VerifyLibdvdreadOpen(vmg, report);
     VerifyBackupIfo(files, path, report);
-    VerifyVmgSizes(vmg, files, folder, report);
+    VmgContext context;
+    context.menuMissing = FindMissingDomains(files, vmg, manager, "VIDEO_TS", &report).menu;
+    context.firstIncompleteTitleSet = FirstIncompleteTitleSet(files, folder);
+    VerifyVmgSizes(vmg, files, folder, context, report);
     const std::string menu = manager.Vob(kMenuVobPart);
-    if (files.SizeBytes(menu) >= 2048) {
+    if (HoldsSectors(files, menu)) {
         CVerifyStream stream(files, "VIDEO_TS menu", {menu});
         VerifyDomain(vmg, true, stream, report);
     }
@@ -70,11 +148,13 @@ void VerifyTitleSet(FileSystem& files, const TitleSetFiles& set, const std::stri
     report.BeginGroup(name);
     const std::string path = set.Ifo();
     CIfoFile ifo(path, files);
-    if (!LoadChecked(ifo, path, report)) {
+    if (!LoadChecked(ifo, path, &report)) {
         return;
     }
+    VerifyLibdvdreadOpen(ifo, report);
     VerifyBackupIfo(files, path, report);
-    VerifyVtsSizes(ifo, files, set, report);
+    const MissingDomains missing = FindMissingDomains(files, ifo, set, name, &report);
+    VerifyVtsSizes(ifo, files, set, missing, report);
 
     std::vector<std::string> titles;
     int32_t expected = kFirstTitleVobPart;
@@ -89,12 +169,15 @@ void VerifyTitleSet(FileSystem& files, const TitleSetFiles& set, const std::stri
     }
 
     const std::string menu = set.Vob(kMenuVobPart);
-    if (files.SizeBytes(menu) >= 2048) {
+    if (HoldsSectors(files, menu)) {
         CVerifyStream stream(files, name + " menu", {menu});
         VerifyDomain(ifo, true, stream, report);
     }
-    CVerifyStream stream(files, name + " titles", titles);
-    VerifyDomain(ifo, false, stream, report);
+    if (!missing.titles) {
+        CVerifyStream stream(files, name + " titles", titles);
+        stream.SetNameWithoutFiles(GetFileName(set.Vob(kFirstTitleVobPart)));
+        VerifyDomain(ifo, false, stream, report);
+    }
 }
 
 }  // namespace

@@ -219,7 +219,7 @@ void VerifyReferencedCells(CIfoFile& ifo, bool menu, const CVerifyStream& stream
 }
 
 void VerifyVtsSizes(CIfoFile& ifo, FileSystem& files, const TitleSetFiles& set,
-                    CVerifyReport& report) {
+                    const MissingDomains& missing, CVerifyReport& report) {
     const int64_t ifoSectors = SectorsOf(files, set.Ifo());
     const int64_t menu = SectorsOf(files, set.Vob(kMenuVobPart));
     int64_t title = 0;
@@ -230,23 +230,31 @@ void VerifyVtsSizes(CIfoFile& ifo, FileSystem& files, const TitleSetFiles& set,
                               std::to_string(menu) + ", title VOBs " + std::to_string(title) +
                               " sectors";
     CompareField(report, ifo, ifo::kLastSectorOfIfo, "VTSI_LAST_SECTOR", ifoSectors - 1, sizes);
-    CompareField(report, ifo, ifo::kMenuVobsSector, "VTSM_VOBS", menu > 0 ? ifoSectors : 0, sizes);
-    CompareField(report, ifo, ifo::kTitleVobsOrTtSrpt, "VTSTT_VOBS", ifoSectors + menu, sizes);
-    CompareField(report, ifo, ifo::kLastSectorOfSet, "VTS_LAST_SECTOR",
-                 2 * ifoSectors + menu + title - 1, sizes);
+    // A field that counts a missing VOB cannot agree with the files: the missing VOB's own
+    // finding says so.
+    if (!missing.menu) {
+        CompareField(report, ifo, ifo::kMenuVobsSector, "VTSM_VOBS", menu > 0 ? ifoSectors : 0,
+                     sizes);
+        CompareField(report, ifo, ifo::kTitleVobsOrTtSrpt, "VTSTT_VOBS", ifoSectors + menu, sizes);
+    }
+    if (!missing.menu && !missing.titles) {
+        CompareField(report, ifo, ifo::kLastSectorOfSet, "VTS_LAST_SECTOR",
+                     2 * ifoSectors + menu + title - 1, sizes);
+    }
 }
 
 void VerifyVmgSizes(CIfoFile& vmg, FileSystem& files, const std::string& folder,
-                    CVerifyReport& report) {
+                    const VmgContext& context, CVerifyReport& report) {
     const TitleSetFiles manager = TitleSetFiles::InFolder(files, folder, kVideoManager);
     const int64_t ifoSectors = SectorsOf(files, manager.Ifo());
     const int64_t menu = SectorsOf(files, manager.Vob(kMenuVobPart));
     const std::string sizes =
         "IFO " + std::to_string(ifoSectors) + ", menu VOB " + std::to_string(menu) + " sectors";
     CompareField(report, vmg, ifo::kLastSectorOfIfo, "VMGI_LAST_SECTOR", ifoSectors - 1, sizes);
-    CompareField(report, vmg, ifo::kLastSectorOfSet, "VMG_LAST_SECTOR", 2 * ifoSectors + menu - 1,
-                 sizes);
-    CompareField(report, vmg, ifo::kMenuVobsSector, "VMGM_VOBS", menu > 0 ? ifoSectors : 0, sizes);
+    if (!context.menuMissing) {
+        CompareField(report, vmg, ifo::kMenuVobsSector, "VMGM_VOBS", menu > 0 ? ifoSectors : 0,
+                     sizes);
+    }
 
     // Title sets lie one after another: IFO, menu VOB, title VOBs, BUP.
     std::vector<int64_t> start(kLastTitleSet + 1, 0);
@@ -264,24 +272,71 @@ void VerifyVmgSizes(CIfoFile& vmg, FileSystem& files, const std::string& folder,
             next += part.sectors;
         }
     }
-    const uint8_t* titles = vmg.GetTable(IfoTtSrpt);
-    if (titles == nullptr) {
+
+    // The titles whose start the files can tell: those before the first title set that is
+    // missing or lacks a VOB its IFO describes (every later one moves by what is not there).
+    struct TitleStart {
+        int32_t title;
+        uint8_t titleSet;
+        uint32_t value;
+        int64_t expected;
+    };
+    std::vector<TitleStart> titles;
+    std::vector<bool> reportedMissing(kLastTitleSet + 1, false);
+    if (const uint8_t* table = vmg.GetTable(IfoTtSrpt)) {
+        const uint16_t count = ReadBE16(table, ifo::kTableCount);
+        for (int32_t t = 0; t < count; ++t) {
+            const uint8_t* entry = table + ifo::kTableEntries + t * ifo::kTtSrptEntrySize;
+            if (!vmg.Contains(entry, ifo::kTtSrptEntrySize)) {
+                break;
+            }
+            const uint8_t titleSet = entry[ifo::kTtSrptTitleSet];
+            if (titleSet >= 1 && titleSet <= kLastTitleSet &&
+                !files.Exists(TitleSetFiles::InFolder(files, folder, titleSet).Ifo())) {
+                if (!reportedMissing[titleSet]) {
+                    reportedMissing[titleSet] = true;
+                    const std::string name =
+                        GetFileName(TitleSetFiles::InFolder(files, folder, titleSet).Ifo());
+                    report.Add({finding::kIfoDamaged, name, "", -1, -1,
+                                name + " is missing; TT_SRPT puts title " + std::to_string(t + 1) +
+                                    " in title set " + std::to_string(titleSet)});
+                }
+                continue;
+            }
+            if (titleSet >= context.firstIncompleteTitleSet) {
+                continue;
+            }
+            titles.push_back({t + 1, titleSet, ReadBE32(entry, ifo::kTtSrptStartSector),
+                              titleSet <= kLastTitleSet ? start[titleSet] : 0});
+        }
+    }
+
+    // dvdauthor reserves room after a video manager without a menu and starts the title sets
+    // behind it: readers take that as it is, so it is said, not counted.
+    const int64_t lastOfSet = ReadBE32(vmg.Data(), ifo::kLastSectorOfSet);
+    const int64_t padding = lastOfSet - (2 * ifoSectors + menu - 1);
+    bool padded = !context.menuMissing && padding > 0;
+    for (const TitleStart& t : titles) {
+        padded = padded && t.value == t.expected + padding;
+    }
+    if (padded) {
+        report.AddNote({finding::kPaddedVideoManager, GetFileName(vmg.m_szPath), "", -1, -1,
+                        "VMG_LAST_SECTOR " + std::to_string(lastOfSet) + " leaves " +
+                            std::to_string(padding) +
+                            " sectors after the video manager's files, and the title sets start "
+                            "behind them"});
         return;
     }
-    const uint16_t count = ReadBE16(titles, ifo::kTableCount);
-    for (int32_t t = 0; t < count; ++t) {
-        const uint8_t* entry = titles + ifo::kTableEntries + t * ifo::kTtSrptEntrySize;
-        if (!vmg.Contains(entry, ifo::kTtSrptEntrySize)) {
-            break;
-        }
-        const uint8_t titleSet = entry[ifo::kTtSrptTitleSet];
-        const int64_t expected = titleSet <= kLastTitleSet ? start[titleSet] : 0;
-        const uint32_t value = ReadBE32(entry, ifo::kTtSrptStartSector);
-        if (value != expected) {
+    if (!context.menuMissing) {
+        CompareField(report, vmg, ifo::kLastSectorOfSet, "VMG_LAST_SECTOR",
+                     2 * ifoSectors + menu - 1, sizes);
+    }
+    for (const TitleStart& t : titles) {
+        if (t.value != t.expected) {
             IfoFinding(report, vmg, finding::kTitleStartSector,
-                       "title " + std::to_string(t + 1) + " (VTS " + std::to_string(titleSet) +
-                           ") starts at " + std::to_string(value) + ", the files put it at " +
-                           std::to_string(expected));
+                       "title " + std::to_string(t.title) + " (VTS " + std::to_string(t.titleSet) +
+                           ") starts at " + std::to_string(t.value) + ", the files put it at " +
+                           std::to_string(t.expected));
         }
     }
 }

@@ -6,6 +6,7 @@
 
 #include "engine/check/VerifyReport.h"
 #include "engine/check/VerifyStream.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex {
 
@@ -25,13 +26,30 @@ void VerifyTimeMaps(CIfoFile& ifo, const CVerifyStream& stream, CVerifyReport& r
 void VerifyReferencedCells(CIfoFile& ifo, bool menu, const CVerifyStream& stream,
                            CVerifyReport& report);
 
-// The header's sector fields against the sizes of the title set's files.
+// The domains of a title set (or the video manager's menu) whose VOB is missing while the IFO's
+// tables still describe it.
+struct MissingDomains {
+    bool menu = false;
+    bool titles = false;
+};
+
+// What the video manager's check needs to know of the rest of the folder.
+struct VmgContext {
+    bool menuMissing = false;  // VIDEO_TS.VOB is missing and the menu tables describe it
+    // The first title set whose IFO is missing or that misses a VOB its IFO describes; the
+    // title sets from there on cannot be placed by the files (kLastTitleSet + 1: none).
+    int32_t firstIncompleteTitleSet = kLastTitleSet + 1;
+};
+
+// The header's sector fields against the sizes of the title set's files; fields that count a
+// missing VOB are left to that VOB's finding.
 void VerifyVtsSizes(CIfoFile& ifo, FileSystem& files, const TitleSetFiles& set,
-                    CVerifyReport& report);
+                    const MissingDomains& missing, CVerifyReport& report);
 // VIDEO_TS.IFO's sector fields and every title's start sector in TT_SRPT (folder ends with a
-// separator).
+// separator); a title set that TT_SRPT names and whose IFO is missing is a finding. A video
+// manager padded as dvdauthor pads it is a note.
 void VerifyVmgSizes(CIfoFile& vmg, FileSystem& files, const std::string& folder,
-                    CVerifyReport& report);
+                    const VmgContext& context, CVerifyReport& report);
 // The .BUP holds the same bytes as the .IFO.
 void VerifyBackupIfo(FileSystem& files, const std::string& ifoPath, CVerifyReport& report);
 

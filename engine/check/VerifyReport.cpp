@@ -32,6 +32,13 @@ void CVerifyReport::Add(VerifyFinding finding) {
     }
 }
 
+void CVerifyReport::AddNote(VerifyFinding note) {
+    if (m_Groups.empty()) {
+        BeginGroup("");
+    }
+    m_Groups.back().notes.push_back(std::move(note));
+}
+
 int64_t CVerifyReport::Total() const {
     int64_t total = 0;
     for (const VerifyGroup& group : m_Groups) {

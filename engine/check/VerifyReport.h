@@ -35,6 +35,11 @@ inline constexpr const char* kVobuAdmap = "vobu-admap";
 inline constexpr const char* kTimeMapEntry = "time-map-entry";
 inline constexpr const char* kUnreferencedCell = "unreferenced-cell";
 inline constexpr const char* kReadError = "read-error";
+inline constexpr const char* kVobMissing = "vob-missing";
+inline constexpr const char* kLibdvdreadRefuses = "libdvdread-refuses";
+inline constexpr const char* kLibdvdreadWarning = "libdvdread-warning";
+// Notes: what a reader tolerates and an authoring tool writes on purpose, not counted.
+inline constexpr const char* kPaddedVideoManager = "padded-video-manager";
 }  // namespace finding
 
 struct VerifyFinding {
@@ -55,6 +60,8 @@ struct VerifyGroup {
     std::map<std::pair<std::string, std::string>, int64_t> omitted;
     // Findings kept in full, by stream (or file) and kind.
     std::map<std::pair<std::string, std::string>, int64_t> kept;
+    // Said for information; not findings, not counted.
+    std::vector<VerifyFinding> notes;
 
     int64_t Total() const;
 };
@@ -67,6 +74,7 @@ class CVerifyReport {
     // Starts the group that the following findings belong to.
     void BeginGroup(const std::string& name);
     void Add(VerifyFinding finding);
+    void AddNote(VerifyFinding note);
 
     const std::vector<VerifyGroup>& Groups() const { return m_Groups; }
     int64_t Total() const;

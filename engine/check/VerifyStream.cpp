@@ -80,6 +80,8 @@ void CVerifyStream::Report(CVerifyReport& report, const char* kind, int64_t sect
         const File& file = FileOf(sector);
         finding.file = file.name;
         finding.fileSector = sector - file.first;
+    } else {
+        finding.file = m_NameWithoutFiles;
     }
     finding.message = message;
     report.Add(std::move(finding));

@@ -24,6 +24,9 @@ class CVerifyStream {
     // Second pass over the navpacks: search pointers, reference picture ends, sync offsets.
     void CheckNavPointers(CVerifyReport& report);
 
+    // The file that findings name when the stream has no file at all (its first VOB).
+    void SetNameWithoutFiles(std::string name) { m_NameWithoutFiles = std::move(name); }
+
     const std::string& Label() const { return m_Label; }
     int64_t Sectors() const { return static_cast<int64_t>(m_Class.size()); }
     bool IsNav(int64_t sector) const;
@@ -52,6 +55,7 @@ class CVerifyStream {
     void CheckOneNavpack(CVerifyReport& report, int32_t nav, const uint8_t* pack);
 
     std::string m_Label;
+    std::string m_NameWithoutFiles;
     std::vector<File> m_Files;
     std::vector<uint8_t> m_Class;  // per pack, see VerifyStream.cpp
     std::vector<uint32_t> m_NavSectors;

@@ -73,6 +73,16 @@ void CPlanningCleaner::OnNewVcid(CIfoFile& ifo) {
     step.cells.push_back(cell);
 }
 
+void CPlanningCleaner::OnMissingVob(bool updated, uint32_t describedSectors) {
+    PlannedMissingVob missing;
+    missing.vob = VobPathSnapshot();
+    missing.ifo = SetFiles().Ifo();
+    missing.menu = m_Menu != 0;
+    missing.updated = updated;
+    missing.describedSectors = describedSectors;
+    m_Result.missingVobs.push_back(std::move(missing));
+}
+
 void CPlanningCleaner::OnBlankPack(bool removed) {
     PlannedStep& step = m_Result.steps.back();
     ++(removed ? step.blankRemoved : step.blankStuffed);

@@ -55,6 +55,15 @@ struct PlannedStep {
     std::vector<PlannedNavpack> firstNavpacks;
 };
 
+// A full-DVD step whose VOB is missing while its IFO is there.
+struct PlannedMissingVob {
+    std::string vob;
+    std::string ifo;
+    bool menu = false;
+    bool updated = false;  // the IFO is updated with empty tables; else the domain is left as it is
+    int64_t describedSectors = 0;  // what the domain's tables described
+};
+
 struct PlannedFileChange {
     std::string action;  // "backup", "rename", "remove", "write", "make-folder"
     std::string path;
@@ -68,6 +77,7 @@ struct PlannedIfo {
 
 struct PlanResult {
     std::vector<PlannedStep> steps;
+    std::vector<PlannedMissingVob> missingVobs;
     std::vector<PlannedFileChange> files;
     std::vector<PlannedIfo> ifos;
     std::vector<std::string> alerts;
@@ -97,6 +107,7 @@ class CPlanningCleaner : private PlanOverlay, public CVtsCleaner {
     void OnNewVcid(CIfoFile& ifo) override;
     void OnBlankPack(bool removed) override;
     void OnVobPassDone() override;
+    void OnMissingVob(bool updated, uint32_t describedSectors) override;
 
   private:
     PlannedPack Locate(int64_t sector) const;

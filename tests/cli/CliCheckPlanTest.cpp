@@ -6,6 +6,7 @@
 #include <set>
 
 #include "CliHarness.h"
+#include "common/IfoBuilder.h"
 #include "common/StreamBuilder.h"
 #include "engine/PackLayout.h"
 #include "engine/plan/IfoChanges.h"
@@ -133,7 +134,7 @@ const Damage kDamages[] = {
      }},
 };
 
-class CliCheckPlan : public CliHarness, public ::testing::WithParamInterface<Damage> {
+class CliDisc : public CliHarness {
   protected:
     std::string Disc() const { return Path("disc/VIDEO_TS"); }
 
@@ -167,6 +168,8 @@ class CliCheckPlan : public CliHarness, public ::testing::WithParamInterface<Dam
         return ParseJson(Path("check.json"));
     }
 };
+
+class CliCheckPlan : public CliDisc, public ::testing::WithParamInterface<Damage> {};
 
 TEST_F(CliCheckPlan, AHealthyDiscPassesAndCheckWritesNothing) {
     MakeHealthyDisc();
@@ -327,6 +330,151 @@ TEST_F(CliCheckPlan, PlanOfAFullDvdRunLeavesEveryFileAsItWas) {
     EXPECT_NE(planned.out.find("cell 1/3 dropped"), std::string::npos) << planned.out;
     EXPECT_NE(planned.out.find("nothing was changed"), std::string::npos) << planned.out;
 }
+
+}  // namespace
+}  // namespace dorvex::clitest
+
+namespace dorvex::clitest {
+namespace {
+
+// Discs as other tools leave them: a partial copy, a video manager that libdvdread refuses, a
+// video manager padded by its authoring tool. check names each once, with a place, and plan -f
+// says about a missing VOB what check says.
+struct OtherDisc {
+    const char* name;
+    void (*apply)(const std::string& folder);
+    int status;              // of check
+    int findings;            // how many, all in all
+    const char* kind;        // a finding check reports, or the note when status is 0
+    const char* file;        // where
+    const char* stream;      // the finding's stream, "" for none
+    const char* missingVob;  // what plan -f lists as missing and left unchanged, "" for nothing
+};
+
+void RemoveTitleVobs(const std::string& folder) {
+    for (int part = 1; part <= 9; ++part) {
+        fs::remove(testkit::VobPath(folder, 1, part));
+    }
+}
+
+void PadVideoManager(const std::string& folder, bool titlesToo) {
+    PatchIfo(folder + "/VIDEO_TS.IFO", [titlesToo](CIfoFile& vmg) {
+        AddBE32(vmg.Data(), ifo::kLastSectorOfSet, 26);
+        uint8_t* titles = vmg.GetTable(IfoTtSrpt);
+        for (int t = 0; titlesToo && t < ReadBE16(titles, ifo::kTableCount); ++t) {
+            AddBE32(titles,
+                    ifo::kTableEntries + t * ifo::kTtSrptEntrySize + ifo::kTtSrptStartSector, 26);
+        }
+    });
+}
+
+const OtherDisc kOtherDiscs[] = {
+    {"TitleVobsMissing", RemoveTitleVobs, 1, 1, "vob-missing", "VTS_01_1.VOB", "VTS_01 titles",
+     "VTS_01_1.VOB"},
+    {"MenuVobMissing", [](const std::string& f) { fs::remove(f + "/VTS_01_0.VOB"); }, 1, 1,
+     "vob-missing", "VTS_01_0.VOB", "VTS_01 menu", "VTS_01_0.VOB"},
+    {"VideoManagerAlone",
+     [](const std::string& f) {
+         RemoveTitleVobs(f);
+         for (const char* name : {"VTS_01_0.VOB", "VTS_01_0.IFO", "VTS_01_0.BUP"}) {
+             fs::remove(f + "/" + name);
+         }
+     },
+     1, 1, "ifo-damaged", "VTS_01_0.IFO", "", ""},
+    {"NoTitleSet",
+     [](const std::string& f) {
+         PatchIfo(f + "/VIDEO_TS.IFO", [](CIfoFile& vmg) { vmg.TrimTitleSets(0); });
+     },
+     1, 4, "libdvdread-refuses", "VIDEO_TS.IFO", "", ""},
+    {"PaddedVideoManager", [](const std::string& f) { PadVideoManager(f, true); }, 0, 0,
+     "padded-video-manager", "VIDEO_TS.IFO", "", ""},
+    {"PaddedLastSectorOnly", [](const std::string& f) { PadVideoManager(f, false); }, 1, 1,
+     "size-field", "VIDEO_TS.IFO", "", ""},
+};
+
+class CliOtherDisc : public CliDisc, public ::testing::WithParamInterface<OtherDisc> {};
+
+TEST_P(CliOtherDisc, CheckNamesItOnceAndPlanSaysTheSame) {
+    const OtherDisc& disc = GetParam();
+    MakeHealthyDisc();
+    disc.apply(Disc());
+
+    const auto found = CheckJson(disc.status);
+    const std::string kindsOf = ReadText(Path("check.json"));
+    EXPECT_EQ(Number(found, "total"), disc.findings) << kindsOf;
+    // Every finding has a place; the expected one is among them.
+    std::string at;
+    const char* list = disc.status == 0 ? ".notes" : ".findings";
+    for (int g = 0; g < Number(found, "titleSets#"); ++g) {
+        const std::string group = "titleSets[" + std::to_string(g) + "]" + list;
+        for (int i = 0; i < Number(found, group + "#"); ++i) {
+            const std::string item = group + "[" + std::to_string(i) + "]";
+            EXPECT_FALSE(found.at(item + ".file").empty()) << kindsOf;
+            if (found.at(item + ".kind") == disc.kind && at.empty()) {
+                at = item;
+            }
+        }
+    }
+    ASSERT_FALSE(at.empty()) << kindsOf;
+    EXPECT_EQ(found.at(at + ".kind"), disc.kind) << kindsOf;
+    EXPECT_EQ(found.at(at + ".file"), disc.file) << kindsOf;
+    EXPECT_EQ(found.at(at + ".stream"), *disc.stream ? disc.stream : "null") << kindsOf;
+    if (*disc.missingVob == '\0') {
+        return;
+    }
+
+    ChildResult planned = Cli({"plan", "-u", "-f", "--json", Disc()});
+    ASSERT_EQ(planned.status, 0) << planned.err;
+    WriteText(Path("plan.json"), planned.out);
+    const auto plan = ParseJson(Path("plan.json"));
+    // The video manager's menu, without tables, is updated as ever; the domain check names is
+    // kept.
+    std::vector<std::string> keptVobs;
+    int64_t sectors = -1;
+    for (int i = 0; i < Number(plan, "missingVobs#"); ++i) {
+        const std::string item = "missingVobs[" + std::to_string(i) + "]";
+        if (plan.at(item + ".action") == "keep") {
+            keptVobs.push_back(GetFileName(plan.at(item + ".vob")));
+            sectors = Number(plan, item + ".describedSectors");
+        }
+    }
+    EXPECT_EQ(keptVobs, std::vector<std::string>{disc.missingVob}) << planned.out;
+    EXPECT_EQ(found.at(at + ".message"), std::string(disc.missingVob) +
+                                             " is missing; the IFO describes " +
+                                             std::to_string(sectors) + " sectors");
+
+    // The run does what the plan says: the domain's tables stay as they are, and check says
+    // the same afterwards. Pruned, they are emptied and nothing is missing any more.
+    const bool menu = std::string(disc.stream).find("menu") != std::string::npos;
+    const int32_t cadt = menu ? ifo::kMenuCAdt : ifo::kVtsCAdt;
+    const int32_t admap = menu ? ifo::kMenuVobuAdmap : ifo::kVtsVobuAdmap;
+    const auto original = ReadBytes(Disc() + "/VTS_01_0.IFO");
+    ASSERT_FALSE(testkit::ReadCAdt(original, cadt).empty());
+    ASSERT_EQ(Cli({"clean", "-u", "-f", "-q", "--log", Path("clean.log"), Disc()}).status, 0);
+    fs::remove_all(Disc() + "/DorvexBackup");
+    const auto kept = ReadBytes(Disc() + "/VTS_01_0.IFO");
+    EXPECT_EQ(testkit::ReadCAdt(kept, cadt), testkit::ReadCAdt(original, cadt));
+    EXPECT_EQ(testkit::ReadAdmap(kept, admap), testkit::ReadAdmap(original, admap));
+    const auto after = CheckJson(1);
+    EXPECT_EQ(after.at("total"), "1") << ReadText(Path("check.json"));
+    EXPECT_EQ(after.at("counts.vob-missing"), "1") << ReadText(Path("check.json"));
+
+    ChildResult pruned = Cli(
+        {"clean", "-u", "-f", "-q", "--prune-missing-vobs", "--log", Path("prune.log"), Disc()});
+    ASSERT_EQ(pruned.status, 0) << pruned.err;
+    fs::remove_all(Disc() + "/DorvexBackup");
+    const auto emptied = ReadBytes(Disc() + "/VTS_01_0.IFO");
+    EXPECT_TRUE(testkit::ReadCAdt(emptied, cadt).empty());
+    EXPECT_TRUE(testkit::ReadAdmap(emptied, admap).empty());
+    ChildResult checked = Cli({"check", "--json", Disc()});
+    WriteText(Path("check.json"), checked.out);
+    EXPECT_EQ(Number(ParseJson(Path("check.json")), "counts.vob-missing"), -1) << checked.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Discs, CliOtherDisc, ::testing::ValuesIn(kOtherDiscs),
+                         [](const ::testing::TestParamInfo<OtherDisc>& info) {
+                             return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace dorvex::clitest

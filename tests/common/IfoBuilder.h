@@ -46,6 +46,8 @@ struct CAdtEntry {
     uint8_t cellId = 0;
     uint32_t firstSector = 0;
     uint32_t lastSector = 0;
+
+    bool operator==(const CAdtEntry&) const = default;
 };
 
 struct TimeMapSpec {

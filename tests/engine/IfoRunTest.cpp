@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "EngineFixture.h"
 #include "common/IfoBuilder.h"
@@ -15,6 +16,8 @@
 
 namespace dorvex::testkit {
 namespace {
+
+namespace fs = std::filesystem;
 
 std::vector<uint8_t> MakeVmgIfo() {
     VmgSpec vmg;
@@ -318,30 +321,48 @@ TEST_F(IfoRun, ADamagedVideoTsIfoIsReportedAndLeftAlone) {
     EXPECT_EQ(ReadBytes(m_Dir + "/VIDEO_TS.IFO"), damaged);
 }
 
-TEST_F(IfoRun, AFullDvdUpdatesTheIfosOfAbsentVobsAndKeepsTheirSectors) {
-    MakeTitleSet(1, true);
-    MakeTitleSet(2, true);
-    std::remove(Vob(1, 2).c_str());  // title set 2: IFO only
-    auto before = ReadBytes(Ifo(2));
-    ASSERT_EQ(m_Engine.Open(Vob(1, 1)), 0);
-    m_Engine.ProcessFullDvd();
+// Title set 2 has no title VOB: its title tables still describe 20 sectors. A domain whose
+// tables are empty (the menus here, which have none) is updated as a present VOB's would be.
+TEST_F(IfoRun, AFullDvdKeepsTheTablesOfAMissingVobUnlessToldToPruneThem) {
+    for (const bool prune : {false, true}) {
+        SCOPED_TRACE(prune ? "pruning" : "keeping");
+        CapturedSinks::Clear();
+        fs::remove_all(m_Dir + "/DorvexBackup");
+        MakeTitleSet(1, true);
+        MakeTitleSet(2, true);
+        std::remove(Vob(1, 2).c_str());
+        const auto before = ReadBytes(Ifo(2));
+        m_Engine.m_PruneMissingVobs = prune ? 1 : 0;
+        ASSERT_EQ(m_Engine.Open(Vob(1, 1)), 0);
+        m_Engine.ProcessFullDvd();
 
-    auto logs = CapturedSinks::Logs();
-    EXPECT_TRUE(HasLine(logs, m_Dir + "/VTS_01_0.VOB does not exists, updating IFO..."));
-    EXPECT_TRUE(HasLine(logs, Vob(1, 2) + " does not exists, updating IFO..."));
-    EXPECT_TRUE(HasLine(logs, m_Dir + "/VTS_02_0.VOB does not exists, updating IFO..."));
-    EXPECT_FALSE(HasLine(logs, m_Dir + "/VTS_03_0.VOB does not exists, updating IFO..."));
-    EXPECT_TRUE(HasLine(logs, m_Dir + "/VIDEO_TS.VOB does not exists, updating IFO..."));
-    EXPECT_EQ(logs.back(), "End of FULL DVD process");
-    EXPECT_EQ(m_Engine.m_Failed.load(), 0);
+        const auto logs = CapturedSinks::Logs();
+        EXPECT_TRUE(HasLine(logs, m_Dir + "/VTS_01_0.VOB does not exists, updating IFO..."));
+        EXPECT_TRUE(HasLine(logs, m_Dir + "/VTS_02_0.VOB does not exists, updating IFO..."));
+        EXPECT_FALSE(HasLine(logs, m_Dir + "/VTS_03_0.VOB does not exists, updating IFO..."));
+        EXPECT_TRUE(HasLine(logs, m_Dir + "/VIDEO_TS.VOB does not exists, updating IFO..."));
+        EXPECT_EQ(HasLine(logs, Vob(1, 2) + " does not exists, leaving its tables in " + Ifo(2) +
+                                    " unchanged (20 sectors)"),
+                  !prune);
+        EXPECT_EQ(HasLine(logs, Vob(1, 2) + " does not exists, updating IFO..."), prune);
+        EXPECT_EQ(logs.back(), "End of FULL DVD process");
+        EXPECT_EQ(m_Engine.m_Failed.load(), 0);
 
-    // The title PGC of title set 2 keeps its stored cell sectors.
-    auto cellsBefore = ReadTitlePgcCells(before, 1);
-    auto cellsAfter = ReadTitlePgcCells(ReadBytes(Ifo(2)), 1);
-    ASSERT_EQ(cellsAfter.size(), 4u);
-    for (size_t cell = 0; cell < 4; ++cell) {
-        EXPECT_EQ(cellsAfter[cell].firstSector, cellsBefore[cell].firstSector) << cell;
-        EXPECT_EQ(cellsAfter[cell].lastSector, cellsBefore[cell].lastSector) << cell;
+        const auto after = ReadBytes(Ifo(2));
+        EXPECT_EQ(ReadCAdt(after, ifo::kVtsCAdt).size(), prune ? 0u : 4u);
+        EXPECT_EQ(ReadAdmap(after, ifo::kVtsVobuAdmap).size(), prune ? 0u : 4u);
+        if (!prune) {
+            EXPECT_EQ(ReadCAdt(after, ifo::kVtsCAdt), ReadCAdt(before, ifo::kVtsCAdt));
+            EXPECT_EQ(ReadAdmap(after, ifo::kVtsVobuAdmap), ReadAdmap(before, ifo::kVtsVobuAdmap));
+        }
+        // Either way the title PGC keeps its stored cell sectors.
+        const auto cellsBefore = ReadTitlePgcCells(before, 1);
+        const auto cellsAfter = ReadTitlePgcCells(after, 1);
+        ASSERT_EQ(cellsAfter.size(), 4u);
+        for (size_t cell = 0; cell < 4; ++cell) {
+            EXPECT_EQ(cellsAfter[cell].firstSector, cellsBefore[cell].firstSector) << cell;
+            EXPECT_EQ(cellsAfter[cell].lastSector, cellsBefore[cell].lastSector) << cell;
+        }
     }
 }
 

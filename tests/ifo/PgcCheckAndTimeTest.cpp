@@ -157,10 +157,12 @@ TEST(PlaybackTimeCodec, CarriesAndTicks) {
 class PgcTime : public ::testing::Test {
   protected:
     void TearDown() override { g_nVideoStandard = kStandardUnknown; }
-    uint32_t Update(const PgcSpec& cells, std::vector<CellSpec>* after = nullptr) {
+    uint32_t Update(const PgcSpec& cells, std::vector<CellSpec>* after = nullptr,
+                    uint32_t storedPgcTime = 0) {
         VtsSpec vts;
         vts.titlePgcs = {cells};
         auto ifo = LoadImage(m_Dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
+        WriteBE32(ifo->GetPgc(0, 1), ifo::kPgcPlaybackTime, storedPgcTime);
         ifo->UpdatePgcPlaybackTime(0, 1, true, false);
         if (after != nullptr) {
             *after = ReadTitlePgcCells(ImageOf(*ifo), 1);
@@ -189,10 +191,25 @@ TEST_F(PgcTime, ZeroCellsAreFilledWithTheirOwnRate) {
 
 TEST_F(PgcTime, AllZeroCellsSumTheirFill) {
     EXPECT_EQ(Update({Timed(1, 1, 0x00000040), Timed(1, 2, 0x00000040)}), 0x00000064u);
-    g_nVideoStandard = kStandardPal;
-    EXPECT_EQ(Update({}), 0x00000040u);
-    g_nVideoStandard = kStandardUnknown;
-    EXPECT_EQ(Update({}), 0x000000C0u);
+}
+
+// A PGC without cells has no cell to take its frame rate from: the disc's standard gives it,
+// and while no video has told the standard the stored rate stays.
+TEST_F(PgcTime, ACellLessPgcTakesTheStandardsRateOrKeepsItsOwn) {
+    const struct {
+        int32_t standard;
+        uint32_t stored;
+        uint32_t expected;
+    } cases[] = {
+        {kStandardPal, 0x00000000, 0x00000040},     {kStandardNtsc, 0x00000040, 0x000000C0},
+        {kStandardUnknown, 0x00000040, 0x00000040}, {kStandardUnknown, 0x000000C0, 0x000000C0},
+        {kStandardUnknown, 0x00000000, 0x00000000}, {kStandardUnknown, 0x01020355, 0x00000040},
+    };
+    for (const auto& c : cases) {
+        g_nVideoStandard = c.standard;
+        EXPECT_EQ(Update({}, nullptr, c.stored), c.expected)
+            << "standard " << c.standard << ", stored " << std::hex << c.stored;
+    }
 }
 
 }  // namespace

@@ -240,6 +240,29 @@ TEST(CellAddressTable, GroupsByVobIdAndResizes) {
     EXPECT_EQ(ReadBE32(raw, 4), 7u);
 }
 
+// libdvdread checks every entry's VOB ID against the count: with VOB IDs kept as they were, a
+// dropped VOB 1 leaves VOB ID 2 in a table of one VOB.
+TEST(CellAddressTable, TheCountReachesTheHighestVobIdKept) {
+    const struct {
+        std::vector<CellTableEntry> cells;
+        uint16_t count;
+    } cases[] = {
+        {{{2, 1, 0, 9}, {2, 2, 10, 19}}, 2},
+        {{{3, 1, 0, 9}, {5, 1, 10, 19}}, 5},
+        {{{1, 1, 0, 9}, {2, 1, 10, 19}, {1, 2, 20, 29}}, 2},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        VtsSpec vts;
+        vts.titlePgcs = {{Cell(1, 1, 0, 0, 9)}};
+        vts.titleCAdt = {{1, 1, 0, 9}};
+        auto ifo = LoadImage(dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
+        ifo->RebuildCellAddressTable(c.cells.data(), static_cast<int32_t>(c.cells.size()), false);
+        EXPECT_EQ(ReadBE16(ifo->GetTable(IfoVtsCAdt), ifo::kTableCount), c.count);
+        EXPECT_EQ(ReadCAdt(ImageOf(*ifo), ifo::kVtsCAdt).size(), c.cells.size());
+    }
+}
+
 TEST(CellAddressTable, VideoManagerWithoutCellsLosesTheTable) {
     TempDir dir;
     VmgSpec plan;

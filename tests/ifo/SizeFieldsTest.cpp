@@ -144,6 +144,20 @@ TEST_F(VideoManager, TrimmingCompactsMasksAndTitles) {
     EXPECT_EQ(titles[8 + 24 + 6], 3);
 }
 
+// A video manager of no title set is one libdvdread no longer opens: a folder holding the video
+// manager alone keeps its count, titles and masks, trimmed or not.
+TEST_F(VideoManager, WithoutAnyTitleSetNothingIsTrimmed) {
+    for (const bool trim : {false, true}) {
+        auto vmg = Load(2, {{1, 1, 0}, {2, 1, 0}});
+        vmg->UpdateSizeFields(trim);
+        EXPECT_EQ(ReadBE16(vmg->Data(), ifo::kVmgTitleSetCount), 2) << trim;
+        EXPECT_EQ(ReadBE16(vmg->GetTable(IfoTtSrpt), 0), 2) << trim;
+        EXPECT_EQ(ReadBE16(vmg->GetTable(IfoVmgPtlMait), 2), 2) << trim;
+        EXPECT_EQ(ReadBE16(vmg->GetTable(IfoVmgVtsAtrt), 0), 2) << trim;
+        EXPECT_EQ(TitleStart(*vmg, 1), 0u) << trim;
+    }
+}
+
 TEST_F(VideoManager, FewerListedTitleSetsOnlyChangeTheCount) {
     auto vmg = Load(2, {{1, 1, 0}, {2, 1, 0}, {3, 1, 0}});
     TitleSet(1, 10, 0, {10});

@@ -16,6 +16,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -472,9 +473,6 @@ void CheckVmgSizes(const std::string& folder, const ifo_handle_t* vmg) {
     if (mat->vmgi_last_sector != ifo - 1) {
         Fail("VMG: VMGI_LAST_SECTOR %u, IFO has %u sectors", mat->vmgi_last_sector, ifo);
     }
-    if (mat->vmg_last_sector != 2 * ifo + menu - 1) {
-        Fail("VMG: VMG_LAST_SECTOR %u, expected %u", mat->vmg_last_sector, 2 * ifo + menu - 1);
-    }
     if (mat->vmgm_vobs != (menu > 0 ? ifo : 0)) {
         Fail("VMG: VMGM_VOBS %u, expected %u", mat->vmgm_vobs, menu > 0 ? ifo : 0);
     }
@@ -493,13 +491,119 @@ void CheckVmgSizes(const std::string& folder, const ifo_handle_t* vmg) {
             next += sectors;
         }
     }
+    // A title whose title set is not in the folder (a partial copy) has nothing to start at.
+    std::vector<std::pair<int, const title_info_t*>> placed;
     const tt_srpt_t* tt = vmg->tt_srpt;
     for (int t = 0; tt != nullptr && t < tt->nr_of_srpts; ++t) {
         const title_info_t& info = tt->title[t];
-        if (info.title_set_sector != start[info.title_set_nr]) {
-            Fail("VMG: title %d (VTS %d) starts at %u, expected %u", t + 1, info.title_set_nr,
-                 info.title_set_sector, start[info.title_set_nr]);
+        if (Exists(folder + "/" + VtsName(info.title_set_nr, 0, "IFO"))) {
+            placed.push_back({t + 1, &info});
+        } else {
+            printf("note: VMG: title %d is in title set %d, which is not in the folder\n", t + 1,
+                   info.title_set_nr);
         }
+    }
+    // dvdauthor leaves room after a video manager without a menu and starts every title set
+    // behind it: consistent padding is how it authors, not a fault.
+    const int64_t padding = int64_t(mat->vmg_last_sector) - (2 * ifo + menu - 1);
+    bool padded = padding > 0;
+    for (const auto& [title, info] : placed) {
+        padded = padded && int64_t(info->title_set_sector) == start[info->title_set_nr] + padding;
+    }
+    if (padded) {
+        printf("note: VMG: %lld sectors of padding after the video manager\n",
+               static_cast<long long>(padding));
+        return;
+    }
+    if (mat->vmg_last_sector != 2 * ifo + menu - 1) {
+        Fail("VMG: VMG_LAST_SECTOR %u, expected %u", mat->vmg_last_sector, 2 * ifo + menu - 1);
+    }
+    for (const auto& [title, info] : placed) {
+        if (info->title_set_sector != start[info->title_set_nr]) {
+            Fail("VMG: title %d (VTS %d) starts at %u, expected %u", title, info->title_set_nr,
+                 info->title_set_sector, start[info->title_set_nr]);
+        }
+    }
+}
+
+// ---- Domains whose VOB is missing (a partial copy) ----
+
+std::vector<cell_adr_t> CadtEntries(const c_adt_t* cadt) {
+    if (cadt == nullptr) {
+        return {};
+    }
+    const size_t n = (cadt->last_byte + 1 - C_ADT_SIZE) / sizeof(cell_adr_t);
+    return std::vector<cell_adr_t>(cadt->cell_adr_table, cadt->cell_adr_table + n);
+}
+
+std::vector<uint32_t> AdmapEntries(const vobu_admap_t* admap) {
+    if (admap == nullptr) {
+        return {};
+    }
+    const size_t n = (admap->last_byte + 1 - VOBU_ADMAP_SIZE) / 4;
+    return std::vector<uint32_t>(admap->vobu_start_sectors, admap->vobu_start_sectors + n);
+}
+
+bool SameCadt(const std::vector<cell_adr_t>& a, const std::vector<cell_adr_t>& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](const cell_adr_t& x, const cell_adr_t& y) {
+               return x.vob_id == y.vob_id && x.cell_id == y.cell_id &&
+                      x.start_sector == y.start_sector && x.last_sector == y.last_sector;
+           });
+}
+
+// True when the domain has no VOB while its tables still describe content: nothing of the stream
+// can be checked, and with the original at hand its tables must be the original's, untouched.
+bool MissingDomain(const std::string& name, const c_adt_t* cadt, const vobu_admap_t* admap,
+                   const c_adt_t* oldCadt, const vobu_admap_t* oldAdmap, bool haveOriginal) {
+    const std::vector<cell_adr_t> cells = CadtEntries(cadt);
+    const std::vector<uint32_t> vobus = AdmapEntries(admap);
+    if (cells.empty() && vobus.empty()) {
+        return false;
+    }
+    printf("note: %s: no VOB; the IFO describes %zu cells and %zu VOBUs\n", name.c_str(),
+           cells.size(), vobus.size());
+    if (haveOriginal &&
+        (!SameCadt(cells, CadtEntries(oldCadt)) || vobus != AdmapEntries(oldAdmap))) {
+        Fail("%s: the tables of a domain without VOB changed", name.c_str());
+    }
+    return true;
+}
+
+// ---- Playback times: the frame rate of every time code is the disc's ----
+
+// The disc's video standard as its titles' attributes give it (a menu domain without video may
+// carry attributes nobody set): 1 PAL, 0 NTSC.
+int g_videoFormat = 0;
+
+void CheckRate(const std::string& where, const dvd_time_t& time) {
+    const uint8_t expected = g_videoFormat == 1 ? 0x40 : 0xC0;
+    const bool zero = time.hour == 0 && time.minute == 0 && time.second == 0 && time.frame_u == 0;
+    if (!zero && (time.frame_u & 0xC0) != expected) {
+        Fail("%s: playback time %02x:%02x:%02x.%02x is not at the %s frame rate", where.c_str(),
+             time.hour, time.minute, time.second, time.frame_u,
+             g_videoFormat == 1 ? "PAL" : "NTSC");
+    }
+}
+
+void CheckRates(const std::string& name, const pgcit_t* it) {
+    for (int p = 0; it != nullptr && p < it->nr_of_pgci_srp; ++p) {
+        const pgc_t* pgc = it->pgci_srp[p].pgc;
+        if (pgc == nullptr) {
+            continue;
+        }
+        const std::string where = name + ": PGC " + std::to_string(p + 1);
+        CheckRate(where, pgc->playback_time);
+        for (int c = 0; c < pgc->nr_of_cells; ++c) {
+            CheckRate(where + " cell " + std::to_string(c + 1),
+                      pgc->cell_playback[c].playback_time);
+        }
+    }
+}
+
+void CheckMenuRates(const std::string& name, const pgci_ut_t* ut) {
+    for (int lu = 0; ut != nullptr && lu < ut->nr_of_lus; ++lu) {
+        CheckRates(name + " menu LU " + std::to_string(lu + 1), ut->lu[lu].pgcit);
     }
 }
 
@@ -644,13 +748,34 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    bool standardKnown = false;
+    for (int vts = 1; vts <= 99 && !standardKnown; ++vts) {
+        if (Exists(folder + "/" + VtsName(vts, 0, "IFO"))) {
+            if (ifo_handle_t* first = ifoOpenVTSI(dvd, vts)) {
+                g_videoFormat = first->vtsi_mat->vts_video_attr.video_format;
+                standardKnown = true;
+                ifoClose(first);
+            }
+        }
+    }
     ifo_handle_t* vmg = ifoOpen(dvd, 0);
+    if (vmg != nullptr && !standardKnown) {
+        g_videoFormat = vmg->vmgi_mat->vmgm_video_attr.video_format;
+    }
     if (vmg == nullptr) {
         Fail("VIDEO_TS.IFO does not open");
     } else {
         CheckBup(folder, "VIDEO_TS");
         CheckVmgSizes(folder, vmg);
+        CheckMenuRates("VMG", vmg->pgci_ut);
         Stream menu = LoadStream(folder, {"VIDEO_TS.VOB"}, "VIDEO_TS.VOB");
+        ifo_handle_t* oldVmg = original != nullptr ? ifoOpen(original, 0) : nullptr;
+        if (menu.Sectors() == 0) {
+            MissingDomain("VIDEO_TS.VOB", vmg->menu_c_adt, vmg->menu_vobu_admap,
+                          oldVmg ? oldVmg->menu_c_adt : nullptr,
+                          oldVmg ? oldVmg->menu_vobu_admap : nullptr, oldVmg != nullptr);
+        }
+        ifoClose(oldVmg);
         if (menu.Sectors() > 0) {
             CheckNavpacks(menu);
             CheckAdmap(menu, vmg->menu_vobu_admap);
@@ -684,7 +809,19 @@ int main(int argc, char** argv) {
         CheckVtsSizes(folder, vts, ifo->vtsi_mat);
         CheckVobNumbering(folder, vts);
 
+        CheckMenuRates(base, ifo->pgci_ut);
+        CheckRates(base, ifo->vts_pgcit);
+        ifo_handle_t* before =
+            original != nullptr && Exists(beforeFolder + "/" + VtsName(vts, 0, "IFO"))
+                ? ifoOpen(original, vts)
+                : nullptr;
+
         Stream menu = LoadStream(folder, {VtsName(vts, 0, "VOB")}, VtsName(vts, 0, "VOB"));
+        if (menu.Sectors() == 0) {
+            MissingDomain(menu.name, ifo->menu_c_adt, ifo->menu_vobu_admap,
+                          before ? before->menu_c_adt : nullptr,
+                          before ? before->menu_vobu_admap : nullptr, before != nullptr);
+        }
         if (menu.Sectors() > 0) {
             CheckNavpacks(menu);
             CheckAdmap(menu, ifo->menu_vobu_admap);
@@ -693,17 +830,23 @@ int main(int argc, char** argv) {
             NoteUnplayedCells(menu, ReferencedMenuCells(ifo->pgci_ut));
         }
         Stream titles = LoadStream(folder, TitleVobs(folder, vts), "VTS_" + base.substr(4, 2));
-        CheckNavpacks(titles);
-        CheckAdmap(titles, ifo->vts_vobu_admap);
-        CheckCadtVobCount(titles, ifo->vts_c_adt);
-        for (int p = 0; ifo->vts_pgcit != nullptr && p < ifo->vts_pgcit->nr_of_pgci_srp; ++p) {
-            CheckPgc(titles, ifo->vts_c_adt, p + 1, ifo->vts_pgcit->pgci_srp[p].pgc);
+        const bool titlesMissing =
+            titles.Sectors() == 0 &&
+            MissingDomain(titles.name + " titles", ifo->vts_c_adt, ifo->vts_vobu_admap,
+                          before ? before->vts_c_adt : nullptr,
+                          before ? before->vts_vobu_admap : nullptr, before != nullptr);
+        if (!titlesMissing) {
+            CheckNavpacks(titles);
+            CheckAdmap(titles, ifo->vts_vobu_admap);
+            CheckCadtVobCount(titles, ifo->vts_c_adt);
+            for (int p = 0; ifo->vts_pgcit != nullptr && p < ifo->vts_pgcit->nr_of_pgci_srp; ++p) {
+                CheckPgc(titles, ifo->vts_c_adt, p + 1, ifo->vts_pgcit->pgci_srp[p].pgc);
+            }
+            CheckTimeMaps(titles, ifo->vts_tmapt);
+            NoteUnplayedCells(titles, ReferencedCells(ifo->vts_pgcit));
         }
-        CheckTimeMaps(titles, ifo->vts_tmapt);
-        NoteUnplayedCells(titles, ReferencedCells(ifo->vts_pgcit));
 
         if (original != nullptr) {
-            ifo_handle_t* before = ifoOpen(original, vts);
             if (before != nullptr) {
                 Stream oldMenu = LoadStream(beforeFolder, {VtsName(vts, 0, "VOB")}, menu.name);
                 if (oldMenu.Sectors() > 0) {

@@ -63,24 +63,33 @@ play_titles() {
     fi
 }
 
-# run_case NAME DAMAGE ARGS...
+# run_case [--fixture FOLDER] [--vob NAME] NAME DAMAGE ARGS...
+# Runs dorvex on NAME (default VTS_01_1.VOB) of a damaged copy of FOLDER (default the fixture).
 run_case() {
+    local fixture="$FIXTURE" vob=VTS_01_1.VOB
+    while [[ "$1" == --* ]]; do
+        case "$1" in
+            --fixture) fixture="$2" ;;
+            --vob) vob="$2" ;;
+        esac
+        shift 2
+    done
     local name="$1" damage="$2"
     shift 2
     local dir="$WORK/$name"
     cases=$((cases + 1))
     rm -rf "$dir"
     mkdir -p "$dir"
-    cp -a "$FIXTURE" "$dir/input"
+    cp -a "$fixture" "$dir/input"
     if [ "$damage" != none ]; then
         python3 "$DAMAGE" "$dir/input" "$damage" >"$dir/damage.log" || { fail "$name: damage"; return; }
     fi
     cp -a "$dir/input" "$dir/VIDEO_TS"
 
-    # The first title VOB in whatever case the disc spells it.
-    local vob
-    vob="$(find "$dir/VIDEO_TS" -maxdepth 1 -iname VTS_01_1.VOB | head -1)"
-    "$DORVEX" -s "$@" -l "$dir/dorvex.log" "$vob" >"$dir/stdout" 2>"$dir/stderr"
+    # The VOB in whatever case the disc spells it.
+    local path
+    path="$(find "$dir/VIDEO_TS" -maxdepth 1 -iname "$vob" | head -1)"
+    "$DORVEX" -s "$@" -l "$dir/dorvex.log" "${path:-$dir/VIDEO_TS/$vob}" >"$dir/stdout" 2>"$dir/stderr"
     local status=$?
     if [ $status -ne 0 ]; then
         fail "$name: dorvex exited $status ($(head -c 300 "$dir/stderr"))"
@@ -99,8 +108,13 @@ run_case() {
     if ! "$DVDCHECK" "$dir/checked/VIDEO_TS" --before "$dir/input" "${removed[@]}" >"$dir/check.log" 2>&1; then
         fail "$name: checker: $(grep FAIL "$dir/check.log" | head -5 | tr '\n' ' ')"
     fi
-    if [ ${#removed[@]} -gt 0 ]; then
+    # A folder without the VOBs of its titles has nothing to play.
+    if [ ${#removed[@]} -gt 0 ] && [ "$damage" != notitles ] && [ "$damage" != vmgonly ]; then
         play_titles "$name" "$dir/checked/VIDEO_TS"
+    fi
+    # Every line the run printed is in its log file.
+    if ! diff <(tr -d '\n' <"$dir/stdout") <(grep -v -E "^(Dorvex -- |End Processing at)" "$dir/dorvex.log" | tr -d '\n') >/dev/null; then
+        fail "$name: the log file does not hold every line the run printed"
     fi
     if [ "$damage" = none ] && [ ${#removed[@]} -gt 0 ]; then
         # An undamaged authored disc keeps its VOB files byte for byte.
@@ -122,6 +136,23 @@ for damage in none blank unref navlba pgcsectors gap lower; do
     run_case "$damage-inplace" "$damage" -i
     run_case "$damage-full-u" "$damage" -u -f
 done
+
+# Folders as other tools leave them, each result checked like the others (dvdcheck fails on any
+# libdvdread complaint): the PAL fixture's title set 1 without its title VOBs (its title tables
+# must stay the original's), the video manager alone (it must still open), a -v run that drops
+# VOB ID 1 (the cell address table's VOB count), and menus of commands only, whose PGCs without
+# cells keep their PAL frame rate.
+if [ "$(basename "$(dirname "$FIXTURE")")" = pal ]; then
+    MENUCMD="$(dirname "$(dirname "$FIXTURE")")/menucmd/VIDEO_TS"
+    run_case --vob VTS_01_0.VOB notitles-full-u notitles -f -u
+    run_case --vob VTS_01_0.VOB notitles-full-inplace notitles -f -i
+    run_case --vob VIDEO_TS.VOB vmgonly-u vmgonly -u
+    run_case --vob VIDEO_TS.VOB vmgonly-full-inplace vmgonly -f -u -i
+    run_case vob1-backup-u-v vob1 -u -v
+    run_case vob1-inplace-u-v vob1 -u -v -i
+    run_case --fixture "$MENUCMD" menucmd-full-u none -f -u
+    run_case --fixture "$MENUCMD" menucmd-full-inplace none -f -i
+fi
 
 echo "$((cases - failures)) passed, $failures failed"
 [ $failures -eq 0 ]
