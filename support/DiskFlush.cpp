@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 namespace dorvex {
 
@@ -28,6 +29,13 @@ bool FlushFileSystemOf(const std::string& folder, std::string& error) {
     }
     ::close(fd);
     return flushed;
+}
+
+std::string CurrentBootId() {
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    std::getline(in, id);
+    return id;
 }
 
 }  // namespace dorvex

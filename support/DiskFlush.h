@@ -20,4 +20,8 @@ bool FlushFile(int fd, std::string& error);
 // Everything written to the file system holding `folder` (syncfs).
 bool FlushFileSystemOf(const std::string& folder, std::string& error);
 
+// The running system's boot ID (empty when unknown). Writes the kernel had not yet put on disk
+// survive a killed process, not a restart: a changed boot ID tells which of the two happened.
+std::string CurrentBootId();
+
 }  // namespace dorvex

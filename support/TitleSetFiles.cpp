@@ -1,5 +1,6 @@
 #include "support/TitleSetFiles.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "support/FileSystem.h"
@@ -111,6 +112,20 @@ std::string TitleSetFiles::Ifo() const {
 
 std::string TitleSetFiles::Bup() const {
     return ResolveCase(m_Files, BupPathFor(m_VobPath));
+}
+
+bool IsJournalFileName(std::string_view name) {
+    return name.size() > kJournalExt.size() &&
+           EqualsIgnoreCase(name.substr(name.size() - kJournalExt.size()), kJournalExt);
+}
+
+std::string TitleSetFiles::Journal(bool menu) const {
+    const int32_t titleSet = TitleSetOf(m_VobPath);
+    std::string name = TitleSetName(std::max(titleSet, 0));
+    if (menu && titleSet != kVideoManager) {
+        name += "_menu";
+    }
+    return ResolveCase(m_Files, Folder() + name + std::string(kJournalExt));
 }
 
 std::string TitleSetFiles::VideoManagerIfo() const {

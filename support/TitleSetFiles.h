@@ -29,6 +29,10 @@ std::string TitleSetName(int32_t titleSet);
 // Title set number of a DVD file path (0 for VIDEO_TS.*), or -1 for another name.
 int32_t TitleSetOf(std::string_view path);
 
+// The extension of an in-place run's journal.
+inline constexpr std::string_view kJournalExt = ".dorvex-journal";
+bool IsJournalFileName(std::string_view name);
+
 // True for the names of a DVD folder's own files, in any case: VIDEO_TS.VOB, .IFO, .BUP,
 // VTS_nn_0.IFO, VTS_nn_0.BUP and VTS_nn_m.VOB (nn 01 to 99, m 0 to 9).
 bool IsDvdFileName(std::string_view name);
@@ -67,6 +71,9 @@ class TitleSetFiles {
     std::string Ifo() const;
     std::string Bup() const;
     std::string VideoManagerIfo() const;
+    // Where an in-place run of the titles (or of the menu) keeps its journal until it is done:
+    // VTS_01.dorvex-journal, VTS_01_menu.dorvex-journal, VIDEO_TS.dorvex-journal.
+    std::string Journal(bool menu) const;
     std::string VideoManagerBup() const;
 
     // The title VOBs that exist, in number order, as one stream (a missing number is passed
