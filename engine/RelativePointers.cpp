@@ -15,8 +15,12 @@ void CRemovedSectors::Remove(int32_t oldSector) {
             return;
         }
     }
+    AddRun({oldSector, 1});
+}
+
+void CRemovedSectors::AddRun(RemovedRun run) {
     const int32_t before = m_Runs.empty() ? 0 : m_Runs.back().removedBefore + m_Runs.back().count;
-    m_Runs.push_back({oldSector, 1, before});
+    m_Runs.push_back({run.first, run.count, before});
 }
 
 const CRemovedSectors::Run* CRemovedSectors::RunAtOrBefore(int32_t oldSector) const {

@@ -9,6 +9,12 @@
 
 namespace dorvex {
 
+// A run of consecutive removed sectors.
+struct RemovedRun {
+    int32_t first = 0;
+    int32_t count = 0;
+};
+
 // The sectors one pass removed from its input stream, as runs. Sectors are reported in
 // increasing order, so the runs stay sorted and adjacent removals share one run.
 class CRemovedSectors {
@@ -18,6 +24,13 @@ class CRemovedSectors {
     void Reserve(size_t runs) { m_Runs.reserve(runs); }
     void Remove(int32_t oldSector);
     bool Empty() const { return m_Runs.empty(); }
+    int32_t RunCount() const { return static_cast<int32_t>(m_Runs.size()); }
+    RemovedRun RunAt(int32_t index) const {
+        const Run& run = m_Runs[static_cast<size_t>(index)];
+        return {run.first, run.count};
+    }
+    // Rebuilding the table an interrupted run recorded: the runs in order, each after the last.
+    void AddRun(RemovedRun run);
 
     bool IsRemoved(int32_t oldSector) const;
     // Position in the output stream of a sector that was kept.

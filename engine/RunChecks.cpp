@@ -34,6 +34,10 @@ std::string Format(const char* format, ...) {
 }  // namespace
 
 RunCheck CVtsCleaner::CheckBeforeRun() {
+    // A half-moved stream fails every check below; only the run that moved it may go on.
+    if (FindJournal() == JournalFound::Present) {
+        return CheckInterruptedRun();
+    }
     if (!m_InPlace) {
         if (RunCheck check = CheckBackupFolder(); check.Refused()) {
             return check;

@@ -25,6 +25,14 @@ bool CVobFile::Failed() {
     return false;
 }
 
+bool CVobFile::Announce(const PendingVobWrite& write) {
+    if (m_Observer == nullptr || m_Observer->BeforeVobWrite(*this, write)) {
+        return true;
+    }
+    m_LastError = "the change could not be recorded first";
+    return false;
+}
+
 CVobFile::~CVobFile() {
     Close();
 }
@@ -162,7 +170,10 @@ bool CVobFile::WriteAt(int64_t sector, const uint8_t* pack) {
         memcpy(m_WriteBuf.data() + index * kPack, pack, kPack);
         return true;
     }
-    if (m_WriteBufPacks > 0 && index != m_WriteBufPacks && !Flush()) {
+    // A full buffer goes out before the next pack joins it, not as the last one joins: a pack
+    // given while a pass handles one input pack never leaves with that pack's own write.
+    if (m_WriteBufPacks > 0 && (index != m_WriteBufPacks || m_WriteBufPacks == kWriteBehindPacks) &&
+        !Flush()) {
         return false;
     }
     if (m_WriteBufPacks == 0) {
@@ -177,9 +188,6 @@ bool CVobFile::WriteAt(int64_t sector, const uint8_t* pack) {
     int64_t inRead = sector - m_ReadBufStart;
     if (inRead >= 0 && inRead < m_ReadBufPacks && sector >= m_ReadCursor) {
         memcpy(m_ReadBuf.data() + inRead * kPack, pack, kPack);
-    }
-    if (m_WriteBufPacks == kWriteBehindPacks) {
-        return Flush();
     }
     return true;
 }
@@ -218,6 +226,13 @@ bool CVobFile::FlushWrites() {
     }
     const int64_t packs = m_WriteBufPacks;
     m_WriteBufPacks = 0;
+    PendingVobWrite write;
+    write.sector = m_WriteBufStart;
+    write.literal = m_WriteBuf.data();
+    write.literalPacks = packs;
+    if (!Announce(write)) {
+        return false;
+    }
     if (!m_File->Write(m_WriteBuf.data(), packs * kPack, m_WriteBufStart * kPack)) {
         return Failed();
     }
@@ -287,6 +302,16 @@ bool CVobFile::FlushCopy() {
         // The packs written just in front of the run (its navpack) go out in the same call.
         const int64_t headPacks = m_WriteBufPacks;
         m_WriteBufPacks = 0;
+        PendingVobWrite write;
+        write.sector = headPacks > 0 ? m_WriteBufStart : m_CopyTo;
+        write.literal = m_WriteBuf.data();
+        write.literalPacks = headPacks;
+        write.copied = buffered;
+        write.copiedPacks = remaining / kPack;
+        write.copiedFrom = CopiesFromItself() ? m_CopyFrom : -1;
+        if (!Announce(write)) {
+            return false;
+        }
         const iovec pieces[2] = {{m_WriteBuf.data(), static_cast<size_t>(headPacks * kPack)},
                                  {const_cast<uint8_t*>(buffered), static_cast<size_t>(remaining)}};
         const int64_t start = headPacks > 0 ? m_WriteBufStart * kPack : to;
@@ -297,6 +322,9 @@ bool CVobFile::FlushCopy() {
     }
     if (!FlushWrites()) {
         return false;
+    }
+    if (m_Observer != nullptr) {
+        return CopyThroughMemory(from, to, remaining);
     }
     while (remaining > 0) {
         const int64_t copied = m_File->CopyFrom(*m_CopyFile, from, to, remaining);
@@ -329,6 +357,14 @@ bool CVobFile::CopyThroughMemory(int64_t from, int64_t to, int64_t size) {
             m_LastError = "short read";
             return false;
         }
+        PendingVobWrite write;
+        write.sector = to / kPack;
+        write.copied = m_WriteBuf.data();
+        write.copiedPacks = chunk / kPack;
+        write.copiedFrom = CopiesFromItself() ? from / kPack : -1;
+        if (!Announce(write)) {
+            return false;
+        }
         if (!m_File->Write(m_WriteBuf.data(), chunk, to)) {
             return Failed();
         }
@@ -345,6 +381,10 @@ bool CVobFile::TruncateTo(int64_t sectors) {
         return false;
     }
     if (!Flush()) {
+        return false;
+    }
+    if (m_Observer != nullptr && !m_Observer->BeforeVobTruncate(*this, sectors)) {
+        m_LastError = "the change could not be recorded first";
         return false;
     }
     if (!m_File->Truncate(sectors * kPack)) {

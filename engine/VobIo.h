@@ -31,6 +31,28 @@ class PageBuffer {
     size_t m_Size = 0;
 };
 
+class CVobFile;
+
+// A write about to reach a VOB file, while every byte it puts there is still in memory: packs
+// given to WriteAt (literal), then packs copied unchanged from further on in the same file.
+struct PendingVobWrite {
+    int64_t sector = 0;
+    const uint8_t* literal = nullptr;
+    int64_t literalPacks = 0;
+    const uint8_t* copied = nullptr;
+    int64_t copiedPacks = 0;
+    int64_t copiedFrom = 0;  // sector of the first copied pack's source; -1: another file's
+};
+
+// Told of every change to a file before it is made (an in-place run's journal). False stops it:
+// the file is left as it is and the call that would have made it fails.
+class VobWriteObserver {
+  public:
+    virtual ~VobWriteObserver() = default;
+    virtual bool BeforeVobWrite(const CVobFile& file, const PendingVobWrite& write) = 0;
+    virtual bool BeforeVobTruncate(const CVobFile& file, int64_t sectors) = 0;
+};
+
 class CVobFile {
   public:
     // Files are opened, read and written through `files`.
@@ -40,6 +62,10 @@ class CVobFile {
     CVobFile& operator=(const CVobFile&) = delete;
 
     bool Open(const std::string& path, OpenMode mode);
+    // Null for none. With an observer every change goes through memory, where it can be told
+    // what the change holds (never an in-kernel copy), and a write never holds a pack given
+    // after the one that made the buffer full.
+    void SetWriteObserver(VobWriteObserver* observer) { m_Observer = observer; }
     // Flushes buffered writes and closes; false when a pending write failed.
     bool Close();
     bool IsOpen() const { return m_File != nullptr; }
@@ -74,6 +100,10 @@ class CVobFile {
   private:
     // Records the system's reason for a failed call; false, for returning.
     bool Failed();
+    // Tells the observer (if any) of a write; false when it stops the write.
+    bool Announce(const PendingVobWrite& write);
+    // The pending copy's source is this very file (in place).
+    bool CopiesFromItself() const { return m_CopyFile == m_File.get(); }
     bool FlushWrites();
     bool FlushCopy();
     bool CopyThroughMemory(int64_t from, int64_t to, int64_t size);
@@ -82,6 +112,7 @@ class CVobFile {
     bool Refill();
 
     FileSystem& m_Files;
+    VobWriteObserver* m_Observer = nullptr;
     std::unique_ptr<FileHandle> m_File;
     std::string m_Path;
     std::string m_LastError;

@@ -151,6 +151,18 @@ void CVtsCleaner::ProcessVts() {
         SetVobPathDigit('1');
     }
     m_TotalSectors = GetTotalSectors();
+    const JournalFound journal = m_KeepJournal ? FindJournal() : JournalFound::None;
+    if (m_InPlace && journal == JournalFound::Present) {
+        if (!Refuses()) {
+            FinishInterruptedRun();
+        }
+        CloseLogFile();
+        return;
+    }
+    if (journal == JournalFound::Unstarted && !RemoveUnstartedJournal()) {
+        CloseLogFile();
+        return;
+    }
     // From backup the first file moves as the pass opens it, so the run is checked before; in
     // place opening changes nothing, and a run that waits for its file checks it once there.
     if (!m_InPlace && Refuses()) {
@@ -171,19 +183,21 @@ void CVtsCleaner::ProcessVts() {
     }
     AllocateRunTables();
     ResetRunState();
-    m_Phase = PhaseVobPass;
+    m_ReadInFile = 0;
+    if (m_InPlace && m_KeepJournal && !StartJournal()) {
+        m_Phase = PhaseAborted;
+        ClosePassFiles();
+        ReleaseRunTables();
+        CloseLogFile();
+        return;
+    }
     const std::string vob = VobPathSnapshot();
     Logf("Processing %s -- %s", vob.c_str(), m_InPlace ? "in-place processing" : "from backup");
     Logf("Remove unrefed is %s", m_RemoveUnrefed ? "ON" : "OFF");
     Logf("Reset ILVU Ptrs is %s", m_ResetIlvu ? "ON" : "OFF");
 
-    PassPacks(*ifo);
-    Logf(
-        "Done with VOB files. %d navpack pointers adjusted, %d packs removed, %d navpack "
-        "remapped, %d navpacks ILVU flags reset",
-        m_FwdAdjusted, m_PacksRemoved.load(), m_NavRemapped.load(), m_IlvuReset);
-    ClosePassFiles();
-    FinishPass(*ifo);
+    RunPassOnwards(*ifo);
+    EndJournal();
 
     Logf("Done processing");
     Logf("Cleaning up");
@@ -240,10 +254,23 @@ void CVtsCleaner::ReleaseRunTables() {
     m_Cells = {};
 }
 
+void CVtsCleaner::RunPassOnwards(CIfoFile& ifo) {
+    m_Phase = PhaseVobPass;
+    PassPacks(ifo);
+    Logf(
+        "Done with VOB files. %d navpack pointers adjusted, %d packs removed, %d navpack "
+        "remapped, %d navpacks ILVU flags reset",
+        m_FwdAdjusted, m_PacksRemoved.load(), m_NavRemapped.load(), m_IlvuReset);
+    ClosePassFiles();
+    FinishPass(ifo);
+}
+
 void CVtsCleaner::PassPacks(CIfoFile& ifo) {
-    m_ReadInFile = 0;
     // A failed backup copy of an IFO stops the run before any pack is touched.
     while (!m_Failed.load() && WaitWhilePaused()) {
+        if (Journaling()) {
+            CapturePassState(m_PackStart);
+        }
         // The pack is looked at where the read-ahead buffer holds it; only a navpack, which the
         // pass rewrites, is copied out.
         const uint8_t* pack = nullptr;
@@ -275,11 +302,20 @@ void CVtsCleaner::FinishPass(CIfoFile& ifo) {
     // Every pack is read: what follows (tidying the files, the relative pointers of every kept
     // navpack, the repair) shows as the IFO phase, not as a pass stuck at its last percent.
     m_Phase = PhaseIfoProcessing;
+    if (Journaling() && !JournalPassDone()) {
+        m_Phase = PhaseAborted;
+        return;
+    }
+    RepairAfterPass(ifo, 0);
+}
+
+void CVtsCleaner::RepairAfterPass(CIfoFile& ifo, int32_t firstPointerNav) {
+    m_Phase = PhaseIfoProcessing;
     TidyVobFiles();
     if (!m_Failed.load() && !m_Removed.Empty()) {
-        FixRelativePointers();
+        FixRelativePointers(firstPointerNav);
     }
-    if (m_Failed.load()) {
+    if (m_Failed.load() || (Journaling() && !JournalIfoRepair())) {
         m_Phase = PhaseAborted;
         return;
     }
@@ -459,11 +495,18 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
         target = part->path;
         inFile = lba - part->firstSector;
     }
+    // Journaled, the pass file's pending packs go first: a record's state stands for a stream
+    // whose packs before it are all written once that record's write is.
+    if (Journaling() && m_Out != nullptr && m_Out->IsOpen() && !m_Out->Flush()) {
+        FailIo("write", *m_Out);
+        return;
+    }
     CVobFile file(m_Files);
     if (!file.Open(target, OpenMode::Update)) {
         Alert("Couldn't open VOB to update last navpack");
         return;
     }
+    file.SetWriteObserver(Journaling() ? this : nullptr);
     uint8_t* scratch = m_Data + kPackSize;
     if (!file.ReadAt(inFile, scratch)) {
         FailIo("read", file);
@@ -476,12 +519,12 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
     }
 }
 
-void CVtsCleaner::FixRelativePointers() {
+void CVtsCleaner::FixRelativePointers(int32_t firstNav) {
     const COldStreamLayout layout(m_NavOld.data(), m_NavVcid.data(), m_NavCount,
                                   m_ReadTotal.load());
     uint8_t* scratch = m_Data + kPackSize;
     int32_t adjusted = 0;
-    int32_t nav = 0;
+    int32_t nav = firstNav;
     // The files are numbered without gaps by now; the menu domain has just the one.
     for (const VobPart& part : SetFiles().Parts(m_Menu != 0)) {
         if (nav >= m_NavCount) {
@@ -495,6 +538,7 @@ void CVtsCleaner::FixRelativePointers() {
             FailIo("open", file);
             return;
         }
+        file.SetWriteObserver(Journaling() ? this : nullptr);
         for (; nav < m_NavCount; ++nav) {
             if (m_Removed.IsRemoved(m_NavOld[static_cast<size_t>(nav)])) {
                 continue;
@@ -511,7 +555,12 @@ void CVtsCleaner::FixRelativePointers() {
             if (!RewriteRelativePointers(scratch, nav, m_Removed, layout)) {
                 continue;
             }
-            if (!file.WriteAt(inFile, scratch)) {
+            // Journaled, each navpack goes out as its own record's write: this rewrite cannot be
+            // done twice, so the record of the last one written says where to go on.
+            m_PointerNav = nav;
+            const bool written = file.WriteAt(inFile, scratch) && (!Journaling() || file.Flush());
+            m_PointerNav = -1;
+            if (!written) {
                 FailIo("write", file);
                 file.Close();
                 return;

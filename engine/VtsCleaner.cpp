@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "engine/PackInfo.h"
+#include "engine/journal/JournalFile.h"
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
 

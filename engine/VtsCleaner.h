@@ -14,6 +14,7 @@
 #include "engine/PackLayout.h"
 #include "engine/RelativePointers.h"
 #include "engine/VobIo.h"
+#include "engine/journal/JournalRecords.h"
 #include "ifo/CellRecords.h"
 #include "support/DiskFlush.h"
 #include "support/FileSystem.h"
@@ -22,6 +23,7 @@
 namespace dorvex {
 
 class CIfoFile;
+class JournalFile;
 
 enum RunPhase : int32_t {
     PhaseIdle = 0,
@@ -40,6 +42,7 @@ enum class RunRefusal {
     Ifo,            // the title set's IFO is missing or unusable
     ShortStream,    // the VOB files are shorter than the IFO says, or do not belong to it
     Unreadable,     // a file the check needs cannot be read
+    HalfCleaned,    // an interrupted in-place run left its journal: only that run may go on
 };
 
 struct RunCheck {
@@ -54,7 +57,7 @@ inline constexpr int32_t kCellCapacity = 16384;
 inline constexpr int32_t kVcidMapCapacity = 16384;
 inline constexpr int32_t kVobIdCount = 65536;
 
-class CVtsCleaner {
+class CVtsCleaner : private VobWriteObserver {
   public:
     // Every file of a run is read and written through `files`: the disk, or a dry run's overlay.
     explicit CVtsCleaner(FileSystem& files = TheRealFileSystem());
@@ -90,6 +93,8 @@ class CVtsCleaner {
     std::atomic<uint8_t> m_Failed{0};
     // Set when the run would not start (RunCheck): nothing was changed, nothing is restored.
     std::atomic<uint8_t> m_Refused{0};
+    // Set when an in-place run ended early and kept its journal: running it again finishes it.
+    std::atomic<uint8_t> m_JournalLeft{0};
 
     // --- Paths ---
     // Written only through SetVobPath / SetVobPathDigit (under m_VobPathLock) so that the dialog
@@ -151,6 +156,9 @@ class CVtsCleaner {
     virtual void OnNewVcid(CIfoFile& ifo);
     virtual void RestoreBackup();
     virtual void DeleteBackup();
+    // Restore and delete wait until an interrupted in-place run is finished: of this title
+    // set, or of any in the disc folder (wholeFolder). Alerts why, and what to do.
+    bool RefusesForInterruptedRun(bool wholeFolder);
     virtual void ProcessVts();
     virtual void ProcessFullDvd();
     // Told of each blank pack the pass removes (or replaces with stuffing), and, before the IFO
@@ -176,6 +184,12 @@ class CVtsCleaner {
     bool IsInMap(uint16_t vobId, uint8_t cellId) const;
     int32_t AddToMap(uint16_t vobId, uint8_t cellId);
     int32_t GetMapping(uint16_t vobId, uint8_t cellId, uint16_t& newVobId, uint8_t& newCellId);
+
+    // --- In-place journal (InPlaceJournal.cpp) ---
+    // 0: in-place runs keep no journal (tests of what an unjournaled run would leave).
+    int32_t m_KeepJournal = 1;
+    // The journal of the current step (which need not exist).
+    std::string JournalPath() const { return SetFiles().Journal(m_Menu != 0); }
 
     // --- Checks before a run ---
     // Why the current step must not run (checked again by every ProcessVts), or no refusal.
@@ -204,7 +218,7 @@ class CVtsCleaner {
     void TidyVobFiles();
     // After a pass that removed packs: the DSI pointers of every kept navpack that count sectors
     // relative to it follow the removals (one read and at most one write per navpack).
-    void FixRelativePointers();
+    void FixRelativePointers(int32_t firstNav = 0);
 
     // --- IFO repair, full DVD ---
     int32_t UpdateIfos(CIfoFile& ifo);
@@ -218,6 +232,36 @@ class CVtsCleaner {
   private:
     // Alert naming the file and its system error, and mark the run failed.
     void FailIo(const char* what, const CVobFile& file);
+
+    // The in-place journal: what an interrupted run needs to be finished (InPlaceJournal.cpp).
+    bool Journaling() const { return m_Journal != nullptr; }
+    // Before the first change of an in-place run; false (alerted) when it cannot be written.
+    bool StartJournal();
+    // The pass between two packs, and back.
+    void CapturePassState(PassState& state) const;
+    void RestorePassState(const PassState& state);
+    void AdoptTables(const PassTables& tables);
+    PassTablesView TablesView() const;
+    bool BeforeVobWrite(const CVobFile& file, const PendingVobWrite& write) override;
+    bool BeforeVobTruncate(const CVobFile& file, int64_t sectors) override;
+    bool AppendRecord();
+    // Phase ends, each on disk with what came before it.
+    bool JournalPassDone();
+    bool JournalIfoRepair();
+    // Removes the journal of a run that did everything; keeps it (m_JournalLeft) otherwise.
+    void EndJournal();
+    // The run the journal at JournalPath() records, from where it stopped.
+    void FinishInterruptedRun();
+    // A run killed while it made its journal changed nothing: that journal holds no header.
+    enum class JournalFound : uint8_t { None, Unstarted, Present };
+    JournalFound FindJournal() const;
+    // Removes such a journal so the run starts afresh; false (alerted) when it cannot.
+    bool RemoveUnstartedJournal();
+    // Whether this run may finish the interrupted one the journal records (or why not); a
+    // command that cannot finish it (mayFinish false) is always refused.
+    RunCheck CheckInterruptedRun(bool mayFinish = true);
+    JournalOptions CurrentJournalOptions() const;
+
     // From backup: the backup folder exists or can be made; else alerts with the reason.
     bool BackupFolderReady();
     std::string UnsafeBackupFolderMessage();
@@ -238,7 +282,11 @@ class CVtsCleaner {
     void AllocateRunTables();
     void ReleaseRunTables();
     void PassPacks(CIfoFile& ifo);
+    // The pass from where it stands, then everything after it.
+    void RunPassOnwards(CIfoFile& ifo);
     void FinishPass(CIfoFile& ifo);
+    // After a complete pass: tidying, relative pointers (from a navpack on), the IFO repair.
+    void RepairAfterPass(CIfoFile& ifo, int32_t firstPointerNav);
     // What happens to one pack that is not copied as it is.
     void RemovePack();
     void SkipBlankPack();
@@ -267,6 +315,16 @@ class CVtsCleaner {
     // when the IFO is refused).
     uint32_t MissingDomainSectors(const std::string& ifoPath);
     bool WaitWhilePaused();
+
+    std::unique_ptr<JournalFile> m_Journal;
+    // The pass as it stood before the pack being handled: a write issued while handling it is
+    // recorded with this state, from which the pack is handled again.
+    PassState m_PackStart;
+    JournalCursor m_JournalSent;
+    int32_t m_JournalRecords = 0;   // records the journal holds
+    std::vector<uint8_t> m_Record;  // reused for every record
+    // While FixRelativePointers writes a navpack: its index (its writes are PointerWrite records).
+    int32_t m_PointerNav = -1;
 
     // Files copied into the backup folder during the current run. A full-DVD run passes a
     // title set's IFO (and VIDEO_TS.IFO) several times; only the first copy holds the state

@@ -83,16 +83,27 @@ void CIfoFile::EnsureImageBuffer(int64_t bytes) {
 int32_t CIfoFile::Load(const std::string& path) {
     m_bLoaded = false;
     m_LoadError.clear();
+    std::vector<uint8_t> bytes;
+    if (!m_Files.ReadWhole(path, bytes, m_LoadError)) {
+        m_bVmg = IsVideoManagerName(path);
+        m_szPath = path;
+        m_pData.clear();
+        m_nSizeKB = m_Files.SizeKB(path);
+        m_nCapacity = (m_nSizeKB + kGrowthRoomKB) * 1024;
+        return -1;
+    }
+    return LoadImage(path, bytes);
+}
+
+int32_t CIfoFile::LoadImage(const std::string& path, const std::vector<uint8_t>& bytes) {
+    m_bLoaded = false;
+    m_LoadError.clear();
     m_bVmg = IsVideoManagerName(path);
     m_pData.clear();
     m_pData.shrink_to_fit();
     m_szPath = path;
-    m_nSizeKB = m_Files.SizeKB(path);
+    m_nSizeKB = static_cast<int32_t>(bytes.size() / 1024);
     m_nCapacity = (m_nSizeKB + kGrowthRoomKB) * 1024;
-    std::vector<uint8_t> bytes;
-    if (!m_Files.ReadWhole(path, bytes, m_LoadError)) {
-        return -1;
-    }
     if (m_nSizeKB > 0) {
         m_pData.assign(static_cast<size_t>(m_nCapacity), 0);
     }

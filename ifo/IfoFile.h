@@ -56,6 +56,9 @@ class CIfoFile {
     // 0 when read whole and valid; -1 when it could not be read or failed validation (logged),
     // and then LoadError says why.
     int32_t Load(const std::string& path);
+    // The same from bytes read earlier (an interrupted run's copy of the IFO it started from);
+    // path is where the image is saved.
+    int32_t LoadImage(const std::string& path, const std::vector<uint8_t>& bytes);
     const std::string& LoadError() const { return m_LoadError; }
     // Also writes the .BUP twin, each file whole (see WriteWholeFile); 0 or -1, and then
     // SaveFailedPath / SaveError say which file failed and why.

@@ -58,10 +58,13 @@ std::string DescribeOutcome(const RunOutcome& outcome, bool inPlace) {
     if (outcome.restored) {
         return std::string(how) + "; the files were restored from the backup.";
     }
-    if (inPlace) {
+    if (outcome.finishable) {
         return std::string(how) +
-               "; the title set is half cleaned in place: its files keep the changes made so "
-               "far and do not match their IFO.";
+               "; the title set is half cleaned in place, and its journal holds what is left to "
+               "do: run the same command again to finish it.";
+    }
+    if (inPlace) {
+        return std::string(how) + "; no title set was left half cleaned.";
     }
     return std::string(how) + ".";
 }
@@ -71,6 +74,7 @@ void RunSession::Begin() {
     m_Engine.m_Abort = 0;
     m_Engine.m_Failed = 0;
     m_Engine.m_Refused = 0;
+    m_Engine.m_JournalLeft = 0;
     // Each run's log replaces the previous one. A log that cannot be opened does not stop the
     // run (its lines still reach the status line and standard output), but the user is told.
     if (!OpenLogFile(m_Engine.m_LogPath, "w", m_Engine.m_LogFollowsLinks != 0)) {
@@ -100,6 +104,7 @@ RunOutcome RunSession::Finish(bool closing) {
     outcome.failed = m_Engine.m_Failed.load() != 0;
     outcome.aborted = m_Engine.m_Abort.load() != 0 || closing;
     outcome.refused = m_Engine.m_Refused.load() != 0;
+    outcome.finishable = m_Engine.m_JournalLeft.load() != 0;
     // A refused step changed nothing, and what the backup holds then is an earlier run's.
     if (m_Engine.m_InPlace == 0 && outcome.Interrupted() && !outcome.refused) {
         m_Engine.RestoreBackup();

@@ -17,6 +17,8 @@ struct RunOutcome {
     bool failed = false;    // a read, write, truncation, rename or save failed
     bool restored = false;  // from backup: the files were put back as they were
     bool refused = false;   // a step would not start (see CheckBeforeRun): nothing was changed
+    // In place: the run kept its journal, and running the same command again finishes it.
+    bool finishable = false;
 
     bool Interrupted() const { return aborted || failed; }
     // Anything but a run that did all it was asked.

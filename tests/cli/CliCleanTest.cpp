@@ -251,9 +251,10 @@ TEST_P(CliSignal, ASignalStopsTheRunWithExitOne) {
     ChildResult result = Wait(pid);
 
     EXPECT_EQ(result.status, 1) << err;
-    EXPECT_NE(err.find(GetParam().inPlace ? "\nerror: Interrupted; the title set is half cleaned"
-                                          : "\nerror: Interrupted; the files were restored"),
-              std::string::npos)
+    EXPECT_NE(
+        err.find(GetParam().inPlace ? "\nerror: Interrupted; no title set was left half cleaned"
+                                    : "\nerror: Interrupted; the files were restored"),
+        std::string::npos)
         << err;
     // Stopped before the first pack: in place nothing was written, from backup all came back.
     EXPECT_TRUE(ReadTree(Disc()) == m_Original);

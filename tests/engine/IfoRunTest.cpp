@@ -261,6 +261,10 @@ TEST_F(IfoRun, FromBackupOnlyTheBackupCopiesAreFlushedInPlaceEveryRepairedIfo) {
     m_Engine.m_InPlace = 1;
     Run(Vob(1));
     ASSERT_EQ(m_Engine.m_Phase.load(), PhaseDone);
+    // In place the journal and the folder are flushed too, around the IFOs.
+    std::erase_if(flushed, [&](const std::string& path) {
+        return path == m_Dir || path == m_Dir + "/" || path.ends_with(".dorvex-journal");
+    });
     EXPECT_EQ(flushed, partials({Ifo(1), m_Dir + "/VTS_01_0.BUP", m_Dir + "/VIDEO_TS.IFO",
                                  m_Dir + "/VIDEO_TS.BUP"}));
 }

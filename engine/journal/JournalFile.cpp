@@ -1,0 +1,159 @@
+#include "engine/journal/JournalFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "support/ByteRecord.h"
+#include "support/Fingerprint.h"
+#include "support/Paths.h"
+
+namespace dorvex {
+
+namespace {
+
+constexpr size_t kFrameHeaderSize = 4 + 8;  // payload size, payload fingerprint
+
+uint64_t FrameCheck(const uint8_t* payload, size_t size) {
+    return Fingerprint(payload, size, size);
+}
+
+}  // namespace
+
+bool JournalFile::Fail(const char* what) {
+    m_Error = std::string(what) + " " + m_Path + ": " + strerror(errno);
+    return false;
+}
+
+bool JournalFile::Create(const std::string& path, const std::vector<uint8_t>& header) {
+    m_Path = path;
+    m_End = 0;
+    m_File = m_Files.Open(path, OpenMode::CreateNew, m_Error);
+    if (m_File == nullptr) {
+        m_Error = "Couldn't create " + path + ": " + m_Error;
+        return false;
+    }
+    std::string error;
+    if (!Append(header) || !Sync()) {
+        // Nothing was changed yet: a journal that is not whole would only stand in the way.
+        Close();
+        m_Files.Remove(path);
+        return false;
+    }
+    if (!m_Files.FlushFolder(GetFolder(path), error)) {
+        m_Error = "Couldn't flush " + GetFolder(path) + ": " + error;
+        Close();
+        m_Files.Remove(path);
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::vector<uint8_t>> JournalFile::Frames(const std::vector<uint8_t>& bytes,
+                                                      size_t& end) {
+    std::vector<std::vector<uint8_t>> frames;
+    end = 0;
+    while (bytes.size() - end >= kFrameHeaderSize) {
+        ByteRecordReader in(bytes.data() + end, kFrameHeaderSize);
+        const uint32_t size = in.U32();
+        const uint64_t check = in.U64();
+        if (size > bytes.size() - end - kFrameHeaderSize) {
+            break;
+        }
+        const uint8_t* payload = bytes.data() + end + kFrameHeaderSize;
+        if (FrameCheck(payload, size) != check) {
+            break;
+        }
+        frames.emplace_back(payload, payload + size);
+        end += kFrameHeaderSize + size;
+    }
+    return frames;
+}
+
+bool JournalFile::IsCutShortCreate(const std::vector<uint8_t>& bytes, const char* magic,
+                                   size_t magicSize) {
+    size_t end = 0;
+    if (!Frames(bytes, end).empty()) {
+        return false;
+    }
+    if (std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte == 0; })) {
+        return true;
+    }
+    // A shorter start cannot be told from someone else's file.
+    if (bytes.size() < kFrameHeaderSize + magicSize) {
+        return false;
+    }
+    ByteRecordReader in(bytes.data(), bytes.size());
+    const uint32_t size = in.U32();
+    return size > bytes.size() - kFrameHeaderSize &&
+           std::memcmp(bytes.data() + kFrameHeaderSize, magic, magicSize) == 0;
+}
+
+bool JournalFile::Open(const std::string& path, std::vector<std::vector<uint8_t>>& frames) {
+    m_Path = path;
+    std::vector<uint8_t> bytes;
+    if (m_Files.KindOf(path) != FileKind::Regular) {
+        m_Error = path + " is not a file this program wrote";
+        return false;
+    }
+    if (!m_Files.ReadWhole(path, bytes, m_Error)) {
+        m_Error = "Couldn't read " + path + ": " + m_Error;
+        return false;
+    }
+    size_t end = 0;
+    frames = Frames(bytes, end);
+    m_File = m_Files.Open(path, OpenMode::Update, m_Error);
+    if (m_File == nullptr) {
+        m_Error = "Couldn't open " + path + ": " + m_Error;
+        return false;
+    }
+    m_End = static_cast<int64_t>(end);
+    if (end != bytes.size() && !m_File->Truncate(m_End)) {
+        return Fail("Couldn't cut the torn end of");
+    }
+    return true;
+}
+
+bool JournalFile::Append(const std::vector<uint8_t>& payload) {
+    m_Frame.clear();
+    ByteRecordWriter out(m_Frame);
+    out.U32(static_cast<uint32_t>(payload.size()));
+    out.U64(FrameCheck(payload.data(), payload.size()));
+    const iovec pieces[2] = {{m_Frame.data(), m_Frame.size()},
+                             {const_cast<uint8_t*>(payload.data()), payload.size()}};
+    if (!m_File->Write(pieces, 2, m_End)) {
+        return Fail("Couldn't write");
+    }
+    m_End += static_cast<int64_t>(m_Frame.size() + payload.size());
+    return true;
+}
+
+bool JournalFile::Sync() {
+    return m_File->Sync() || Fail("Couldn't flush");
+}
+
+bool JournalFile::Close() {
+    if (m_File == nullptr) {
+        return true;
+    }
+    const bool closed = m_File->Close();
+    m_File.reset();
+    return closed || Fail("Couldn't close");
+}
+
+bool JournalFile::Remove() {
+    if (!Close()) {
+        return false;
+    }
+    if (m_Files.Remove(m_Path) != 0) {
+        return Fail("Couldn't remove");
+    }
+    std::string error;
+    if (!m_Files.FlushFolder(GetFolder(m_Path), error)) {
+        m_Error = "Couldn't flush " + GetFolder(m_Path) + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace dorvex

@@ -1,0 +1,58 @@
+// The journal's file: a header frame, then one frame per record, each frame its payload's size,
+// its payload's fingerprint and the payload. A frame is appended with one write; a kill during
+// that write leaves a frame whose size or fingerprint does not match, and reading stops before
+// it, so the journal always ends with the last record that was written whole.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/FileSystem.h"
+
+namespace dorvex {
+
+class JournalFile {
+  public:
+    explicit JournalFile(FileSystem& files) : m_Files(files) {}
+    JournalFile(const JournalFile&) = delete;
+    JournalFile& operator=(const JournalFile&) = delete;
+
+    // Makes the journal with its header, never over another file or through a link, and
+    // flushes it and its folder: it is on disk before the run changes anything.
+    bool Create(const std::string& path, const std::vector<uint8_t>& header);
+    // Reads every whole frame of the journal at path (the header first) and opens it for
+    // appending after the last of them; a torn frame at its end is cut off.
+    bool Open(const std::string& path, std::vector<std::vector<uint8_t>>& frames);
+    bool Append(const std::vector<uint8_t>& payload);
+    // Everything appended so far on disk.
+    bool Sync();
+    bool Close();
+    // Closes the journal, removes it and flushes its folder.
+    bool Remove();
+    bool IsOpen() const { return m_File != nullptr; }
+
+    const std::string& Path() const { return m_Path; }
+    const std::string& LastError() const { return m_Error; }
+
+    // The frames of a journal's bytes, as far as they are whole; `end` is where they stop.
+    static std::vector<std::vector<uint8_t>> Frames(const std::vector<uint8_t>& bytes, size_t& end);
+    // Whether bytes are what a Create cut short leaves of a header starting with magic: no
+    // whole frame, and nothing but zeros (blocks allocated, data not yet on disk) or the start
+    // of that header.
+    static bool IsCutShortCreate(const std::vector<uint8_t>& bytes, const char* magic,
+                                 size_t magicSize);
+
+  private:
+    bool Fail(const char* what);
+
+    FileSystem& m_Files;
+    std::unique_ptr<FileHandle> m_File;
+    std::string m_Path;
+    std::string m_Error;
+    int64_t m_End = 0;
+    std::vector<uint8_t> m_Frame;  // reused for every append
+};
+
+}  // namespace dorvex
