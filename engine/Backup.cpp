@@ -148,6 +148,9 @@ void CVtsCleaner::RestoreBackup() {
     if (!m_Menu) {
         SetVobPathDigit('1');
     }
+    if (RefusesForInterruptedRun(false)) {
+        return;
+    }
     switch (m_Files.KindOf(StripSeparator(BackupFolder()))) {
         case FileKind::Folder:
             break;
@@ -207,6 +210,10 @@ void CVtsCleaner::RestoreTitleVobs() {
 }
 
 void CVtsCleaner::DeleteBackup() {
+    // The backup may hold the only sound copy of a title set that run was moving.
+    if (RefusesForInterruptedRun(true)) {
+        return;
+    }
     const std::string folder = BackupFolder();
     switch (m_Files.KindOf(StripSeparator(folder))) {
         case FileKind::Folder:

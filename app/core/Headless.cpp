@@ -69,6 +69,9 @@ int RunCommandLine(const LaunchFields& parsed) {
     }
     if (launch.m_Options.m_EmptyBackup) {
         engine.DeleteBackup();
+        if (engine.m_Refused.load() != 0) {
+            return 1;
+        }
     }
     if (const RunCheck check = session.Check(); check.Refused()) {
         WriteLineToStderr(check.message.c_str());

@@ -46,6 +46,9 @@ class DeleteBackupCommand : public Command {
             engine.DeleteBackup();  // says why it will not
             return kExitUsage;
         }
+        if (engine.RefusesForInterruptedRun(true)) {
+            return kExitUsage;
+        }
         if (backup.files.empty()) {
             PrintError("no backup in " + backup.folder);
             return kExitUsage;

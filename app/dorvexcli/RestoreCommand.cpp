@@ -52,6 +52,9 @@ class RestoreCommand : public Command {
             engine.RestoreBackup();  // says why it will not
             return kExitUsage;
         }
+        if (engine.RefusesForInterruptedRun(m_FullDvd)) {
+            return kExitUsage;
+        }
         size_t ours = 0;
         for (const std::string& name : backup.files) {
             ours += m_FullDvd || BelongsToTitleSet(vob, name) ? 1 : 0;

@@ -5,6 +5,7 @@
 #include "engine/check/VerifyIfo.h"
 #include "engine/check/VerifyLibdvdread.h"
 #include "engine/check/VerifyStream.h"
+#include "engine/journal/JournalInspect.h"
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
@@ -76,6 +77,25 @@ MissingDomains FindMissingDomains(FileSystem& files, CIfoFile& ifo, const TitleS
     return missing;
 }
 
+// A title set an in-place run was interrupted on: its files are half moved until that run is
+// finished, and every other finding would only describe the move.
+bool HalfCleaned(FileSystem& files, const TitleSetFiles& set, const std::string& name,
+                 CVerifyReport& report) {
+    bool found = false;
+    for (bool menu : {false, true}) {
+        const std::string path = set.Journal(menu);
+        const JournalSummary journal = InspectJournal(files, path);
+        if (journal.state == JournalState::Missing || journal.state == JournalState::Unstarted ||
+            (menu && set.IsVideoManager())) {
+            continue;
+        }
+        report.Add({finding::kHalfCleaned, GetFileName(path), "", -1, -1,
+                    HalfCleanedMessage(name, path, journal)});
+        found = true;
+    }
+    return found;
+}
+
 // One domain: its stream scanned, then everything the IFO says about it.
 void VerifyDomain(CIfoFile& ifo, bool menu, CVerifyStream& stream, CVerifyReport& report) {
     if (!stream.Scan(report)) {
@@ -120,6 +140,9 @@ int32_t FirstIncompleteTitleSet(FileSystem& files, const std::string& folder) {
 void VerifyVideoManager(FileSystem& files, const std::string& folder, CVerifyReport& report) {
     report.BeginGroup(TitleSetName(kVideoManager));
     const TitleSetFiles manager = TitleSetFiles::InFolder(files, folder, kVideoManager);
+    if (HalfCleaned(files, manager, TitleSetName(kVideoManager), report)) {
+        return;
+    }
     const std::string path = manager.Ifo();
     if (!files.Exists(path)) {
         report.Add({finding::kIfoDamaged, GetFileName(path), "", -1, -1,
@@ -146,6 +169,9 @@ void VerifyVideoManager(FileSystem& files, const std::string& folder, CVerifyRep
 void VerifyTitleSet(FileSystem& files, const TitleSetFiles& set, const std::string& name,
                     CVerifyReport& report) {
     report.BeginGroup(name);
+    if (HalfCleaned(files, set, name, report)) {
+        return;
+    }
     const std::string path = set.Ifo();
     CIfoFile ifo(path, files);
     if (!LoadChecked(ifo, path, &report)) {

@@ -38,6 +38,8 @@ inline constexpr const char* kReadError = "read-error";
 inline constexpr const char* kVobMissing = "vob-missing";
 inline constexpr const char* kLibdvdreadRefuses = "libdvdread-refuses";
 inline constexpr const char* kLibdvdreadWarning = "libdvdread-warning";
+// An interrupted in-place run's journal: the set's files are half moved, nothing else is said.
+inline constexpr const char* kHalfCleaned = "half-cleaned";
 // Notes: what a reader tolerates and an authoring tool writes on purpose, not counted.
 inline constexpr const char* kPaddedVideoManager = "padded-video-manager";
 }  // namespace finding
