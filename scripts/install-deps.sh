@@ -7,7 +7,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     qt6-base-dev libsimpleini-dev
     libdvdread-dev libdvdnav-dev ffmpeg dvdauthor mpv
-    xvfb xauth python3 time bc
+    xvfb xauth python3 time bc strace
     clang libclang-rt-14-dev
     libcli11-dev desktop-file-utils
 )

@@ -1,0 +1,206 @@
+// An in-place run that stops part way (here: one of its file operations fails) is finished by
+// the next run with the same options, byte for byte as if it had never stopped; and while its
+// journal is there, nothing else works on the half-moved title set.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "EngineFixture.h"
+#include "common/DiscBuilder.h"
+#include "engine/check/VerifyFolder.h"
+
+namespace dorvex::testkit {
+namespace {
+
+namespace fs = std::filesystem;
+
+void WriteText(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class InPlaceJournal : public EngineTest {
+  protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        m_Engine.m_LogPath = m_LogDir.Path() + "/Dorvex.log";  // the disc folder holds the disc
+        m_Engine.m_InPlace = 1;
+        m_Engine.m_RemoveUnrefed = 1;
+        MakeDamagedDisc(m_Dir);
+        m_Input = ReadTree(m_Dir);
+    }
+    void Run() {
+        CapturedSinks::Clear();
+        m_Engine.m_Abort = 0;
+        m_Engine.m_Failed = 0;
+        m_Engine.m_Refused = 0;
+        m_Engine.m_JournalLeft = 0;
+        ASSERT_EQ(m_Engine.Open(Vob(1)), 0);
+        m_Engine.ProcessVts();
+    }
+    void StartAgain() {
+        fs::remove_all(m_Dir);
+        fs::create_directories(m_Dir);
+        for (const auto& [name, bytes] : m_Input) {
+            WriteText(m_Dir + "/" + name, bytes);
+        }
+    }
+    // The disc as an uninterrupted run leaves it.
+    Tree Cleaned() {
+        Run();
+        EXPECT_FALSE(m_Engine.RunInterrupted());
+        Tree cleaned = ReadTree(m_Dir);
+        StartAgain();
+        return cleaned;
+    }
+    // Fails the n-th operation of kind op; counts them all in m_Seen.
+    void FailNth(FileOp op, int32_t n) {
+        m_Seen = 0;
+        m_FileSystem.SetRule([this, op, n](FileOp what, const std::string&, int64_t) {
+            return what != op || ++m_Seen != n;
+        });
+    }
+    std::string Journal() const { return m_Dir + "/VTS_01.dorvex-journal"; }
+    // A journal the way an interrupted run leaves it: the pass stopped at its first VOB write.
+    void Interrupt() {
+        FailNth(FileOp::Write, 3);
+        Run();
+        m_FileSystem.SetRule(nullptr);
+        ASSERT_TRUE(fs::exists(Journal()));
+        ASSERT_NE(m_Engine.m_JournalLeft.load(), 0);
+    }
+
+    TempDir m_LogDir;
+    Tree m_Input;
+    int32_t m_Seen = 0;
+};
+
+TEST_F(InPlaceJournal, ARunStoppedByAnyFailingOperationIsFinishedByteForByte) {
+    const Tree cleaned = Cleaned();
+    for (FileOp op : {FileOp::Write, FileOp::Truncate, FileOp::Sync, FileOp::Rename, FileOp::Remove,
+                      FileOp::Create}) {
+        FailNth(op, 0);
+        Run();
+        const int32_t count = m_Seen;
+        StartAgain();
+        ASSERT_GT(count, 0);
+        for (int32_t n = 1; n <= count; ++n) {
+            SCOPED_TRACE("operation " + std::to_string(static_cast<int>(op)) + " number " +
+                         std::to_string(n) + " of " + std::to_string(count));
+            FailNth(op, n);
+            Run();
+            m_FileSystem.SetRule(nullptr);
+            const bool stopped = m_Engine.RunInterrupted();
+            const bool journalLeft = fs::exists(Journal());
+            EXPECT_EQ(m_Engine.m_JournalLeft.load() != 0, journalLeft);
+            EXPECT_TRUE(stopped || !journalLeft);
+            Run();
+            EXPECT_FALSE(m_Engine.RunInterrupted())
+                << testing::PrintToString(CapturedSinks::Alerts());
+            if (journalLeft) {
+                EXPECT_TRUE(HasLine(CapturedSinks::Logs(),
+                                    "Finishing the interrupted in-place run of VTS_01 ..."));
+            }
+            EXPECT_TRUE(ReadTree(m_Dir) == cleaned);
+            StartAgain();
+        }
+    }
+}
+
+// What a run killed while it made its journal leaves, and what stands under the journal's name.
+TEST_F(InPlaceJournal, AJournalWithoutItsHeaderIsDroppedAnythingElseIsLeftAlone) {
+    const Tree cleaned = Cleaned();
+    struct Case {
+        const char* what;
+        std::string bytes;  // of the file under the journal's name; "link" and "folder" aside
+        bool runs;          // the run goes ahead (the journal is removed)
+    };
+    // A header frame's size, its fingerprint, then the header as far as it got.
+    const std::string start = std::string("\x40\x00\x00\x00", 4) + std::string(8, 'x') +
+                              "DORVEXJL" + std::string("\x01\x00", 2);
+    const Case cases[] = {
+        {"empty", "", true},          {"zeros", std::string(300, '\0'), true},
+        {"torn header", start, true}, {"someone's text", "a shopping list", false},
+        {"link", "link", false},      {"folder", "folder", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartAgain();
+        const std::string elsewhere = m_LogDir.Path() + "/elsewhere";
+        WriteText(elsewhere, "not ours");
+        if (c.bytes == "link") {
+            fs::create_symlink(elsewhere, Journal());
+        } else if (c.bytes == "folder") {
+            fs::create_directory(Journal());
+        } else {
+            WriteText(Journal(), c.bytes);
+        }
+        const Tree before = ReadTree(m_Dir);
+        Run();
+        if (c.runs) {
+            EXPECT_FALSE(m_Engine.RunInterrupted());
+            EXPECT_TRUE(ReadTree(m_Dir) == cleaned);
+        } else {
+            EXPECT_EQ(m_Engine.m_Refused.load(), 1);
+            EXPECT_TRUE(ReadTree(m_Dir) == before);
+            EXPECT_TRUE(fs::exists(fs::symlink_status(Journal())));
+        }
+        EXPECT_EQ(ReadText(elsewhere), "not ours");
+        fs::remove_all(Journal());
+    }
+}
+
+TEST_F(InPlaceJournal, WhileAJournalIsThereNothingElseWorksOnTheTitleSet) {
+    const Tree cleaned = Cleaned();
+    Interrupt();
+    const Tree half = ReadTree(m_Dir);
+    fs::create_directories(m_Dir + "/DorvexBackup");
+    const struct {
+        const char* what;
+        std::function<void()> act;
+    } others[] = {
+        {"other options", [&] { m_Engine.m_RemoveUnrefed = 0, Run(); }},
+        {"from backup", [&] { m_Engine.m_InPlace = 0, Run(); }},
+        {"restore", [&] { m_Engine.RestoreBackup(); }},
+        {"delete backup", [&] { m_Engine.DeleteBackup(); }},
+    };
+    for (const auto& other : others) {
+        SCOPED_TRACE(other.what);
+        CapturedSinks::Clear();
+        m_Engine.m_Refused = 0;
+        other.act();
+        m_Engine.m_RemoveUnrefed = 1;
+        m_Engine.m_InPlace = 1;
+        EXPECT_EQ(m_Engine.m_Refused.load(), 1);
+        const auto alerts = CapturedSinks::Alerts();
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_EQ(alerts[0].rfind("VTS_01 is half cleaned: an in-place run (options -i -u) was "
+                                  "interrupted",
+                                  0),
+                  0u)
+            << alerts[0];
+        EXPECT_TRUE(ReadTree(m_Dir) == half);
+    }
+
+    // The checker says it once, in place of what the half-moved stream would show.
+    const CVerifyReport report = VerifyFolder(m_Dir);
+    ASSERT_EQ(report.Groups().size(), 2u);
+    const VerifyGroup& set = report.Groups()[1];
+    ASSERT_EQ(set.findings.size(), 1u);
+    EXPECT_EQ(set.findings[0].kind, finding::kHalfCleaned);
+
+    Run();
+    fs::remove(m_Dir + "/DorvexBackup");
+    EXPECT_FALSE(m_Engine.RunInterrupted());
+    EXPECT_TRUE(ReadTree(m_Dir) == cleaned);
+}
+
+}  // namespace
+}  // namespace dorvex::testkit
