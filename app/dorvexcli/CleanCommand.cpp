@@ -122,6 +122,11 @@ class CleanCommand : public Command {
         }
         std::set<std::string> discs;
         for (const std::string& path : m_Paths) {
+            const std::string disc = DiscOf(path);
+            if (!disc.empty() && !discs.insert(disc).second) {
+                PrintError(path + " names a disc named before: each disc is cleaned once");
+                return false;
+            }
             const bool image = IsImageArgument(path);
             if (image && (m_InPlace || m_Wait || m_EmptyBackup || m_BackupAbove)) {
                 PrintError(path +
@@ -149,11 +154,6 @@ class CleanCommand : public Command {
                                "with --output NEW.iso, or into a folder with --output DIR");
                     return false;
                 }
-            }
-            const std::string disc = DiscOf(path);
-            if (!disc.empty() && !discs.insert(disc).second) {
-                PrintError(path + " names a disc named before: each disc is cleaned once");
-                return false;
             }
         }
         return true;
