@@ -37,4 +37,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(DORVEX_BUILD_GUI)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 endif()
+# dorvex-cli runs genisoimage to write a cleaned disc image; everything else works without it.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "genisoimage")
 include(CPack)

@@ -6,7 +6,7 @@ PACKAGES=(
     build-essential cmake ninja-build pkg-config
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     qt6-base-dev libsimpleini-dev
-    libdvdread-dev libdvdnav-dev ffmpeg dvdauthor mpv
+    libdvdread-dev libdvdnav-dev ffmpeg dvdauthor mpv genisoimage
     xvfb xauth python3 time bc strace
     clang libclang-rt-14-dev
     libcli11-dev desktop-file-utils

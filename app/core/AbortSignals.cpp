@@ -11,8 +11,11 @@ static_assert(std::atomic<uint8_t>::is_always_lock_free);
 static_assert(std::atomic<CVtsCleaner*>::is_always_lock_free);
 
 std::atomic<CVtsCleaner*> g_pAbortTarget{nullptr};
+std::atomic<uint32_t> g_SignalsCaught{0};
+static_assert(std::atomic<uint32_t>::is_always_lock_free);
 
 void RequestAbortOnSignal(int) {
+    g_SignalsCaught.fetch_add(1);
     CVtsCleaner* engine = g_pAbortTarget.load();
     if (engine != nullptr) {
         engine->m_Abort.store(1);
@@ -20,6 +23,10 @@ void RequestAbortOnSignal(int) {
 }
 
 }  // namespace
+
+uint32_t AbortSignalsCaught() {
+    return g_SignalsCaught.load();
+}
 
 ScopedAbortOnSignals::ScopedAbortOnSignals(CVtsCleaner& engine) {
     g_pAbortTarget.store(&engine);

@@ -22,4 +22,9 @@ class ScopedAbortOnSignals {
     struct sigaction m_OldTerm {};
 };
 
+// How many SIGINT and SIGTERM the handler above has caught in this process. Steps outside the
+// engine's run (copying an image, writing one) compare it with the count at their start, which a
+// new run's cleared abort flag cannot hide.
+uint32_t AbortSignalsCaught();
+
 }  // namespace dorvex

@@ -30,6 +30,9 @@ struct RunOptions {
     // The run's log file; empty for the default (DefaultLogPath), which, lying in a folder
     // anyone may write to, is never opened through a link.
     std::string m_LogPath;
+    // The run adds its lines to the log file instead of replacing it (the second and later runs
+    // of one dorvex-cli call).
+    bool m_AppendLog = false;
 
     // Puts the options into the engine's fields, the log file included.
     void ApplyTo(CVtsCleaner& engine) const;

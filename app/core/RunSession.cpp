@@ -75,9 +75,11 @@ void RunSession::Begin() {
     m_Engine.m_Failed = 0;
     m_Engine.m_Refused = 0;
     m_Engine.m_JournalLeft = 0;
-    // Each run's log replaces the previous one. A log that cannot be opened does not stop the
-    // run (its lines still reach the status line and standard output), but the user is told.
-    if (!OpenLogFile(m_Engine.m_LogPath, "w", m_Engine.m_LogFollowsLinks != 0)) {
+    // Each run's log replaces the previous one (unless it is asked to add to it). A log that cannot
+    // be opened does not stop the run (its lines still reach the status line and standard output),
+    // but the user is told.
+    if (!OpenLogFile(m_Engine.m_LogPath, m_Options.m_AppendLog ? "a" : "w",
+                     m_Engine.m_LogFollowsLinks != 0)) {
         Alertf("Couldn't open the log file %s: %s. The run goes on without it.",
                m_Engine.m_LogPath.c_str(), strerror(errno));
     }

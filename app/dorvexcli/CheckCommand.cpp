@@ -1,22 +1,21 @@
-// dorvex-cli check: a read-only verification of a VIDEO_TS folder. It writes nothing, not even
-// a log file; the report goes to standard output, readable or as JSON (see docs/json.md).
+// dorvex-cli check: a read-only verification of a VIDEO_TS folder or a disc image, read where it
+// is. It writes nothing, not even a log file; the report goes to standard output, readable or as
+// JSON (see docs/json.md).
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <optional>
 
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/FolderArgument.h"
+#include "app/dorvexcli/ImageArgument.h"
+#include "app/dorvexcli/Summary.h"
 #include "engine/check/VerifyFolder.h"
 #include "support/JsonWriter.h"
 
 namespace dorvex::cli {
 
 namespace {
-
-void WriteStdout(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
 
 std::string FindingLine(const VerifyFinding& f) {
     std::string line = "  " + f.kind + ": " + f.file;
@@ -89,11 +88,8 @@ void FindingObject(CJsonWriter& json, const VerifyFinding& f) {
     json.EndObject();
 }
 
-std::string Json(const CVerifyReport& report, const std::string& folder) {
-    CJsonWriter json;
-    json.BeginObject();
-    json.Member("schema", 1);
-    json.Member("command", "check");
+// The report's members, in the single report's object or in a path's of several.
+void ReportMembers(CJsonWriter& json, const CVerifyReport& report, const std::string& folder) {
     json.Member("folder", folder);
     json.Member("total", report.Total());
     std::map<std::string, int64_t> counts;
@@ -135,8 +131,51 @@ std::string Json(const CVerifyReport& report, const std::string& folder) {
         json.EndObject();
     }
     json.EndArray();
+}
+
+std::string Json(const CVerifyReport& report, const std::string& folder) {
+    CJsonWriter json;
+    json.BeginObject();
+    json.Member("schema", 1);
+    json.Member("command", "check");
+    ReportMembers(json, report, folder);
     json.EndObject();
     return json.Text();
+}
+
+// One PATH checked: its report, or why there is none.
+struct Checked {
+    PathResult result;
+    std::string folder;
+    std::optional<CVerifyReport> report;
+};
+
+Checked CheckPath(const std::string& path) {
+    Checked checked;
+    checked.result.path = path;
+    std::string error;
+    std::unique_ptr<ImageFileSystem> image;
+    if (IsImageArgument(path)) {
+        image = OpenImageArgument(path, error);
+        checked.folder = image != nullptr ? image->Folder() : std::string();
+    } else {
+        checked.folder = ResolveDvdFolder(path, error);
+    }
+    if (checked.folder.empty()) {
+        checked.result.status = kExitUsage;
+        checked.result.outcome = "refused";
+        checked.result.detail = error;
+        return checked;
+    }
+    checked.report =
+        image != nullptr ? VerifyFolder(checked.folder, *image) : VerifyFolder(checked.folder);
+    const int64_t total = checked.report->Total();
+    checked.result.status = total == 0 ? kExitOk : kExitFailed;
+    checked.result.outcome = total == 0 ? "clean" : "findings";
+    checked.result.detail = total == 0
+                                ? "no findings"
+                                : std::to_string(total) + (total == 1 ? " finding" : " findings");
+    return checked;
 }
 
 class CheckCommand : public Command {
@@ -145,32 +184,68 @@ class CheckCommand : public Command {
         CLI::App* check = program.add_subcommand(
             "check", "Verify a VIDEO_TS folder without changing anything (exit 1 on findings)");
         check->add_flag("--json", m_Json, "The report as JSON (schema in docs/json.md)");
-        check->add_option("PATH", m_Path, "A VIDEO_TS folder, or a file in it")
+        check
+            ->add_option("PATH", m_Paths,
+                         "A VIDEO_TS folder, a file in it, or a disc image (.iso); several are "
+                         "checked one after the other, with a summary at the end")
             ->required()
             ->type_name("");
         check->footer(
-            "Exit status:\n"
+            "Exit status (with several PATHs the highest of theirs):\n"
             "  0  no findings\n"
             "  1  findings\n"
-            "  2  bad usage, or no readable DVD-Video folder at PATH\n");
+            "  2  bad usage, or no readable DVD-Video folder or image at PATH\n");
         return check;
     }
 
     int Run() override {
-        std::string error;
-        const std::string folder = ResolveDvdFolder(m_Path, error);
-        if (folder.empty()) {
-            PrintError(error);
-            return kExitUsage;
+        if (m_Paths.size() == 1) {
+            const Checked checked = CheckPath(m_Paths.front());
+            if (!checked.report) {
+                PrintError(checked.result.detail);
+                return kExitUsage;
+            }
+            WriteStdout(m_Json ? Json(*checked.report, checked.folder)
+                               : Readable(*checked.report, checked.folder));
+            return checked.result.status;
         }
-        const CVerifyReport report = VerifyFolder(folder);
-        WriteStdout(m_Json ? Json(report, folder) : Readable(report, folder));
-        return report.Total() == 0 ? kExitOk : kExitFailed;
+        std::vector<Checked> all;
+        std::vector<PathResult> results;
+        for (const std::string& path : m_Paths) {
+            all.push_back(CheckPath(path));
+            const Checked& checked = all.back();
+            results.push_back(checked.result);
+            if (m_Json) {
+                continue;
+            }
+            WriteStdout("== " + path + "\n");
+            if (checked.report) {
+                WriteStdout(Readable(*checked.report, checked.folder));
+            } else {
+                PrintError(checked.result.detail);
+            }
+        }
+        if (!m_Json) {
+            WriteStdout(ReadableSummary(results));
+            return WorstStatus(results);
+        }
+        CJsonWriter json;
+        json.BeginObject();
+        json.Member("schema", 1);
+        json.Member("command", "check");
+        SummaryMembers(json, results, [&all](CJsonWriter& writer, size_t i) {
+            if (all[i].report) {
+                ReportMembers(writer, *all[i].report, all[i].folder);
+            }
+        });
+        json.EndObject();
+        WriteStdout(json.Text());
+        return WorstStatus(results);
     }
 
   private:
     bool m_Json = false;
-    std::string m_Path;
+    std::vector<std::string> m_Paths;
 };
 
 }  // namespace

@@ -1,14 +1,24 @@
-// dorvex-cli clean: one cleaning run, the same engine run and log file as `dorvex -s`.
+// dorvex-cli clean: one cleaning run per PATH, the same engine run and log file as `dorvex -s`;
+// a disc image is cleaned into a new image or folder (ImageArgument.h).
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
 
 #include "app/core/AbortSignals.h"
+#include "app/core/DiscFolder.h"
 #include "app/core/RunSession.h"
 #include "app/core/RunSteps.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
+#include "app/dorvexcli/ImageArgument.h"
+#include "app/dorvexcli/Summary.h"
 #include "app/dorvexcli/Target.h"
+#include "support/Paths.h"
 #include "support/Sinks.h"
 
 namespace dorvex::cli {
@@ -39,16 +49,140 @@ class CleanCommand : public Command {
         clean->add_option("--log", m_LogPath, "The run's log file (default $TEMP/Dorvex.log)")
             ->type_name("FILE");
         clean->add_flag("-q,--quiet", m_Quiet, "Errors only: no log lines, no progress line");
-        AddPathArgument(*clean, m_Path);
+        clean->add_option("-o,--output", m_Output, kOutputHelp)->type_name("NEW.iso|DIR");
+        clean->add_flag("--json", m_Json,
+                        "A summary of the paths cleaned as JSON on standard output");
+        clean->add_option("PATH", m_Paths, kPathsHelp)->required()->type_name("");
         clean->footer(kExitStatusHelp);
         return clean;
     }
 
     int Run() override {
         InstallConsoleSinks(m_Quiet);
-        CVtsCleaner engine;
-        // Nothing shows the IFO phases long enough to need their display pauses.
-        engine.m_IfoPauseMs = 0;
+        if (!UsableTogether()) {
+            return kExitUsage;
+        }
+        if (m_Paths.size() == 1 && !m_Json) {
+            return CleanPath(m_Paths.front());
+        }
+        std::vector<PathResult> results;
+        for (size_t i = 0; i < m_Paths.size(); ++i) {
+            const std::string& path = m_Paths[i];
+            if (m_Paths.size() > 1) {
+                PrintNote("== " + path + " (" + std::to_string(i + 1) + " of " +
+                          std::to_string(m_Paths.size()) + ")");
+            }
+            const uint32_t signals = AbortSignalsCaught();
+            const int status = CleanPath(path);
+            const bool interrupted = AbortSignalsCaught() != signals;
+            results.push_back({path, status,
+                               status == kExitOk      ? "cleaned"
+                               : interrupted          ? "interrupted"
+                               : status == kExitUsage ? "refused"
+                                                      : "failed",
+                               IsImageArgument(path) && status == kExitOk
+                                   ? "into " + m_Targets[path]
+                                   : std::string()});
+            if (interrupted) {
+                // Ctrl-C stops the whole call, not one disc of it.
+                for (size_t j = i + 1; j < m_Paths.size(); ++j) {
+                    results.push_back({m_Paths[j], kExitFailed, "not-started", ""});
+                }
+                break;
+            }
+        }
+        if (m_Json) {
+            CJsonWriter json;
+            json.BeginObject();
+            json.Member("schema", 1);
+            json.Member("command", "clean");
+            SummaryMembers(json, results, [](CJsonWriter&, size_t) {});
+            json.EndObject();
+            WriteStdout(json.Text());
+        } else {
+            WriteStdout(ReadableSummary(results));
+        }
+        return WorstStatus(results);
+    }
+
+  private:
+    static constexpr const char* kOutputHelp =
+        "For a disc image: where the cleaned copy goes, a new image (a name ending in .iso) or a "
+        "new folder holding VIDEO_TS; an existing folder receives it under the image's own name";
+    static constexpr const char* kPathsHelp =
+        "A VOB (its title set), a VIDEO_TS folder (the whole disc) or a disc image (.iso, the "
+        "whole disc, with --output); several are cleaned one after the other";
+
+    // What cannot work whatever the paths hold, refused before anything is done.
+    bool UsableTogether() {
+        if (m_Wait && !m_InPlace) {
+            // Only an in-place run opens the VOB itself for writing; a run from backup renames it.
+            PrintError("--wait works only with --in-place");
+            return false;
+        }
+        std::set<std::string> discs;
+        for (const std::string& path : m_Paths) {
+            const std::string disc = DiscOf(path);
+            if (!disc.empty() && !discs.insert(disc).second) {
+                PrintError(path + " names a disc named before: each disc is cleaned once");
+                return false;
+            }
+            const bool image = IsImageArgument(path);
+            if (image && (m_InPlace || m_Wait || m_EmptyBackup || m_BackupAbove)) {
+                PrintError(path +
+                           ": a disc image is never changed, so it has no backup and no in-place "
+                           "run: leave out --in-place, --wait, --empty-backup and --backup-above");
+                return false;
+            }
+            if (!image && !m_Output.empty()) {
+                PrintError("--output is for disc images; " + path +
+                           " is cleaned where it is: name it in a call without --output");
+                return false;
+            }
+            if (image) {
+                std::string refusal;
+                const std::string target = ImageOutputPath(path, m_Output, refusal);
+                if (target.empty()) {
+                    PrintError(refusal);
+                    return false;
+                }
+                if (!m_Targets.emplace(path, target).second ||
+                    std::count_if(m_Targets.begin(), m_Targets.end(),
+                                  [&target](const auto& t) { return t.second == target; }) > 1) {
+                    PrintError(target +
+                               " would be written twice: clean one image at a time "
+                               "with --output NEW.iso, or into a folder with --output DIR");
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    // The disc a PATH stands for, to find one named twice; empty when it cannot be told (the
+    // run then says why it refuses the path).
+    std::string DiscOf(const std::string& path) const {
+        std::string error;
+        std::string place = IsImageArgument(path) ? path : ResolveVob(path, true, error);
+        if (place.empty()) {
+            return {};
+        }
+        if (!IsImageArgument(path)) {
+            place = GetFolder(place);
+        }
+        std::error_code code;
+        return std::filesystem::weakly_canonical(place, code).string();
+    }
+
+    int CleanPath(const std::string& path) {
+        if (IsImageArgument(path)) {
+            return CleanImage(path, m_Targets[path], Options(), m_Quiet);
+        }
+        return CleanFolderOrVob(path);
+    }
+
+    // What the command line asks of a run, the settings file's part included.
+    RunOptions Options() const {
         RunOptions options;
         options.m_RemoveUnrefed = m_RemoveUnreferenced ? 1 : 0;
         options.m_InPlace = m_InPlace ? 1 : 0;
@@ -60,25 +194,30 @@ class CleanCommand : public Command {
         options.m_EmptyBackup = m_EmptyBackup;
         options.m_LogPath = m_LogPath;
         options.m_AllowShort = m_AllowShort ? 1 : 0;
+        // Each run of a call with several paths adds its lines to the same log file.
+        options.m_AppendLog = m_LogStarted;
         ApplySettings(options, m_BackupAbove);
         if (m_NoFixPgcLbas) {
             options.m_FixPGCLBAs = 0;
         }
+        return options;
+    }
+
+    int CleanFolderOrVob(const std::string& path) {
+        CVtsCleaner engine;
+        // Nothing shows the IFO phases long enough to need their display pauses.
+        engine.m_IfoPauseMs = 0;
+        RunOptions options = Options();
         options.ApplyTo(engine);
 
-        if (m_Wait && !m_InPlace) {
-            // Only an in-place run opens the VOB itself for writing; a run from backup renames it.
-            PrintError("--wait works only with --in-place");
-            return kExitUsage;
-        }
         // A folder is a whole disc; a VOB names its title set.
-        const bool wholeDisc = !m_FullDvd && IsFolderArgument(m_Path);
-        options.m_FullDvd = m_FullDvd = m_FullDvd || wholeDisc;
-        if (!OpenTarget(engine, m_Path, m_FullDvd)) {
+        const bool wholeDisc = !m_FullDvd && IsFolderArgument(path);
+        options.m_FullDvd = m_FullDvd || wholeDisc;
+        if (!OpenTarget(engine, path, options.m_FullDvd)) {
             return kExitUsage;
         }
         if (wholeDisc) {
-            PrintNote("Cleaning the whole disc in " + m_Path +
+            PrintNote("Cleaning the whole disc in " + path +
                       " (a VOB of it cleans only its title set)");
         }
         RunSession session(engine, options);
@@ -99,12 +238,12 @@ class CleanCommand : public Command {
         return status;
     }
 
-  private:
     int RunOnce(CVtsCleaner& engine, RunSession& session) {
         // The restore at the end runs with the signals still caught: a second Ctrl-C must not
         // cut it short half-way through moving the files back.
         ScopedAbortOnSignals abortOnSignals(engine);
         session.Begin();
+        m_LogStarted = true;
         engine.m_Running = 1;
         {
             ProgressLine progress(engine, !m_Quiet && IsTerminal(STDERR_FILENO));
@@ -132,8 +271,12 @@ class CleanCommand : public Command {
     bool m_AllowShort = false;
     bool m_PruneMissingVobs = false;
     bool m_Quiet = false;
+    bool m_Json = false;
     std::string m_LogPath;
-    std::string m_Path;
+    std::string m_Output;
+    std::vector<std::string> m_Paths;
+    std::map<std::string, std::string> m_Targets;  // image -> where its cleaned copy goes
+    bool m_LogStarted = false;
 };
 
 }  // namespace

@@ -126,7 +126,21 @@ bool IsTerminal(int fd) {
     return ::isatty(fd) == 1;
 }
 
-ProgressLine::ProgressLine(const CVtsCleaner& engine, bool enabled) : m_Engine(engine) {
+void WriteStdout(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+ProgressLine::ProgressLine(const CVtsCleaner& engine, bool enabled) : m_Engine(&engine) {
+    Start(enabled);
+}
+
+ProgressLine::ProgressLine(std::function<std::string()> text, bool enabled)
+    : m_StepText(std::move(text)) {
+    Start(enabled);
+}
+
+void ProgressLine::Start(bool enabled) {
     if (!enabled) {
         return;
     }
@@ -152,11 +166,16 @@ ProgressLine::~ProgressLine() {
 }
 
 std::string ProgressLine::Text(size_t columns) const {
-    const int32_t phase = m_Engine.m_Phase.load();
-    const uint32_t total = m_Engine.m_TotalSectors.load();
-    std::string text = FormatPhaseLine(phase, m_Speed, m_Engine.m_ReadTotal.load(), total);
-    if (phase == PhaseVobPass) {
-        text += " -- " + GetFileName(m_Engine.VobPathSnapshot());
+    std::string text;
+    if (m_Engine == nullptr) {
+        text = m_StepText();
+    } else {
+        const int32_t phase = m_Engine->m_Phase.load();
+        const uint32_t total = m_Engine->m_TotalSectors.load();
+        text = FormatPhaseLine(phase, m_Speed, m_Engine->m_ReadTotal.load(), total);
+        if (phase == PhaseVobPass) {
+            text += " -- " + GetFileName(m_Engine->VobPathSnapshot());
+        }
     }
     // One column stays free: a line that fills the row makes some terminals wrap, and the
     // carriage return would then redraw on the row below.
@@ -183,8 +202,11 @@ void ProgressLine::DrawLocked() {
 void ProgressLine::Ticker() {
     std::unique_lock<std::mutex> lock(g_ConsoleLock);
     while (!m_Stop) {
-        m_Speed.Tick(MillisecondClock(), m_Engine.m_Phase.load(), m_Engine.m_Pause.load() != 0,
-                     m_Engine.m_ReadTotal.load(), m_Engine.m_TotalSectors.load());
+        if (m_Engine != nullptr) {
+            m_Speed.Tick(MillisecondClock(), m_Engine->m_Phase.load(),
+                         m_Engine->m_Pause.load() != 0, m_Engine->m_ReadTotal.load(),
+                         m_Engine->m_TotalSectors.load());
+        }
         DrawLocked();
         m_Wake.wait_for(lock, kRedrawInterval, [this] { return m_Stop; });
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,6 +25,9 @@ void PrintNote(const std::string& text);
 
 bool IsTerminal(int fd);
 
+// A report on standard output, at once.
+void WriteStdout(const std::string& text);
+
 // While it lives (and is enabled), one line on standard error shows the run's progress: the
 // percentage, the throughput, the time to go and the file being read, redrawn in place with a
 // carriage return every 200 ms and after every log line, so that it stays below them. It is
@@ -31,6 +35,9 @@ bool IsTerminal(int fd);
 class ProgressLine {
   public:
     ProgressLine(const CVtsCleaner& engine, bool enabled);
+    // A step of the program's own around a run (copying an image, writing one): the line is
+    // what `text` says at each redraw.
+    ProgressLine(std::function<std::string()> text, bool enabled);
     ~ProgressLine();
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
@@ -42,9 +49,11 @@ class ProgressLine {
     void DrawLocked();
 
   private:
+    void Start(bool enabled);
     void Ticker();
 
-    const CVtsCleaner& m_Engine;
+    const CVtsCleaner* m_Engine = nullptr;
+    std::function<std::string()> m_StepText;
     ThroughputEstimator m_Speed;
     std::thread m_Thread;
     std::condition_variable m_Wake;

@@ -1,11 +1,15 @@
-// dorvex-cli plan: what `clean` with the same options would do, without doing it. The engine runs
+// dorvex-cli plan: what `clean` with the same options would do, without doing it, on a folder,
+// a VOB or a disc image read where it is. The engine runs
 // its own pass and repair on an in-memory overlay of the files (engine/plan/DryRun.h): nothing is
 // written anywhere, not even a log file. Readable report or JSON (docs/json.md).
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
+#include "app/core/DiscFolder.h"
+#include "app/core/RunSteps.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
+#include "app/dorvexcli/ImageArgument.h"
 #include "app/dorvexcli/Target.h"
 #include "engine/plan/DryRun.h"
 #include "support/JsonWriter.h"
@@ -288,14 +292,25 @@ class PlanCommand : public Command {
     int Run() override {
         InstallConsoleSinks(true);
         ScopedSinks quiet(DiscardMessage, nullptr);
-        CPlanningCleaner engine;
+        // An image is read where it is, as a folder of its own.
+        std::unique_ptr<ImageFileSystem> image;
+        if (IsImageArgument(m_Path)) {
+            std::string error;
+            if ((image = OpenImageArgument(m_Path, error)) == nullptr) {
+                PrintError(error);
+                return kExitUsage;
+            }
+        }
+        CPlanningCleaner engine(image != nullptr ? static_cast<FileSystem&>(*image)
+                                                 : TheRealFileSystem());
         RunOptions options;
         options.m_RemoveUnrefed = m_RemoveUnreferenced ? 1 : 0;
         options.m_AllowShort = m_AllowShort ? 1 : 0;
         options.m_PruneMissingVobs = m_PruneMissingVobs ? 1 : 0;
         ApplySettings(options, false);
         options.ApplyTo(engine);
-        if (!OpenTarget(engine, m_Path, m_FullDvd)) {
+        if (image != nullptr ? !OpenImageTarget(engine, *image)
+                             : !OpenTarget(engine, m_Path, m_FullDvd)) {
             return kExitUsage;
         }
         const std::string vob = engine.VobPathSnapshot();
@@ -309,6 +324,16 @@ class PlanCommand : public Command {
     }
 
   private:
+    bool OpenImageTarget(CVtsCleaner& engine, ImageFileSystem& image) const {
+        const std::string vob = FirstVobInFolder(image, image.Folder(), m_FullDvd);
+        if (vob.empty()) {
+            PrintError(m_Path + ": no title set VOB (VTS_xx_1.VOB) in this image");
+            return false;
+        }
+        auto showMessage = [](const std::string& text) { PrintError(text); };
+        return CheckedOpen(engine, vob, true, showMessage) == 0;
+    }
+
     bool m_RemoveUnreferenced = false;
     bool m_AllowShort = false;
     bool m_FullDvd = false;

@@ -5,8 +5,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <filesystem>
-#include <regex>
 
+#include "app/core/DiscFolder.h"
 #include "app/core/RunSteps.h"
 #include "app/dorvexcli/Console.h"
 #include "support/Paths.h"
@@ -14,98 +14,15 @@
 
 namespace dorvex::cli {
 
-namespace {
-
-namespace fs = std::filesystem;
-
-// The VOBs of a folder that can start a run, lowest title set first.
-struct FolderVobs {
-    std::string firstTitle;  // VTS_xx_1.VOB
-    std::string firstMenu;   // VTS_xx_0.VOB
-    std::string videoManager;
-    bool Empty() const { return firstTitle.empty() && firstMenu.empty() && videoManager.empty(); }
-};
-
-FolderVobs ScanFolder(const fs::path& folder) {
-    static const std::regex kTitleSetVob("VTS_(\\d\\d)_([01])\\.VOB", std::regex::icase);
-    FolderVobs vobs;
-    int titleNumber = 100;
-    int menuNumber = 100;
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-        if (!entry.is_regular_file(error)) {
-            continue;
-        }
-        const std::string name = entry.path().filename().string();
-        std::smatch match;
-        if (std::regex_match(name, match, kTitleSetVob)) {
-            int number = std::stoi(match[1].str());
-            bool title = match[2].str() == "1";
-            int& lowest = title ? titleNumber : menuNumber;
-            if (number < lowest) {
-                lowest = number;
-                (title ? vobs.firstTitle : vobs.firstMenu) = entry.path().string();
-            }
-        } else if (EqualsIgnoreCase(name, "VIDEO_TS.VOB")) {
-            vobs.videoManager = entry.path().string();
-        }
-    }
-    return vobs;
-}
-
-// A disc folder holds its files in VIDEO_TS, whatever the case of the name.
-fs::path VideoTsInside(const fs::path& folder) {
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-        if (entry.is_directory(error) &&
-            EqualsIgnoreCase(entry.path().filename().string(), "VIDEO_TS")) {
-            return entry.path();
-        }
-    }
-    return {};
-}
-
-}  // namespace
-
 bool IsFolderArgument(const std::string& path) {
     std::error_code error;
-    return fs::is_directory(path, error);
+    return std::filesystem::is_directory(path, error);
 }
 
 void AddPathArgument(CLI::App& command, std::string& path) {
     command.add_option("PATH", path, "A VOB, or a VIDEO_TS folder (its first VTS_xx_1.VOB)")
         ->required()
         ->type_name("");
-}
-
-std::string ResolveVob(const std::string& path, bool fullDvd, std::string& error) {
-    std::error_code code;
-    fs::file_status status = fs::status(path, code);
-    if (!fs::exists(status)) {
-        error = path + ": no such file or folder";
-        return {};
-    }
-    if (!fs::is_directory(status)) {
-        return path;
-    }
-    FolderVobs vobs = ScanFolder(path);
-    if (vobs.Empty()) {
-        fs::path inner = VideoTsInside(path);
-        if (!inner.empty()) {
-            vobs = ScanFolder(inner);
-        }
-    }
-    if (!vobs.firstTitle.empty()) {
-        return vobs.firstTitle;
-    }
-    if (fullDvd && !vobs.firstMenu.empty()) {
-        return vobs.firstMenu;
-    }
-    if (fullDvd && !vobs.videoManager.empty()) {
-        return vobs.videoManager;
-    }
-    error = path + ": no title set VOB (VTS_xx_1.VOB) in this folder";
-    return {};
 }
 
 void ApplySettings(RunOptions& options, bool backupAbove) {

@@ -20,12 +20,6 @@ bool IsFolderArgument(const std::string& path);
 // Adds the PATH argument that every subcommand takes.
 void AddPathArgument(CLI::App& command, std::string& path);
 
-// PATH as the VOB to open: a file as it is. A folder (a VIDEO_TS folder, or a disc folder with
-// one inside) means its first title set, the VTS_xx_1.VOB with the lowest xx; for a full-DVD run,
-// which walks the whole folder anyway, a menu VOB will do when there is no title VOB. Empty, with
-// the reason in error, when there is nothing to open.
-std::string ResolveVob(const std::string& path, bool fullDvd, std::string& error);
-
 // The options that the command line still takes from the settings file (BackupAbove,
 // FixPGCLBAs); --backup-above then overrides.
 void ApplySettings(RunOptions& options, bool backupAbove);

@@ -17,8 +17,10 @@
 #include <QUrl>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 #include "app/core/AbortSignals.h"
+#include "app/core/DiscFolder.h"
 #include "app/gui/AboutDlg.h"
 #include "app/gui/DialogTemplate.h"
 #include "support/Paths.h"
@@ -59,6 +61,15 @@ DialogPrompts MessageBoxPrompts(QWidget* parent) {
     return prompts;
 }
 
+// A dropped folder stands for its first title set's VOB; anything else (a folder without one
+// included) goes to Open as it is, which says why it cannot be used.
+std::string VobOfDroppedPath(const std::string& path) {
+    std::string error;
+    const std::string vob =
+        std::filesystem::is_directory(path) ? ResolveVob(path, false, error) : std::string();
+    return vob.empty() ? path : vob;
+}
+
 }  // namespace
 
 int32_t CCleanerDlgEngine::Open(const std::string& path) {
@@ -84,6 +95,7 @@ CCleanerDlg::CCleanerDlg(FileSystem& files, QWidget* parent)
     g_pDialog = this;
     g_pfnAlert = &CCleanerDlg::AlertMessage;
     BuildControls();
+    InstallOpenVob();
     connect(&m_Timer, &QTimer::timeout, this, [this] { OnTimer(); });
 }
 
@@ -494,6 +506,9 @@ void CCleanerDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addAction("&Minimize", this, [this] { showMinimized(); });
     menu.addSeparator();
+    QAction* openVob = menu.addAction("Open VOB...", this, [this] { OnOpenVob(); });
+    openVob->setShortcut(QKeySequence::Open);
+    openVob->setEnabled(!m_Engine.m_Running.load());
     menu.addAction("Open LOG", this, [this] { OpenLog(); });
     menu.addAction("&About Dorvex...", this, [this] { ShowAbout(); });
     menu.exec(event->globalPos());
@@ -532,7 +547,7 @@ void CCleanerDlg::DropPaths(const QStringList& paths) {
         return;
     }
     for (const QString& path : paths) {
-        m_Engine.Open(path.toStdString());
+        m_Engine.Open(VobOfDroppedPath(path.toStdString()));
     }
 }
 

@@ -41,6 +41,8 @@ struct DialogPrompts {
     std::function<bool(const QString&)> okCancel;  // true on OK
     std::function<bool(const QString&)> yesNo;     // true on Yes
     std::function<void()> beep;
+    // "Open VOB...": a VOB chosen by the user, starting in `folder`; empty when cancelled.
+    std::function<QString(const QString& folder)> chooseFile;
 };
 
 class CCleanerDlg : public QDialog, private IWindowPlacement {
@@ -64,8 +66,12 @@ class CCleanerDlg : public QDialog, private IWindowPlacement {
     void OnRestoreBackup();
     void OnDeleteBackup();
     void EnableControls(bool on);
-    // Opens each path as a dropped file would be; refused while a run is in progress.
+    // Opens each path as a dropped file would be; refused while a run is in progress. A folder
+    // (a VIDEO_TS folder, or a disc folder holding one) opens its first title set's VOB.
     void DropPaths(const QStringList& paths);
+    // "Open VOB..." (Ctrl+O, the context menu, a click on the status area): the file chooser, and
+    // the VOB chosen opened as a dropped one; nothing while a run is in progress.
+    void OnOpenVob();
     // Waits until the worker has ended (serving its calls to this thread meanwhile).
     void FinishWorker();
     bool WorkerRunning() const { return m_Worker.joinable() && !m_WorkerDone.load(); }
@@ -93,11 +99,15 @@ class CCleanerDlg : public QDialog, private IWindowPlacement {
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
     friend class CCleanerDlgEngine;
 
     void BuildControls();
+    // The file chooser, its shortcut and the clicks on the status area (OpenVob.cpp).
+    void InstallOpenVob();
     bool StartRun();  // OnCleanup's start; false when the in-place warning was cancelled
     void RequestAbort();
     bool OnClose();

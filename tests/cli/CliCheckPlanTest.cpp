@@ -21,39 +21,6 @@ namespace {
 using testkit::ReadBytes;
 using testkit::WriteBytes;
 
-// The JSON text as "path=value" pairs (objects by member name, arrays as [i], an array's length
-// as path#), parsed by Python's json module: a real parser, not this program's own writer.
-std::map<std::string, std::string> ParseJson(const std::string& file) {
-    const std::string script =
-        "import json,sys\n"
-        "def walk(p, v):\n"
-        "    if isinstance(v, dict):\n"
-        "        for k, x in v.items(): walk(p + '.' + k if p else k, x)\n"
-        "    elif isinstance(v, list):\n"
-        "        print(p + '#=' + str(len(v)))\n"
-        "        for i, x in enumerate(v): walk(p + '[' + str(i) + ']', x)\n"
-        "    else: print(p + '=' + (v if isinstance(v, str) else json.dumps(v)))\n"
-        "walk('', json.load(open(sys.argv[1], encoding='utf-8')))\n";
-    const std::string scriptFile = file + ".py";
-    WriteText(scriptFile, script);
-    std::map<std::string, std::string> values;
-    FILE* pipe = popen(("python3 '" + scriptFile + "' '" + file + "'").c_str(), "r");
-    if (pipe == nullptr) {
-        return values;
-    }
-    char line[4096];
-    while (fgets(line, sizeof(line), pipe) != nullptr) {
-        std::string text = line;
-        if (!text.empty() && text.back() == '\n') {
-            text.pop_back();
-        }
-        const size_t eq = text.find('=');
-        values[text.substr(0, eq)] = text.substr(eq + 1);
-    }
-    EXPECT_EQ(pclose(pipe), 0) << "not valid JSON: " << ReadText(file);
-    return values;
-}
-
 int64_t Number(const std::map<std::string, std::string>& json, const std::string& key) {
     auto it = json.find(key);
     return it == json.end() ? -1 : std::stoll(it->second);

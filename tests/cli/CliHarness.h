@@ -73,6 +73,10 @@ class CliHarness : public ::testing::Test {
 
 using testkit::MakeDamagedDisc;
 
+// The JSON text as "path=value" pairs (objects by member name, arrays as [i], an array's length
+// as path#), parsed by Python's json module: a real parser, not this program's own writer.
+std::map<std::string, std::string> ParseJson(const std::string& file);
+
 // The log lines that go to standard error too: the file without the run's banner (written to
 // the file alone) and without the end line (appended after the run).
 std::vector<std::string> ConsoleLinesOfLog(const std::string& log);

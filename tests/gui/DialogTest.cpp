@@ -175,6 +175,70 @@ class DialogTest : public QObject {
         QCOMPARE(m_Messages, QStringList({"Couldn't open input file, exiting"}));
     }
 
+    // The file chooser from a click on the status area and from Ctrl+O, answered by the test;
+    // a dropped folder takes its lowest title set.
+    void openVobChooserAndFolderDrops() {
+        const std::string vob = MakeTitleSet();
+        const QString folder = QString::fromStdString(m_Dir->Path());
+        CCleanerDlg dlg(m_Files);
+        Prepare(dlg);
+        QStringList asked;
+        QString answer;
+        dlg.m_Prompts.chooseFile = [&](const QString& from) {
+            asked << from;
+            return answer;
+        };
+        dlg.OnInitDialog();
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+
+        QTest::mouseClick(dlg.Line(1004), Qt::LeftButton);  // cancelled: nothing changes
+        QCOMPARE(asked, QStringList({""}));
+        QVERIFY(!dlg.Button(1001)->isEnabled());
+        answer = QString::fromStdString(vob);
+        QTest::mouseClick(dlg.Line(1003), Qt::LeftButton);
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(dlg.windowTitle(), QString("Ready to process VTS_01_1"));
+        QVERIFY(dlg.Button(1001)->isEnabled());
+        QCOMPARE(dlg.Line(1004)->text(), QString("To start, drag/drop a problematic VOB file"));
+
+        // Ctrl+O starts where the current VOB is; a run in progress is never interrupted by it.
+        dlg.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QTest::keyClick(&dlg, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(asked.size(), 3);
+        QCOMPARE(asked.back(), folder + "/");
+        dlg.m_Engine.m_Running = 1;
+        QTest::keyClick(&dlg, Qt::Key_O, Qt::ControlModifier);
+        QTest::mouseClick(dlg.Line(1004), Qt::LeftButton);
+        QCOMPARE(asked.size(), 3);
+        dlg.m_Engine.m_Running = 0;
+        QVERIFY(m_Messages.isEmpty());
+
+        // A VIDEO_TS folder, and a disc folder holding one, open the lowest VTS_xx_1.VOB.
+        const std::string disc = m_Dir->Path() + "/disc";
+        const std::string videoTs = disc + "/VIDEO_TS";
+        QVERIFY(QDir().mkpath(QString::fromStdString(videoTs)));
+        for (const char* name : {"VTS_03_1.VOB", "VTS_02_0.VOB", "VTS_02_1.VOB"}) {
+            QVERIFY(QFile::copy(QString::fromStdString(vob),
+                                QString::fromStdString(videoTs + "/" + name)));
+        }
+        dlg.DropPaths({QString::fromStdString(videoTs)});
+        QCOMPARE(dlg.windowTitle(), QString("Ready to process VTS_02_1"));
+        dlg.DropPaths({folder});
+        QCOMPARE(dlg.windowTitle(), QString("Ready to process VTS_01_1"));
+        dlg.DropPaths({QString::fromStdString(disc)});
+        QCOMPARE(dlg.windowTitle(), QString("Ready to process VTS_02_1"));
+        QCOMPARE(dlg.m_Engine.VobPathSnapshot(), videoTs + "/VTS_02_1.VOB");
+        QVERIFY(m_Messages.isEmpty());
+        // A folder without a VOB is refused as any other drop that is not a VOB.
+        QVERIFY(QDir().mkpath(QString::fromStdString(disc + "/AUDIO_TS")));
+        dlg.DropPaths({QString::fromStdString(disc + "/AUDIO_TS")});
+        QCOMPARE(m_Messages.size(), 1);
+        QCOMPARE(dlg.windowTitle(), QString("Ready to process VTS_02_1"));
+        dlg.close();
+    }
+
     void timerShowsProgressAndPhases() {
         const std::string vob = MakeTitleSet();
         CCleanerDlg dlg(m_Files);

@@ -6,9 +6,12 @@
 // the files on disk. With --before it also checks that the cleaned stream holds every pack of the
 // original that had to survive, in order, byte for byte outside the fields the cleaner rewrites.
 //
-//   dvdcheck FOLDER [--before ORIGINAL_FOLDER] [--removed]
+//   dvdcheck FOLDER|IMAGE [--before ORIGINAL_FOLDER] [--removed]
 //
-// Prints one line per finding and exits 1 when there is any, 0 when the folder passes.
+// An image (.iso) is read the way a player reads it: libdvdread opens the image, and every file
+// the checks look at is one libdvdread read from it by domain (DVDOpenFile, DVDReadBlocks), laid
+// out as a folder first. Prints one line per finding and exits 1 when there is any, 0 when the
+// folder passes.
 
 #include <dvdread/dvd_reader.h>
 #include <dvdread/ifo_read.h>
@@ -722,6 +725,65 @@ void NoteUnplayedCells(const Stream& s, const std::set<std::pair<int, int>>& ref
 
 const dvd_logger_cb kLogger = {CaptureLog};
 
+// One domain's file (or, for the title VOBs, the whole stream) as libdvdread reads it from the
+// image, written to the folder as the parts DVDFileStat names.
+bool CopyDomain(dvd_reader_t* dvd, int vts, dvd_read_domain_t domain,
+                const std::vector<std::string>& names, const std::string& folder) {
+    dvd_stat_t stat;
+    if (DVDFileStat(dvd, vts, domain, &stat) != 0) {
+        return false;  // not on the image
+    }
+    dvd_file_t* file = DVDOpenFile(dvd, vts, domain);
+    if (file == nullptr) {
+        Fail("libdvdread finds %s on the image but cannot open it", names[0].c_str());
+        return false;
+    }
+    const bool info = domain == DVD_READ_INFO_FILE || domain == DVD_READ_INFO_BACKUP_FILE;
+    std::vector<unsigned char> sector(kSector);
+    int block = 0;
+    for (int part = 0; part < stat.nr_parts && part < int(names.size()); ++part) {
+        std::ofstream out(folder + "/" + names[part], std::ios::binary);
+        const int blocks = int(stat.parts_size[part] / kSector);
+        for (int i = 0; i < blocks; ++i, ++block) {
+            const bool read = info ? DVDReadBytes(file, sector.data(), kSector) == ssize_t(kSector)
+                                   : DVDReadBlocks(file, block, 1, sector.data()) == 1;
+            if (!read) {
+                Fail("libdvdread cannot read %s block %d from the image", names[part].c_str(), i);
+                DVDCloseFile(file);
+                return false;
+            }
+            out.write(reinterpret_cast<const char*>(sector.data()), kSector);
+        }
+    }
+    DVDCloseFile(file);
+    return true;
+}
+
+// The image's DVD files, as libdvdread reads them, in a new folder.
+std::string FolderOfImage(dvd_reader_t* dvd) {
+    char pattern[] = "/tmp/dvdcheck-image-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        return {};
+    }
+    const std::string folder = pattern;
+    CopyDomain(dvd, 0, DVD_READ_INFO_FILE, {"VIDEO_TS.IFO"}, folder);
+    CopyDomain(dvd, 0, DVD_READ_INFO_BACKUP_FILE, {"VIDEO_TS.BUP"}, folder);
+    CopyDomain(dvd, 0, DVD_READ_MENU_VOBS, {"VIDEO_TS.VOB"}, folder);
+    for (int vts = 1; vts <= 99; ++vts) {
+        if (!CopyDomain(dvd, vts, DVD_READ_INFO_FILE, {VtsName(vts, 0, "IFO")}, folder)) {
+            continue;
+        }
+        CopyDomain(dvd, vts, DVD_READ_INFO_BACKUP_FILE, {VtsName(vts, 0, "BUP")}, folder);
+        CopyDomain(dvd, vts, DVD_READ_MENU_VOBS, {VtsName(vts, 0, "VOB")}, folder);
+        std::vector<std::string> parts;
+        for (int part = 1; part <= 9; ++part) {
+            parts.push_back(VtsName(vts, part, "VOB"));
+        }
+        CopyDomain(dvd, vts, DVD_READ_TITLE_VOBS, parts, folder);
+    }
+    return folder;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -746,6 +808,16 @@ int main(int argc, char** argv) {
     if (dvd == nullptr || (!beforeFolder.empty() && original == nullptr)) {
         Fail("cannot open the folder with libdvdread");
         return 1;
+    }
+    const std::string shown = folder;
+    std::string imageFolder;
+    if (std::filesystem::is_regular_file(folder)) {
+        imageFolder = FolderOfImage(dvd);
+        if (imageFolder.empty()) {
+            Fail("cannot make a folder for the image's files");
+            return 1;
+        }
+        folder = imageFolder;
     }
 
     bool standardKnown = false;
@@ -869,6 +941,10 @@ int main(int argc, char** argv) {
     if (original != nullptr) {
         DVDClose(original);
     }
-    printf("%s: %d finding(s)\n", folder.c_str(), g_findings);
+    if (!imageFolder.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(imageFolder, ignored);
+    }
+    printf("%s: %d finding(s)\n", shown.c_str(), g_findings);
     return g_findings == 0 ? 0 : 1;
 }

@@ -1,0 +1,329 @@
+// dorvex-cli on disc images and on several paths at once, run as child processes: an image made
+// with genisoimage from a synthetic damaged disc is checked and planned where it is and cleaned
+// into a new image or folder, and the image never changes; refusals, too little free space, a
+// failing image writer and Ctrl-C at each step leave nothing behind; several paths give one
+// summary and the highest exit status.
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+
+#include <chrono>
+#include <thread>
+
+#include "CliHarness.h"
+
+namespace dorvex::clitest {
+namespace {
+
+bool HaveGenisoimage() {
+    return std::system("command -v genisoimage >/dev/null 2>&1") == 0;
+}
+
+// Files in a folder whose name shows a work folder of the program (".NAME.dorvex-XXXXXX").
+std::vector<std::string> WorkFolders(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename().string().find(".dorvex-") != std::string::npos) {
+            found.push_back(entry.path().string());
+        }
+    }
+    return found;
+}
+
+class CliImage : public CliHarness {
+  protected:
+    void SetUp() override {
+        if (!HaveGenisoimage()) {
+            GTEST_SKIP() << "genisoimage not installed (scripts/install-deps.sh installs it)";
+        }
+        MakeDamagedDisc(Path("disc/VIDEO_TS"));
+        fs::create_directories(Path("disc/AUDIO_TS"));
+        fs::create_directories(Path("data"));
+        ASSERT_EQ(std::system(("genisoimage -quiet -udf -V TESTDISC -o '" + Image() + "' '" +
+                               Path("disc") + "'")
+                                  .c_str()),
+                  0);
+        m_ImageBytes = ReadText(Image());
+    }
+    std::string Image() const { return Path("movie.iso"); }
+    std::string Log() const { return Path("run.log"); }
+    void ExpectImageUnchanged() { EXPECT_TRUE(ReadText(Image()) == m_ImageBytes); }
+
+    // The environment of the child with `bin` first in PATH.
+    std::vector<std::string> EnvWithPathFirst(const std::string& bin) {
+        std::vector<std::string> env = testkit::IsolatedEnvironment(Dir());
+        for (std::string& entry : env) {
+            if (entry.rfind("PATH=", 0) == 0) {
+                entry = "PATH=" + bin + ":" + entry.substr(5);
+            }
+        }
+        return env;
+    }
+
+    std::string m_ImageBytes;
+};
+
+TEST_F(CliImage, CheckPlanAndCleanReadTheImageWhereItIsAndNeverChangeIt) {
+    // check and plan see what they see in the folder the image was made of.
+    const ChildResult folderCheck = Cli({"check", Path("disc")});
+    const ChildResult imageCheck = Cli({"check", Image()});
+    EXPECT_EQ(imageCheck.status, 1) << imageCheck.err;
+    std::vector<std::string> folderLines = SplitLines(folderCheck.out);
+    std::vector<std::string> imageLines = SplitLines(imageCheck.out);
+    ASSERT_FALSE(imageLines.empty());
+    EXPECT_EQ(imageLines.back(), folderLines.back().substr(0, folderLines.back().find(" in ")) +
+                                     " in " + Image() + "/VIDEO_TS/");
+    folderLines.pop_back();
+    imageLines.pop_back();
+    EXPECT_EQ(imageLines, folderLines);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"plan", "-u"}, std::vector<std::string>{"plan", "-u", "-f"}}) {
+        std::vector<std::string> onImage = args;
+        onImage.push_back(Image());
+        std::vector<std::string> onFolder = args;
+        onFolder.push_back(Path("disc/VIDEO_TS"));
+        const ChildResult plan = Cli(onImage);
+        EXPECT_EQ(plan.status, 0) << plan.err;
+        EXPECT_EQ(plan.out, Cli(onFolder).out);
+    }
+
+    // Cleaned into a new image and into a folder: both hold what an in-place clean of the folder
+    // makes, and the new image passes the check.
+    const ChildResult toImage =
+        Cli({"clean", "-u", "--log", Log(), Image(), "--output", Path("clean.iso")});
+    EXPECT_EQ(toImage.status, 0) << toImage.err;
+    EXPECT_NE(toImage.err.find("Wrote " + Path("clean.iso") + "; " + Image() + " is unchanged\n"),
+              std::string::npos)
+        << toImage.err;
+    fs::create_directories(Path("out"));
+    const ChildResult toFolder =
+        Cli({"clean", "-u", "-q", "--log", Log(), Image(), "--output", Path("out/cleaned")});
+    EXPECT_EQ(toFolder.status, 0) << toFolder.err;
+    EXPECT_EQ(toFolder.err, "");
+    ExpectImageUnchanged();
+    EXPECT_TRUE(WorkFolders(Dir()).empty());
+    EXPECT_TRUE(WorkFolders(Path("out")).empty());
+
+    ASSERT_EQ(Cli({"clean", "-u", "-i", "-q", "--log", Log(), Path("disc")}).status, 0);
+    // The new image holds the same: the check says the same of both, place aside.
+    const auto findings = [this](const std::string& path) {
+        std::vector<std::string> lines = SplitLines(Cli({"check", path}).out);
+        lines.pop_back();
+        return lines;
+    };
+    EXPECT_EQ(findings(Path("clean.iso")), findings(Path("disc")));
+    EXPECT_TRUE(ReadTree(Path("out/cleaned/VIDEO_TS")) == ReadTree(Path("disc/VIDEO_TS")));
+    EXPECT_TRUE(fs::is_directory(Path("out/cleaned/AUDIO_TS")));
+
+    // An existing folder as --output takes the image under its own name.
+    ASSERT_EQ(Cli({"clean", "-u", "-q", "--log", Log(), Image(), "--output", Path("out")}).status,
+              0);
+    EXPECT_EQ(findings(Path("out/movie.iso")), findings(Path("disc")));
+}
+
+TEST_F(CliImage, RefusalsWriteNothing) {
+    WriteText(Path("taken.iso"), "someone's file");
+    WriteText(Path("plain.iso"), "");
+    ASSERT_EQ(
+        std::system(
+            ("genisoimage -quiet -o '" + Path("data.iso") + "' '" + Path("data") + "'").c_str()),
+        0);
+    // Everything but the capture files of the children.
+    const auto files = [this] {
+        Tree tree = ReadTree(Dir());
+        tree.erase("stdout.txt");
+        tree.erase("stderr.txt");
+        return tree;
+    };
+    const Tree before = files();
+    struct Refusal {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const std::vector<Refusal> cases = {
+        {{"clean", Image()}, "a disc image is never changed"},
+        {{"clean", Image(), "--output", Path("taken.iso")}, "already exists"},
+        {{"clean", "-i", Image(), "--output", Path("new.iso")}, "leave out --in-place"},
+        {{"clean", Path("disc"), "--output", Path("new.iso")}, "--output is for disc images"},
+        {{"clean", Image(), "--output", Path("nowhere/new.iso")}, "no folder"},
+        {{"clean", Image(), Image(), "--output", Path("new.iso")}, "names a disc named before"},
+        {{"check", Path("data.iso")}, "no VIDEO_TS.IFO or VTS_xx_0.IFO in this image"},
+        {{"plan", Path("data.iso")}, "no VIDEO_TS.IFO or VTS_xx_0.IFO in this image"},
+        // Not an image at all: the folder rules answer as before.
+        {{"check", Path("plain.iso")}, "no VIDEO_TS.IFO or VTS_xx_0.IFO here"},
+    };
+    for (const Refusal& refusal : cases) {
+        const ChildResult result = Cli(refusal.args);
+        EXPECT_EQ(result.status, 2) << refusal.args[0] << " " << refusal.args[1];
+        EXPECT_NE(result.err.find(refusal.says), std::string::npos) << result.err;
+    }
+    EXPECT_TRUE(files() == before);
+    EXPECT_TRUE(WorkFolders(Dir()).empty());
+}
+
+// A file system with room for the extracted files but not for them and a new image as well.
+TEST_F(CliImage, TooLittleFreeSpaceIsRefusedBeforeAnythingIsWritten) {
+    const std::string small = Path("small");
+    fs::create_directories(small);
+    int64_t files = 0;
+    for (const auto& [name, bytes] : ReadTree(Path("disc/VIDEO_TS"))) {
+        files += static_cast<int64_t>(bytes.size());
+    }
+    const std::string size = "size=" + std::to_string(files + 512 * 1024);
+    if (geteuid() != 0 || mount("tmpfs", small.c_str(), "tmpfs", 0, size.c_str()) != 0) {
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    }
+    const ChildResult tooSmall = Cli({"clean", Image(), "--output", small + "/new.iso"});
+    const bool empty = fs::is_empty(small);
+    const ChildResult folder =
+        Cli({"clean", "-q", "--log", Log(), Image(), "--output", small + "/new"});
+    const bool cleaned = fs::exists(small + "/new/VIDEO_TS/VTS_01_0.IFO");
+    umount(small.c_str());
+
+    EXPECT_EQ(tooSmall.status, 2);
+    EXPECT_NE(tooSmall.err.find("error: not enough free space in " + small + ": cleaning " +
+                                Image() + " into " + small + "/new.iso needs "),
+              std::string::npos)
+        << tooSmall.err;
+    EXPECT_NE(tooSmall.err.find("are free. Nothing was written"), std::string::npos);
+    EXPECT_TRUE(empty);
+    // A folder needs the extracted files only.
+    EXPECT_EQ(folder.status, 0) << folder.err;
+    EXPECT_TRUE(cleaned);
+    ExpectImageUnchanged();
+}
+
+TEST_F(CliImage, AFailingOrMissingImageWriterIsReportedAndLeavesNothing) {
+    const std::string bin = Path("bin");
+    fs::create_directories(bin);
+    WriteText(bin + "/genisoimage",
+              "#!/bin/sh\necho 'genisoimage: Value too large for defined data type' >&2\nexit 3\n");
+    fs::permissions(bin + "/genisoimage", fs::perms::owner_all);
+    const ChildResult failed = Wait(testkit::SpawnChild(
+        DORVEX_CLI2_PATH, {"clean", "-q", "--log", Log(), Image(), "--output", Path("new.iso")},
+        EnvWithPathFirst(bin), Dir()));
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err,
+              "error: genisoimage failed (exit status 3): genisoimage: Value too large "
+              "for defined data type; " +
+                  Image() + " is unchanged and " + Path("new.iso") + " was not written.\n");
+
+    std::vector<std::string> env = testkit::IsolatedEnvironment(Dir());
+    for (std::string& entry : env) {
+        if (entry.rfind("PATH=", 0) == 0) {
+            entry = "PATH=" + Path("nothing");
+        }
+    }
+    const ChildResult missing = Wait(testkit::SpawnChild(
+        DORVEX_CLI2_PATH, {"clean", Image(), "--output", Path("new.iso")}, env, Dir()));
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("genisoimage is not installed"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Path("new.iso")));
+    EXPECT_TRUE(WorkFolders(Dir()).empty());
+    ExpectImageUnchanged();
+}
+
+// Ctrl-C at each step of a clean into an image: standard error is a pipe that holds exactly the
+// lines up to the step's, so the child blocks on its next line until the test has sent SIGINT.
+// The lines are those of an undisturbed run to an output name of the same length.
+class CliImageSignal : public CliImage, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CliImageSignal, CtrlCLeavesNothingBehind) {
+    const std::vector<std::string> args = {"clean", "-u", "--log", Log(), Image(), "--output"};
+    std::vector<std::string> reference = args;
+    reference.push_back(Path("ref.iso"));
+    const ChildResult undisturbed = Cli(reference);
+    ASSERT_EQ(undisturbed.status, 0) << undisturbed.err;
+    // The bytes up to the end of the step's line (a line feed put in front finds the first).
+    const std::string lines = "\n" + undisturbed.err;
+    const size_t line = lines.find(std::string("\n") + GetParam());
+    ASSERT_NE(line, std::string::npos) << undisturbed.err;
+    const size_t upTo = lines.find('\n', line + 1);
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const int capacity = 65536;
+    ASSERT_EQ(fcntl(fds[1], F_SETPIPE_SZ, capacity), capacity);
+    const std::string filler(capacity - upTo, '.');
+    ASSERT_EQ(write(fds[1], filler.data(), filler.size()), static_cast<ssize_t>(filler.size()));
+    std::vector<std::string> run = args;
+    run.push_back(Path("new.iso"));
+    const pid_t pid = Spawn(DORVEX_CLI2_PATH, run, ChildStreams{-1, -1, fds[1]});
+    close(fds[1]);
+    int queued = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (queued < capacity && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_EQ(ioctl(fds[0], FIONREAD, &queued), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(queued, capacity);
+    ASSERT_EQ(kill(pid, SIGINT), 0);
+    std::string err;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof(buffer))) > 0;) {
+        err.append(buffer, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    const ChildResult result = Wait(pid);
+
+    EXPECT_EQ(result.status, 1) << err.substr(filler.size());
+    EXPECT_NE(err.find("error: Interrupted; " + Image() + " is unchanged and " + Path("new.iso") +
+                       " was not written.\n"),
+              std::string::npos)
+        << err.substr(filler.size());
+    EXPECT_FALSE(fs::exists(Path("new.iso")));
+    EXPECT_TRUE(WorkFolders(Dir()).empty());
+    ExpectImageUnchanged();
+}
+
+// The line after which the child blocks: before the copy, before the run's first line, inside
+// the run, and before the image writer starts.
+INSTANTIATE_TEST_SUITE_P(Steps, CliImageSignal,
+                         ::testing::Values("Cleaning the whole disc", "Copying ",
+                                           "Remove unrefed is ON", "End of FULL DVD process"),
+                         [](const auto& info) { return "Step" + std::to_string(info.index); });
+
+TEST_F(CliImage, SeveralPathsGiveOneSummaryAndTheHighestExitStatus) {
+    const std::string broken = Path("broken");
+    fs::create_directories(broken);
+    const ChildResult check = Cli({"check", Path("disc"), Image(), broken});
+    EXPECT_EQ(check.status, 2);
+    EXPECT_NE(check.out.find("== " + Image() + "\n"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("summary of 3 paths (exit status 2):\n"
+                             "  findings: " +
+                             Path("disc") + ": "),
+              std::string::npos)
+        << check.out;
+    EXPECT_NE(check.out.find("  refused: " + broken + ": " + broken +
+                             ": no VIDEO_TS.IFO or VTS_xx_0.IFO here\n"),
+              std::string::npos)
+        << check.out;
+
+    WriteText(Path("check.json"), Cli({"check", "--json", Image(), Path("disc")}).out);
+    const auto json = ParseJson(Path("check.json"));
+    EXPECT_EQ(json.at("exitStatus"), "1");
+    EXPECT_EQ(json.at("paths#"), "2");
+    EXPECT_EQ(json.at("paths[0].outcome"), "findings");
+    EXPECT_EQ(json.at("paths[0].folder"), Image() + "/VIDEO_TS/");
+    EXPECT_EQ(json.at("paths[0].total"), json.at("paths[1].total"));
+
+    // clean: the discs are cleaned one after the other, the missing path refused between them;
+    // the log file holds both runs.
+    MakeDamagedDisc(Path("disc2/VIDEO_TS"));
+    const ChildResult clean = Cli(
+        {"clean", "-u", "-q", "--json", "--log", Log(), Path("disc"), Path("gone"), Path("disc2")});
+    EXPECT_EQ(clean.status, 2) << clean.err;
+    WriteText(Path("clean.json"), clean.out);
+    const auto summary = ParseJson(Path("clean.json"));
+    EXPECT_EQ(summary.at("command"), "clean");
+    EXPECT_EQ(summary.at("paths#"), "3");
+    EXPECT_EQ(summary.at("paths[0].outcome"), "cleaned");
+    EXPECT_EQ(summary.at("paths[1].outcome"), "refused");
+    EXPECT_EQ(summary.at("paths[2].outcome"), "cleaned");
+    EXPECT_EQ(summary.at("exitStatus"), "2");
+    const std::string log = ReadText(Log());
+    EXPECT_NE(log.find("Starting Processing"), log.rfind("Starting Processing"));
+}
+
+}  // namespace
+}  // namespace dorvex::clitest
