@@ -234,37 +234,28 @@ bool CVtsCleaner::BeforeVobTruncate(const CVobFile& file, int64_t sectors) {
 }
 
 bool CVtsCleaner::JournalPassDone() {
-    // The journal may say the pass is done only once its writes are on disk.
-    std::string error;
-    if (!m_Files.FlushFolder(SetFiles().Folder(), error)) {
-        Alertf("Couldn't flush %s to disk: %s", SetFiles().Folder().c_str(), error.c_str());
-        m_Failed = 1;
-        return false;
-    }
     CapturePassState(m_PackStart);
     m_Record.clear();
     EncodePassRecord(m_Record, JournalRecordKind::PassDone, m_PackStart, TablesView(),
                      m_JournalSent);
-    if (!AppendRecord()) {
-        return false;
-    }
-    if (!m_Journal->Sync()) {
-        Alertf("%s", m_Journal->LastError().c_str());
-        m_Failed = 1;
-        return false;
-    }
-    return true;
+    return AppendPhaseEnd();
 }
 
 bool CVtsCleaner::JournalIfoRepair() {
+    m_Record.clear();
+    EncodeIfoRecord(m_Record);
+    return AppendPhaseEnd();
+}
+
+bool CVtsCleaner::AppendPhaseEnd() {
+    // The journal may say a phase is done only once the phase's writes are on disk, and the
+    // record must be on disk before the next phase changes anything.
     std::string error;
     if (!m_Files.FlushFolder(SetFiles().Folder(), error)) {
         Alertf("Couldn't flush %s to disk: %s", SetFiles().Folder().c_str(), error.c_str());
         m_Failed = 1;
         return false;
     }
-    m_Record.clear();
-    EncodeIfoRecord(m_Record);
     if (!AppendRecord()) {
         return false;
     }

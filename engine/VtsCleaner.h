@@ -248,6 +248,8 @@ class CVtsCleaner : private VobWriteObserver {
     // Phase ends, each on disk with what came before it.
     bool JournalPassDone();
     bool JournalIfoRepair();
+    // Appends m_Record once everything written so far is on disk, and flushes it.
+    bool AppendPhaseEnd();
     // Removes the journal of a run that did everything; keeps it (m_JournalLeft) otherwise.
     void EndJournal();
     // The run the journal at JournalPath() records, from where it stopped.
