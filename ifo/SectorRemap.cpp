@@ -2,6 +2,7 @@
 // sectors, the VOBU address map and the time maps follow the packs that moved.
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
@@ -157,6 +158,9 @@ void CIfoFile::RebuildTimeMaps(const NavpackMap& navpacks) {
     const uint16_t maps = ReadBE16(table, ifo::kTableCount);
     const int32_t streamEnd = navpacks.NewEnd();
     int64_t newEnd = 0;
+    // Program chains may share one time map: it is rebuilt once, or its entries would be
+    // taken for old sectors a second time.
+    std::vector<uint32_t> rebuilt;
     for (uint32_t m = 0; m < maps; ++m) {
         const int64_t pointer = ifo::kTmapPointers + 4 * static_cast<int64_t>(m);
         if (!Contains(table + pointer, 4)) {
@@ -168,6 +172,11 @@ void CIfoFile::RebuildTimeMaps(const NavpackMap& navpacks) {
             continue;
         }
         const uint16_t entries = ReadBE16(map, ifo::kTmapEntryCount);
+        if (std::find(rebuilt.begin(), rebuilt.end(), mapOffset) != rebuilt.end()) {
+            newEnd = std::max<int64_t>(newEnd, mapOffset + ifo::kTmapEntries + 4 * entries - 1);
+            continue;
+        }
+        rebuilt.push_back(mapOffset);
         int32_t previous = -1;
         int32_t kept = 0;
         for (int32_t e = 0; e < entries; ++e) {

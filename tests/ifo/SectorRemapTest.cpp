@@ -195,6 +195,28 @@ TEST(TimeMaps, RepeatsMergeKeepingTheFirstDiscontinuityBit) {
     EXPECT_EQ(ReadBE32(table, 4), ReadBE32(table, 12) + 4 + 4 - 1);
 }
 
+TEST(TimeMaps, AMapTwoProgramChainsShareIsRemappedOnce) {
+    TempDir dir;
+    VtsSpec vts;
+    vts.titlePgcs = {{Cell(1, 1, 0, 0, 9)}};
+    vts.timeMaps = {{1, {10, 20, 30}}, {1, {10, 20, 30}}};
+    std::vector<uint8_t> image = BuildVtsIfo(vts);
+    const uint32_t tmapt = ReadBE32(image.data(), ifo::kTmaptOrTxtdt) * 2048;
+    WriteBE32(image.data(), static_cast<int32_t>(tmapt + 12),
+              ReadBE32(image.data(), static_cast<int32_t>(tmapt + 8)));
+    auto ifo = LoadImage(dir, "VTS_01_0.IFO", image);
+    // The first VOBU was removed: every entry moves down by one VOBU, once.
+    const int32_t oldList[] = {0, 10, 20, 30, 40};
+    const int32_t newList[] = {0, 0, 10, 20, 30};
+    ifo->RebuildTimeMaps(NavpackMap::WithEndEntry(oldList, newList, 5));
+    uint8_t* table = ifo->GetTable(IfoVtsTmapt);
+    uint8_t* map = table + ReadBE32(table, 8);
+    ASSERT_EQ(ReadBE16(map, 2), 3);
+    EXPECT_EQ(ReadBE32(map, 4), 0u);
+    EXPECT_EQ(ReadBE32(map, 8), 10u);
+    EXPECT_EQ(ReadBE32(map, 12), 20u);
+}
+
 TEST(TimeMaps, EntriesOfPacksDroppedAtTheEndAreCut) {
     TempDir dir;
     VtsSpec vts;
