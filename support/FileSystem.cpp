@@ -13,6 +13,25 @@
 
 namespace dorvex {
 
+int64_t ReadAtMost(int fd, uint8_t* buffer, int64_t size, int64_t offset) {
+    int64_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            ::pread(fd, buffer + done, static_cast<size_t>(size - done), offset + done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
 namespace {
 
 class RealFileHandle final : public FileHandle {
@@ -21,22 +40,7 @@ class RealFileHandle final : public FileHandle {
     ~RealFileHandle() override { Close(); }
 
     int64_t Read(uint8_t* buffer, int64_t size, int64_t offset) override {
-        int64_t done = 0;
-        while (done < size) {
-            const ssize_t n =
-                ::pread(m_Fd, buffer + done, static_cast<size_t>(size - done), offset + done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                return -1;
-            }
-            if (n == 0) {
-                break;
-            }
-            done += n;
-        }
-        return done;
+        return ReadAtMost(m_Fd, buffer, size, offset);
     }
 
     // Short writes are retried; a write that takes nothing is a full disk.

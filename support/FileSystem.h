@@ -120,4 +120,7 @@ class RealFileSystem final : public FileSystem {
 
 FileSystem& TheRealFileSystem();
 
+// pread until size bytes are read or the file ends (EINTR retried): the bytes read, or -1.
+int64_t ReadAtMost(int fd, uint8_t* buffer, int64_t size, int64_t offset);
+
 }  // namespace dorvex

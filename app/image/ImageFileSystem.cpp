@@ -33,23 +33,7 @@ class ImageFileHandle final : public FileHandle {
         if (offset >= m_Size) {
             return 0;
         }
-        size = std::min(size, m_Size - offset);
-        int64_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::pread(m_Fd, buffer + done, static_cast<size_t>(size - done),
-                                      m_Start + offset + done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                return -1;
-            }
-            if (n == 0) {
-                break;
-            }
-            done += n;
-        }
-        return done;
+        return ReadAtMost(m_Fd, buffer, std::min(size, m_Size - offset), m_Start + offset);
     }
     bool Write(const iovec*, int, int64_t) override { return ReadOnly(); }
     int64_t CopyFrom(FileHandle&, int64_t, int64_t, int64_t) override {
