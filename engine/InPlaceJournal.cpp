@@ -39,7 +39,7 @@
 
 #include "engine/VtsCleaner.h"
 #include "engine/journal/JournalFile.h"
-#include "engine/journal/JournalInspect.h"
+#include "engine/journal/JournalSummary.h"
 #include "engine/journal/WriteRedo.h"
 #include "ifo/IfoFile.h"
 #include "ifo/VideoStandard.h"

@@ -5,7 +5,7 @@
 #include "engine/check/VerifyIfo.h"
 #include "engine/check/VerifyLibdvdread.h"
 #include "engine/check/VerifyStream.h"
-#include "engine/journal/JournalInspect.h"
+#include "engine/journal/JournalSummary.h"
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"

@@ -1,4 +1,4 @@
-#include "engine/journal/JournalInspect.h"
+#include "engine/journal/JournalSummary.h"
 
 #include <vector>
 
