@@ -83,7 +83,7 @@ void CVtsCleaner::UpdateIfoOnly() {
         m_NavCount = 0;
         m_MapCount = 0;
         m_CellCount = 0;
-        m_Cells.clear();
+        m_Cells.assign(1, CellTableEntry{});
         UpdateIfos(*ifo);
     }
 }

@@ -38,18 +38,14 @@ int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
     // Close the cell that was still open when the pass ended. An unknown pair keeps its own
     // numbers rather than turning into 0/0.
     if (!m_Dropping && m_WrittenTotal > 0) {
-        if (static_cast<size_t>(m_CellCount) + 1 >= m_Cells.size()) {
-            m_Cells.resize(static_cast<size_t>(m_CellCount) + 2);
-        }
-        CellTableEntry& open = m_Cells[static_cast<size_t>(m_CellCount)];
+        CellTableEntry& open = OpenCell();
         GetMapping(open.vobId, open.cellId, open.vobId, open.cellId);
         open.lastLba = m_WrittenTotal - 1;
-        ++m_CellCount;
+        CloseOpenCell();
     }
 
     // The stream ends where the pass stopped reading and writing.
-    const NavpackMap navpacks(m_NavOld.data(), m_NavNew.data(), m_NavCount, m_ReadTotal.load(),
-                              m_WrittenTotal);
+    const NavpackMap navpacks = Map(m_ReadTotal.load(), m_WrittenTotal);
 
     const bool menu = m_Menu != 0;
     // Cell positions take their new pairs before the cell address table and the sector check

@@ -29,8 +29,10 @@ class CRemovedSectors {
         const Run& run = m_Runs[static_cast<size_t>(index)];
         return {run.first, run.count};
     }
-    // Rebuilding the table an interrupted run recorded: the runs in order, each after the last.
+    // Rebuilding the table an interrupted run recorded: the runs in order, each after the last,
+    // from the first `count` runs on.
     void AddRun(RemovedRun run);
+    void KeepRuns(int32_t count) { m_Runs.resize(static_cast<size_t>(count)); }
 
     bool IsRemoved(int32_t oldSector) const;
     // Position in the output stream of a sector that was kept.

@@ -7,6 +7,8 @@
 #include "engine/Navpack.h"
 #include "engine/PackInfo.h"
 #include "engine/VtsCleaner.h"
+#include "engine/journal/JournalSummary.h"
+#include "engine/journal/PassJournal.h"
 #include "ifo/IfoFile.h"
 #include "support/BigEndian.h"
 #include "support/Paths.h"
@@ -18,8 +20,6 @@ namespace {
 
 constexpr int32_t kPackSize = pack::kPackSize;
 constexpr int32_t kBlankMessageLimit = 30;
-// Removed runs recorded before the table grows: blank packs are rare, dropped cells rarer.
-constexpr size_t kRemovedRunReserve = 4096;
 
 }  // namespace
 
@@ -32,6 +32,7 @@ void CVtsCleaner::FailIo(const char* what, const CVobFile& file) {
 }
 
 int32_t CVtsCleaner::OpenPassFiles() {
+    m_FilePart = m_Menu ? kMenuVobPart : GetVobDigit(VobPathSnapshot()) - '0';
     if (m_InPlace) {
         if (OpenInput(false) != 0) {
             return 1;
@@ -58,22 +59,6 @@ bool CVtsCleaner::ClosePassFiles() {
     m_In = nullptr;
     m_Out = nullptr;
     return ok;
-}
-
-void CVtsCleaner::AppendNavpack() {
-    if (static_cast<size_t>(m_NavCount) >= m_NavOld.size()) {
-        size_t grown = std::max<size_t>(16, m_NavOld.size() * 2);
-        m_NavOld.resize(grown);
-        m_NavNew.resize(grown);
-        m_NavVcid.resize(grown);
-    }
-    m_NavOld[static_cast<size_t>(m_NavCount)] = m_ReadTotal;
-    m_NavNew[static_cast<size_t>(m_NavCount)] = m_WrittenTotal;
-    m_NavVcid[static_cast<size_t>(m_NavCount)] = PackVcid(m_VobId, m_CellId);
-    ++m_NavCount;
-    if (m_NavCount == kNavpackCapacity) {
-        Alert("Too many navpacks!");
-    }
 }
 
 bool CVtsCleaner::AdvanceToNextFile() {
@@ -151,28 +136,7 @@ void CVtsCleaner::ProcessVts() {
         SetVobPathDigit('1');
     }
     m_TotalSectors = GetTotalSectors();
-    const JournalFound journal = m_KeepJournal ? FindJournal() : JournalFound::None;
-    if (m_InPlace && journal == JournalFound::Present) {
-        if (!Refuses()) {
-            FinishInterruptedRun();
-        }
-        CloseLogFile();
-        return;
-    }
-    if (journal == JournalFound::Unstarted && !RemoveUnstartedJournal()) {
-        CloseLogFile();
-        return;
-    }
-    // From backup the first file moves as the pass opens it, so the run is checked before; in
-    // place opening changes nothing, and a run that waits for its file checks it once there.
-    if (!m_InPlace && Refuses()) {
-        return;
-    }
-    if (!OpenPass()) {
-        return;
-    }
-    if (m_InPlace && Refuses()) {
-        ClosePassFiles();
+    if (TookUpJournal() || !OpenCheckedPass()) {
         return;
     }
     m_RemoveUnrefedRun = m_RemoveUnrefed;
@@ -183,8 +147,8 @@ void CVtsCleaner::ProcessVts() {
     }
     AllocateRunTables();
     ResetRunState();
-    m_ReadInFile = 0;
-    if (m_InPlace && m_KeepJournal && !StartJournal()) {
+    std::unique_ptr<PassJournal> journal;
+    if (m_InPlace && m_KeepJournal && (journal = StartJournal()) == nullptr) {
         m_Phase = PhaseAborted;
         ClosePassFiles();
         ReleaseRunTables();
@@ -195,9 +159,13 @@ void CVtsCleaner::ProcessVts() {
     Logf("Processing %s -- %s", vob.c_str(), m_InPlace ? "in-place processing" : "from backup");
     Logf("Remove unrefed is %s", m_RemoveUnrefed ? "ON" : "OFF");
     Logf("Reset ILVU Ptrs is %s", m_ResetIlvu ? "ON" : "OFF");
-
-    RunPassOnwards(*ifo);
-    EndJournal();
+    {
+        RecordingScope recording(m_Recorder, m_InFile, journal.get());
+        RunPassOnwards(*ifo);
+    }
+    if (journal != nullptr) {
+        EndJournal(*journal);
+    }
 
     Logf("Done processing");
     Logf("Cleaning up");
@@ -208,6 +176,40 @@ void CVtsCleaner::ProcessVts() {
     ifo.reset();
     Logf("Done");
     CloseLogFile();
+}
+
+bool CVtsCleaner::TookUpJournal() {
+    const JournalState journal =
+        m_KeepJournal ? InspectJournal(m_Files, JournalPath()).state : JournalState::Missing;
+    const bool present = journal != JournalState::Missing && journal != JournalState::Unstarted;
+    if (m_InPlace && present) {
+        if (!Refuses()) {
+            FinishInterruptedRun();
+        }
+        CloseLogFile();
+        return true;
+    }
+    if (journal == JournalState::Unstarted && !RemoveUnstartedJournal()) {
+        CloseLogFile();
+        return true;
+    }
+    return false;
+}
+
+bool CVtsCleaner::OpenCheckedPass() {
+    // From backup the first file moves as the pass opens it, so the run is checked before; in
+    // place opening changes nothing, and a run that waits for its file checks it once there.
+    if (!m_InPlace && Refuses()) {
+        return false;
+    }
+    if (!OpenPass()) {
+        return false;
+    }
+    if (m_InPlace && Refuses()) {
+        ClosePassFiles();
+        return false;
+    }
+    return true;
 }
 
 bool CVtsCleaner::Refuses() {
@@ -223,7 +225,7 @@ bool CVtsCleaner::Refuses() {
 }
 
 bool CVtsCleaner::OpenPass() {
-    if ((!m_InPlace && !BackupFolderReady()) || OpenPassFiles() != 0) {
+    if ((!m_InPlace && !Backup().MakeReady()) || OpenPassFiles() != 0) {
         if (!m_Abort.load()) {
             m_Failed = 1;
             m_Phase = PhaseAborted;
@@ -232,26 +234,6 @@ bool CVtsCleaner::OpenPass() {
         return false;
     }
     return true;
-}
-
-void CVtsCleaner::AllocateRunTables() {
-    // Sized for an ordinary title set up front, so that the pack loop does not allocate.
-    m_Cells.assign(kCellCapacity, CellTableEntry{});
-    m_NavOld.assign(kNavpackCapacity, 0);
-    m_NavNew.assign(kNavpackCapacity, 0);
-    m_NavVcid.assign(kNavpackCapacity, 0);
-    m_Removed.Clear();
-    m_Removed.Reserve(kRemovedRunReserve);
-    m_CellCount = 0;
-    m_NavCount = 0;
-}
-
-void CVtsCleaner::ReleaseRunTables() {
-    m_NavOld = {};
-    m_NavNew = {};
-    m_NavVcid = {};
-    m_Removed = {};
-    m_Cells = {};
 }
 
 void CVtsCleaner::RunPassOnwards(CIfoFile& ifo) {
@@ -268,8 +250,8 @@ void CVtsCleaner::RunPassOnwards(CIfoFile& ifo) {
 void CVtsCleaner::PassPacks(CIfoFile& ifo) {
     // A failed backup copy of an IFO stops the run before any pack is touched.
     while (!m_Failed.load() && WaitWhilePaused()) {
-        if (Journaling()) {
-            CapturePassState(m_PackStart);
+        if (m_Recorder != nullptr) {
+            m_Recorder->PackStarts();
         }
         // The pack is looked at where the read-ahead buffer holds it; only a navpack, which the
         // pass rewrites, is copied out.
@@ -302,7 +284,8 @@ void CVtsCleaner::FinishPass(CIfoFile& ifo) {
     // Every pack is read: what follows (tidying the files, the relative pointers of every kept
     // navpack, the repair) shows as the IFO phase, not as a pass stuck at its last percent.
     m_Phase = PhaseIfoProcessing;
-    if (Journaling() && !JournalPassDone()) {
+    if (m_Recorder != nullptr && !m_Recorder->PassDone()) {
+        m_Failed = 1;
         m_Phase = PhaseAborted;
         return;
     }
@@ -315,16 +298,15 @@ void CVtsCleaner::RepairAfterPass(CIfoFile& ifo, int32_t firstPointerNav) {
     if (!m_Failed.load() && !m_Removed.Empty()) {
         FixRelativePointers(firstPointerNav);
     }
-    if (m_Failed.load() || (Journaling() && !JournalIfoRepair())) {
+    if (!m_Failed.load() && m_Recorder != nullptr && !m_Recorder->RepairBegins()) {
+        m_Failed = 1;
+    }
+    if (m_Failed.load()) {
         m_Phase = PhaseAborted;
         return;
     }
     OnVobPassDone();
     UpdateIfos(ifo);
-}
-
-void CVtsCleaner::ProcessPack(CIfoFile& ifo) {
-    ProcessPackAt(ifo, m_Data);
 }
 
 void CVtsCleaner::ProcessPackAt(CIfoFile& ifo, const uint8_t* pack) {
@@ -333,15 +315,14 @@ void CVtsCleaner::ProcessPackAt(CIfoFile& ifo, const uint8_t* pack) {
     if (g_nVideoStandard == kStandardUnknown && info.m_nType == PackVideo) {
         info.DetectVideoStandard(pack);
     }
-    const CellTableEntry& open = m_Cells[static_cast<size_t>(m_CellCount)];
-    if (open.vobId != m_VobId || open.cellId != m_CellId) {
+    if (OpenCell().vobId != m_VobId || OpenCell().cellId != m_CellId) {
         OnNewVcid(ifo);
     }
 
     const bool isNav = info.m_nType == PackNav;
     if (m_Dropping) {
         if (isNav) {
-            AppendNavpack();
+            AppendNavpack(m_ReadTotal, m_WrittenTotal, PackVcid(m_VobId, m_CellId));
         }
         RemovePack();
         return;
@@ -383,6 +364,36 @@ void CVtsCleaner::ProcessPackAt(CIfoFile& ifo, const uint8_t* pack) {
     ++m_WrittenTotal;
 }
 
+void CVtsCleaner::OnNewVcid(CIfoFile& ifo) {
+    Logf("Found VCID %d/%d at LBA %d (%d out)", m_VobId, m_CellId, m_ReadInFile.load(),
+         m_WrittenInFile);
+    CellTableEntry& open = OpenCell();
+    // The all-zero entry of a fresh pass and the entry of a dropped cell are simply reused.
+    if (open.vobId != 0 && !m_Dropping) {
+        open.lastLba = m_WrittenTotal - 1;
+        GetMapping(open.vobId, open.cellId, open.vobId, open.cellId);
+        CloseOpenCell();
+        if (m_CellCount == kCellCapacity) {
+            Alert("Too many cells!");
+        }
+    }
+    OpenCell() = {m_VobId, m_CellId, m_WrittenTotal, 0};
+
+    m_Dropping = 0;
+    if (ifo.m_bLoaded && !ifo.IsVcidReferenced(m_VobId, m_CellId, m_Menu != 0)) {
+        Logf("VCID %d/%d is unreferenced...", m_VobId, m_CellId);
+        if (m_RemoveUnrefed) {
+            m_Dropping = 1;
+        }
+    }
+    if (!m_Dropping && !IsInMap(m_VobId, m_CellId)) {
+        const int32_t mapped = AddToMap(m_VobId, m_CellId);
+        if (mapped != PackVcid(m_VobId, m_CellId)) {
+            Logf("Remapping %d/%d to %d/%d", m_VobId, m_CellId, mapped / 256, mapped % 256);
+        }
+    }
+}
+
 void CVtsCleaner::RemovePack() {
     m_Removed.Remove(m_ReadTotal);
     ++m_PacksRemoved;
@@ -417,7 +428,7 @@ void CVtsCleaner::StuffBlankPack() {
 }
 
 bool CVtsCleaner::KeepNavpack(bool& changed) {
-    AppendNavpack();
+    AppendNavpack(m_ReadTotal, m_WrittenTotal, PackVcid(m_VobId, m_CellId));
     if (m_HaveKeptNav) {
         CorrectPreviousFwd();
         if (m_Failed.load()) {
@@ -497,7 +508,7 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
     }
     // Journaled, the pass file's pending packs go first: a record's state stands for a stream
     // whose packs before it are all written once that record's write is.
-    if (Journaling() && m_Out != nullptr && m_Out->IsOpen() && !m_Out->Flush()) {
+    if (m_Recorder != nullptr && m_Out != nullptr && m_Out->IsOpen() && !m_Out->Flush()) {
         FailIo("write", *m_Out);
         return;
     }
@@ -506,7 +517,7 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
         Alert("Couldn't open VOB to update last navpack");
         return;
     }
-    file.SetWriteObserver(Journaling() ? this : nullptr);
+    file.SetWriteObserver(m_Recorder);
     uint8_t* scratch = m_Data + kPackSize;
     if (!file.ReadAt(inFile, scratch)) {
         FailIo("read", file);
@@ -520,8 +531,7 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
 }
 
 void CVtsCleaner::FixRelativePointers(int32_t firstNav) {
-    const COldStreamLayout layout(m_NavOld.data(), m_NavVcid.data(), m_NavCount,
-                                  m_ReadTotal.load());
+    const COldStreamLayout layout = OldLayout(m_ReadTotal.load());
     uint8_t* scratch = m_Data + kPackSize;
     int32_t adjusted = 0;
     int32_t nav = firstNav;
@@ -538,7 +548,7 @@ void CVtsCleaner::FixRelativePointers(int32_t firstNav) {
             FailIo("open", file);
             return;
         }
-        file.SetWriteObserver(Journaling() ? this : nullptr);
+        file.SetWriteObserver(m_Recorder);
         for (; nav < m_NavCount; ++nav) {
             if (m_Removed.IsRemoved(m_NavOld[static_cast<size_t>(nav)])) {
                 continue;
@@ -557,9 +567,14 @@ void CVtsCleaner::FixRelativePointers(int32_t firstNav) {
             }
             // Journaled, each navpack goes out as its own record's write: this rewrite cannot be
             // done twice, so the record of the last one written says where to go on.
-            m_PointerNav = nav;
-            const bool written = file.WriteAt(inFile, scratch) && (!Journaling() || file.Flush());
-            m_PointerNav = -1;
+            if (m_Recorder != nullptr) {
+                m_Recorder->RewritingPointersOf(nav);
+            }
+            const bool written =
+                file.WriteAt(inFile, scratch) && (m_Recorder == nullptr || file.Flush());
+            if (m_Recorder != nullptr) {
+                m_Recorder->RewritingPointersOf(-1);
+            }
             if (!written) {
                 FailIo("write", file);
                 file.Close();

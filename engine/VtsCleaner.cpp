@@ -5,9 +5,10 @@
 #include <thread>
 
 #include "engine/PackInfo.h"
-#include "engine/journal/JournalFile.h"
+#include "engine/preflight/Preflight.h"
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
+#include "support/Sinks.h"
 
 namespace dorvex {
 
@@ -20,12 +21,7 @@ constexpr uint8_t kStuffingHeader[20] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x0
 
 }  // namespace
 
-CVtsCleaner::CVtsCleaner(FileSystem& files)
-    : m_Files(files),
-      m_VCIDMap(kVcidMapCapacity),
-      m_CellCounters(kVobIdCount, 1),
-      m_InFile(files),
-      m_OutFile(files) {
+CVtsCleaner::CVtsCleaner(FileSystem& files) : m_Files(files), m_InFile(files), m_OutFile(files) {
     memset(m_Stuffing, 0xFF, sizeof(m_Stuffing));
     memcpy(m_Stuffing, kStuffingHeader, sizeof(kStuffingHeader));
 }
@@ -95,31 +91,25 @@ uint32_t CVtsCleaner::GetTotalSectors() {
     return total;
 }
 
+RunCheck CVtsCleaner::CheckBeforeRun() const {
+    return Preflight(*this).BeforeRun();
+}
+
+bool CVtsCleaner::RefusesForInterruptedRun(bool wholeFolder) {
+    const RunCheck check = Preflight(*this).BeforeBackupCommand(wholeFolder);
+    if (!check.Refused()) {
+        return false;
+    }
+    Alert(check.message.c_str());
+    m_Refused = 1;
+    return true;
+}
+
 bool CVtsCleaner::WaitWhilePaused() {
     while (m_Pause.load() && !m_Abort.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return !RunInterrupted();
-}
-
-void CVtsCleaner::ResetRunState() {
-    m_WrittenInFile = 0;
-    m_WrittenTotal = 0;
-    m_ReadTotal = 0;
-    m_PrevNavInFile = 0;
-    m_PrevNav = 0;
-    m_VobId = 0;
-    m_CellId = 0;
-    m_FwdAdjusted = 0;
-    m_PacksRemoved = 0;
-    m_NavRemapped = 0;
-    m_IlvuReset = 0;
-    m_Dropping = 0;
-    m_MapCount = 0;
-    m_PrevNavFwd = -1;
-    m_HaveKeptNav = 0;
-    std::fill(m_CellCounters.begin(), m_CellCounters.end(), uint8_t{1});
-    m_NextVobId = 1;
 }
 
 }  // namespace dorvex

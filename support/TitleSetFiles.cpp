@@ -119,6 +119,16 @@ bool IsJournalFileName(std::string_view name) {
            EqualsIgnoreCase(name.substr(name.size() - kJournalExt.size()), kJournalExt);
 }
 
+std::string JournalTitleSetName(std::string_view name) {
+    constexpr std::string_view kVideoManagerName = "VIDEO_TS";
+    const size_t setNameSize = 6;  // VTS_nn
+    if (name.size() >= kVideoManagerName.size() &&
+        EqualsIgnoreCase(name.substr(0, kVideoManagerName.size()), kVideoManagerName)) {
+        return std::string(kVideoManagerName);
+    }
+    return std::string(name.substr(0, std::min(name.size(), setNameSize)));
+}
+
 std::string TitleSetFiles::Journal(bool menu) const {
     const int32_t titleSet = TitleSetOf(m_VobPath);
     std::string name = TitleSetName(std::max(titleSet, 0));

@@ -32,6 +32,9 @@ int32_t TitleSetOf(std::string_view path);
 // The extension of an in-place run's journal.
 inline constexpr std::string_view kJournalExt = ".dorvex-journal";
 bool IsJournalFileName(std::string_view name);
+// The title set a journal's name stands for: "VTS_01" for VTS_01.dorvex-journal and
+// VTS_01_menu.dorvex-journal, "VIDEO_TS" for VIDEO_TS.dorvex-journal.
+std::string JournalTitleSetName(std::string_view name);
 
 // True for the names of a DVD folder's own files, in any case: VIDEO_TS.VOB, .IFO, .BUP,
 // VTS_nn_0.IFO, VTS_nn_0.BUP and VTS_nn_m.VOB (nn 01 to 99, m 0 to 9).

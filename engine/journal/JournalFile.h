@@ -35,6 +35,7 @@ class JournalFile {
 
     const std::string& Path() const { return m_Path; }
     const std::string& LastError() const { return m_Error; }
+    void SetError(std::string error) { m_Error = std::move(error); }
 
     // The frames of a journal's bytes, as far as they are whole; `end` is where they stop.
     static std::vector<std::vector<uint8_t>> Frames(const std::vector<uint8_t>& bytes, size_t& end);

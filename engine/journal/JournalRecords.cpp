@@ -29,43 +29,48 @@ CellTableEntry GetCell(ByteRecordReader& in) {
     return cell;
 }
 
-void PutState(ByteRecordWriter& out, const PassState& s) {
-    out.U8(s.vobDigit);
-    for (int32_t value :
-         {s.fileSectors, s.readInFile, s.writtenInFile, s.readTotal, s.writtenTotal,
-          s.prevNavInFile, s.prevNav, s.prevNavFwd, s.fwdAdjusted, s.packsRemoved, s.navRemapped,
-          s.ilvuReset, s.videoStandard, s.navCount, s.mapCount, s.cellCount, s.removedRuns}) {
-        out.I32(value);
-    }
-    out.U16(s.vobId);
-    out.U8(s.cellId);
-    out.U8(s.dropping);
-    out.U8(s.haveKeptNav);
-    out.U16(s.nextVobId);
-    PutCell(out, s.openCell);
-    out.I32(s.lastRun.first);
-    out.I32(s.lastRun.count);
+void PutValue(ByteRecordWriter& out, int32_t value) {
+    out.I32(value);
+}
+void PutValue(ByteRecordWriter& out, uint16_t value) {
+    out.U16(value);
+}
+void PutValue(ByteRecordWriter& out, uint8_t value) {
+    out.U8(value);
+}
+void GetValue(ByteRecordReader& in, int32_t& value) {
+    value = in.I32();
+}
+void GetValue(ByteRecordReader& in, uint16_t& value) {
+    value = in.U16();
+}
+void GetValue(ByteRecordReader& in, uint8_t& value) {
+    value = in.U8();
 }
 
-PassState GetState(ByteRecordReader& in) {
-    PassState s;
-    s.vobDigit = in.U8();
-    for (int32_t* value :
-         {&s.fileSectors, &s.readInFile, &s.writtenInFile, &s.readTotal, &s.writtenTotal,
-          &s.prevNavInFile, &s.prevNav, &s.prevNavFwd, &s.fwdAdjusted, &s.packsRemoved,
-          &s.navRemapped, &s.ilvuReset, &s.videoStandard, &s.navCount, &s.mapCount, &s.cellCount,
-          &s.removedRuns}) {
-        *value = in.I32();
+// The cursor as its field list declares it, then the tables' extent.
+void PutSnapshot(ByteRecordWriter& out, const PassSnapshot& at) {
+    ForEachCursorField([&](const auto& field) { PutValue(out, at.cursor.*field.slot); });
+    const TableExtent& t = at.tables;
+    for (int32_t count : {t.navCount, t.mapCount, t.cellCount, t.removedRuns}) {
+        out.I32(count);
     }
-    s.vobId = in.U16();
-    s.cellId = in.U8();
-    s.dropping = in.U8();
-    s.haveKeptNav = in.U8();
-    s.nextVobId = in.U16();
-    s.openCell = GetCell(in);
-    s.lastRun.first = in.I32();
-    s.lastRun.count = in.I32();
-    return s;
+    PutCell(out, t.openCell);
+    out.I32(t.lastRun.first);
+    out.I32(t.lastRun.count);
+}
+
+PassSnapshot GetSnapshot(ByteRecordReader& in) {
+    PassSnapshot at;
+    ForEachCursorField([&](const auto& field) { GetValue(in, at.cursor.*field.slot); });
+    TableExtent& t = at.tables;
+    for (int32_t* count : {&t.navCount, &t.mapCount, &t.cellCount, &t.removedRuns}) {
+        *count = in.I32();
+    }
+    t.openCell = GetCell(in);
+    t.lastRun.first = in.I32();
+    t.lastRun.count = in.I32();
+    return at;
 }
 
 // A table's entries from `from` on: the decoder cuts the table there and appends them, so a
@@ -134,48 +139,53 @@ bool GetWrite(ByteRecordReader& in, RecordedWrite& write) {
            write.sector >= 0 && write.copiedFrom >= 0;
 }
 
+// Each table is cut where the record's entries start and they are appended; the counts follow.
 bool GetTables(ByteRecordReader& in, PassTables& t) {
     int32_t from = 0;
     int32_t count = 0;
-    if (!GetRange(in, t.navOld.size(), from, count)) {
+    if (!GetRange(in, static_cast<size_t>(t.m_NavCount), from, count)) {
         return false;
     }
-    t.navOld.resize(static_cast<size_t>(from));
-    t.navNew.resize(static_cast<size_t>(from));
-    t.navVcid.resize(static_cast<size_t>(from));
+    for (std::vector<int32_t>* list : {&t.m_NavOld, &t.m_NavNew, &t.m_NavVcid}) {
+        list->resize(static_cast<size_t>(from));
+    }
     for (int32_t i = 0; i < count; ++i) {
-        t.navOld.push_back(in.I32());
-        t.navNew.push_back(in.I32());
-        t.navVcid.push_back(in.I32());
+        t.m_NavOld.push_back(in.I32());
+        t.m_NavNew.push_back(in.I32());
+        t.m_NavVcid.push_back(in.I32());
     }
-    if (!GetRange(in, t.map.size(), from, count)) {
+    t.m_NavCount = static_cast<int32_t>(t.m_NavOld.size());
+    if (!GetRange(in, static_cast<size_t>(t.m_MapCount), from, count)) {
         return false;
     }
-    t.map.resize(static_cast<size_t>(from));
+    t.m_VCIDMap.resize(static_cast<size_t>(from));
     for (int32_t i = 0; i < count; ++i) {
         VcidMapEntry entry;
         entry.oldVobId = in.U16();
         entry.oldCellId = in.U8();
         entry.newVobId = in.U16();
         entry.newCellId = in.U8();
-        t.map.push_back(entry);
+        t.m_VCIDMap.push_back(entry);
     }
-    if (!GetRange(in, t.cells.size(), from, count)) {
+    t.m_MapCount = static_cast<int32_t>(t.m_VCIDMap.size());
+    // The cell table holds its closed cells and then the open one.
+    if (!GetRange(in, static_cast<size_t>(t.m_CellCount), from, count) || count < 1) {
         return false;
     }
-    t.cells.resize(static_cast<size_t>(from));
+    t.m_Cells.resize(static_cast<size_t>(from));
     for (int32_t i = 0; i < count; ++i) {
-        t.cells.push_back(GetCell(in));
+        t.m_Cells.push_back(GetCell(in));
     }
-    if (!GetRange(in, t.removed.size(), from, count)) {
+    t.m_CellCount = static_cast<int32_t>(t.m_Cells.size()) - 1;
+    if (!GetRange(in, static_cast<size_t>(t.m_Removed.RunCount()), from, count)) {
         return false;
     }
-    t.removed.resize(static_cast<size_t>(from));
+    t.m_Removed.KeepRuns(from);
     for (int32_t i = 0; i < count; ++i) {
         RemovedRun run;
         run.first = in.I32();
         run.count = in.I32();
-        t.removed.push_back(run);
+        t.m_Removed.AddRun(run);
     }
     return in.Good();
 }
@@ -186,46 +196,48 @@ int64_t RecordedWrite::LiteralPacks() const {
     return static_cast<int64_t>(literal.size()) / kPackSize;
 }
 
-void EncodePassRecord(std::vector<uint8_t>& bytes, JournalRecordKind kind, const PassState& state,
-                      const PassTablesView& tables, JournalCursor& sent) {
+void EncodePassRecord(std::vector<uint8_t>& bytes, JournalRecordKind kind, const PassSnapshot& at,
+                      const PassTables& tables, JournalCursor& sent) {
     ByteRecordWriter out(bytes);
     out.U8(static_cast<uint8_t>(kind));
-    PutState(out, state);
+    PutSnapshot(out, at);
+    const TableExtent& extent = at.tables;
 
-    PutRange(out, sent.nav, state.navCount - sent.nav);
-    for (int32_t i = sent.nav; i < state.navCount; ++i) {
-        out.I32(tables.navOld[i]);
-        out.I32(tables.navNew[i]);
-        out.I32(tables.navVcid[i]);
+    PutRange(out, sent.nav, extent.navCount - sent.nav);
+    for (int32_t i = sent.nav; i < extent.navCount; ++i) {
+        const size_t at = static_cast<size_t>(i);
+        out.I32(tables.m_NavOld[at]);
+        out.I32(tables.m_NavNew[at]);
+        out.I32(tables.m_NavVcid[at]);
     }
-    PutRange(out, sent.map, state.mapCount - sent.map);
-    for (int32_t i = sent.map; i < state.mapCount; ++i) {
-        const VcidMapEntry& entry = tables.map[i];
+    PutRange(out, sent.map, extent.mapCount - sent.map);
+    for (int32_t i = sent.map; i < extent.mapCount; ++i) {
+        const VcidMapEntry& entry = tables.m_VCIDMap[static_cast<size_t>(i)];
         out.U16(entry.oldVobId);
         out.U8(entry.oldCellId);
         out.U16(entry.newVobId);
         out.U8(entry.newCellId);
     }
-    // The open cell is carried again by every record, from the state: the table's entry may
-    // have moved on since the state was taken.
-    PutRange(out, sent.cells, state.cellCount - sent.cells + 1);
-    for (int32_t i = sent.cells; i < state.cellCount; ++i) {
-        PutCell(out, tables.cells[i]);
+    // The open cell is carried again by every record, from the snapshot: the table's entry may
+    // have moved on since the snapshot was taken.
+    PutRange(out, sent.cells, extent.cellCount - sent.cells + 1);
+    for (int32_t i = sent.cells; i < extent.cellCount; ++i) {
+        PutCell(out, tables.m_Cells[static_cast<size_t>(i)]);
     }
-    PutCell(out, state.openCell);
+    PutCell(out, extent.openCell);
     // Likewise the last removed run, which the next removal may lengthen.
-    const int32_t runsFrom = std::min(sent.removedRuns, std::max(0, state.removedRuns - 1));
-    PutRange(out, runsFrom, state.removedRuns - runsFrom);
-    for (int32_t i = runsFrom; i < state.removedRuns; ++i) {
+    const int32_t runsFrom = std::min(sent.removedRuns, std::max(0, extent.removedRuns - 1));
+    PutRange(out, runsFrom, extent.removedRuns - runsFrom);
+    for (int32_t i = runsFrom; i < extent.removedRuns; ++i) {
         const RemovedRun run =
-            i + 1 == state.removedRuns ? state.lastRun : tables.removed->RunAt(i);
+            i + 1 == extent.removedRuns ? extent.lastRun : tables.m_Removed.RunAt(i);
         out.I32(run.first);
         out.I32(run.count);
     }
-    sent.nav = state.navCount;
-    sent.map = state.mapCount;
-    sent.cells = state.cellCount;
-    sent.removedRuns = std::max(0, state.removedRuns - 1);
+    sent.nav = extent.navCount;
+    sent.map = extent.mapCount;
+    sent.cells = extent.cellCount;
+    sent.removedRuns = std::max(0, extent.removedRuns - 1);
 }
 
 void EncodeWrite(std::vector<uint8_t>& bytes, const WriteToRecord& write) {
@@ -260,7 +272,7 @@ bool DecodeJournalRecord(const std::vector<uint8_t>& bytes, JournalRecord& recor
         case JournalRecordKind::PassWrite:
         case JournalRecordKind::PassTruncate:
         case JournalRecordKind::PassDone: {
-            record.state = GetState(in);
+            record.at = GetSnapshot(in);
             if (!GetTables(in, tables)) {
                 return false;
             }

@@ -1,6 +1,6 @@
 // What the in-place journal holds, record by record, and how each record is laid out. The
-// journal itself (JournalFile.h) frames and stores the records; the engine (InPlaceJournal.cpp)
-// decides when each is written and what it carries.
+// journal itself (JournalFile.h) frames and stores the records; PassJournal.h decides when each
+// is written and what it carries.
 //
 // A journal is a header, then records in the order the run wrote them:
 //   PassWrite     the pass state as it stood before the current pack, the table entries added
@@ -18,13 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/RelativePointers.h"
-#include "ifo/CellRecords.h"
+#include "engine/PassModel.h"
 
 namespace dorvex {
 
 inline constexpr char kJournalMagic[8] = {'D', 'O', 'R', 'V', 'E', 'X', 'J', 'L'};
-inline constexpr uint32_t kJournalVersion = 1;
+inline constexpr uint32_t kJournalVersion = 2;
 
 enum class JournalRecordKind : uint8_t {
     PassWrite = 1,
@@ -59,47 +58,6 @@ struct JournalHeader {
     std::vector<uint8_t> ifo;  // the title set's IFO as the run found it
 };
 
-// The VOB pass between two packs: everything it needs to go on from there besides the tables.
-struct PassState {
-    uint8_t vobDigit = '1';  // the digit before ".VOB" of the file being read
-    int32_t fileSectors = 0;
-    int32_t readInFile = 0;
-    int32_t writtenInFile = 0;
-    int32_t readTotal = 0;
-    int32_t writtenTotal = 0;
-    int32_t prevNavInFile = 0;
-    int32_t prevNav = 0;
-    int32_t prevNavFwd = -1;
-    int32_t fwdAdjusted = 0;
-    int32_t packsRemoved = 0;
-    int32_t navRemapped = 0;
-    int32_t ilvuReset = 0;
-    int32_t videoStandard = 0;
-    uint16_t vobId = 0;
-    uint8_t cellId = 0;
-    uint8_t dropping = 0;
-    uint8_t haveKeptNav = 0;
-    uint16_t nextVobId = 1;
-    // How far the tables reach; entries below these counts never change again.
-    int32_t navCount = 0;
-    int32_t mapCount = 0;
-    int32_t cellCount = 0;
-    int32_t removedRuns = 0;
-    // The two entries still changing: the open cell, and the last removed run.
-    CellTableEntry openCell;
-    RemovedRun lastRun;
-};
-
-// The pass's tables as the records rebuild them.
-struct PassTables {
-    std::vector<int32_t> navOld;
-    std::vector<int32_t> navNew;
-    std::vector<int32_t> navVcid;
-    std::vector<VcidMapEntry> map;
-    std::vector<CellTableEntry> cells;  // the closed cells, then the open one
-    std::vector<RemovedRun> removed;
-};
-
 // A write to one VOB file as a record describes it.
 struct RecordedWrite {
     std::string file;  // base name, in the journal's folder
@@ -116,20 +74,10 @@ struct RecordedWrite {
 // One record, decoded.
 struct JournalRecord {
     JournalRecordKind kind = JournalRecordKind::PassWrite;
-    PassState state;              // pass records
+    PassSnapshot at;              // pass records: the pass as it stood before the pack in hand
     RecordedWrite write;          // PassWrite, PointerWrite
     int64_t truncateSectors = 0;  // PassTruncate (write.file names the file)
     int32_t pointerNav = 0;       // PointerWrite: the navpack's index
-};
-
-// The engine's live tables, read where they lie while a record is encoded.
-struct PassTablesView {
-    const int32_t* navOld = nullptr;
-    const int32_t* navNew = nullptr;
-    const int32_t* navVcid = nullptr;
-    const VcidMapEntry* map = nullptr;
-    const CellTableEntry* cells = nullptr;
-    const CRemovedSectors* removed = nullptr;
 };
 
 // How far the records written so far carried each table.
@@ -152,10 +100,10 @@ struct WriteToRecord {
     int64_t copiedFrom = 0;  // -1: copied from another file, kept as literal packs
 };
 
-// Appends a pass record (PassWrite, PassTruncate or PassDone) without its write or cut:
-// `state`, then the table entries past `sent` up to the state's counts; advances `sent`.
-void EncodePassRecord(std::vector<uint8_t>& out, JournalRecordKind kind, const PassState& state,
-                      const PassTablesView& tables, JournalCursor& sent);
+// Appends a pass record (PassWrite, PassTruncate or PassDone) without its write or cut: the
+// snapshot, then the table entries past `sent` up to the snapshot's extent; advances `sent`.
+void EncodePassRecord(std::vector<uint8_t>& out, JournalRecordKind kind, const PassSnapshot& at,
+                      const PassTables& tables, JournalCursor& sent);
 void EncodeWrite(std::vector<uint8_t>& out, const WriteToRecord& write);
 void EncodeTruncate(std::vector<uint8_t>& out, const std::string& file, int64_t sectors);
 void EncodePointerRecord(std::vector<uint8_t>& out, int32_t nav, const WriteToRecord& write);

@@ -1,0 +1,53 @@
+// The backup folder of a disc folder ("DorvexBackup" beside the VOB files, or one level above
+// them), the copies a run from backup keeps in it, and how they are put back or removed. Only
+// the names the program gives its copies are ever touched there.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/FileSystem.h"
+
+namespace dorvex {
+
+// A copy, or what is left of one an interrupted write was making.
+bool IsBackupFileName(const std::string& name);
+
+class BackupStore {
+  public:
+    // The backup folder of the disc folder that holds discFile.
+    BackupStore(FileSystem& files, const std::string& discFile, bool above);
+
+    // With a trailing separator.
+    const std::string& Path() const { return m_Path; }
+    // Without it.
+    std::string Folder() const;
+    // Where the copy of a file of the disc folder goes (a copy made from a file spelled in
+    // another case is still that file's copy).
+    std::string CopyOf(const std::string& path) const;
+
+    // Missing or a folder of its own: anything else (a link, a file) is never used.
+    bool IsUsable() const;
+    std::string UnsafeMessage() const;
+    // The folder exists or has been made; else alerts why.
+    bool MakeReady() const;
+
+    // The names of the program's copies in it, sorted.
+    std::vector<std::string> Copies() const;
+    // True when it holds copies of other title sets than this one (the video manager's IFO and
+    // BUP belong to none).
+    bool HoldsOtherSets(int32_t titleSet) const;
+    // Moves the copy of `path` back over it (or under its own name when the file is gone); the
+    // leftovers of interrupted whole-file writes go. False when there is no copy.
+    bool RestoreFile(const std::string& path) const;
+    // Flushes the disc's file system, then removes every copy and the folder when nothing else
+    // is left in it. False (alerted) when the flush fails: nothing is removed then.
+    bool DeleteCopies() const;
+
+  private:
+    FileSystem& m_Files;
+    std::string m_Path;
+};
+
+}  // namespace dorvex

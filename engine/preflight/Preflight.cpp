@@ -1,0 +1,239 @@
+#include "engine/preflight/Preflight.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/Navpack.h"
+#include "engine/VtsCleaner.h"
+#include "engine/journal/JournalSummary.h"
+#include "ifo/IfoFile.h"
+#include "support/Paths.h"
+#include "support/Sinks.h"
+
+namespace dorvex {
+
+namespace {
+
+// VOBU starts looked at to tell whether the stream belongs to the IFO.
+constexpr size_t kVobuStartsSampled = 32;
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char text[kStatusCapacity];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    return text;
+}
+
+}  // namespace
+
+RunCheck Preflight::BeforeRun() const {
+    // A half-moved stream fails every check below; only the run that moved it may go on.
+    const JournalState journal = InspectJournal(m_Engine.m_Files, m_Engine.JournalPath()).state;
+    if (journal != JournalState::Missing && journal != JournalState::Unstarted) {
+        return InterruptedRun(true);
+    }
+    if (!m_Engine.m_InPlace) {
+        if (RunCheck check = BackupFolder(); check.Refused()) {
+            return check;
+        }
+    }
+    return Ifo();
+}
+
+RunCheck Preflight::Ifo() const {
+    const std::string ifoPath = m_Engine.SetFiles().Ifo();
+    if (!m_Engine.m_Files.Exists(ifoPath)) {
+        return {RunRefusal::Ifo,
+                Format("%s is missing: a title set is cleaned only together with its IFO. Nothing "
+                       "was changed; put the IFO back (its .BUP copy will do, renamed) and run "
+                       "again.",
+                       ifoPath.c_str())};
+    }
+    CIfoFile ifo(ifoPath, m_Engine.m_Files);
+    if (!ifo.m_bLoaded) {
+        const std::string reason = ifo.LoadError().empty() ? "it cannot be read" : ifo.LoadError();
+        return {RunRefusal::Ifo,
+                Format("Couldn't use %s: %s. Nothing was changed; repair or replace the IFO (its "
+                       ".BUP copy may be intact) and run again.",
+                       ifoPath.c_str(), reason.c_str())};
+    }
+    if (!m_Engine.m_AllowShort) {
+        return StreamAgainstIfo(ifo);
+    }
+    return {};
+}
+
+RunCheck Preflight::InterruptedRun(bool mayFinish) const {
+    const std::string path = m_Engine.JournalPath();
+    const JournalSummary journal = InspectJournal(m_Engine.m_Files, path);
+    const bool finishable = journal.state == JournalState::Readable && mayFinish &&
+                            m_Engine.m_InPlace &&
+                            journal.options == m_Engine.CurrentJournalOptions();
+    if (finishable || journal.state == JournalState::Missing ||
+        journal.state == JournalState::Unstarted) {
+        return {};
+    }
+    const std::string setName = TitleSetName(std::max(0, TitleSetOf(m_Engine.VobPathSnapshot())));
+    return {RunRefusal::HalfCleaned,
+            HalfCleanedMessage(setName, path, journal) + " Nothing was changed."};
+}
+
+RunCheck Preflight::BeforeBackupCommand(bool wholeFolder) const {
+    const JournalState own = InspectJournal(m_Engine.m_Files, m_Engine.JournalPath()).state;
+    if (own != JournalState::Missing && own != JournalState::Unstarted) {
+        return InterruptedRun(false);
+    }
+    if (!wholeFolder) {
+        return {};
+    }
+    const std::string folder = m_Engine.SetFiles().Folder();
+    for (const std::string& name : m_Engine.m_Files.ListFiles(folder)) {
+        if (!IsJournalFileName(name)) {
+            continue;
+        }
+        const JournalSummary journal = InspectJournal(m_Engine.m_Files, folder + name);
+        if (journal.state != JournalState::Unstarted) {
+            return {RunRefusal::HalfCleaned,
+                    HalfCleanedMessage(JournalTitleSetName(name), folder + name, journal) +
+                        " Nothing was changed."};
+        }
+    }
+    return {};
+}
+
+RunCheck Preflight::BackupFolder() const {
+    const BackupStore backup = m_Engine.Backup();
+    if (!backup.IsUsable()) {
+        return {RunRefusal::BackupFolder, backup.UnsafeMessage()};
+    }
+    const int32_t titleSet = TitleSetOf(m_Engine.VobPathSnapshot());
+    if (m_Engine.m_Files.KindOf(backup.Folder()) == FileKind::Missing || titleSet < 0) {
+        return {};
+    }
+    // The copies this step would make, and any other copy of the set's files: the video
+    // manager's IFO is kept from the first run that made the folder, whatever title set that run
+    // cleaned, so for it only a copy of VIDEO_TS.VOB means its menu was cleaned.
+    std::vector<std::string> taken;
+    const TitleSetFiles files = m_Engine.SetFiles();
+    for (const std::string& path : {files.Ifo(), files.Bup()}) {
+        if (titleSet != kVideoManager) {
+            taken.push_back(backup.CopyOf(path));
+        }
+    }
+    for (const VobPart& part : files.Parts(m_Engine.m_Menu != 0)) {
+        taken.push_back(backup.CopyOf(part.path));
+    }
+    for (const std::string& name : m_Engine.m_Files.ListFiles(backup.Path())) {
+        if (IsDvdFileName(name) && TitleSetOf(name) == titleSet &&
+            (titleSet != kVideoManager || EqualsIgnoreCase(GetFileExt(name), ".VOB"))) {
+            taken.push_back(backup.Path() + name);
+        }
+    }
+    for (const std::string& copy : taken) {
+        if (m_Engine.m_Files.KindOf(copy) == FileKind::Missing || m_Engine.CopiedThisRun(copy)) {
+            continue;
+        }
+        return {RunRefusal::EarlierBackup,
+                Format("%s already holds %s from an earlier run: Restore Backup to undo that "
+                       "run, or Delete Backup to keep the current files",
+                       backup.Folder().c_str(), TitleSetName(titleSet).c_str())};
+    }
+    return {};
+}
+
+std::string Preflight::DomainName() const {
+    return TitleSetName(std::max(0, TitleSetOf(m_Engine.VobPathSnapshot()))) +
+           (m_Engine.m_Menu ? " menu" : " titles");
+}
+
+RunCheck Preflight::StreamAgainstIfo(CIfoFile& ifo) const {
+    if (RunCheck check = StreamLength(ifo); check.Refused()) {
+        return check;
+    }
+    return VobuStarts(ifo);
+}
+
+RunCheck Preflight::StreamLength(CIfoFile& ifo) const {
+    const bool menu = m_Engine.m_Menu != 0;
+    const TitleSetFiles files = m_Engine.SetFiles();
+    const std::vector<VobPart> parts = files.Parts(menu);
+    int64_t have = 0;
+    std::string gap;
+    int32_t expected = menu ? kMenuVobPart : kFirstTitleVobPart;
+    for (const VobPart& part : parts) {
+        if (part.number != expected && gap.empty()) {
+            gap = GetFileName(files.Vob(expected));
+        }
+        expected = part.number + 1;
+        have += part.sectors;
+    }
+    int64_t described = ifo.DescribedSectors(menu);
+    if (!menu) {
+        described = std::max(described, ifo.HeaderTitleVobSectors());
+    }
+    if (have >= described) {
+        return {};
+    }
+    const std::string held = parts.empty()       ? std::string("no VOB file")
+                             : parts.size() == 1 ? GetFileName(parts.front().path)
+                                                 : GetFileName(parts.front().path) + " to " +
+                                                       GetFileName(parts.back().path);
+    const std::string missing = gap.empty() ? "" : " (" + gap + " is missing)";
+    return {RunRefusal::ShortStream,
+            Format("%s: %s hold %lld sectors, the IFO describes %lld%s. Nothing was changed; "
+                   "copy the missing part back, or clean what is there on purpose "
+                   "(dorvex-cli clean --allow-short, or confirm in the dialog).",
+                   DomainName().c_str(), held.c_str(), static_cast<long long>(have),
+                   static_cast<long long>(described), missing.c_str())};
+}
+
+RunCheck Preflight::VobuStarts(CIfoFile& ifo) const {
+    // Where the IFO says VOBUs start, the stream must hold navigation packs: a VOB of random
+    // bytes or from another disc does not. Damage the run repairs never blanks a navpack, but
+    // a few may be broken, so half of a sample must be there.
+    const bool menu = m_Engine.m_Menu != 0;
+    const std::vector<VobPart> parts = m_Engine.SetFiles().Parts(menu);
+    const std::vector<uint32_t> starts = ifo.VobuStarts(menu);
+    const size_t step = std::max<size_t>(1, starts.size() / kVobuStartsSampled);
+    int32_t looked = 0;
+    int32_t found = 0;
+    uint8_t pack[pack::kPackSize];
+    for (size_t i = 0; i < starts.size(); i += step) {
+        const VobPart* part = PartAt(parts, starts[i]);
+        if (part == nullptr) {
+            continue;
+        }
+        std::string error;
+        std::unique_ptr<FileHandle> file = m_Engine.m_Files.Open(part->path, OpenMode::Read, error);
+        const int64_t got = file == nullptr
+                                ? -1
+                                : file->Read(pack, pack::kPackSize,
+                                             (starts[i] - part->firstSector) * pack::kPackSize);
+        if (got < 0) {
+            if (error.empty()) {
+                error = strerror(errno);
+            }
+            return {RunRefusal::Unreadable, Format("Couldn't read %s: %s. Nothing was changed.",
+                                                   part->path.c_str(), error.c_str())};
+        }
+        ++looked;
+        found += got == pack::kPackSize && navpack::IsNavpack(pack) ? 1 : 0;
+    }
+    if (found * 2 >= looked) {
+        return {};
+    }
+    return {RunRefusal::ShortStream,
+            Format("%s: %d of %d places where the IFO says a VOBU starts hold no navigation "
+                   "pack: the VOB files do not belong to this IFO. Nothing was changed; put "
+                   "the title set's own files back, or clean them on purpose (dorvex-cli "
+                   "clean --allow-short, or confirm in the dialog).",
+                   DomainName().c_str(), looked - found, looked)};
+}
+
+}  // namespace dorvex
