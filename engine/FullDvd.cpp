@@ -8,11 +8,26 @@
 
 namespace dorvex {
 
-void CVtsCleaner::KeepRunLogOpen() const {
+namespace {
+
+// The run's log file, opened for appending when no step holds it open: every line of a
+// full-DVD run reaches it, not only those of the VOB passes.
+void KeepRunLogOpen(const CVtsCleaner& engine) {
     if (!IsLogFileOpen()) {
-        OpenLogFile(m_LogPath, "a", m_LogFollowsLinks != 0);
+        OpenLogFile(engine.m_LogPath, "a", engine.m_LogFollowsLinks != 0);
     }
 }
+
+// Sectors that a domain's tables in the IFO at ifoPath describe (0 when none, or when the IFO
+// is refused).
+uint32_t DescribedSectors(FileSystem& files, const std::string& ifoPath, bool menu) {
+    // A refused IFO is left to the update, which reports it as it always has: not twice.
+    CapturedLines quiet(CapturedLines::Log);
+    CIfoFile ifo(ifoPath, files);
+    return ifo.m_bLoaded ? ifo.DescribedSectors(menu) : 0;
+}
+
+}  // namespace
 
 bool CVtsCleaner::RunFullDvdStep(const std::string& vobPath, bool menu) {
     SetVobPath(vobPath);
@@ -21,7 +36,7 @@ bool CVtsCleaner::RunFullDvdStep(const std::string& vobPath, bool menu) {
         ProcessVts();
     } else {
         m_Menu = menu ? 1 : 0;
-        KeepRunLogOpen();
+        KeepRunLogOpen(*this);
         UpdateIfoOnly();
     }
     return !RunInterrupted();
@@ -35,7 +50,7 @@ void CVtsCleaner::ProcessFullDvd() {
         bool& flag;
         ~FullDvdScope() { flag = false; }
     } scope{m_InFullDvd};
-    KeepRunLogOpen();
+    KeepRunLogOpen(*this);
     Logf("PROCESSING FULL DVD");
     const std::vector<FullDvdStep> steps = FullDvdSteps(folder);
     for (size_t i = 0; i < steps.size(); ++i) {
@@ -46,15 +61,8 @@ void CVtsCleaner::ProcessFullDvd() {
         }
     }
     // The last VOB pass closed the log behind it.
-    KeepRunLogOpen();
+    KeepRunLogOpen(*this);
     Logf("End of FULL DVD process");
-}
-
-uint32_t CVtsCleaner::MissingDomainSectors(const std::string& ifoPath) {
-    // A refused IFO is left to the update, which reports it as it always has: not twice.
-    CapturedLines quiet(CapturedLines::Log);
-    CIfoFile ifo(ifoPath, m_Files);
-    return ifo.m_bLoaded ? ifo.DescribedSectors(m_Menu != 0) : 0;
 }
 
 void CVtsCleaner::UpdateIfoOnly() {
@@ -66,7 +74,8 @@ void CVtsCleaner::UpdateIfoOnly() {
     // Emptying tables that still describe sectors would throw away what this run never saw
     // (a partial copy, a folder of menus only); in place nothing could bring it back.
     if (!m_PruneMissingVobs) {
-        if (const uint32_t described = MissingDomainSectors(ifoPath); described > 0) {
+        if (const uint32_t described = DescribedSectors(m_Files, ifoPath, m_Menu != 0);
+            described > 0) {
             Logf("%s does not exists, leaving its tables in %s unchanged (%u sectors)", vob.c_str(),
                  ifoPath.c_str(), described);
             OnMissingVob(false, described);

@@ -10,19 +10,16 @@
 
 namespace dorvex {
 
-void CVtsCleaner::PhasePause() const {
-    if (m_IfoPauseMs > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(m_IfoPauseMs));
+namespace {
+
+// A pause after entering each IFO phase, so that a progress display shows it.
+void PhasePause(int32_t ms) {
+    if (ms > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
 }
 
-Durability CVtsCleaner::RepairedIfoDurability() const {
-    // From backup the originals are in the backup folder, flushed before anything here changed,
-    // and the cleaned VOB data is not flushed either: flushing the repaired IFO would only make
-    // the run wait until the disk has taken all of that data (measured: 1 s of a 2.5 s run on
-    // 4 GiB). In place there is nothing to fall back to.
-    return m_InPlace ? Durability::Flushed : Durability::Cached;
-}
+}  // namespace
 
 int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
     const TitleSetFiles files = SetFiles();
@@ -33,7 +30,7 @@ int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
     }
     Logf("Processing %s", ifoPath.c_str());
     m_Phase = PhaseIfoProcessing;
-    PhasePause();
+    PhasePause(m_IfoPauseMs);
 
     // Close the cell that was still open when the pass ended. An unknown pair keeps its own
     // numbers rather than turning into 0/0.
@@ -71,7 +68,7 @@ int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
     ifo.UpdateSizeFields(false);
 
     m_Phase = PhaseIfoWriting;
-    PhasePause();
+    PhasePause(m_IfoPauseMs);
     Logf("Now writing IFO file");
     if (!SaveIfoCopy(ifo, ifoPath, RepairedIfoDurability())) {
         m_Phase = PhaseAborted;

@@ -63,20 +63,6 @@ void CVtsCleaner::EndJournal(PassJournal& journal) {
     m_JournalLeft = ending.left ? 1 : 0;
 }
 
-bool CVtsCleaner::RemoveUnstartedJournal() {
-    const std::string path = JournalPath();
-    Logf("%s was cut short as its run began, before that run changed anything: removing it.",
-         path.c_str());
-    std::string error;
-    if (m_Files.Remove(path) != 0 || !m_Files.FlushFolder(GetFolder(path), error)) {
-        Alertf("Couldn't remove %s: %s. Nothing was changed; remove it and run again.",
-               path.c_str(), error.empty() ? strerror(errno) : error.c_str());
-        m_Failed = 1;
-        return false;
-    }
-    return true;
-}
-
 void CVtsCleaner::FinishInterruptedRun() {
     const std::string setName = TitleSetName(std::max(0, TitleSetOf(VobPathSnapshot())));
     Logf("Finishing the interrupted in-place run of %s ...", setName.c_str());

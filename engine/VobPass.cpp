@@ -189,7 +189,8 @@ bool CVtsCleaner::TookUpJournal() {
         CloseLogFile();
         return true;
     }
-    if (journal == JournalState::Unstarted && !RemoveUnstartedJournal()) {
+    if (journal == JournalState::Unstarted && !RemoveUnstartedJournal(m_Files, JournalPath())) {
+        m_Failed = 1;
         CloseLogFile();
         return true;
     }

@@ -1,9 +1,12 @@
 #include "engine/journal/JournalSummary.h"
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "engine/journal/JournalFile.h"
 #include "support/Paths.h"
+#include "support/Sinks.h"
 
 namespace dorvex {
 
@@ -38,6 +41,18 @@ JournalSummary InspectJournal(FileSystem& files, const std::string& path) {
     summary.state = JournalState::Readable;
     summary.options = header.options;
     return summary;
+}
+
+bool RemoveUnstartedJournal(FileSystem& files, const std::string& path) {
+    Logf("%s was cut short as its run began, before that run changed anything: removing it.",
+         path.c_str());
+    std::string error;
+    if (files.Remove(path) != 0 || !files.FlushFolder(GetFolder(path), error)) {
+        Alertf("Couldn't remove %s: %s. Nothing was changed; remove it and run again.",
+               path.c_str(), error.empty() ? strerror(errno) : error.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::string DescribeJournalOptions(const JournalOptions& options) {

@@ -26,6 +26,10 @@ struct JournalSummary {
 
 JournalSummary InspectJournal(FileSystem& files, const std::string& path);
 
+// A journal its run did not finish making holds no change: it goes (flushed), so the run starts
+// afresh. False, alerted, when it cannot.
+bool RemoveUnstartedJournal(FileSystem& files, const std::string& path);
+
 // The options of a journal's run as the user gives them.
 std::string DescribeJournalOptions(const JournalOptions& options);
 
