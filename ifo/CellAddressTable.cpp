@@ -78,7 +78,9 @@ std::vector<int32_t> GroupedByVobId(const CellTableEntry* cells, int32_t count) 
 
 // Readers take the count as the highest VOB ID an entry may carry (libdvdread checks each entry
 // against it). Renumbered VOB IDs run 1..N, so both are the same; VOB IDs kept as they were may
-// leave a gap below the highest where a whole VOB was dropped.
+// leave a gap below the highest where a whole VOB was dropped. libdvdread first cuts a count
+// above the number of entries down to it, so a table with fewer entries than its highest VOB ID
+// draws its warnings whatever the count: only renumbering avoids them.
 uint32_t VobCountOf(const CellTableEntry* cells, int32_t count) {
     std::unordered_set<uint16_t> vobIds;
     uint32_t highest = 0;
