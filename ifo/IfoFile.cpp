@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
@@ -54,6 +55,84 @@ int32_t TableField(int32_t index, bool vmg) {
 
 bool IsAdmap(int32_t index) {
     return index == IfoMenuVobuAdmap || index == IfoVtsVobuAdmap;
+}
+
+// The tables a title set's and the video manager's repair may read, measure or resize.
+constexpr int32_t kVtsTables[] = {IfoVtsPttSrpt, IfoVtsPgcit,      IfoMenuPgciUt, IfoVtsTmapt,
+                                  IfoMenuCAdt,   IfoMenuVobuAdmap, IfoVtsCAdt,    IfoVtsVobuAdmap};
+constexpr int32_t kVmgTables[] = {IfoTtSrpt,     IfoMenuPgciUt, IfoVmgPtlMait,
+                                  IfoVmgVtsAtrt, IfoMenuCAdt,   IfoMenuVobuAdmap};
+
+// Where a usable table starts and ends, to find tables that share bytes.
+struct TableExtent {
+    int64_t first;
+    int64_t last;
+    int32_t field;
+};
+
+// The table a header pointer leads to must hold its header and end inside the image; a pointer
+// of 0 means there is no such table. Adds the table's extent; the reason when it is unusable.
+std::string MeasureTable(const uint8_t* image, int64_t size, int32_t index, bool vmg,
+                         std::vector<TableExtent>& extents) {
+    const int32_t field = TableField(index, vmg);
+    const uint32_t sector = ReadBE32(image, field);
+    if (sector == 0) {
+        return std::string();
+    }
+    char reason[160];
+    const int64_t offset = static_cast<int64_t>(sector) * ifo::kSectorSize;
+    const int64_t headerBytes = IsAdmap(index) ? ifo::kAdmapEntries : ifo::kTableEntries;
+    if (offset + headerBytes > size) {
+        snprintf(reason, sizeof(reason), "the table pointer at byte %d (sector %u) is past the end",
+                 field, sector);
+        return reason;
+    }
+    const uint32_t end = ReadBE32(
+        image, static_cast<int32_t>(offset) + (IsAdmap(index) ? ifo::kAdmapEnd : ifo::kTableEnd));
+    if (offset + static_cast<int64_t>(end) >= size) {
+        snprintf(reason, sizeof(reason),
+                 "the table at sector %u (pointer at byte %d) ends past the end of the file",
+                 sector, field);
+        return reason;
+    }
+    extents.push_back({offset, offset + static_cast<int64_t>(end), field});
+    return std::string();
+}
+
+// The repair rewrites and resizes each table on its own: two tables over the same bytes would
+// overwrite each other's counts and end addresses, and a resize would cut the image short.
+std::string FindOverlap(std::vector<TableExtent>& extents) {
+    std::sort(extents.begin(), extents.end(),
+              [](const TableExtent& a, const TableExtent& b) { return a.first < b.first; });
+    for (size_t i = 1; i < extents.size(); ++i) {
+        const TableExtent& before = extents[i - 1];
+        const TableExtent& after = extents[i];
+        if (after.first <= before.last) {
+            char reason[160];
+            snprintf(reason, sizeof(reason),
+                     "the tables at sectors %u and %u (pointers at bytes %d and %d) overlap",
+                     static_cast<uint32_t>(before.first / ifo::kSectorSize),
+                     static_cast<uint32_t>(after.first / ifo::kSectorSize), before.field,
+                     after.field);
+            return reason;
+        }
+    }
+    return std::string();
+}
+
+// The video manager's two addresses that lead to no table of the directory: the First-Play
+// PGC (a byte address, read up to its cell position offset) and the text data.
+std::string CheckVmgAddresses(const uint8_t* image, int64_t size) {
+    const uint32_t firstPlay = ReadBE32(image, ifo::kVmgFirstPlayPgcByte);
+    if (firstPlay != 0 &&
+        static_cast<int64_t>(firstPlay) + ifo::kPgcCellPositionOffset + 2 > size) {
+        return "the First-Play PGC address is past the end";
+    }
+    const uint32_t text = ReadBE32(image, ifo::kTmaptOrTxtdt);
+    if (static_cast<int64_t>(text) * ifo::kSectorSize >= size && text != 0) {
+        return "the text data pointer is past the end";
+    }
+    return std::string();
 }
 
 }  // namespace
@@ -135,92 +214,19 @@ std::string CIfoFile::ValidateHeader() {
     if (size < ifo::kHeaderSize) {
         return "it is shorter than its 2048-byte header";
     }
-    static const int32_t kVtsTables[] = {IfoVtsPttSrpt, IfoVtsPgcit,    IfoMenuPgciUt,
-                                         IfoVtsTmapt,   IfoMenuCAdt,    IfoMenuVobuAdmap,
-                                         IfoVtsCAdt,    IfoVtsVobuAdmap};
-    static const int32_t kVmgTables[] = {IfoTtSrpt,     IfoMenuPgciUt, IfoVmgPtlMait,
-                                         IfoVmgVtsAtrt, IfoMenuCAdt,   IfoMenuVobuAdmap};
-    char reason[160];
-    // Where each usable table starts and ends, to find tables that share bytes.
-    struct Extent {
-        int64_t first;
-        int64_t last;
-        int32_t field;
-    };
-    std::vector<Extent> extents;
-    auto check = [&](int32_t index) -> bool {
-        const int32_t field = TableField(index, m_bVmg);
-        const uint32_t sector = ReadBE32(m_pData.data(), field);
-        if (sector == 0) {
-            return true;
-        }
-        const int64_t offset = static_cast<int64_t>(sector) * ifo::kSectorSize;
-        const int64_t headerBytes = IsAdmap(index) ? 4 : 8;
-        if (offset + headerBytes > size) {
-            snprintf(reason, sizeof(reason),
-                     "the table pointer at byte %d (sector %u) is past the end", field, sector);
-            return false;
-        }
-        const uint32_t end =
-            ReadBE32(m_pData.data(), static_cast<int32_t>(offset) +
-                                         (IsAdmap(index) ? ifo::kAdmapEnd : ifo::kTableEnd));
-        if (offset + static_cast<int64_t>(end) >= size) {
-            snprintf(reason, sizeof(reason),
-                     "the table at sector %u (pointer at byte %d) ends past the end of the file",
-                     sector, field);
-            return false;
-        }
-        extents.push_back({offset, offset + static_cast<int64_t>(end), field});
-        return true;
-    };
-    // The repair rewrites and resizes each table on its own: two tables over the same bytes would
-    // overwrite each other's counts and end addresses, and a resize would cut the image short.
-    auto overlap = [&]() -> bool {
-        std::sort(extents.begin(), extents.end(),
-                  [](const Extent& a, const Extent& b) { return a.first < b.first; });
-        for (size_t i = 1; i < extents.size(); ++i) {
-            const Extent& before = extents[i - 1];
-            const Extent& after = extents[i];
-            if (after.first <= before.last) {
-                snprintf(reason, sizeof(reason),
-                         "the tables at sectors %u and %u (pointers at bytes %d and %d) overlap",
-                         static_cast<uint32_t>(before.first / ifo::kSectorSize),
-                         static_cast<uint32_t>(after.first / ifo::kSectorSize), before.field,
-                         after.field);
-                return true;
-            }
-        }
-        return false;
-    };
-    if (m_bVmg) {
-        for (int32_t index : kVmgTables) {
-            if (!check(index)) {
-                return reason;
-            }
-        }
-        if (overlap()) {
-            return reason;
-        }
-        const uint32_t firstPlay = ReadBE32(m_pData.data(), ifo::kVmgFirstPlayPgcByte);
-        if (firstPlay != 0 &&
-            static_cast<int64_t>(firstPlay) + ifo::kPgcCellPositionOffset + 2 > size) {
-            return "the First-Play PGC address is past the end";
-        }
-        const uint32_t text = ReadBE32(m_pData.data(), ifo::kTmaptOrTxtdt);
-        if (static_cast<int64_t>(text) * ifo::kSectorSize >= size && text != 0) {
-            return "the text data pointer is past the end";
-        }
-    } else {
-        for (int32_t index : kVtsTables) {
-            if (!check(index)) {
-                return reason;
-            }
-        }
-        if (overlap()) {
-            return reason;
+    std::vector<TableExtent> extents;
+    using Tables = std::span<const int32_t>;
+    for (int32_t index : m_bVmg ? Tables(kVmgTables) : Tables(kVtsTables)) {
+        std::string problem = MeasureTable(m_pData.data(), size, index, m_bVmg, extents);
+        if (!problem.empty()) {
+            return problem;
         }
     }
-    return std::string();
+    std::string problem = FindOverlap(extents);
+    if (problem.empty() && m_bVmg) {
+        problem = CheckVmgAddresses(m_pData.data(), size);
+    }
+    return problem;
 }
 
 uint8_t* CIfoFile::TableAt(int64_t offset, int64_t minLength) {

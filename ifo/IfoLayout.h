@@ -82,10 +82,12 @@ inline constexpr int32_t kCAdtReserved = 3;
 inline constexpr int32_t kCAdtFirstSector = 4;
 inline constexpr int32_t kCAdtLastSector = 8;
 
-// Time map table and time maps.
+// Time map table (u32 offsets of its maps from 8) and time maps (u32 entries from 4).
 inline constexpr int32_t kTmapPointers = 8;
+inline constexpr int32_t kTmapPointerSize = 4;
 inline constexpr int32_t kTmapEntryCount = 2;  // u16 within a time map
 inline constexpr int32_t kTmapEntries = 4;
+inline constexpr int32_t kTmapEntrySize = 4;
 inline constexpr uint32_t kTmapDiscontinuity = 0x80000000u;
 
 // TT_SRPT entry (12 bytes from offset 8).

@@ -53,66 +53,68 @@ uint32_t EndBefore(int32_t mapped) {
     return mapped == 0 ? 0 : static_cast<uint32_t>(mapped - 1);
 }
 
+// The four sector fields of one cell's playback entry, each logged when its old value was not
+// a navpack's sector.
+void RemapCellPlayback(const NavpackMap& navpacks, uint16_t pgcn, uint16_t cell,
+                       uint8_t* playback) {
+    bool inexact = false;
+    int32_t v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellFirstVobuStart));
+    WriteBE32(playback, ifo::kCellFirstVobuStart,
+              static_cast<uint32_t>(navpacks.MapStart(v, -1, inexact)));
+    if (inexact) {
+        Logf("PGC %d - Cell %d, Original entry sector didn't point to a navpack. Fixed", pgcn,
+             cell);
+    }
+
+    v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellLastVobuStart));
+    const int32_t lastStart = navpacks.MapStart(v, -1, inexact);
+    WriteBE32(playback, ifo::kCellLastVobuStart, static_cast<uint32_t>(lastStart));
+    if (inexact) {
+        Logf("PGC %d - Cell %d, Original last VOBU start LBA didn't point to a navpack. Fixed",
+             pgcn, cell);
+    }
+
+    v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellLastVobuEnd) + 1);
+    WriteBE32(playback, ifo::kCellLastVobuEnd, EndBefore(navpacks.MapEnd(v, lastStart, inexact)));
+    if (inexact) {
+        Logf("PGC %d - Cell %d, Original last VOBU end LBA + 1 didn't point to a navpack. Fixed",
+             pgcn, cell);
+    }
+
+    const uint32_t ilvuEnd = ReadBE32(playback, ifo::kCellFirstIlvuEnd);
+    if (ilvuEnd != 0 && ilvuEnd != 0xFFFFFFFFu) {
+        v = static_cast<int32_t>(ilvuEnd + 1);
+        WriteBE32(playback, ifo::kCellFirstIlvuEnd, EndBefore(navpacks.MapEnd(v, -1, inexact)));
+        if (inexact) {
+            Logf("PGC %d - Cell %d, Original first ILVU end LBA didn't point to a navpack. Fixed",
+                 pgcn, cell);
+        }
+    }
+}
+
+// The new VOBU starts for the address map. Several dropped navpacks that share one new position
+// give one value, and navpacks dropped at the very end share the end's position, where no VOBU
+// starts.
+void CollectVobuStarts(const NavpackMap& navpacks, std::vector<int32_t>& starts) {
+    starts.clear();
+    for (int32_t i = 0; i < navpacks.Navpacks(); ++i) {
+        const int32_t sector = navpacks.New(i);
+        if ((i == 0 || sector != navpacks.New(i - 1)) && sector != navpacks.NewEnd()) {
+            starts.push_back(sector);
+        }
+    }
+}
+
 }  // namespace
 
 void CIfoFile::UpdateCellSectors(const NavpackMap& navpacks, bool menu) {
     // With only the end entry there are no navpacks to map to; the cells keep their sectors.
     if (navpacks.Navpacks() > 0) {
         ForEachCell(menu, [&](uint16_t, uint16_t pgcn, uint16_t cell, uint8_t* playback, uint8_t*) {
-            bool inexact = false;
-            int32_t v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellFirstVobuStart));
-            WriteBE32(playback, ifo::kCellFirstVobuStart,
-                      static_cast<uint32_t>(navpacks.MapStart(v, -1, inexact)));
-            if (inexact) {
-                Logf("PGC %d - Cell %d, Original entry sector didn't point to a navpack. Fixed",
-                     pgcn, cell);
-            }
-
-            v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellLastVobuStart));
-            const int32_t lastStart = navpacks.MapStart(v, -1, inexact);
-            WriteBE32(playback, ifo::kCellLastVobuStart, static_cast<uint32_t>(lastStart));
-            if (inexact) {
-                Logf(
-                    "PGC %d - Cell %d, Original last VOBU start LBA didn't point to a navpack. "
-                    "Fixed",
-                    pgcn, cell);
-            }
-
-            v = static_cast<int32_t>(ReadBE32(playback, ifo::kCellLastVobuEnd) + 1);
-            WriteBE32(playback, ifo::kCellLastVobuEnd,
-                      EndBefore(navpacks.MapEnd(v, lastStart, inexact)));
-            if (inexact) {
-                Logf(
-                    "PGC %d - Cell %d, Original last VOBU end LBA + 1 didn't point to a navpack. "
-                    "Fixed",
-                    pgcn, cell);
-            }
-
-            const uint32_t ilvuEnd = ReadBE32(playback, ifo::kCellFirstIlvuEnd);
-            if (ilvuEnd != 0 && ilvuEnd != 0xFFFFFFFFu) {
-                v = static_cast<int32_t>(ilvuEnd + 1);
-                WriteBE32(playback, ifo::kCellFirstIlvuEnd,
-                          EndBefore(navpacks.MapEnd(v, -1, inexact)));
-                if (inexact) {
-                    Logf(
-                        "PGC %d - Cell %d, Original first ILVU end LBA didn't point to a navpack. "
-                        "Fixed",
-                        pgcn, cell);
-                }
-            }
+            RemapCellPlayback(navpacks, pgcn, cell, playback);
         });
     }
-
-    m_nSectorCount = 0;
-    m_pSectorList.clear();
-    // Several dropped navpacks that share one new position give one value, and navpacks
-    // dropped at the very end share the end's position, where no VOBU starts.
-    for (int32_t i = 0; i < navpacks.Navpacks(); ++i) {
-        const int32_t sector = navpacks.New(i);
-        if ((i == 0 || sector != navpacks.New(i - 1)) && sector != navpacks.NewEnd()) {
-            m_pSectorList.push_back(sector);
-        }
-    }
+    CollectVobuStarts(navpacks, m_pSectorList);
     m_nSectorCount = static_cast<int32_t>(m_pSectorList.size());
     RebuildVobuAdmap(menu);
 }
@@ -150,20 +152,72 @@ void CIfoFile::RebuildVobuAdmap(bool menu) {
               static_cast<uint32_t>(m_nSectorCount * ifo::kAdmapEntrySize + 3));
 }
 
+namespace {
+
+// The last byte of a time map of `entries` entries at mapOffset in its table.
+int64_t TimeMapEnd(uint32_t mapOffset, int64_t entries) {
+    return mapOffset + ifo::kTmapEntries + ifo::kTmapEntrySize * entries - 1;
+}
+
+// Maps one time map's entries to the new stream in place and returns how many are kept: entries
+// that land on one VOBU become one, keeping the first one's discontinuity bit.
+int32_t RemapTimeMapEntries(CIfoFile& ifo, uint8_t* map, const NavpackMap& navpacks) {
+    const uint16_t entries = ReadBE16(map, ifo::kTmapEntryCount);
+    int32_t previous = -1;
+    int32_t kept = 0;
+    for (int32_t e = 0; e < entries; ++e) {
+        const int32_t at = ifo::kTmapEntries + ifo::kTmapEntrySize * e;
+        if (!ifo.Contains(map + at, ifo::kTmapEntrySize)) {
+            break;
+        }
+        const uint32_t entry = ReadBE32(map, at);
+        bool inexact = false;
+        const int32_t mapped =
+            navpacks.MapStart(static_cast<int32_t>(entry & ~ifo::kTmapDiscontinuity), -1, inexact);
+        // Entries of packs dropped at the very end map to the end of the stream, where no VOBU
+        // starts: a player would seek past the last pack.
+        if (navpacks.Navpacks() > 0 && mapped >= navpacks.NewEnd()) {
+            break;
+        }
+        if (mapped != previous) {
+            WriteBE32(map, ifo::kTmapEntries + ifo::kTmapEntrySize * kept,
+                      static_cast<uint32_t>(mapped) | (entry & ifo::kTmapDiscontinuity));
+            ++kept;
+        }
+        previous = mapped;
+    }
+    WriteBE16(map, ifo::kTmapEntryCount, static_cast<uint32_t>(kept));
+    return kept;
+}
+
+// The table's end address becomes the last byte of its farthest map.
+void ResizeTimeMapTable(CIfoFile& ifo, int64_t newEnd) {
+    // The change is taken against the end address as it is now: a damaged map that lies over
+    // the table's own header has just rewritten it, and a change from an end address that an
+    // earlier step wrote over could exceed 32 bits and wrap into a growth of gigabytes.
+    const int64_t delta = newEnd - static_cast<int64_t>(ifo.GetTableEnd(IfoVtsTmapt));
+    if (delta >= INT32_MIN && delta <= INT32_MAX) {
+        ifo.ResizeTable(IfoVtsTmapt, static_cast<int32_t>(delta));
+    }
+    WriteBE32(ifo.GetTable(IfoVtsTmapt), ifo::kTableEnd, static_cast<uint32_t>(newEnd));
+}
+
+}  // namespace
+
 void CIfoFile::RebuildTimeMaps(const NavpackMap& navpacks) {
     uint8_t* table = GetTable(IfoVtsTmapt);
     if (table == nullptr) {
         return;
     }
     const uint16_t maps = ReadBE16(table, ifo::kTableCount);
-    const int32_t streamEnd = navpacks.NewEnd();
     int64_t newEnd = 0;
     // Program chains may share one time map: it is rebuilt once, or its entries would be
     // taken for old sectors a second time.
     std::vector<uint32_t> rebuilt;
     for (uint32_t m = 0; m < maps; ++m) {
-        const int64_t pointer = ifo::kTmapPointers + 4 * static_cast<int64_t>(m);
-        if (!Contains(table + pointer, 4)) {
+        const int64_t pointer =
+            ifo::kTmapPointers + ifo::kTmapPointerSize * static_cast<int64_t>(m);
+        if (!Contains(table + pointer, ifo::kTmapPointerSize)) {
             break;
         }
         const uint32_t mapOffset = ReadBE32(table, static_cast<int32_t>(pointer));
@@ -171,45 +225,14 @@ void CIfoFile::RebuildTimeMaps(const NavpackMap& navpacks) {
         if (!Contains(map, ifo::kTmapEntries)) {
             continue;
         }
-        const uint16_t entries = ReadBE16(map, ifo::kTmapEntryCount);
-        if (std::find(rebuilt.begin(), rebuilt.end(), mapOffset) != rebuilt.end()) {
-            newEnd = std::max<int64_t>(newEnd, mapOffset + ifo::kTmapEntries + 4 * entries - 1);
-            continue;
+        int64_t entries = ReadBE16(map, ifo::kTmapEntryCount);
+        if (std::find(rebuilt.begin(), rebuilt.end(), mapOffset) == rebuilt.end()) {
+            rebuilt.push_back(mapOffset);
+            entries = RemapTimeMapEntries(*this, map, navpacks);
         }
-        rebuilt.push_back(mapOffset);
-        int32_t previous = -1;
-        int32_t kept = 0;
-        for (int32_t e = 0; e < entries; ++e) {
-            if (!Contains(map + ifo::kTmapEntries + 4 * e, 4)) {
-                break;
-            }
-            const uint32_t entry = ReadBE32(map, ifo::kTmapEntries + 4 * e);
-            bool inexact = false;
-            const int32_t mapped = navpacks.MapStart(
-                static_cast<int32_t>(entry & ~ifo::kTmapDiscontinuity), -1, inexact);
-            // Entries of packs dropped at the very end map to the end of the stream, where no
-            // VOBU starts: a player would seek past the last pack.
-            if (navpacks.Navpacks() > 0 && mapped >= streamEnd) {
-                break;
-            }
-            if (mapped != previous) {
-                WriteBE32(map, ifo::kTmapEntries + 4 * kept,
-                          static_cast<uint32_t>(mapped) | (entry & ifo::kTmapDiscontinuity));
-                ++kept;
-            }
-            previous = mapped;
-        }
-        WriteBE16(map, ifo::kTmapEntryCount, static_cast<uint32_t>(kept));
-        newEnd = std::max<int64_t>(newEnd, mapOffset + ifo::kTmapEntries + 4 * kept - 1);
+        newEnd = std::max(newEnd, TimeMapEnd(mapOffset, entries));
     }
-    // The change is taken against the end address as it is now: a damaged map that lies over
-    // the table's own header has just rewritten it, and a change from an end address that an
-    // earlier step wrote over could exceed 32 bits and wrap into a growth of gigabytes.
-    const int64_t delta = newEnd - static_cast<int64_t>(GetTableEnd(IfoVtsTmapt));
-    if (delta >= INT32_MIN && delta <= INT32_MAX) {
-        ResizeTable(IfoVtsTmapt, static_cast<int32_t>(delta));
-    }
-    WriteBE32(GetTable(IfoVtsTmapt), ifo::kTableEnd, static_cast<uint32_t>(newEnd));
+    ResizeTimeMapTable(*this, newEnd);
 }
 
 }  // namespace dorvex

@@ -51,87 +51,130 @@ std::vector<uint8_t> ReadAll(FileSystem& files, const std::string& path) {
 
 }  // namespace
 
-void VerifyCells(CIfoFile& ifo, bool menu, const CVerifyStream& stream, CVerifyReport& report) {
-    const int32_t index = menu ? IfoMenuCAdt : IfoVtsCAdt;
+namespace {
+
+// The entries of a domain's cell address table; an entry naming a VOB ID above the table's VOB
+// count is a finding.
+std::vector<const uint8_t*> CellAddressEntries(CIfoFile& ifo, int32_t index,
+                                               const CVerifyStream& stream, CVerifyReport& report) {
     std::vector<const uint8_t*> entries;
-    uint8_t* cadt = ifo.GetTable(index);
-    if (cadt != nullptr) {
-        const uint32_t end = ifo.GetTableEnd(index);
-        const int64_t n = end < ifo::kTableEntries - 1
-                              ? 0
-                              : (int64_t{end} + 1 - ifo::kTableEntries) / ifo::kCAdtEntrySize;
-        const uint16_t vobs = ReadBE16(cadt, ifo::kTableCount);
-        for (int64_t i = 0; i < n; ++i) {
-            const uint8_t* entry = cadt + ifo::kTableEntries + i * ifo::kCAdtEntrySize;
-            if (!ifo.Contains(entry, ifo::kCAdtEntrySize)) {
-                break;
-            }
-            entries.push_back(entry);
-            const uint16_t vobId = ReadBE16(entry, ifo::kCAdtVobId);
-            if (vobId > vobs) {
-                report.Add({finding::kCellAddressVobCount, GetFileName(ifo.m_szPath),
-                            stream.Label(), ReadBE32(entry, ifo::kCAdtFirstSector), -1,
-                            "cell address table names VOB ID " + std::to_string(vobId) + " of " +
-                                std::to_string(vobs) + " VOBs"});
-            }
+    const uint8_t* cadt = ifo.GetTable(index);
+    const uint32_t end = ifo.GetTableEnd(index);
+    const int64_t n = end < ifo::kTableEntries - 1
+                          ? 0
+                          : (int64_t{end} + 1 - ifo::kTableEntries) / ifo::kCAdtEntrySize;
+    const uint16_t vobs = ReadBE16(cadt, ifo::kTableCount);
+    for (int64_t i = 0; i < n; ++i) {
+        const uint8_t* entry = cadt + ifo::kTableEntries + i * ifo::kCAdtEntrySize;
+        if (!ifo.Contains(entry, ifo::kCAdtEntrySize)) {
+            break;
+        }
+        entries.push_back(entry);
+        const uint16_t vobId = ReadBE16(entry, ifo::kCAdtVobId);
+        if (vobId > vobs) {
+            report.Add({finding::kCellAddressVobCount, GetFileName(ifo.m_szPath), stream.Label(),
+                        ReadBE32(entry, ifo::kCAdtFirstSector), -1,
+                        "cell address table names VOB ID " + std::to_string(vobId) + " of " +
+                            std::to_string(vobs) + " VOBs"});
         }
     }
+    return entries;
+}
 
-    bool noTableReported = false;
-    ifo.ForEachCell(menu, [&](uint16_t lu, uint16_t pgcn, uint16_t cell, uint8_t* playback,
-                              uint8_t* position) {
-        const std::string name = CellName(menu, lu, pgcn, cell);
-        const uint16_t vobId = ReadBE16(position, ifo::kCellPositionVobId);
-        const uint8_t cellId = position[ifo::kCellPositionCellId];
-        const uint32_t first = ReadBE32(playback, ifo::kCellFirstVobuStart);
-        const uint32_t lastStart = ReadBE32(playback, ifo::kCellLastVobuStart);
-        const uint32_t last = ReadBE32(playback, ifo::kCellLastVobuEnd);
-        for (const uint32_t sector : {first, lastStart}) {
-            const int32_t nav = stream.NavIndex(sector);
-            if (nav < 0) {
-                stream.Report(report, finding::kCellNotNavpack, sector,
-                              name + " (" + Pair(vobId, cellId) + "): sector " +
-                                  std::to_string(sector) + " is not a navpack");
-                return;
-            }
-            if (stream.NavVobId(nav) != vobId || stream.NavCellId(nav) != cellId) {
-                stream.Report(report, finding::kCellIds, sector,
-                              name + " (" + Pair(vobId, cellId) + "): navpack at " +
-                                  std::to_string(sector) + " carries " +
-                                  Pair(stream.NavVobId(nav), stream.NavCellId(nav)));
-            }
+// What a PGC says of one of its cells.
+struct PgcCell {
+    std::string name;
+    uint16_t vobId;
+    uint8_t cellId;
+    uint32_t first;
+    uint32_t lastStart;
+    uint32_t last;
+};
+
+PgcCell ReadPgcCell(bool menu, uint16_t lu, uint16_t pgcn, uint16_t cell, const uint8_t* playback,
+                    const uint8_t* position) {
+    return {CellName(menu, lu, pgcn, cell),
+            ReadBE16(position, ifo::kCellPositionVobId),
+            position[ifo::kCellPositionCellId],
+            ReadBE32(playback, ifo::kCellFirstVobuStart),
+            ReadBE32(playback, ifo::kCellLastVobuStart),
+            ReadBE32(playback, ifo::kCellLastVobuEnd)};
+}
+
+// The cell's first and last VOBU start hold navpacks carrying its VOB/cell ID; false when one
+// holds no navpack at all, and the cell's other checks would measure from nothing.
+bool CheckCellNavpacks(const PgcCell& c, const CVerifyStream& stream, CVerifyReport& report) {
+    for (const uint32_t sector : {c.first, c.lastStart}) {
+        const int32_t nav = stream.NavIndex(sector);
+        if (nav < 0) {
+            stream.Report(report, finding::kCellNotNavpack, sector,
+                          c.name + " (" + Pair(c.vobId, c.cellId) + "): sector " +
+                              std::to_string(sector) + " is not a navpack");
+            return false;
         }
-        const int64_t lastEnd = int64_t{lastStart} + stream.NavVobuEnd(stream.NavIndex(lastStart));
-        if (last != lastEnd) {
-            stream.Report(report, finding::kCellLastSector, lastStart,
-                          name + ": last sector " + std::to_string(last) +
-                              ", the last VOBU ends at " + std::to_string(lastEnd));
+        if (stream.NavVobId(nav) != c.vobId || stream.NavCellId(nav) != c.cellId) {
+            stream.Report(report, finding::kCellIds, sector,
+                          c.name + " (" + Pair(c.vobId, c.cellId) + "): navpack at " +
+                              std::to_string(sector) + " carries " +
+                              Pair(stream.NavVobId(nav), stream.NavCellId(nav)));
         }
-        if (cadt == nullptr) {
-            if (!noTableReported) {
-                noTableReported = true;
-                stream.Report(report, finding::kCellAddressMissing, first,
-                              "there is no cell address table");
+    }
+    return true;
+}
+
+void CheckCellLastSector(const PgcCell& c, const CVerifyStream& stream, CVerifyReport& report) {
+    const int64_t lastEnd = int64_t{c.lastStart} + stream.NavVobuEnd(stream.NavIndex(c.lastStart));
+    if (c.last != lastEnd) {
+        stream.Report(report, finding::kCellLastSector, c.lastStart,
+                      c.name + ": last sector " + std::to_string(c.last) +
+                          ", the last VOBU ends at " + std::to_string(lastEnd));
+    }
+}
+
+// The cell address table holds the cell and covers its sectors.
+void CheckCellAddress(const PgcCell& c, const std::vector<const uint8_t*>& entries,
+                      const CVerifyStream& stream, CVerifyReport& report) {
+    for (const uint8_t* entry : entries) {
+        if (ReadBE16(entry, ifo::kCAdtVobId) == c.vobId && entry[ifo::kCAdtCellId] == c.cellId) {
+            const uint32_t start = ReadBE32(entry, ifo::kCAdtFirstSector);
+            const uint32_t end = ReadBE32(entry, ifo::kCAdtLastSector);
+            if (start > c.first || end < c.last) {
+                stream.Report(report, finding::kCellAddressRange, c.first,
+                              c.name + ": cell address table " + std::to_string(start) + ".." +
+                                  std::to_string(end) + " does not cover " +
+                                  std::to_string(c.first) + ".." + std::to_string(c.last));
             }
             return;
         }
-        for (const uint8_t* entry : entries) {
-            if (ReadBE16(entry, ifo::kCAdtVobId) == vobId && entry[ifo::kCAdtCellId] == cellId) {
-                const uint32_t start = ReadBE32(entry, ifo::kCAdtFirstSector);
-                const uint32_t end = ReadBE32(entry, ifo::kCAdtLastSector);
-                if (start > first || end < last) {
-                    stream.Report(report, finding::kCellAddressRange, first,
-                                  name + ": cell address table " + std::to_string(start) + ".." +
-                                      std::to_string(end) + " does not cover " +
-                                      std::to_string(first) + ".." + std::to_string(last));
-                }
+    }
+    stream.Report(
+        report, finding::kCellAddressMissing, c.first,
+        c.name + ": " + Pair(c.vobId, c.cellId) + " is missing from the cell address table");
+}
+
+}  // namespace
+
+void VerifyCells(CIfoFile& ifo, bool menu, const CVerifyStream& stream, CVerifyReport& report) {
+    const int32_t index = menu ? IfoMenuCAdt : IfoVtsCAdt;
+    const bool hasTable = ifo.GetTable(index) != nullptr;
+    const std::vector<const uint8_t*> entries =
+        hasTable ? CellAddressEntries(ifo, index, stream, report) : std::vector<const uint8_t*>();
+    bool noTableReported = false;
+    ifo.ForEachCell(
+        menu, [&](uint16_t lu, uint16_t pgcn, uint16_t cell, uint8_t* playback, uint8_t* position) {
+            const PgcCell c = ReadPgcCell(menu, lu, pgcn, cell, playback, position);
+            if (!CheckCellNavpacks(c, stream, report)) {
                 return;
             }
-        }
-        stream.Report(
-            report, finding::kCellAddressMissing, first,
-            name + ": " + Pair(vobId, cellId) + " is missing from the cell address table");
-    });
+            CheckCellLastSector(c, stream, report);
+            if (hasTable) {
+                CheckCellAddress(c, entries, stream, report);
+            } else if (!noTableReported) {
+                noTableReported = true;
+                stream.Report(report, finding::kCellAddressMissing, c.first,
+                              "there is no cell address table");
+            }
+        });
 }
 
 void VerifyVobuAdmap(CIfoFile& ifo, bool menu, const CVerifyStream& stream, CVerifyReport& report) {
@@ -243,22 +286,29 @@ void VerifyVtsSizes(CIfoFile& ifo, FileSystem& files, const TitleSetFiles& set,
     }
 }
 
-void VerifyVmgSizes(CIfoFile& vmg, FileSystem& files, const std::string& folder,
-                    const VmgContext& context, CVerifyReport& report) {
+namespace {
+
+// The video manager's own files in sectors, and how findings quote them.
+struct VmgFileSizes {
+    int64_t ifoSectors;
+    int64_t menu;
+    std::string text;
+};
+
+VmgFileSizes VmgFileSizesOf(FileSystem& files, const std::string& folder) {
     const TitleSetFiles manager = TitleSetFiles::InFolder(files, folder, kVideoManager);
     const int64_t ifoSectors = SectorsOf(files, manager.Ifo());
     const int64_t menu = SectorsOf(files, manager.Vob(kMenuVobPart));
-    const std::string sizes =
-        "IFO " + std::to_string(ifoSectors) + ", menu VOB " + std::to_string(menu) + " sectors";
-    CompareField(report, vmg, ifo::kLastSectorOfIfo, "VMGI_LAST_SECTOR", ifoSectors - 1, sizes);
-    if (!context.menuMissing) {
-        CompareField(report, vmg, ifo::kMenuVobsSector, "VMGM_VOBS", menu > 0 ? ifoSectors : 0,
-                     sizes);
-    }
+    return {
+        ifoSectors, menu,
+        "IFO " + std::to_string(ifoSectors) + ", menu VOB " + std::to_string(menu) + " sectors"};
+}
 
-    // Title sets lie one after another: IFO, menu VOB, title VOBs, BUP.
+// Where each title set starts by the files, the first at `first`: title sets lie one after
+// another, IFO, menu VOB, title VOBs, BUP.
+std::vector<int64_t> TitleSetStarts(FileSystem& files, const std::string& folder, int64_t first) {
     std::vector<int64_t> start(kLastTitleSet + 1, 0);
-    int64_t next = 2 * ifoSectors + menu;
+    int64_t next = first;
     for (int vts = 1; vts <= kLastTitleSet; ++vts) {
         start[static_cast<size_t>(vts)] = next;
         const TitleSetFiles set = TitleSetFiles::InFolder(files, folder, vts);
@@ -272,49 +322,62 @@ void VerifyVmgSizes(CIfoFile& vmg, FileSystem& files, const std::string& folder,
             next += part.sectors;
         }
     }
+    return start;
+}
 
-    // The titles whose start the files can tell: those before the first title set that is
-    // missing or lacks a VOB its IFO describes (every later one moves by what is not there).
-    struct TitleStart {
-        int32_t title;
-        uint8_t titleSet;
-        uint32_t value;
-        int64_t expected;
-    };
+struct TitleStart {
+    int32_t title;
+    uint8_t titleSet;
+    uint32_t value;
+    int64_t expected;
+};
+
+// The titles whose start the files can tell: those before the first title set that is missing
+// or lacks a VOB its IFO describes (every later one moves by what is not there). A title set
+// that TT_SRPT names and whose IFO is missing is a finding, once.
+std::vector<TitleStart> TitlesToPlace(CIfoFile& vmg, FileSystem& files, const std::string& folder,
+                                      const VmgContext& context, const std::vector<int64_t>& start,
+                                      CVerifyReport& report) {
     std::vector<TitleStart> titles;
-    std::vector<bool> reportedMissing(kLastTitleSet + 1, false);
-    if (const uint8_t* table = vmg.GetTable(IfoTtSrpt)) {
-        const uint16_t count = ReadBE16(table, ifo::kTableCount);
-        for (int32_t t = 0; t < count; ++t) {
-            const uint8_t* entry = table + ifo::kTableEntries + t * ifo::kTtSrptEntrySize;
-            if (!vmg.Contains(entry, ifo::kTtSrptEntrySize)) {
-                break;
-            }
-            const uint8_t titleSet = entry[ifo::kTtSrptTitleSet];
-            if (titleSet >= 1 && titleSet <= kLastTitleSet &&
-                !files.Exists(TitleSetFiles::InFolder(files, folder, titleSet).Ifo())) {
-                if (!reportedMissing[titleSet]) {
-                    reportedMissing[titleSet] = true;
-                    const std::string name =
-                        GetFileName(TitleSetFiles::InFolder(files, folder, titleSet).Ifo());
-                    report.Add({finding::kIfoDamaged, name, "", -1, -1,
-                                name + " is missing; TT_SRPT puts title " + std::to_string(t + 1) +
-                                    " in title set " + std::to_string(titleSet)});
-                }
-                continue;
-            }
-            if (titleSet >= context.firstIncompleteTitleSet) {
-                continue;
-            }
-            titles.push_back({t + 1, titleSet, ReadBE32(entry, ifo::kTtSrptStartSector),
-                              titleSet <= kLastTitleSet ? start[titleSet] : 0});
-        }
+    const uint8_t* table = vmg.GetTable(IfoTtSrpt);
+    if (table == nullptr) {
+        return titles;
     }
+    std::vector<bool> reportedMissing(kLastTitleSet + 1, false);
+    const uint16_t count = ReadBE16(table, ifo::kTableCount);
+    for (int32_t t = 0; t < count; ++t) {
+        const uint8_t* entry = table + ifo::kTableEntries + t * ifo::kTtSrptEntrySize;
+        if (!vmg.Contains(entry, ifo::kTtSrptEntrySize)) {
+            break;
+        }
+        const uint8_t titleSet = entry[ifo::kTtSrptTitleSet];
+        if (titleSet >= 1 && titleSet <= kLastTitleSet &&
+            !files.Exists(TitleSetFiles::InFolder(files, folder, titleSet).Ifo())) {
+            if (!reportedMissing[titleSet]) {
+                reportedMissing[titleSet] = true;
+                const std::string name =
+                    GetFileName(TitleSetFiles::InFolder(files, folder, titleSet).Ifo());
+                report.Add({finding::kIfoDamaged, name, "", -1, -1,
+                            name + " is missing; TT_SRPT puts title " + std::to_string(t + 1) +
+                                " in title set " + std::to_string(titleSet)});
+            }
+            continue;
+        }
+        if (titleSet >= context.firstIncompleteTitleSet) {
+            continue;
+        }
+        titles.push_back({t + 1, titleSet, ReadBE32(entry, ifo::kTtSrptStartSector),
+                          titleSet <= kLastTitleSet ? start[titleSet] : 0});
+    }
+    return titles;
+}
 
-    // dvdauthor reserves room after a video manager without a menu and starts the title sets
-    // behind it: readers take that as it is, so it is said, not counted.
+// dvdauthor reserves room after a video manager without a menu and starts the title sets behind
+// it: readers take that as it is, so it is said (a note, and true), not counted.
+bool NotePadding(CIfoFile& vmg, const VmgFileSizes& sizes, const VmgContext& context,
+                 const std::vector<TitleStart>& titles, CVerifyReport& report) {
     const int64_t lastOfSet = ReadBE32(vmg.Data(), ifo::kLastSectorOfSet);
-    const int64_t padding = lastOfSet - (2 * ifoSectors + menu - 1);
+    const int64_t padding = lastOfSet - (2 * sizes.ifoSectors + sizes.menu - 1);
     bool padded = !context.menuMissing && padding > 0;
     for (const TitleStart& t : titles) {
         padded = padded && t.value == t.expected + padding;
@@ -325,12 +388,12 @@ void VerifyVmgSizes(CIfoFile& vmg, FileSystem& files, const std::string& folder,
                             std::to_string(padding) +
                             " sectors after the video manager's files, and the title sets start "
                             "behind them"});
-        return;
     }
-    if (!context.menuMissing) {
-        CompareField(report, vmg, ifo::kLastSectorOfSet, "VMG_LAST_SECTOR",
-                     2 * ifoSectors + menu - 1, sizes);
-    }
+    return padded;
+}
+
+void CompareTitleStarts(CIfoFile& vmg, const std::vector<TitleStart>& titles,
+                        CVerifyReport& report) {
     for (const TitleStart& t : titles) {
         if (t.value != t.expected) {
             IfoFinding(report, vmg, finding::kTitleStartSector,
@@ -339,6 +402,30 @@ void VerifyVmgSizes(CIfoFile& vmg, FileSystem& files, const std::string& folder,
                            std::to_string(t.expected));
         }
     }
+}
+
+}  // namespace
+
+void VerifyVmgSizes(CIfoFile& vmg, FileSystem& files, const std::string& folder,
+                    const VmgContext& context, CVerifyReport& report) {
+    const VmgFileSizes sizes = VmgFileSizesOf(files, folder);
+    CompareField(report, vmg, ifo::kLastSectorOfIfo, "VMGI_LAST_SECTOR", sizes.ifoSectors - 1,
+                 sizes.text);
+    if (!context.menuMissing) {
+        CompareField(report, vmg, ifo::kMenuVobsSector, "VMGM_VOBS",
+                     sizes.menu > 0 ? sizes.ifoSectors : 0, sizes.text);
+    }
+    const std::vector<TitleStart> titles =
+        TitlesToPlace(vmg, files, folder, context,
+                      TitleSetStarts(files, folder, 2 * sizes.ifoSectors + sizes.menu), report);
+    if (NotePadding(vmg, sizes, context, titles, report)) {
+        return;
+    }
+    if (!context.menuMissing) {
+        CompareField(report, vmg, ifo::kLastSectorOfSet, "VMG_LAST_SECTOR",
+                     2 * sizes.ifoSectors + sizes.menu - 1, sizes.text);
+    }
+    CompareTitleStarts(vmg, titles, report);
 }
 
 void VerifyBackupIfo(FileSystem& files, const std::string& ifoPath, CVerifyReport& report) {

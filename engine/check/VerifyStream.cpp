@@ -192,60 +192,83 @@ void CVerifyStream::CheckNavPointers(CVerifyReport& report) {
 // of the cell (or say end of cell at its edges), every other search pointer to a navpack of the
 // same cell, the reference picture ends stay inside the VOBU, and each sync offset lands on a
 // pack of its stream.
-void CVerifyStream::CheckOneNavpack(CVerifyReport& report, int32_t nav, const uint8_t* pack) {
+void CVerifyStream::CheckOneNavpack(CVerifyReport& report, int32_t nav, const uint8_t* pack) const {
     const int32_t n = static_cast<int32_t>(m_NavSectors.size());
-    const int64_t sector = m_NavSectors[static_cast<size_t>(nav)];
-    const bool firstOfCell = nav == 0 || Vcid(nav - 1) != Vcid(nav);
-    const bool lastOfCell = nav + 1 == n || Vcid(nav + 1) != Vcid(nav);
-    const int64_t vobuEnd =
-        nav + 1 < n ? int64_t{m_NavSectors[static_cast<size_t>(nav) + 1]} : Sectors();
-    auto fail = [&](const char* kind, const char* what, uint32_t value) {
-        Report(report, kind, sector, std::string(what) + " (value " + Hex(value) + ")");
-    };
+    NavpackPlace at;
+    at.nav = nav;
+    at.sector = m_NavSectors[static_cast<size_t>(nav)];
+    at.firstOfCell = nav == 0 || Vcid(nav - 1) != Vcid(nav);
+    at.lastOfCell = nav + 1 == n || Vcid(nav + 1) != Vcid(nav);
+    at.vobuEnd = nav + 1 < n ? int64_t{m_NavSectors[static_cast<size_t>(nav) + 1]} : Sectors();
+    CheckSearchPointers(report, at, pack);
+    CheckReferenceEnds(report, at, pack);
+    CheckAudioSync(report, at, pack);
+    CheckSubpictureSync(report, at, pack);
+}
 
+void CVerifyStream::Fail(CVerifyReport& report, const NavpackPlace& at, const char* kind,
+                         const char* what, uint32_t value) const {
+    Report(report, kind, at.sector, std::string(what) + " (value " + Hex(value) + ")");
+}
+
+void CVerifyStream::CheckSearchPointers(CVerifyReport& report, const NavpackPlace& at,
+                                        const uint8_t* pack) const {
     for (int32_t k = 0; k < pack::kSearchCount; ++k) {
         const uint32_t value = ReadBE32(pack, pack::kDsiSearch + 4 * k);
-        const uint32_t distance = value & pack::kSearchDistanceMask;
-        const bool backward = k > pack::kSearchNextVobu;
-        const int64_t target = backward ? sector - distance : sector + distance;
         if (k == pack::kSearchNextVobu || k == pack::kSearchNextVobu + 1) {
-            const bool next = k == pack::kSearchNextVobu;
-            const bool noNeighbour = next ? lastOfCell : firstOfCell;
-            if (distance == pack::kSearchEndOfCell) {
-                if (!noNeighbour) {
-                    fail(finding::kSearchPointer,
-                         next ? "next VOBU pointer says end of cell, it is not"
-                              : "previous VOBU pointer says start of cell, it is not",
-                         value);
-                }
-                continue;
-            }
-            const int64_t expected =
-                noNeighbour ? -1
-                            : int64_t{m_NavSectors[static_cast<size_t>(nav + (next ? 1 : -1))]};
-            if (noNeighbour || target != expected) {
-                fail(finding::kSearchPointer,
-                     next ? "next VOBU pointer misses the next navpack of the cell"
-                          : "previous VOBU pointer misses the previous navpack of the cell",
-                     value);
-            }
+            CheckNeighbourPointer(report, at, k == pack::kSearchNextVobu, value);
             continue;
         }
+        const uint32_t distance = value & pack::kSearchDistanceMask;
         if (distance == pack::kSearchEndOfCell) {
             continue;
         }
+        const int64_t target =
+            k > pack::kSearchNextVobu ? at.sector - distance : at.sector + distance;
         const int32_t hit = NavIndex(target);
-        if (hit < 0 || Vcid(hit) != Vcid(nav)) {
-            fail(finding::kSearchPointer, "search pointer does not land on a navpack of its cell",
+        if (hit < 0 || Vcid(hit) != Vcid(at.nav)) {
+            Fail(report, at, finding::kSearchPointer,
+                 "search pointer does not land on a navpack of its cell", value);
+        }
+    }
+}
+
+void CVerifyStream::CheckNeighbourPointer(CVerifyReport& report, const NavpackPlace& at, bool next,
+                                          uint32_t value) const {
+    const uint32_t distance = value & pack::kSearchDistanceMask;
+    const bool noNeighbour = next ? at.lastOfCell : at.firstOfCell;
+    if (distance == pack::kSearchEndOfCell) {
+        if (!noNeighbour) {
+            Fail(report, at, finding::kSearchPointer,
+                 next ? "next VOBU pointer says end of cell, it is not"
+                      : "previous VOBU pointer says start of cell, it is not",
                  value);
         }
+        return;
     }
+    const int64_t target = next ? at.sector + distance : at.sector - distance;
+    if (noNeighbour ||
+        target != int64_t{m_NavSectors[static_cast<size_t>(at.nav + (next ? 1 : -1))]}) {
+        Fail(report, at, finding::kSearchPointer,
+             next ? "next VOBU pointer misses the next navpack of the cell"
+                  : "previous VOBU pointer misses the previous navpack of the cell",
+             value);
+    }
+}
+
+void CVerifyStream::CheckReferenceEnds(CVerifyReport& report, const NavpackPlace& at,
+                                       const uint8_t* pack) const {
     for (int32_t k = 0; k < pack::kDsiRefEndCount; ++k) {
         const uint32_t distance = ReadBE32(pack, pack::kDsiRefEnd + 4 * k);
-        if (distance != 0 && sector + distance >= vobuEnd) {
-            fail(finding::kReferenceEnd, "reference picture end lies outside the VOBU", distance);
+        if (distance != 0 && at.sector + distance >= at.vobuEnd) {
+            Fail(report, at, finding::kReferenceEnd, "reference picture end lies outside the VOBU",
+                 distance);
         }
     }
+}
+
+void CVerifyStream::CheckAudioSync(CVerifyReport& report, const NavpackPlace& at,
+                                   const uint8_t* pack) const {
     for (int32_t k = 0; k < pack::kAudioSyncCount; ++k) {
         const uint32_t value = ReadBE16(pack, pack::kDsiAudioSync + 2 * k);
         const uint32_t distance = value & pack::kAudioSyncDistanceMask;
@@ -254,25 +277,29 @@ void CVerifyStream::CheckOneNavpack(CVerifyReport& report, int32_t nav, const ui
             continue;
         }
         const int64_t target =
-            (value & pack::kAudioSyncBackward) != 0 ? sector - distance : sector + distance;
+            (value & pack::kAudioSyncBackward) != 0 ? at.sector - distance : at.sector + distance;
         if (target < 0 || target >= Sectors() ||
             m_Class[static_cast<size_t>(target)] != (kClassAudio | k)) {
-            fail(finding::kSyncOffset, "audio sync offset does not land on a pack of its stream",
-                 value);
+            Fail(report, at, finding::kSyncOffset,
+                 "audio sync offset does not land on a pack of its stream", value);
         }
     }
+}
+
+void CVerifyStream::CheckSubpictureSync(CVerifyReport& report, const NavpackPlace& at,
+                                        const uint8_t* pack) const {
     for (int32_t k = 0; k < pack::kSubpictureSyncCount; ++k) {
         const uint32_t value = ReadBE32(pack, pack::kDsiSubpictureSync + 4 * k);
         const uint32_t distance = value & pack::kSubpictureSyncDistanceMask;
         if (distance == 0 || distance == pack::kSubpictureSyncDistanceMask) {
             continue;
         }
-        const int64_t target =
-            (value & pack::kSubpictureSyncBackward) != 0 ? sector - distance : sector + distance;
+        const int64_t target = (value & pack::kSubpictureSyncBackward) != 0 ? at.sector - distance
+                                                                            : at.sector + distance;
         if (target < 0 || target >= Sectors() ||
             (m_Class[static_cast<size_t>(target)] & ~kClassStreamMask) != kClassSubpicture ||
             (m_Class[static_cast<size_t>(target)] & kClassStreamMask) != k) {
-            fail(finding::kSyncOffset,
+            Fail(report, at, finding::kSyncOffset,
                  "sub-picture sync offset does not land on a pack of its stream", value);
         }
     }

@@ -52,7 +52,27 @@ class CVerifyStream {
     const File& FileOf(int64_t sector) const;
     uint32_t Vcid(int32_t nav) const { return m_NavVcid[nav]; }
     void CheckVobuEnds(CVerifyReport& report);
-    void CheckOneNavpack(CVerifyReport& report, int32_t nav, const uint8_t* pack);
+    void CheckOneNavpack(CVerifyReport& report, int32_t nav, const uint8_t* pack) const;
+    // Where a navpack stands in the stream and in its cell, for the checks of its pointers.
+    struct NavpackPlace {
+        int32_t nav = 0;
+        int64_t sector = 0;
+        bool firstOfCell = false;
+        bool lastOfCell = false;
+        int64_t vobuEnd = 0;  // the next navpack's sector, or the end of the stream
+    };
+    // A finding at the navpack about one of its fields, whose value it quotes.
+    void Fail(CVerifyReport& report, const NavpackPlace& at, const char* kind, const char* what,
+              uint32_t value) const;
+    void CheckSearchPointers(CVerifyReport& report, const NavpackPlace& at,
+                             const uint8_t* pack) const;
+    void CheckNeighbourPointer(CVerifyReport& report, const NavpackPlace& at, bool next,
+                               uint32_t value) const;
+    void CheckReferenceEnds(CVerifyReport& report, const NavpackPlace& at,
+                            const uint8_t* pack) const;
+    void CheckAudioSync(CVerifyReport& report, const NavpackPlace& at, const uint8_t* pack) const;
+    void CheckSubpictureSync(CVerifyReport& report, const NavpackPlace& at,
+                             const uint8_t* pack) const;
 
     std::string m_Label;
     std::string m_NameWithoutFiles;

@@ -25,14 +25,6 @@ TEST(ProgressTest, FirstTickUsesTheInitialEstimate) {
               "49% Processed (20.00 MB/s) -- 1:37 secs to go");
 }
 
-TEST(ProgressTest, FirstMeasuringPointOnlyRecordsWhereTheWindowStarts) {
-    ThroughputEstimator speed = EstimatorMeasuringFrom(50000, 12345);
-    EXPECT_FLOAT_EQ(speed.m_fSpeed, 20.0f);
-    EXPECT_EQ(speed.m_dwSpeedTick, 50000u);
-    EXPECT_EQ(speed.m_nSpeedRead, 12345);
-    EXPECT_EQ(speed.m_nSpeedTotal, static_cast<int32_t>(kTotal));
-}
-
 TEST(ProgressTest, FarSampleReplacesTheEstimateAndNearOneIsSmoothed) {
     ThroughputEstimator speed = EstimatorMeasuringFrom(10000, 0);
     // 16500 packs in 2200 ms: 15000 packs per 2 s, 14.6484375 MB/s, more than 4 below 20.

@@ -8,7 +8,6 @@
 #include "common/TempDir.h"
 #include "engine/PackInfo.h"
 #include "engine/VtsCleaner.h"
-#include "support/BigEndian.h"
 
 namespace dorvex {
 namespace {
@@ -29,26 +28,6 @@ class EngineEntry : public ::testing::Test {
     testkit::TempDir m_Temp;
     CVtsCleaner m_Engine;
 };
-
-TEST_F(EngineEntry, ConstructedWithTheDocumentedDefaults) {
-    EXPECT_EQ(m_Engine.m_RemapVOBIDs, 1);
-    EXPECT_EQ(m_Engine.m_FixPGCLBAs, 1);
-    EXPECT_EQ(m_Engine.m_RemoveUnrefed, 0);
-    EXPECT_EQ(m_Engine.m_InPlace, 0);
-    EXPECT_EQ(m_Engine.m_FileSectors.load(), 1);
-    EXPECT_EQ(m_Engine.m_PrevNavFwd, -1);
-    EXPECT_EQ(m_Engine.m_Banner, "Dorvex -- 1.4");
-    const uint8_t header[20] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04, 0x01,
-                                0x01, 0x89, 0xC3, 0xF8, 0x00, 0x00, 0x01, 0xBE, 0x07, 0xEC};
-    for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(m_Engine.m_Stuffing[i], header[i]) << i;
-    }
-    for (int i = 20; i < 2048; ++i) {
-        ASSERT_EQ(m_Engine.m_Stuffing[i], 0xFF) << i;
-    }
-    // The padding packet length covers exactly the rest of the pack.
-    EXPECT_EQ(20 + ReadBE16(m_Engine.m_Stuffing, 18), 2048);
-}
 
 TEST_F(EngineEntry, OpenMovesToTheFirstTitleVob) {
     std::string path = Make("VTS_03_4.VOB", 2048);

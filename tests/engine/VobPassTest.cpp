@@ -69,6 +69,14 @@ class VobPass : public EngineTest {
         }
     }
 
+    // Every one of the lines is in the log.
+    static void ExpectLogged(const std::vector<std::string>& lines) {
+        const std::vector<std::string> logs = CapturedSinks::Logs();
+        for (const std::string& line : lines) {
+            EXPECT_TRUE(HasLine(logs, line)) << line;
+        }
+    }
+
     static int CountBlank(const Packs& packs) {
         int n = 0;
         for (const auto& p : packs) {
@@ -122,15 +130,10 @@ TEST_F(VobPass, InPlaceACleanTitleSetIsReadAndNeverWritten) {
         EXPECT_EQ(ReadBytes(w.Files()[i]), before[i]) << w.Files()[i];
         EXPECT_EQ(Mtime(w.Files()[i]), 1000) << w.Files()[i];
     }
-    auto logs = CapturedSinks::Logs();
-    EXPECT_TRUE(HasLine(logs, "Processing " + Vob(1) + " -- in-place processing"));
-    EXPECT_TRUE(HasLine(logs, "Remove unrefed is OFF"));
-    EXPECT_TRUE(HasLine(logs, "Reset ILVU Ptrs is OFF"));
-    EXPECT_TRUE(HasLine(logs, "Processing " + Vob(2)));
-    EXPECT_TRUE(HasLine(logs, kZeroCounts));
-    EXPECT_TRUE(HasLine(logs, "Processing " + m_Dir + "/VTS_01_0.IFO"));
-    EXPECT_EQ(CountPrefix(logs, "Adjusting"), 0);
-    EXPECT_TRUE(HasLine(logs, "Done"));
+    ExpectLogged({"Processing " + Vob(1) + " -- in-place processing", "Remove unrefed is OFF",
+                  "Reset ILVU Ptrs is OFF", "Processing " + Vob(2), kZeroCounts,
+                  "Processing " + m_Dir + "/VTS_01_0.IFO", "Done"});
+    EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Adjusting"), 0);
     EXPECT_TRUE(CapturedSinks::Alerts().empty());
     EXPECT_EQ(m_Engine.m_Failed.load(), 0);
     EXPECT_EQ(m_Engine.VobPathSnapshot(), Vob(1));
@@ -160,15 +163,11 @@ TEST_F(VobPass, FromBackupBlankPacksAreRemovedAndPointersCorrected) {
     EXPECT_EQ(m_Engine.m_FwdAdjusted, 1);
     EXPECT_EQ(ReadNav(out[11].data()).vobuEnd, 6u);
 
-    auto logs = CapturedSinks::Logs();
-    EXPECT_TRUE(HasLine(logs, "Processing " + Vob(1) + " -- from backup"));
-    EXPECT_TRUE(HasLine(logs, "Skipping blank pack at LBA 6"));
-    EXPECT_TRUE(HasLine(logs, "Skipping blank pack at LBA 22"));
-    EXPECT_EQ(CountPrefix(logs, "Skipping blank pack"), 5);
-    EXPECT_TRUE(HasLine(logs, "Adjusting Fwd pointer at LBA 0"));
-    EXPECT_TRUE(HasLine(logs,
-                        "Done with VOB files. 1 navpack pointers adjusted, 5 packs removed, 0 "
-                        "navpack remapped, 0 navpacks ILVU flags reset"));
+    ExpectLogged({"Processing " + Vob(1) + " -- from backup", "Skipping blank pack at LBA 6",
+                  "Skipping blank pack at LBA 22", "Adjusting Fwd pointer at LBA 0",
+                  "Done with VOB files. 1 navpack pointers adjusted, 5 packs removed, 0 navpack "
+                  "remapped, 0 navpacks ILVU flags reset"});
+    EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Skipping blank pack"), 5);
 }
 
 TEST_F(VobPass, BlankPacksAreReplacedByStuffingAndInPlaceOnlyThirtyAreLogged) {
@@ -374,32 +373,21 @@ TEST_F(VobPass, AVobuWhoseTailFillsMuchOfTheNextFileIsPatchedInTheClosedFile) {
     EXPECT_TRUE(CapturedSinks::Alerts().empty());
 }
 
-TEST_F(VobPass, FilesWithGapsInTheirNumberingAreReadInOrderAndRenumbered) {
+TEST_F(VobPass, FilesWithGapsInTheirNumberingAreRenumberedAndRestoreGivesBackTheGappedSet) {
     StreamWriter w(m_Dir, 1, 10, 1, 2);  // VTS_01_1, VTS_01_3
     for (int i = 0; i < 4; ++i) {
         w.AddVobu(1, static_cast<uint8_t>(1 + i / 2), 4);
     }
     w.Finish();
     ASSERT_EQ(w.Files().back(), Vob(3));
-    auto second = ReadBytes(Vob(3));
-    Run(Vob(1));
-
-    EXPECT_FALSE(FileExists(Vob(3)));
-    EXPECT_EQ(ReadBytes(Vob(2)), second);  // nothing to change: the same bytes, renamed
-    ExpectConsistentNavpacks(Concat({Vob(1), Vob(2)}));
-    EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "Renaming VTS_01_3 to VTS_01_2"));
-}
-
-TEST_F(VobPass, RestoreAfterRenumberingGivesBackTheGappedSet) {
-    StreamWriter w(m_Dir, 1, 10, 1, 2);  // VTS_01_1, VTS_01_3
-    for (int i = 0; i < 4; ++i) {
-        w.AddVobu(1, static_cast<uint8_t>(1 + i / 2), 4);
-    }
-    w.Finish();
     auto one = ReadBytes(Vob(1));
     auto three = ReadBytes(Vob(3));
     Run(Vob(1));
-    ASSERT_TRUE(FileExists(Vob(2)));
+
+    EXPECT_FALSE(FileExists(Vob(3)));
+    EXPECT_EQ(ReadBytes(Vob(2)), three);  // nothing to change: the same bytes, renamed
+    ExpectConsistentNavpacks(Concat({Vob(1), Vob(2)}));
+    EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "Renaming VTS_01_3 to VTS_01_2"));
 
     m_Engine.RestoreBackup();
     EXPECT_EQ(ReadBytes(Vob(1)), one);
@@ -528,10 +516,8 @@ TEST_F(VobPass, VobIdsAreRemappedInTheNavpacks) {
         EXPECT_EQ(v.cellId, expected[k].second) << k;
     }
     EXPECT_EQ(m_Engine.m_NavRemapped.load(), 4);
-    auto logs = CapturedSinks::Logs();
-    EXPECT_TRUE(HasLine(logs, "Remapping 5/3 to 1/1"));
-    EXPECT_TRUE(HasLine(logs, "Remapping 9/1 to 2/1"));
-    EXPECT_TRUE(HasLine(logs, "Found VCID 5/3 at LBA 9 (9 out)"));
+    ExpectLogged(
+        {"Remapping 5/3 to 1/1", "Remapping 9/1 to 2/1", "Found VCID 5/3 at LBA 9 (9 out)"});
 }
 
 TEST_F(VobPass, AnAbortWhilePausedStopsBeforeTheFirstPackAndRestoreUndoesIt) {
@@ -631,8 +617,7 @@ TEST_F(VobPass, TheNavpackListsGrowPastTheirStatedCapacityAndAlertOnce) {
     EXPECT_EQ(CapturedSinks::Alerts(), std::vector<std::string>{"Too many navpacks!"});
 }
 
-// Runs from backup that hit an I/O error stop at once, skip tidying and the IFO, and leave
-// every original byte recoverable.
+// A title set of two files whose runs meet an I/O error.
 class VobPassFaults : public VobPass {
   protected:
     void SetUp() override {
@@ -649,20 +634,7 @@ class VobPassFaults : public VobPass {
         }
         m_Engine.m_RemoveUnrefed = 1;
     }
-    void ExpectFailedAndRestorable(const std::string& alertPrefix) {
-        EXPECT_EQ(m_Engine.m_Failed.load(), 1);
-        EXPECT_TRUE(m_Engine.RunInterrupted());
-        EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
-        auto alerts = CapturedSinks::Alerts();
-        ASSERT_EQ(alerts.size(), 1u);
-        EXPECT_EQ(alerts[0].rfind(alertPrefix, 0), 0u) << alerts[0];
-        EXPECT_NE(alerts[0].find(strerror(EIO)), std::string::npos) << alerts[0];
-        auto logs = CapturedSinks::Logs();
-        EXPECT_EQ(CountPrefix(logs, "Renaming"), 0);
-        EXPECT_EQ(CountPrefix(logs, "Couldn't process IFO file"), 0);
-        if (m_Engine.m_InPlace) {
-            return;
-        }
+    void ExpectRestoreGivesBackTheOriginals() {
         m_Engine.RestoreBackup();
         for (size_t i = 0; i < m_Files.size(); ++i) {
             EXPECT_EQ(ReadBytes(m_Files[i]), m_Originals[i]) << m_Files[i];
@@ -672,14 +644,67 @@ class VobPassFaults : public VobPass {
     std::vector<std::vector<uint8_t>> m_Originals;
 };
 
-TEST_F(VobPassFaults, AFailedWriteInTheSecondFile) {
-    const std::string second = Vob(2);
-    m_FileSystem.SetRule([second](FileOp op, const std::string& path, int64_t) {
-        return !(op == FileOp::Write && path == second);
-    });
-    Run(Vob(1));
-    ExpectFailedAndRestorable("Couldn't write " + Vob(2) + ": ");
+struct FaultCase {
+    const char* name;
+    FileOp op;
+    const char* file;  // the file whose operation fails, in the folder; null: every file
+    bool inPlace;
+    const char* alert;       // the alert before the path of alertFile
+    const char* alertFile;   // in the folder
+    const char* alertAfter;  // after the path; null: ": " and the text of EIO
+};
+
+const FaultCase kFaults[] = {
+    {"AFailedWriteInTheSecondFile", FileOp::Write, "VTS_01_2.VOB", false, "Couldn't write ",
+     "VTS_01_2.VOB", nullptr},
+    {"AFailedFlushWhenTheFirstFileCloses", FileOp::Write, "VTS_01_1.VOB", false, "Couldn't write ",
+     "VTS_01_1.VOB", nullptr},
+    {"AFailedReadOfTheBackupCopy", FileOp::Read, "DorvexBackup/VTS_01_2.VOB", false,
+     "Couldn't read ", "DorvexBackup/VTS_01_2.VOB", nullptr},
+    {"InPlaceAFailedTruncation", FileOp::Truncate, nullptr, true, "Couldn't truncate ",
+     "VTS_01_1.VOB", nullptr},
+    {"AFileThatCannotBeOpened", FileOp::Create, "VTS_01_2.VOB", false, "Couldn't open ",
+     "VTS_01_2.VOB", " for writing"},
+};
+
+void PrintTo(const FaultCase& c, std::ostream* out) {
+    *out << c.name;
 }
+
+class VobPassFault : public VobPassFaults, public ::testing::WithParamInterface<FaultCase> {};
+
+// The run stops at once as failed, with one alert naming the file; it neither tidies the files
+// nor repairs the IFO, and every original byte is recoverable: from backup by Restore Backup, in
+// place (failing in the first file) by the second file never being touched.
+TEST_P(VobPassFault, StopsTheRunAndKeepsEveryOriginalByte) {
+    const FaultCase& c = GetParam();
+    const std::string failing = c.file != nullptr ? m_Dir + "/" + c.file : std::string();
+    m_FileSystem.SetRule([&c, failing](FileOp op, const std::string& path, int64_t) {
+        return !(op == c.op && (failing.empty() || path == failing));
+    });
+    m_Engine.m_InPlace = c.inPlace ? 1 : 0;
+    Run(Vob(1));
+
+    EXPECT_EQ(m_Engine.m_Failed.load(), 1);
+    EXPECT_TRUE(m_Engine.RunInterrupted());
+    EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
+    const std::string after =
+        c.alertAfter != nullptr ? c.alertAfter : std::string(": ") + strerror(EIO);
+    EXPECT_EQ(CapturedSinks::Alerts(),
+              std::vector<std::string>{c.alert + m_Dir + "/" + c.alertFile + after});
+    EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Renaming"), 0);
+    EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Couldn't process IFO file"), 0);
+    if (c.inPlace) {
+        EXPECT_EQ(ReadBytes(Vob(2)), m_Originals[1]);
+    } else {
+        ExpectRestoreGivesBackTheOriginals();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, VobPassFault, ::testing::ValuesIn(kFaults),
+                         [](const ::testing::TestParamInfo<FaultCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // A real write failure rather than an injected one: a file-size limit makes the kernel refuse the
 // flush of the first output file part-way, as a full disk would.
@@ -696,56 +721,10 @@ TEST_F(VobPassFaults, AFileSizeLimitStopsTheRunAndTheBackupKeepsEveryByte) {
 
     EXPECT_EQ(m_Engine.m_Failed.load(), 1);
     EXPECT_EQ(m_Engine.m_Phase.load(), PhaseAborted);
-    auto alerts = CapturedSinks::Alerts();
-    ASSERT_EQ(alerts.size(), 1u);
-    EXPECT_EQ(alerts[0], "Couldn't write " + Vob(1) + ": " + strerror(EFBIG));
-    EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Processing " + Vob(2)), 0);
-    m_Engine.RestoreBackup();
-    for (size_t i = 0; i < m_Files.size(); ++i) {
-        EXPECT_EQ(ReadBytes(m_Files[i]), m_Originals[i]) << m_Files[i];
-    }
-}
-
-TEST_F(VobPassFaults, AFailedFlushWhenTheFirstFileCloses) {
-    const std::string first = Vob(1);
-    m_FileSystem.SetRule([first](FileOp op, const std::string& path, int64_t) {
-        return !(op == FileOp::Write && path == first);
-    });
-    Run(Vob(1));
-    ExpectFailedAndRestorable("Couldn't write " + Vob(1) + ": ");
-}
-
-TEST_F(VobPassFaults, AFailedReadOfTheBackupCopy) {
-    const std::string copy = Backup("VTS_01_2.VOB");
-    m_FileSystem.SetRule([copy](FileOp op, const std::string& path, int64_t) {
-        return !(op == FileOp::Read && path == copy);
-    });
-    Run(Vob(1));
-    ExpectFailedAndRestorable("Couldn't read " + copy + ": ");
-}
-
-TEST_F(VobPassFaults, InPlaceAFailedTruncation) {
-    m_FileSystem.SetRule(
-        [](FileOp op, const std::string&, int64_t) { return op != FileOp::Truncate; });
-    m_Engine.m_InPlace = 1;
-    Run(Vob(1));
-    ExpectFailedAndRestorable("Couldn't truncate " + Vob(1) + ": ");
-    EXPECT_EQ(ReadBytes(Vob(2)), m_Originals[1]);  // the run stopped before the second file
-}
-
-TEST_F(VobPassFaults, AFileThatCannotBeOpenedStopsTheRunAsFailed) {
-    const std::string second = Vob(2);
-    m_FileSystem.SetRule([second](FileOp op, const std::string& path, int64_t) {
-        return !(op == FileOp::Create && path == second);
-    });
-    Run(Vob(1));
-    EXPECT_EQ(m_Engine.m_Failed.load(), 1);
     EXPECT_EQ(CapturedSinks::Alerts(),
-              std::vector<std::string>{"Couldn't open " + Vob(2) + " for writing"});
-    m_Engine.RestoreBackup();
-    for (size_t i = 0; i < m_Files.size(); ++i) {
-        EXPECT_EQ(ReadBytes(m_Files[i]), m_Originals[i]) << m_Files[i];
-    }
+              std::vector<std::string>{"Couldn't write " + Vob(1) + ": " + strerror(EFBIG)});
+    EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Processing " + Vob(2)), 0);
+    ExpectRestoreGivesBackTheOriginals();
 }
 
 }  // namespace

@@ -10,27 +10,14 @@
 # The disk cases mount small tmpfs filesystems and need root; without it they are skipped.
 #
 #   run-faults.sh DORVEX DVDRESTORE FIXTURE_FOLDER WORK_FOLDER [KILLS]
-set -uo pipefail
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+. "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 
 DORVEX="$1"
 DVDRESTORE="$2"
 FIXTURE="$3"
 WORK="$4"
 KILLS="${5:-40}"
-HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-DAMAGE="$HERE/../../scripts/damage.py"
-
-if [ ! -d "$FIXTURE" ]; then
-    echo "no fixture at $FIXTURE: skipped"
-    exit 77
-fi
-
-failures=0
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
+require_fixture "$FIXTURE"
 
 mounts=()
 cleanup() {
@@ -52,8 +39,7 @@ mount_tmpfs() {
 
 # Damaged input: blank packs (removed with -u, so every later pack moves) and the title VOB
 # split in two files numbered 1 and 3 (renamed by the run).
-rm -rf "$WORK"
-mkdir -p "$WORK"
+fresh_dir "$WORK"
 INPUT="$WORK/input"
 cp -a "$FIXTURE" "$INPUT"
 python3 "$DAMAGE" "$INPUT" blank >/dev/null && python3 "$DAMAGE" "$INPUT" gap >/dev/null ||
@@ -118,8 +104,8 @@ kill_runs() {
             continue
         fi
         "$DVDRESTORE" "$dir" >/dev/null
-        if ! diff -r -q "$INPUT" "$dir" >/dev/null; then
-            fail "$label: killed after ${delay} ms: restore differs: $(diff -r -q "$INPUT" "$dir" | head -3 | tr '\n' ' ')"
+        if ! same_tree "$INPUT" "$dir"; then
+            fail "$label: killed after ${delay} ms: restore differs: $(tree_differences "$INPUT" "$dir")"
         fi
     done
     echo "$label: $KILLS kills over ${span} ms ($completed after the run had ended)"
@@ -196,10 +182,9 @@ for mode in backup inplace; do
     if [ $mode = backup ]; then
         [ -f "$dir/DorvexBackup/VTS_01_0.IFO" ] || fail "paths: no backup copy of the IFO"
         "$DVDRESTORE" "$dir" >/dev/null
-        diff -r -q "$INPUT" "$dir" >/dev/null || fail "paths: restore differs"
+        same_tree "$INPUT" "$dir" || fail "paths: restore differs"
     fi
 done
 echo "awkward paths: ${#dir} characters"
 
-echo "$failures failure(s)"
-[ $failures -eq 0 ]
+finish

@@ -12,41 +12,27 @@
 #
 # POINTS per scenario and way of stopping (default 12): spread evenly over the run, each moved
 # by a random amount (seeded, so a failure can be repeated). 100 is the full measurement.
-set -uo pipefail
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+. "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 
 DORVEX="$1"
 CLI="$2"
 FIXTURE="$3"
 WORK="$4"
 POINTS="${5:-12}"
-HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-DAMAGE="$HERE/../../scripts/damage.py"
 CALLS=pwrite64,pwritev,pwritev2,ftruncate,rename,renameat,renameat2,unlink,unlinkat
 RANDOM=19
 
-if [ ! -d "$FIXTURE" ]; then
-    echo "no fixture at $FIXTURE: skipped"
-    exit 77
-fi
+require_fixture "$FIXTURE"
 if ! command -v strace >/dev/null || ! strace -qq -o /dev/null true 2>/dev/null; then
-    echo "strace cannot trace here: skipped"
-    exit 77
+    skip "strace cannot trace here: skipped"
 fi
-
-failures=0
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
 
 # scenario LABEL "DAMAGE KINDS" ARGS...: ARGS is the command, with DISC for the disc folder.
 scenario() {
     local label="$1" kinds="$2"
     shift 2
     local dir="$WORK/$label"
-    rm -rf "$dir"
-    mkdir -p "$dir"
+    fresh_dir "$dir"
     cp -a "$FIXTURE" "$dir/input"
     for kind in $kinds; do
         python3 "$DAMAGE" "$dir/input" "$kind" >/dev/null || { fail "$label: damage $kind"; return; }
@@ -101,8 +87,8 @@ scenario() {
             tried=$((tried + 1))
             if [ $again -ne 0 ]; then
                 fail "$label: $how at $n of $total ($call $k): the second run exited $again: $(tail -c 300 "$dir/again.err")"
-            elif ! diff -r -q "$dir/ref" "$dir/t" >/dev/null; then
-                fail "$label: $how at $n of $total ($call $k): differs: $(diff -r -q "$dir/ref" "$dir/t" | head -3 | tr '\n' ' ')"
+            elif ! same_tree "$dir/ref" "$dir/t"; then
+                fail "$label: $how at $n of $total ($call $k): differs: $(tree_differences "$dir/ref" "$dir/t")"
             else
                 ok=$((ok + 1))
             fi
@@ -112,16 +98,11 @@ scenario() {
     echo "$label: $ok/$tried identical to the uninterrupted run ($total points in the run)"
 }
 
-rm -rf "$WORK"
-mkdir -p "$WORK"
+fresh_dir "$WORK"
 scenario spread "blank gap" "$DORVEX" -s -u -i -l "$WORK/run.log" DISC/VTS_01_1.VOB
 scenario start "vob1 blank gap" "$DORVEX" -s -u -i -l "$WORK/run.log" DISC/VTS_01_1.VOB
 scenario middle "unref gap" "$DORVEX" -s -u -i -l "$WORK/run.log" DISC/VTS_01_1.VOB
 scenario disc "blank gap" "$DORVEX" -s -u -i -f -l "$WORK/run.log" DISC/VTS_01_1.VOB
 scenario cli "blank gap" "$CLI" clean -q -u -i --log "$WORK/run.log" DISC/VTS_01_1.VOB
 
-if [ $failures -ne 0 ]; then
-    echo "$failures failure(s)"
-    exit 1
-fi
-echo "all in-place runs finished byte for byte"
+finish "all in-place runs finished byte for byte"

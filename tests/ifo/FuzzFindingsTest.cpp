@@ -60,7 +60,11 @@ TEST(FuzzFindings, ReplayVideoManagerIfos) {
     ReplayFindings("fuzz_ifo_vmg", RunVmgIfoInput);
 }
 
+// A VOB of less than a KiB after an empty one, the layout of the VOB pass's broken backup
+// promise (its input rebuilt from the finding). The harness leaves that small file out until the
+// tidying keeps it; every other file must come back.
 TEST(FuzzFindings, ReplayVobPasses) {
+    ASSERT_FALSE(FindingsOf("fuzz_vob_pass").empty());
     ReplayFindings("fuzz_vob_pass", RunVobPassInput);
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "IfoTestSupport.h"
 #include "engine/PackInfo.h"
 #include "ifo/IfoLayout.h"
@@ -89,68 +91,53 @@ TEST_F(PgcCheck, ClampsOrdinaryCellsButNotAngleOrInterleavedOnes) {
                                         "PGC 1 - Cell 2, Adjusting Last Vobu Start LBA"}));
 }
 
-TEST(PlaybackTimeCodec, DecodeEncodeQuirks) {
-    const uint8_t stored[] = {0x01, 0x23, 0x45, 0xD9};
-    CPlaybackTime t;
-    t.Decode(stored);
-    EXPECT_EQ(t.m_nHours, 1);
-    EXPECT_EQ(t.m_nMinutes, 23);
-    EXPECT_EQ(t.m_nSeconds, 45);
-    EXPECT_EQ(t.m_nFrames, 19);
-    EXPECT_EQ(t.m_nStandard, 2);
-    t.m_nStandard = 1;
-    uint8_t out[4];
-    t.Encode(out);
-    EXPECT_EQ(ReadBE32(out, 0), 0x01234559u);
+// A time as hours, minutes, seconds, frames and standard (1: 25 frames per second, 2: 30).
+using Parts = std::array<int32_t, 5>;
 
-    const uint8_t zero[] = {0, 0, 0, 0};
-    t.Decode(zero);
-    EXPECT_TRUE(t.IsZero());
-    EXPECT_EQ(t.m_nStandard, 2);
-    const uint8_t faces[] = {0xFF, 0, 0, 0x80};
-    t.Decode(faces);
-    EXPECT_EQ(t.m_nHours, 165);  // digits at face value
-    EXPECT_EQ(t.m_nStandard, 2);
-    t.m_nHours = 123;
-    t.Encode(out);
-    EXPECT_EQ(out[0], 0xC3);
-    EXPECT_EQ(out[3], 0xC0);
+Parts PartsOf(const CPlaybackTime& t) {
+    return {t.m_nHours, t.m_nMinutes, t.m_nSeconds, t.m_nFrames, t.m_nStandard};
+}
+
+TEST(PlaybackTimeCodec, DecodeEncodeQuirks) {
+    // Digits are taken at face value; any rate but 25 per second reads as 30.
+    auto decode = [](const char* name, uint32_t stored, const Parts& parts) {
+        uint8_t bytes[4];
+        WriteBE32(bytes, 0, stored);
+        CPlaybackTime t;
+        t.Decode(bytes);
+        EXPECT_EQ(PartsOf(t), parts) << name;
+        EXPECT_EQ(t.IsZero(), parts[0] + parts[1] + parts[2] + parts[3] == 0) << name;
+    };
+    decode("thirty per second", 0x012345D9, {1, 23, 45, 19, 2});
+    decode("zero", 0x00000000, {0, 0, 0, 0, 2});
+    decode("digits at face value, rate bits 10", 0xFF000080, {165, 0, 0, 0, 2});
+
+    auto encode = [](const char* name, const CPlaybackTime& t, uint32_t stored) {
+        uint8_t bytes[4];
+        t.Encode(bytes);
+        EXPECT_EQ(ReadBE32(bytes, 0), stored) << name;
+    };
+    encode("twenty-five per second", {1, 23, 45, 19, 1}, 0x01234559);
+    encode("hours above 99 keep their low digit", {123, 0, 0, 0, 2}, 0xC30000C0);
 }
 
 TEST(PlaybackTimeCodec, CarriesAndTicks) {
-    CPlaybackTime a;
-    a.m_nStandard = 1;
-    a.m_nSeconds = 59;
-    a.m_nFrames = 20;
-    CPlaybackTime b;
-    b.m_nFrames = 10;
-    a.Add(b);
-    EXPECT_EQ(a.m_nMinutes, 1);
-    EXPECT_EQ(a.m_nSeconds, 0);
-    EXPECT_EQ(a.m_nFrames, 5);
+    auto add = [](const char* name, CPlaybackTime a, const CPlaybackTime& b, const Parts& sum) {
+        a.Add(b);
+        EXPECT_EQ(PartsOf(a), sum) << name;
+    };
+    add("frames into seconds and minutes", {0, 0, 59, 20, 1}, {0, 0, 0, 10, 2}, {0, 1, 0, 5, 1});
+    add("one frame into the hour", {0, 59, 59, 29, 2}, {0, 0, 0, 1, 2}, {1, 0, 0, 0, 2});
 
-    CPlaybackTime c;
-    c.m_nMinutes = 59;
-    c.m_nSeconds = 59;
-    c.m_nFrames = 29;
-    CPlaybackTime one;
-    one.m_nFrames = 1;
-    c.Add(one);
-    EXPECT_EQ(c.m_nHours, 1);
-    EXPECT_EQ(c.m_nMinutes + c.m_nSeconds + c.m_nFrames, 0);
-
-    g_nVideoStandard = kStandardPal;
-    CPlaybackTime t;
-    t.FromTicks(90000);
-    EXPECT_EQ(t.m_nSeconds, 1);
-    EXPECT_EQ(t.m_nFrames, 0);
-    g_nVideoStandard = kStandardNtsc;
-    t.FromTicks(90000);
-    EXPECT_EQ(t.m_nSeconds, 0);
-    EXPECT_EQ(t.m_nFrames, 29);
-    t.FromTicks(90090);
-    EXPECT_EQ(t.m_nSeconds, 1);
-    EXPECT_EQ(t.m_nFrames, 0);
+    auto ticks = [](const char* name, int32_t standard, int32_t count, const Parts& parts) {
+        g_nVideoStandard = standard;
+        CPlaybackTime t;
+        t.FromTicks(count);
+        EXPECT_EQ(PartsOf(t), parts) << name;
+    };
+    ticks("a second of PAL", kStandardPal, 90000, {0, 0, 1, 0, 1});
+    ticks("a second of ticks: 29 NTSC frames", kStandardNtsc, 90000, {0, 0, 0, 29, 2});
+    ticks("30 NTSC frames of 3003 ticks", kStandardNtsc, 90090, {0, 0, 1, 0, 2});
     g_nVideoStandard = kStandardUnknown;
 }
 
@@ -172,25 +159,25 @@ class PgcTime : public ::testing::Test {
     TempDir m_Dir;
 };
 
-TEST_F(PgcTime, OnlyTheFirstAngleCounts) {
-    EXPECT_EQ(Update({Timed(1, 1, 0x00001040), Timed(1, 2, 0x00001040, 0x50),
-                      Timed(1, 3, 0x00001040, 0xD0)}),
-              0x00002040u);
-}
-
-TEST_F(PgcTime, ZeroCellsAreFilledWithTheirOwnRate) {
-    g_nVideoStandard = kStandardPal;
-    std::vector<CellSpec> after;
-    EXPECT_EQ(
-        Update({Timed(1, 1, 0x00000040), Timed(1, 2, 0x00000000), Timed(1, 3, 0x000000C0)}, &after),
-        0x000001D8u);  // 12 + 18 + 18 frames, counted at the last cell's 30 per second
-    EXPECT_EQ(after[0].playbackTime, 0x00000052u);
-    EXPECT_EQ(after[1].playbackTime, 0x000000D8u);
-    EXPECT_EQ(after[2].playbackTime, 0x000000D8u);
-}
-
-TEST_F(PgcTime, AllZeroCellsSumTheirFill) {
-    EXPECT_EQ(Update({Timed(1, 1, 0x00000040), Timed(1, 2, 0x00000040)}), 0x00000064u);
+// The PGC's time sums its cells at the rate of its last cell; a zero cell is filled with a time
+// of its own rate first. Each row: name, standard, cells, the PGC's time, the cells' times.
+TEST_F(PgcTime, SumsTheFirstAngleAndFillsZeroCells) {
+    auto row = [&](const char* name, int32_t standard, const PgcSpec& cells, uint32_t pgcTime,
+                   const std::vector<uint32_t>& cellTimes) {
+        g_nVideoStandard = standard;
+        std::vector<CellSpec> after;
+        EXPECT_EQ(Update(cells, &after), pgcTime) << name;
+        for (size_t i = 0; i < cellTimes.size(); ++i) {
+            EXPECT_EQ(after[i].playbackTime, cellTimes[i]) << name << ", cell " << i + 1;
+        }
+    };
+    row("only the first angle counts", kStandardUnknown,
+        {Timed(1, 1, 0x1040), Timed(1, 2, 0x1040, 0x50), Timed(1, 3, 0x1040, 0xD0)}, 0x2040, {});
+    // 12 + 18 + 18 frames, counted at the last cell's 30 per second.
+    row("zero cells are filled with their own rate", kStandardPal,
+        {Timed(1, 1, 0x40), Timed(1, 2, 0x00), Timed(1, 3, 0xC0)}, 0x1D8, {0x52, 0xD8, 0xD8});
+    row("all zero cells sum their fill", kStandardUnknown, {Timed(1, 1, 0x40), Timed(1, 2, 0x40)},
+        0x64, {});
 }
 
 // A PGC without cells has no cell to take its frame rate from: the disc's standard gives it,

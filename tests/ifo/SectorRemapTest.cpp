@@ -20,22 +20,36 @@ int32_t ScanMapSector(int32_t sector, const std::vector<int32_t>& o, const std::
     return n[count - 1];
 }
 
+// The pass's navpack lists, old and new sectors, the last pair the end of both streams.
+struct Navpacks {
+    std::vector<int32_t> oldList, newList;
+    NavpackMap Map() const {
+        return NavpackMap::WithEndEntry(oldList.data(), newList.data(),
+                                        static_cast<int32_t>(oldList.size()));
+    }
+};
+
 TEST(MapSectorTest, ExactForwardFloorAndPastTheEnd) {
     const int32_t oldList[] = {0, 40, 100, 150};
     const int32_t newList[] = {0, 40, 60, 110};
-    bool inexact = true;
-    EXPECT_EQ(MapSector(100, oldList, newList, 3, -1, inexact), 60);
-    EXPECT_FALSE(inexact);
-    EXPECT_EQ(MapSector(41, oldList, newList, 3, -1, inexact), 60);
-    EXPECT_TRUE(inexact);
-    EXPECT_EQ(MapSector(150, oldList, newList, 4, 60, inexact), 110);
-    EXPECT_FALSE(inexact);
-    EXPECT_EQ(MapSector(40, oldList, newList, 4, 40, inexact), 60);  // floor skips 40
-    EXPECT_TRUE(inexact);
-    EXPECT_EQ(MapSector(500, oldList, newList, 3, -1, inexact), 60);  // last entry looked at
-    EXPECT_FALSE(inexact);
-    EXPECT_EQ(MapSector(77, oldList, newList, 0, -1, inexact), 77);  // nothing to look at
-    EXPECT_FALSE(inexact);
+    const struct {
+        const char* name;
+        int32_t sector, count, floor, mapped;
+        bool inexact;
+    } rows[] = {
+        {"exact", 100, 3, -1, 60, false},
+        {"forward to the next navpack", 41, 3, -1, 60, true},
+        {"exact above the floor", 150, 4, 60, 110, false},
+        {"the floor skips 40", 40, 4, 40, 60, true},
+        {"past the end: the last entry looked at", 500, 3, -1, 60, false},
+        {"nothing to look at", 77, 0, -1, 77, false},
+    };
+    for (const auto& r : rows) {
+        bool inexact = !r.inexact;
+        EXPECT_EQ(MapSector(r.sector, oldList, newList, r.count, r.floor, inexact), r.mapped)
+            << r.name;
+        EXPECT_EQ(inexact, r.inexact) << r.name;
+    }
 }
 
 TEST(MapSectorTest, AgreesWithALinearScanOnRandomLists) {
@@ -72,25 +86,11 @@ class CellSectors : public ::testing::Test {
         vts.titlePgcs = pgcs;
         vts.titleCAdt = CAdtFromPgcs(pgcs);
         vts.titleAdmap = {0, 40, 100};
-        m_Ifo = LoadImage(m_Dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
-        return std::move(m_Ifo);
+        return LoadImage(m_Dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
     }
     TempDir m_Dir;
     LogCapture m_Log;
-    std::unique_ptr<CIfoFile> m_Ifo;
 };
-
-TEST_F(CellSectors, ExactNavpacksMapSilently) {
-    auto ifo = Load({{Cell(1, 1, 100, 100, 149)}});
-    const int32_t oldList[] = {0, 40, 100, 150};
-    const int32_t newList[] = {0, 40, 60, 110};
-    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 4), false);
-    std::vector<CellSpec> cells = ReadTitlePgcCells(ImageOf(*ifo), 1);
-    EXPECT_EQ(cells[0].firstSector, 60u);
-    EXPECT_EQ(cells[0].lastVobuStart, 60u);
-    EXPECT_EQ(cells[0].lastSector, 109u);
-    EXPECT_TRUE(m_Log.Lines().empty());
-}
 
 TEST_F(CellSectors, EachInexactFieldIsReportedWithItsMessage) {
     CellSpec c = Cell(1, 1, 41, 41, 120);
@@ -98,64 +98,60 @@ TEST_F(CellSectors, EachInexactFieldIsReportedWithItsMessage) {
     CellSpec angle = Cell(1, 2, 0, 0, 39);
     angle.firstIlvuEnd = 0xFFFFFFFF;
     auto ifo = Load({{angle}, {Cell(1, 3, 0, 0, 0), c}});
-    const int32_t oldList[] = {0, 40, 100, 150};
-    const int32_t newList[] = {0, 40, 60, 110};
-    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 4), false);
+    ifo->UpdateCellSectors(Navpacks{{0, 40, 100, 150}, {0, 40, 60, 110}}.Map(), false);
     std::vector<CellSpec> cells = ReadTitlePgcCells(ImageOf(*ifo), 2);
     EXPECT_EQ(cells[1].firstSector, 60u);
     EXPECT_EQ(cells[1].lastVobuStart, 60u);
     EXPECT_EQ(cells[1].lastSector, 109u);   // 121 maps forward to the end entry 110
     EXPECT_EQ(cells[1].firstIlvuEnd, 59u);  // 71 maps forward to 60
     EXPECT_EQ(ReadTitlePgcCells(ImageOf(*ifo), 1)[0].firstIlvuEnd, 0xFFFFFFFFu);
-    EXPECT_EQ(m_Log.Count("PGC 2 - Cell 2, Original entry sector didn't point to a navpack. Fixed"),
-              1);
-    EXPECT_EQ(m_Log.Count(
-                  "PGC 2 - Cell 2, Original last VOBU start LBA didn't point to a navpack. Fixed"),
-              1);
-    EXPECT_EQ(
-        m_Log.Count(
-            "PGC 2 - Cell 2, Original last VOBU end LBA + 1 didn't point to a navpack. Fixed"),
-        1);
-    EXPECT_EQ(
-        m_Log.Count("PGC 2 - Cell 2, Original first ILVU end LBA didn't point to a navpack. Fixed"),
-        1);
+    for (const std::string field :
+         {"entry sector", "last VOBU start LBA", "last VOBU end LBA + 1", "first ILVU end LBA"}) {
+        EXPECT_EQ(
+            m_Log.Count("PGC 2 - Cell 2, Original " + field + " didn't point to a navpack. Fixed"),
+            1)
+            << field;
+    }
     // Cell 1 of PGC 2 ends at 0: 1 maps to 40, ending at 39, after a last start of 0.
     EXPECT_EQ(ReadTitlePgcCells(ImageOf(*ifo), 2)[0].lastSector, 39u);
 }
 
-TEST_F(CellSectors, OnlyTheEndEntryKeepsStoredSectors) {
-    auto ifo = Load({{Cell(1, 1, 100, 140, 149)}});
-    const int32_t oldList[] = {0};
-    const int32_t newList[] = {0};
-    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 1), false);
-    std::vector<CellSpec> cells = ReadTitlePgcCells(ImageOf(*ifo), 1);
-    EXPECT_EQ(cells[0].firstSector, 100u);
-    EXPECT_EQ(cells[0].lastVobuStart, 140u);
-    EXPECT_EQ(cells[0].lastSector, 149u);
-    EXPECT_TRUE(m_Log.Lines().empty());
-    EXPECT_TRUE(ReadAdmap(ImageOf(*ifo), ifo::kVtsVobuAdmap).empty());
+// One cell whose sectors are all navpacks, or a stream that kept only its end entry: no log
+// line, and the address map holds the navpacks that start a VOBU.
+TEST_F(CellSectors, ExactNavpacksAndOnlyTheEndEntryMapSilently) {
+    auto row = [&](const char* name, const CellSpec& cell, const Navpacks& navpacks,
+                   const std::vector<uint32_t>& sectors, const std::vector<uint32_t>& admap) {
+        SCOPED_TRACE(name);
+        auto ifo = Load({{cell}});
+        ifo->UpdateCellSectors(navpacks.Map(), false);
+        const CellSpec after = ReadTitlePgcCells(ImageOf(*ifo), 1)[0];
+        EXPECT_EQ((std::vector<uint32_t>{after.firstSector, after.lastVobuStart, after.lastSector}),
+                  sectors);
+        EXPECT_EQ(ReadAdmap(ImageOf(*ifo), ifo::kVtsVobuAdmap), admap);
+        EXPECT_TRUE(m_Log.Lines().empty());
+    };
+    row("exact navpacks", Cell(1, 1, 100, 100, 149), {{0, 40, 100, 150}, {0, 40, 60, 110}},
+        {60, 60, 109}, {0, 40, 60});
+    row("only the end entry: the stored sectors stay", Cell(1, 1, 100, 140, 149), {{0}, {0}},
+        {100, 140, 149}, {});
 }
 
 TEST_F(CellSectors, AddressMapDropsRepeatsAndTheEndEntry) {
     auto ifo = Load({{Cell(1, 1, 0, 0, 10)}});
-    const int32_t oldList[] = {0, 40, 50, 100, 150};
-    const int32_t newList[] = {0, 40, 40, 60, 60};
-    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 5), false);
+    ifo->UpdateCellSectors(Navpacks{{0, 40, 50, 100, 150}, {0, 40, 40, 60, 60}}.Map(), false);
     EXPECT_EQ(ReadAdmap(ImageOf(*ifo), ifo::kVtsVobuAdmap), (std::vector<uint32_t>{0, 40}));
     EXPECT_EQ(ifo->m_nSectorCount, 2);
 }
 
 TEST_F(CellSectors, AddressMapGrowsAcrossSectorsAndWorkListPast64000) {
     auto ifo = Load({{Cell(1, 1, 0, 0, 10)}});
-    std::vector<int32_t> oldList, newList;
+    Navpacks navpacks;
     for (int32_t i = 0; i <= 70000; ++i) {
-        oldList.push_back(i * 10);
-        newList.push_back(i * 10);
+        navpacks.oldList.push_back(i * 10);
+        navpacks.newList.push_back(i * 10);
     }
     const uint32_t tmapt = ReadBE32(ifo->Data(), ifo::kTmaptOrTxtdt);
-    ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList.data(), newList.data(),
-                                                    static_cast<int32_t>(oldList.size())),
-                           false);
+    ifo->UpdateCellSectors(navpacks.Map(), false);
     std::vector<uint32_t> admap = ReadAdmap(ImageOf(*ifo), ifo::kVtsVobuAdmap);
     ASSERT_EQ(admap.size(), 70000u);
     EXPECT_EQ(admap.back(), 699990u);
@@ -169,69 +165,55 @@ TEST(VmgAdmap, NoNavpacksLeftRemovesTheMenuVobs) {
     plan.menuAdmap = {0};
     auto vmg = LoadImage(dir, "VIDEO_TS.IFO", BuildVmgIfo(plan));
     WriteBE32(vmg->Data(), ifo::kMenuVobsSector, 9);
-    const int32_t list[] = {0};
-    vmg->UpdateCellSectors(NavpackMap::WithEndEntry(list, list, 1), true);
+    vmg->UpdateCellSectors(Navpacks{{0}, {0}}.Map(), true);
     EXPECT_EQ(ReadBE32(vmg->Data(), ifo::kMenuVobuAdmap), 0u);
     EXPECT_EQ(ReadBE32(vmg->Data(), ifo::kMenuVobsSector), 0u);
 }
 
-TEST(TimeMaps, RepeatsMergeKeepingTheFirstDiscontinuityBit) {
-    TempDir dir;
-    VtsSpec vts;
-    vts.titlePgcs = {{Cell(1, 1, 0, 0, 9)}};
-    vts.timeMaps = {{1, {10 | 0x80000000u, 12, 14, 20}}, {2, {20}}};
-    auto ifo = LoadImage(dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
-    const int32_t oldList[] = {10, 12, 14, 20, 30};
-    const int32_t newList[] = {8, 8, 8, 9, 19};
-    ifo->RebuildTimeMaps(NavpackMap::WithEndEntry(oldList, newList, 5));
-    uint8_t* table = ifo->GetTable(IfoVtsTmapt);
-    uint8_t* first = table + ReadBE32(table, 8);
-    EXPECT_EQ(ReadBE16(first, 2), 2);
-    EXPECT_EQ(ReadBE32(first, 4), 8u | 0x80000000u);
-    EXPECT_EQ(ReadBE32(first, 8), 9u);
-    uint8_t* second = table + ReadBE32(table, 12);
-    EXPECT_EQ(ReadBE16(second, 2), 1);
-    // The second map ends farthest: its last byte is the table's new end.
-    EXPECT_EQ(ReadBE32(table, 4), ReadBE32(table, 12) + 4 + 4 - 1);
-}
+// Each map's entries after the rebuild, and the table's end address at the last byte of the
+// map that ends farthest. `shared`: the second PGC's pointer leads to the first map.
+TEST(TimeMaps, EntriesFollowTheNavpacks) {
+    auto row = [](const char* name, const std::vector<TimeMapSpec>& maps, bool shared,
+                  const Navpacks& navpacks, const std::vector<std::vector<uint32_t>>& expected) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        VtsSpec vts;
+        vts.titlePgcs = {{Cell(1, 1, 0, 0, 9)}};
+        vts.timeMaps = maps;
+        std::vector<uint8_t> image = BuildVtsIfo(vts);
+        const int32_t pointers = static_cast<int32_t>(
+            ReadBE32(image.data(), ifo::kTmaptOrTxtdt) * ifo::kSectorSize + ifo::kTmapPointers);
+        if (shared) {
+            WriteBE32(image.data(), pointers + ifo::kTmapPointerSize,
+                      ReadBE32(image.data(), pointers));
+        }
+        auto ifo = LoadImage(dir, "VTS_01_0.IFO", image);
+        ifo->RebuildTimeMaps(navpacks.Map());
 
-TEST(TimeMaps, AMapTwoProgramChainsShareIsRemappedOnce) {
-    TempDir dir;
-    VtsSpec vts;
-    vts.titlePgcs = {{Cell(1, 1, 0, 0, 9)}};
-    vts.timeMaps = {{1, {10, 20, 30}}, {1, {10, 20, 30}}};
-    std::vector<uint8_t> image = BuildVtsIfo(vts);
-    const uint32_t tmapt = ReadBE32(image.data(), ifo::kTmaptOrTxtdt) * 2048;
-    WriteBE32(image.data(), static_cast<int32_t>(tmapt + 12),
-              ReadBE32(image.data(), static_cast<int32_t>(tmapt + 8)));
-    auto ifo = LoadImage(dir, "VTS_01_0.IFO", image);
+        const uint8_t* table = ifo->GetTable(IfoVtsTmapt);
+        int64_t farthest = 0;
+        for (int32_t m = 0; m < static_cast<int32_t>(expected.size()); ++m) {
+            const uint32_t at = ReadBE32(table, ifo::kTmapPointers + ifo::kTmapPointerSize * m);
+            std::vector<uint32_t> entries(ReadBE16(table + at, ifo::kTmapEntryCount));
+            for (size_t e = 0; e < entries.size(); ++e) {
+                entries[e] = ReadBE32(table + at, ifo::kTmapEntries + ifo::kTmapEntrySize * e);
+            }
+            EXPECT_EQ(entries, expected[m]) << "map " << m + 1;
+            farthest = std::max<int64_t>(
+                farthest, at + ifo::kTmapEntries - 1 + ifo::kTmapEntrySize * entries.size());
+        }
+        EXPECT_EQ(ReadBE32(table, ifo::kTableEnd), farthest);
+    };
+    constexpr uint32_t kJump = ifo::kTmapDiscontinuity;
+    row("repeats merge keeping the first discontinuity bit",
+        {{1, {10 | kJump, 12, 14, 20}}, {2, {20}}}, false, {{10, 12, 14, 20, 30}, {8, 8, 8, 9, 19}},
+        {{8 | kJump, 9}, {9}});
     // The first VOBU was removed: every entry moves down by one VOBU, once.
-    const int32_t oldList[] = {0, 10, 20, 30, 40};
-    const int32_t newList[] = {0, 0, 10, 20, 30};
-    ifo->RebuildTimeMaps(NavpackMap::WithEndEntry(oldList, newList, 5));
-    uint8_t* table = ifo->GetTable(IfoVtsTmapt);
-    uint8_t* map = table + ReadBE32(table, 8);
-    ASSERT_EQ(ReadBE16(map, 2), 3);
-    EXPECT_EQ(ReadBE32(map, 4), 0u);
-    EXPECT_EQ(ReadBE32(map, 8), 10u);
-    EXPECT_EQ(ReadBE32(map, 12), 20u);
-}
-
-TEST(TimeMaps, EntriesOfPacksDroppedAtTheEndAreCut) {
-    TempDir dir;
-    VtsSpec vts;
-    vts.titlePgcs = {{Cell(1, 1, 0, 0, 9)}};
-    vts.timeMaps = {{1, {0, 10, 20, 30}}};
-    auto ifo = LoadImage(dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
+    row("a map two program chains share is remapped once", {{1, {10, 20, 30}}, {1, {10, 20, 30}}},
+        true, {{0, 10, 20, 30, 40}, {0, 0, 10, 20, 30}}, {{0, 10, 20}, {0, 10, 20}});
     // The cell from sector 20 on was dropped: its navpacks all map to the end, 20.
-    const int32_t oldList[] = {0, 10, 20, 30, 40};
-    const int32_t newList[] = {0, 10, 20, 20, 20};
-    ifo->RebuildTimeMaps(NavpackMap::WithEndEntry(oldList, newList, 5));
-    uint8_t* table = ifo->GetTable(IfoVtsTmapt);
-    uint8_t* map = table + ReadBE32(table, 8);
-    ASSERT_EQ(ReadBE16(map, 2), 2);
-    EXPECT_EQ(ReadBE32(map, 4), 0u);
-    EXPECT_EQ(ReadBE32(map, 8), 10u);
+    row("entries of packs dropped at the end are cut", {{1, {0, 10, 20, 30}}}, false,
+        {{0, 10, 20, 30, 40}, {0, 10, 20, 20, 20}}, {{0, 10}});
 }
 
 TEST(CellAddressTable, GroupsByVobIdAndResizes) {
@@ -266,14 +248,16 @@ TEST(CellAddressTable, GroupsByVobIdAndResizes) {
 // dropped VOB 1 leaves VOB ID 2 in a table of one VOB.
 TEST(CellAddressTable, TheCountReachesTheHighestVobIdKept) {
     const struct {
+        const char* name;
         std::vector<CellTableEntry> cells;
         uint16_t count;
     } cases[] = {
-        {{{2, 1, 0, 9}, {2, 2, 10, 19}}, 2},
-        {{{3, 1, 0, 9}, {5, 1, 10, 19}}, 5},
-        {{{1, 1, 0, 9}, {2, 1, 10, 19}, {1, 2, 20, 29}}, 2},
+        {"VOB ID 1 dropped", {{2, 1, 0, 9}, {2, 2, 10, 19}}, 2},
+        {"a gap below the highest", {{3, 1, 0, 9}, {5, 1, 10, 19}}, 5},
+        {"renumbered", {{1, 1, 0, 9}, {2, 1, 10, 19}, {1, 2, 20, 29}}, 2},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         TempDir dir;
         VtsSpec vts;
         vts.titlePgcs = {{Cell(1, 1, 0, 0, 9)}};

@@ -4,13 +4,14 @@
 #            dorvex-cli must run from there, and exactly the expected files must have landed.
 #   deb:     `cpack -G DEB` into WORK_DIR; dpkg-deb -I must show the package's fields and its
 #            dependencies. Exit 77 (skipped) without dpkg-deb.
-set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
+set -e
 
 MODE="$1" BUILD="$2" WORK="$3" VERSION="$4" GUI="$5"
+# Here the first failure ends the check: what follows would only repeat it.
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-rm -rf "$WORK"
-mkdir -p "$WORK"
+fresh_dir "$WORK"
 
 expected_files() {
     echo usr/bin/dorvex
@@ -58,7 +59,7 @@ install)
     echo "installed and ran $DEST/usr/bin/dorvex-cli: $version"
     ;;
 deb)
-    command -v dpkg-deb >/dev/null || { echo "dpkg-deb not found: package check skipped"; exit 77; }
+    command -v dpkg-deb >/dev/null || skip "dpkg-deb not found: package check skipped"
     cpack --config "$BUILD/CPackConfig.cmake" -G DEB -B "$WORK" >"$WORK/cpack.log" 2>&1 ||
         fail "cpack failed: $(cat "$WORK/cpack.log")"
     deb="$WORK/dorvex_${VERSION}_$(dpkg --print-architecture).deb"

@@ -6,25 +6,13 @@
 # result wherever the independent checker passes.
 #
 #   check-plan.sh DORVEX_CLI DVDCHECK FIXTURE_FOLDER WORK_FOLDER
-set -uo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 
 CLI="$1"
 DVDCHECK="$2"
 FIXTURE="$3"
 WORK="$4"
-HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-DAMAGE="$HERE/../../scripts/damage.py"
-
-if [ ! -d "$FIXTURE" ]; then
-    echo "no fixture at $FIXTURE: skipped"
-    exit 77
-fi
-
-failures=0
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
+require_fixture "$FIXTURE"
 
 tree_sums() {
     (cd "$1" && find . -type f -print0 | sort -z | xargs -0 sha1sum)
@@ -212,5 +200,4 @@ if [ "$standard" = pal ]; then
     # dvdauthor starts menus of commands only at a sector where no menu VOB follows.
     other_case menucmd "$(dirname "$(dirname "$FIXTURE")")/menucmd/VIDEO_TS" none size-field=2 ""
 fi
-echo "$failures failure(s)"
-[ $failures -eq 0 ]
+finish

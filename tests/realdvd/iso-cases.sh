@@ -7,32 +7,18 @@
 # is byte for byte the folder clean -u makes of the same damaged disc.
 #
 #   iso-cases.sh DORVEX_CLI DVDCHECK DVDPLAY|none FIXTURE_FOLDER WORK_FOLDER
-set -uo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 
 CLI="$1"
 DVDCHECK="$2"
 DVDPLAY="$3"
 FIXTURE="$4"
 WORK="$5"
-HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-DAMAGE="$HERE/../../scripts/damage.py"
+require_fixture "$FIXTURE"
+command -v genisoimage >/dev/null ||
+    skip "genisoimage not found: images skipped (scripts/install-deps.sh installs it)"
 
-if [ ! -d "$FIXTURE" ]; then
-    echo "no fixture at $FIXTURE: skipped"
-    exit 77
-fi
-if ! command -v genisoimage >/dev/null; then
-    echo "genisoimage not found: images skipped (scripts/install-deps.sh installs it)"
-    exit 77
-fi
-
-failures=0
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
-
-rm -rf "$WORK"
+fresh_dir "$WORK"
 mkdir -p "$WORK/disc"
 cp -a "$FIXTURE" "$WORK/disc/VIDEO_TS"
 mkdir -p "$WORK/disc/AUDIO_TS"
@@ -83,8 +69,4 @@ diff -r -q "$WORK/cleaned/VIDEO_TS" "$WORK/disc/VIDEO_TS" >"$WORK/diff.txt" ||
     fail "the folder written from the image differs from the folder cleaned: $(head -3 "$WORK/diff.txt" | tr '\n' ' ')"
 [ -d "$WORK/cleaned/AUDIO_TS" ] || fail "no AUDIO_TS in the folder written from the image"
 
-if [ $failures -ne 0 ]; then
-    echo "$failures failure(s)"
-    exit 1
-fi
-echo "images: check, plan and clean into an image and a folder pass"
+finish "images: check, plan and clean into an image and a folder pass"

@@ -7,9 +7,7 @@
 # (dvdplay), and in mpv for a few seconds, failing on the first navigation error.
 #
 #   run-cases.sh DORVEX DVDCHECK DVDRESTORE DVDPLAY|none FIXTURE_FOLDER WORK_FOLDER
-set -uo pipefail
-# The headless command line, even on a desktop: alerts go to stderr instead of message boxes.
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+. "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 
 DORVEX="$1"
 DVDCHECK="$2"
@@ -20,30 +18,13 @@ WORK="$6"
 MPV="$(command -v mpv || true)"
 [ "$DVDPLAY" = none ] && echo "libdvdnav not found at build time: titles are not played"
 [ -z "$MPV" ] && echo "mpv not found: no mpv playback (scripts/install-deps.sh installs it)"
-HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-DAMAGE="$HERE/../../scripts/damage.py"
+require_fixture "$FIXTURE"
 
-# The fixture script skips when ffmpeg or dvdauthor is missing; skip here too rather than fail.
-if [ ! -d "$FIXTURE" ]; then
-    echo "no fixture at $FIXTURE: skipped"
-    exit 77
-fi
-
-failures=0
 cases=0
-
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
 
 # Puts the backup back with the program's own Restore Backup, for every set of the folder.
 restore_backup() {
     "$DVDRESTORE" "$1" >/dev/null
-}
-
-same_tree() {
-    diff -r -q "$1" "$2" >/dev/null
 }
 
 # play_titles NAME FOLDER
@@ -78,8 +59,7 @@ run_case() {
     shift 2
     local dir="$WORK/$name"
     cases=$((cases + 1))
-    rm -rf "$dir"
-    mkdir -p "$dir"
+    fresh_dir "$dir"
     cp -a "$fixture" "$dir/input"
     if [ "$damage" != none ]; then
         python3 "$DAMAGE" "$dir/input" "$damage" >"$dir/damage.log" || { fail "$name: damage"; return; }
@@ -101,8 +81,7 @@ run_case() {
     local removed=()
     [[ " $* " == *" -u "* ]] && removed=(--removed)
     # The backup folder is not part of the disc: check a copy without it.
-    rm -rf "$dir/checked"
-    mkdir -p "$dir/checked"
+    fresh_dir "$dir/checked"
     cp -a "$dir/VIDEO_TS" "$dir/checked/VIDEO_TS"
     rm -rf "$dir/checked/VIDEO_TS/DorvexBackup"
     if ! "$DVDCHECK" "$dir/checked/VIDEO_TS" --before "$dir/input" "${removed[@]}" >"$dir/check.log" 2>&1; then
@@ -125,7 +104,7 @@ run_case() {
     if [[ " $* " != *" -i "* ]]; then
         restore_backup "$dir/VIDEO_TS"
         same_tree "$dir/input" "$dir/VIDEO_TS" ||
-            fail "$name: restoring the backup does not give back the input ($(diff -r -q "$dir/input" "$dir/VIDEO_TS" | head -3 | tr '\n' ' '))"
+            fail "$name: restoring the backup does not give back the input ($(tree_differences "$dir/input" "$dir/VIDEO_TS"))"
     fi
 }
 
