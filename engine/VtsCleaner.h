@@ -144,8 +144,8 @@ class CVtsCleaner : private VobWriteObserver {
     uint8_t m_Menu = 0;
     uint8_t m_HaveKeptNav = 0;  // a navpack has been kept in this run
     // Pause after entering each IFO phase, so that the dialog's progress display shows it. The
-    // headless command line shows no phases and sets 0; so do tests.
-    int32_t m_IfoPauseMs = 400;
+    // dialog asks for it (RunOptions); nothing else shows the phases long enough to need it.
+    int32_t m_IfoPauseMs = 0;
 
     // In-place blank-pack messages logged over the program's life; each kind stops at 30.
     static int32_t s_BlankReplacedInPlace;

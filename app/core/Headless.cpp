@@ -53,8 +53,6 @@ int RunCommandLine(const LaunchFields& parsed) {
         return kExitUsage;
     }
     CVtsCleaner engine;
-    // Nothing shows the IFO phases here: their display pauses would only add 0.8 s per step.
-    engine.m_IfoPauseMs = 0;
     ApplyCommandLineSettings(launch.m_Options);
     launch.m_Options.ApplyTo(engine);
     auto showMessage = [](const std::string& text) { WriteLineToStderr(text.c_str()); };

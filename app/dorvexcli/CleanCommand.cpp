@@ -205,8 +205,6 @@ class CleanCommand : public Command {
 
     int CleanFolderOrVob(const std::string& path) {
         CVtsCleaner engine;
-        // Nothing shows the IFO phases long enough to need their display pauses.
-        engine.m_IfoPauseMs = 0;
         RunOptions options = Options();
         options.ApplyTo(engine);
 

@@ -169,7 +169,6 @@ class ImageClean {
         options.m_WaitForFile = 0;
         options.m_EmptyBackup = false;
         options.m_BackupAbove = 0;
-        m_Engine.m_IfoPauseMs = 0;
         options.ApplyTo(m_Engine);
         const std::string vob = FirstVobInFolder(TheRealFileSystem(), m_Work.VideoTs(), true);
         auto showMessage = [](const std::string& text) { PrintError(text); };

@@ -36,6 +36,8 @@ namespace dorvex::gui {
 namespace {
 
 constexpr int kTimerMs = 200;
+// Long enough for a tick of the timer to show each IFO phase.
+constexpr int32_t kIfoPhaseShownMs = 400;
 constexpr int kCloseWaitMs = 1000;
 
 CCleanerDlg* g_pDialog = nullptr;  // the one dialog, for the alert sink
@@ -200,6 +202,7 @@ QLineEdit* CCleanerDlg::Line(int id) const {
 void CCleanerDlg::OnInitDialog() {
     setAcceptDrops(true);
     m_Options = m_Launch.m_Options;
+    m_Options.m_IfoPauseMs = kIfoPhaseShownMs;
     m_Settings.BindWindow(this, "MainWindowPos", true);
     if (!m_Launch.m_CommandLine) {
         m_Settings.BindInt(&m_Options.m_RemoveUnrefed, "RemoveUnrefed", 1);
