@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/core/CommandLine.h"
+#include "app/core/OpenCheck.h"
 #include "app/core/RunSession.h"
-#include "app/core/RunSteps.h"
 #include "support/FileSystem.h"
 #include "support/Sinks.h"
 

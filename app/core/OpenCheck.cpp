@@ -1,6 +1,7 @@
+#include "app/core/OpenCheck.h"
+
 #include <cctype>
 
-#include "app/core/RunSteps.h"
 #include "support/Paths.h"
 
 namespace dorvex {

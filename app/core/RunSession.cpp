@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/core/AbortSignals.h"
-#include "app/core/RunSteps.h"
+#include "app/core/Clock.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 

@@ -12,7 +12,6 @@
 #include "app/core/AbortSignals.h"
 #include "app/core/DiscFolder.h"
 #include "app/core/RunSession.h"
-#include "app/core/RunSteps.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/ImageArgument.h"

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/core/Clock.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "app/core/RunSteps.h"
+#include "app/core/Progress.h"
 #include "engine/VtsCleaner.h"
 
 namespace dorvex::cli {

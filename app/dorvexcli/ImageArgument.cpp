@@ -9,8 +9,8 @@
 
 #include "app/core/AbortSignals.h"
 #include "app/core/DiscFolder.h"
+#include "app/core/OpenCheck.h"
 #include "app/core/RunSession.h"
-#include "app/core/RunSteps.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/image/ImageOutput.h"

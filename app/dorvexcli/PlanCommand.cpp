@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "app/core/DiscFolder.h"
-#include "app/core/RunSteps.h"
+#include "app/core/OpenCheck.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/ImageArgument.h"

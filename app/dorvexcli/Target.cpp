@@ -6,8 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/core/CommandLine.h"
 #include "app/core/DiscFolder.h"
-#include "app/core/RunSteps.h"
+#include "app/core/OpenCheck.h"
 #include "app/dorvexcli/Console.h"
 #include "support/Paths.h"
 #include "support/TitleSetFiles.h"

@@ -20,7 +20,9 @@
 #include <filesystem>
 
 #include "app/core/AbortSignals.h"
+#include "app/core/Clock.h"
 #include "app/core/DiscFolder.h"
+#include "app/core/OpenCheck.h"
 #include "app/gui/AboutDlg.h"
 #include "app/gui/DialogTemplate.h"
 #include "support/Paths.h"

@@ -15,8 +15,9 @@
 #include <mutex>
 #include <thread>
 
+#include "app/core/CommandLine.h"
+#include "app/core/Progress.h"
 #include "app/core/RunSession.h"
-#include "app/core/RunSteps.h"
 #include "engine/VtsCleaner.h"
 #include "support/IniSettings.h"
 
