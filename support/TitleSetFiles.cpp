@@ -11,6 +11,53 @@ namespace dorvex {
 namespace {
 
 constexpr int64_t kPackBytes = 2048;
+// VTS_nn_m: where the digits and the second underscore stand.
+constexpr size_t kTitleSetNameLength = 8;
+constexpr std::string_view kTitleSetPrefix = "VTS_";
+constexpr size_t kSetDigit = 4;
+constexpr size_t kPartSeparator = 6;
+constexpr size_t kPartDigit = 7;
+constexpr std::string_view kVideoManagerBase = "VIDEO_TS";
+constexpr std::string_view kMenuJournalSuffix = "_menu";
+// The character of a DVD file's path that holds its VOB digit, counted from the end (".VOB").
+constexpr size_t kVobDigitFromEnd = 5;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// VTS_nn (nn 01 to 99) at the start of base, in any case; its number, or -1.
+int32_t TitleSetPrefixNumber(std::string_view base) {
+    if (base.size() < kPartSeparator || !EqualsIgnoreCase(base.substr(0, 4), kTitleSetPrefix) ||
+        !IsDigit(base[kSetDigit]) || !IsDigit(base[kSetDigit + 1])) {
+        return -1;
+    }
+    const int32_t number = (base[kSetDigit] - '0') * 10 + (base[kSetDigit + 1] - '0');
+    return number >= 1 ? number : -1;
+}
+
+std::optional<DvdFileKind> KindOfExt(std::string_view ext) {
+    if (EqualsIgnoreCase(ext, ".VOB")) {
+        return DvdFileKind::Vob;
+    }
+    if (EqualsIgnoreCase(ext, ".IFO")) {
+        return DvdFileKind::Ifo;
+    }
+    if (EqualsIgnoreCase(ext, ".BUP")) {
+        return DvdFileKind::Bup;
+    }
+    return std::nullopt;
+}
+
+// The IFO and BUP of a title-set VOB share its folder and name with the file digit set to 0;
+// the video manager's VIDEO_TS.VOB keeps its name.
+std::string CompanionPathFor(std::string_view vobPath, std::string_view ext) {
+    std::string out = ReplaceExt(vobPath, ext);
+    if (!IsVideoManagerName(vobPath)) {
+        SetVobDigit(out, '0');
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -29,39 +76,63 @@ std::string TitleSetName(int32_t titleSet) {
     return titleSet == kVideoManager ? "VIDEO_TS" : name.substr(0, 6);
 }
 
-int32_t TitleSetOf(std::string_view path) {
-    const std::string name = GetFileName(path);
-    if (IsVideoManagerName(name)) {
-        return kVideoManager;
+std::optional<DvdNameParts> ParseDvdFileName(std::string_view path) {
+    const PathParts split = SplitPath(path);
+    const std::optional<DvdFileKind> kind = KindOfExt(split.ext);
+    if (!kind) {
+        return std::nullopt;
     }
-    int titleSet = 0;
-    int part = 0;
-    char tail = 0;
-    if (name.size() == 12 && EqualsIgnoreCase(name.substr(0, 4), "VTS_") &&
-        std::sscanf(name.c_str() + 4, "%2d_%1d.%c", &titleSet, &part, &tail) == 3 &&
-        titleSet >= 1 && titleSet <= kLastTitleSet) {
-        return titleSet;
+    DvdNameParts name;
+    name.kind = *kind;
+    if (EqualsIgnoreCase(split.base, kVideoManagerBase)) {
+        return name;
     }
-    return -1;
+    const std::string_view base = split.base;
+    name.titleSet = TitleSetPrefixNumber(base);
+    if (name.titleSet < 0 || base.size() != kTitleSetNameLength || base[kPartSeparator] != '_' ||
+        !IsDigit(base[kPartDigit])) {
+        return std::nullopt;
+    }
+    name.part = base[kPartDigit] - '0';
+    // A title set has one IFO, VTS_nn_0.IFO, with its copy.
+    if (name.kind != DvdFileKind::Vob && name.part != 0) {
+        return std::nullopt;
+    }
+    return name;
 }
 
 bool IsDvdFileName(std::string_view name) {
-    const std::string ext = GetFileExt(name);
-    const bool vob = EqualsIgnoreCase(ext, ".VOB");
-    const bool ifo = EqualsIgnoreCase(ext, ".IFO") || EqualsIgnoreCase(ext, ".BUP");
-    if (!vob && !ifo) {
-        return false;
+    return ParseDvdFileName(name).has_value();
+}
+
+int32_t TitleSetOf(std::string_view path) {
+    if (IsVideoManagerName(path)) {
+        return kVideoManager;
     }
-    const std::string base = GetBaseName(name);
-    if (EqualsIgnoreCase(base, "video_ts")) {
-        return true;
+    const std::optional<DvdNameParts> name = ParseDvdFileName(path);
+    return name ? name->titleSet : -1;
+}
+
+bool IsVideoManagerName(std::string_view path) {
+    return EqualsIgnoreCase(GetBaseName(path), kVideoManagerBase);
+}
+
+std::string IfoPathFor(std::string_view vobPath) {
+    return CompanionPathFor(vobPath, ".IFO");
+}
+
+std::string BupPathFor(std::string_view vobPath) {
+    return CompanionPathFor(vobPath, ".BUP");
+}
+
+char GetVobDigit(const std::string& path) {
+    return path.size() >= kVobDigitFromEnd ? path[path.size() - kVobDigitFromEnd] : '\0';
+}
+
+void SetVobDigit(std::string& path, char digit) {
+    if (path.size() >= kVobDigitFromEnd) {
+        path[path.size() - kVobDigitFromEnd] = digit;
     }
-    auto digit = [&](size_t i) { return base[i] >= '0' && base[i] <= '9'; };
-    if (base.size() != 8 || !EqualsIgnoreCase(base.substr(0, 4), "VTS_") || !digit(4) ||
-        !digit(5) || base[6] != '_' || !digit(7) || (base[4] == '0' && base[5] == '0')) {
-        return false;
-    }
-    return vob || base[7] == '0';
 }
 
 std::string ResolveCase(FileSystem& files, const std::string& path) {
@@ -119,11 +190,32 @@ bool IsJournalFileName(std::string_view name) {
            EqualsIgnoreCase(name.substr(name.size() - kJournalExt.size()), kJournalExt);
 }
 
+std::optional<JournalNameParts> ParseJournalFileName(std::string_view path) {
+    const std::string name = GetFileName(path);
+    if (!IsJournalFileName(name)) {
+        return std::nullopt;
+    }
+    const std::string_view base =
+        std::string_view(name).substr(0, name.size() - kJournalExt.size());
+    JournalNameParts journal;
+    if (EqualsIgnoreCase(base, kVideoManagerBase)) {
+        journal.menu = true;
+        return journal;
+    }
+    journal.titleSet = TitleSetPrefixNumber(base);
+    journal.menu = base.size() == kPartSeparator + kMenuJournalSuffix.size() &&
+                   EqualsIgnoreCase(base.substr(kPartSeparator), kMenuJournalSuffix);
+    if (journal.titleSet < 0 || (base.size() != kPartSeparator && !journal.menu)) {
+        return std::nullopt;
+    }
+    return journal;
+}
+
 std::string TitleSetFiles::Journal(bool menu) const {
     const int32_t titleSet = TitleSetOf(m_VobPath);
     std::string name = TitleSetName(std::max(titleSet, 0));
     if (menu && titleSet != kVideoManager) {
-        name += "_menu";
+        name += kMenuJournalSuffix;
     }
     return ResolveCase(m_Files, Folder() + name + std::string(kJournalExt));
 }
