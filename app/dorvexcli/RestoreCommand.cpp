@@ -92,9 +92,10 @@ class RestoreCommand : public Command {
     }
 
   private:
+    // As the engine's messages name it, in whatever case the disc spells it.
     static std::string SetName(const std::string& vob) {
-        std::string base = GetBaseName(vob);
-        return EqualsIgnoreCase(base, "video_ts") ? "VIDEO_TS" : base.substr(0, base.rfind('_'));
+        const int32_t titleSet = TitleSetOf(vob);
+        return titleSet >= 0 ? TitleSetName(titleSet) : GetBaseName(vob);
     }
 
     // The steps of a full-DVD run in its order: each title set's menu and titles, then the video

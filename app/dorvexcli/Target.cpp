@@ -62,16 +62,8 @@ BackupListing ListBackup(CVtsCleaner& engine) {
 }
 
 bool BelongsToTitleSet(const std::string& vobPath, const std::string& fileName) {
-    std::string base = GetBaseName(vobPath);
-    std::string prefix;
-    if (EqualsIgnoreCase(base, "video_ts")) {
-        prefix = "VIDEO_TS.";
-    } else {
-        // VTS_01_1 -> VTS_01_: the title set's menu, title VOBs and IFO files.
-        prefix = base.substr(0, base.rfind('_') + 1);
-    }
-    return !prefix.empty() && fileName.size() >= prefix.size() &&
-           EqualsIgnoreCase(fileName.substr(0, prefix.size()), prefix);
+    const int32_t titleSet = TitleSetOf(vobPath);
+    return titleSet >= 0 && IsDvdFileName(fileName) && TitleSetOf(fileName) == titleSet;
 }
 
 }  // namespace dorvex::cli
