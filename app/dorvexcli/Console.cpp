@@ -213,6 +213,15 @@ void ProgressLine::Ticker() {
     }
 }
 
+RunHooks RunProgressHooks(const CVtsCleaner& engine, bool quiet) {
+    RunHooks hooks;
+    hooks.showProgressWhile = [&engine, quiet](const std::function<void()>& run) {
+        ProgressLine line(engine, !quiet && IsTerminal(STDERR_FILENO));
+        run();
+    };
+    return hooks;
+}
+
 Confirmation Confirm(const std::string& question, bool assumeYes) {
     if (assumeYes) {
         return Confirmation::Yes;

@@ -9,7 +9,6 @@
 
 #include "app/core/AbortSignals.h"
 #include "app/core/DiscFolder.h"
-#include "app/core/OpenCheck.h"
 #include "app/core/RunSession.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
@@ -169,35 +168,26 @@ class ImageClean {
         options.m_WaitForFile = 0;
         options.m_EmptyBackup = false;
         options.m_BackupAbove = 0;
-        options.ApplyTo(m_Engine);
+        RunHooks hooks = RunProgressHooks(m_Engine, m_Quiet);
+        // A Ctrl-C since the copy began stops the run before it starts, or as it starts.
+        hooks.stopRequested = [this] { return StopRequested(); };
+        RunSession session(m_Engine, options, std::move(hooks));
         const std::string vob = FirstVobInFolder(TheRealFileSystem(), m_Work.VideoTs(), true);
-        auto showMessage = [](const std::string& text) { PrintError(text); };
-        if (vob.empty() || CheckedOpen(m_Engine, vob, true, showMessage) != 0) {
+        if (vob.empty()) {
             return Unfinished("The image holds no VOB to clean", kExitUsage);
         }
-        RunSession session(m_Engine, options);
-        std::string refusal;
-        if (!session.Lock(refusal)) {
-            return Unfinished(refusal, kExitUsage);
+        switch (const RunStart start = session.Start(vob); start.status) {
+            case StartStatus::Ready:
+                break;
+            case StartStatus::NotOpened:
+                PrintError(start.message);
+                return Unfinished("The image holds no VOB to clean", kExitUsage);
+            case StartStatus::Refused:
+                return Unfinished(start.message, kExitUsage);
+            case StartStatus::Stopped:
+                return Unfinished("Interrupted", kExitFailed);
         }
-        if (const RunCheck check = session.Check(); check.Refused()) {
-            return Unfinished(check.message, kExitUsage);
-        }
-        if (StopRequested()) {
-            return Unfinished("Interrupted", kExitFailed);
-        }
-        session.Begin();
-        // Begin clears the abort flag: a Ctrl-C just before it must still count.
-        if (StopRequested()) {
-            m_Engine.m_Abort = 1;
-        }
-        m_Engine.m_Running = 1;
-        {
-            ProgressLine progress(m_Engine, ShowProgress());
-            session.Run();
-        }
-        m_Engine.m_Running = 0;
-        const RunOutcome outcome = session.Finish(false);
+        const RunOutcome outcome = session.RunHere();
         CloseLogFile();
         if (outcome.Unfinished()) {
             return Unfinished(outcome.refused   ? "The run would not start"

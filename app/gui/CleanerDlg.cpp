@@ -205,6 +205,8 @@ void CCleanerDlg::OnInitDialog() {
     setAcceptDrops(true);
     m_Options = m_Launch.m_Options;
     m_Options.m_IfoPauseMs = kIfoPhaseShownMs;
+    // -c empties the backup once, as the command line's file is opened; runs leave it alone.
+    m_Options.m_EmptyBackup = false;
     m_Settings.BindWindow(this, "MainWindowPos", true);
     if (!m_Launch.m_CommandLine) {
         m_Settings.BindInt(&m_Options.m_RemoveUnrefed, "RemoveUnrefed", 1);
@@ -232,7 +234,7 @@ void CCleanerDlg::OnInitDialog() {
             m_EndAfterInit = true;
             return;
         }
-        if (m_Options.m_EmptyBackup) {
+        if (m_Launch.m_Options.m_EmptyBackup) {
             OnDeleteBackup();
         }
         // A run that would not start ends the unattended invocation, as a rejected file does.
@@ -292,26 +294,17 @@ bool CCleanerDlg::StartRun() {
     // The two boxes are disabled once the run starts: it takes what they show now.
     m_Options.m_RemoveUnrefed = m_RemoveUnrefed->isChecked() ? 1 : 0;
     m_Options.m_FixPGCLBAs = m_FixPgcLbas->isChecked() ? 1 : 0;
-    RunOptions options = m_Options;
-    auto session = std::make_shared<RunSession>(m_Engine, options);
-    std::string refusal;
-    if (!session->Lock(refusal)) {
-        m_Prompts.message(QString::fromStdString(refusal));
-        m_Launch.m_Result = 1;
-        return false;
+    RunHooks hooks;
+    if (!m_Launch.m_CommandLine) {
+        hooks.cleanShortStreamAnyway = [this](const std::string& refusal) {
+            return m_Prompts.okCancel(QString::fromStdString(refusal) + "\n\nClean it anyway?");
+        };
     }
-    RunCheck check = session->Check();
-    if (check.refusal == RunRefusal::ShortStream && !m_Launch.m_CommandLine &&
-        m_Prompts.okCancel(QString::fromStdString(check.message) + "\n\nClean it anyway?")) {
-        // Cleaning what is there was asked for: the new session takes the lock over.
-        options.m_AllowShort = 1;
-        session.reset();
-        session = std::make_shared<RunSession>(m_Engine, options);
-        check =
-            session->Lock(refusal) ? session->Check() : RunCheck{RunRefusal::Unreadable, refusal};
-    }
-    if (check.Refused()) {
-        m_Prompts.message(QString::fromStdString(check.message));
+    auto session = std::make_shared<RunSession>(m_Engine, m_Options, std::move(hooks));
+    if (const RunStart start = session->Prepare(); !start.Ready()) {
+        if (!start.message.empty()) {
+            m_Prompts.message(QString::fromStdString(start.message));
+        }
         m_Launch.m_Result = 1;
         return false;
     }
