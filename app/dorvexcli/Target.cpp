@@ -44,26 +44,4 @@ bool OpenTarget(CVtsCleaner& engine, const std::string& path, bool fullDvd) {
     return CheckedOpen(engine, vob, true, showMessage) == 0;
 }
 
-BackupListing ListBackup(CVtsCleaner& engine) {
-    BackupListing listing;
-    listing.folder = StripSeparator(engine.BackupFolder());
-    const FileKind kind = engine.m_Files.KindOf(listing.folder);
-    listing.unsafe = kind != FileKind::Missing && kind != FileKind::Folder;
-    if (kind != FileKind::Folder) {
-        return listing;
-    }
-    for (const std::string& name : engine.m_Files.ListFiles(engine.BackupFolder())) {
-        if (IsDvdFileName(name)) {
-            listing.files.push_back(name);
-        }
-    }
-    std::sort(listing.files.begin(), listing.files.end());
-    return listing;
-}
-
-bool BelongsToTitleSet(const std::string& vobPath, const std::string& fileName) {
-    const int32_t titleSet = TitleSetOf(vobPath);
-    return titleSet >= 0 && IsDvdFileName(fileName) && TitleSetOf(fileName) == titleSet;
-}
-
 }  // namespace dorvex::cli

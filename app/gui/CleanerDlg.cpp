@@ -408,37 +408,29 @@ void CCleanerDlg::OnTimer() {
 }
 
 void CCleanerDlg::OnRestoreBackup() {
-    if (!m_Launch.m_CommandLine) {
-        m_Prompts.beep();
-        if (!m_Prompts.okCancel(kQuestionRestore)) {
-            return;
-        }
-    }
-    m_Options.ApplyTo(m_Engine);
-    FolderLock lock;
-    std::string refusal;
-    if (!LockDiscFolder(m_Engine.VobPathSnapshot(), lock, refusal)) {
-        m_Prompts.message(QString::fromStdString(refusal));
-        return;
-    }
-    m_Engine.RestoreBackup();
+    OnBackupAction(BackupActionKind::Restore, kQuestionRestore);
 }
 
 void CCleanerDlg::OnDeleteBackup() {
+    OnBackupAction(BackupActionKind::Delete, kQuestionDelete);
+}
+
+void CCleanerDlg::OnBackupAction(BackupActionKind kind, const char* question) {
     if (!m_Launch.m_CommandLine) {
         m_Prompts.beep();
-        if (!m_Prompts.okCancel(kQuestionDelete)) {
+        if (!m_Prompts.okCancel(question)) {
             return;
         }
     }
     m_Options.ApplyTo(m_Engine);
-    FolderLock lock;
+    // The current title set: the engine says itself what it will not restore or delete.
+    BackupAction action(m_Engine, kind, false);
     std::string refusal;
-    if (!LockDiscFolder(m_Engine.VobPathSnapshot(), lock, refusal)) {
+    if (!action.Lock(refusal)) {
         m_Prompts.message(QString::fromStdString(refusal));
         return;
     }
-    m_Engine.DeleteBackup();
+    action.Perform();
 }
 
 bool CCleanerDlg::OnClose() {

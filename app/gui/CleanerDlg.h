@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "app/core/BackupActions.h"
 #include "app/core/CommandLine.h"
 #include "app/core/Progress.h"
 #include "app/core/RunSession.h"
@@ -112,6 +113,8 @@ class CCleanerDlg : public QDialog, private IWindowPlacement {
     bool StartRun();  // OnCleanup's start; false when the in-place warning was cancelled
     void RequestAbort();
     bool OnClose();
+    // Restore Backup or Delete Backup of the current title set, asked first unless unattended.
+    void OnBackupAction(BackupActionKind kind, const char* question);
     void ProcessThread(RunSession& session);
     void AfterRunState();
     // Runs a control change on the dialog's thread, unless a close is under way.
