@@ -156,7 +156,7 @@ Checked CheckPath(const std::string& path) {
     std::string error;
     std::unique_ptr<ImageFileSystem> image;
     if (IsImageArgument(path)) {
-        image = OpenImageArgument(path, error);
+        image = OpenDiscImage(path, error);
         checked.folder = image != nullptr ? image->Folder() : std::string();
     } else {
         checked.folder = ResolveDiscFolder(path, DiscFiles::Ifo, error);

@@ -296,7 +296,7 @@ class PlanCommand : public Command {
         std::unique_ptr<ImageFileSystem> image;
         if (IsImageArgument(m_Path)) {
             std::string error;
-            if ((image = OpenImageArgument(m_Path, error)) == nullptr) {
+            if ((image = OpenDiscImage(m_Path, error)) == nullptr) {
                 PrintError(error);
                 return kExitUsage;
             }
