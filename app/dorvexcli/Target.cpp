@@ -1,17 +1,12 @@
 #include "app/dorvexcli/Target.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <filesystem>
 
 #include "app/core/CommandLine.h"
 #include "app/core/DiscFolder.h"
 #include "app/core/OpenCheck.h"
 #include "app/dorvexcli/Console.h"
-#include "support/Paths.h"
-#include "support/TitleSetFiles.h"
 
 namespace dorvex::cli {
 

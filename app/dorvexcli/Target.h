@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "app/core/RunOptions.h"
 #include "engine/VtsCleaner.h"

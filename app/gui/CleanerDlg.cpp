@@ -112,7 +112,7 @@ CCleanerDlg::~CCleanerDlg() {
     }
 }
 
-void CCleanerDlg::BuildControls() {
+DialogUnits CCleanerDlg::ApplyTemplate() {
     setWindowTitle(QString::fromStdString(m_Engine.m_Banner));
     setWindowIcon(m_Icon);
     // The template's font is 8 points; dialog units follow from its metrics.
@@ -121,7 +121,11 @@ void CCleanerDlg::BuildControls() {
     setFont(dialogFont);
     const DialogUnits du(font());
     setFixedSize(du.X(kDialogWidthDu), du.Y(kDialogHeightDu));
+    return du;
+}
 
+void CCleanerDlg::BuildControls() {
+    const DialogUnits du = ApplyTemplate();
     auto place = [&](QWidget* w, int id) {
         w->setGeometry(du.Rect(ControlRect(id)));
         w->setObjectName(QString("ctl%1").arg(id));
@@ -171,7 +175,10 @@ void CCleanerDlg::BuildControls() {
     icon->setPixmap(m_Icon.pixmap(32, 32));
     m_FullDvd = button(IdFullDvd, "Full DVD");
     m_FixPgcLbas = check(IdFixPgcLbas, "Fix wrong PGC LBA pointers");
+    ConnectControls();
+}
 
+void CCleanerDlg::ConnectControls() {
     m_Cleanup->setEnabled(false);
     m_Restore->setEnabled(false);
     m_Delete->setEnabled(false);

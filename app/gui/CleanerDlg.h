@@ -19,6 +19,7 @@
 #include "app/core/CommandLine.h"
 #include "app/core/Progress.h"
 #include "app/core/RunSession.h"
+#include "app/gui/DialogTemplate.h"
 #include "engine/VtsCleaner.h"
 #include "support/IniSettings.h"
 
@@ -107,7 +108,11 @@ class CCleanerDlg : public QDialog, private IWindowPlacement {
   private:
     friend class CCleanerDlgEngine;
 
+    // The window as its template has it: caption, icon, font and size, in dialog units.
+    DialogUnits ApplyTemplate();
     void BuildControls();
+    // The controls' first state and what their clicks do.
+    void ConnectControls();
     // The file chooser, its shortcut and the clicks on the status area (OpenVob.cpp).
     void InstallOpenVob();
     bool StartRun();  // OnCleanup's start; false when the in-place warning was cancelled
