@@ -14,7 +14,7 @@ constexpr int64_t kPackBytes = 2048;
 // VTS_nn_m: where the digits and the second underscore stand.
 constexpr size_t kTitleSetNameLength = 8;
 constexpr std::string_view kTitleSetPrefix = "VTS_";
-constexpr size_t kSetDigit = 4;
+constexpr size_t kSetDigit = kTitleSetPrefix.size();
 constexpr size_t kPartSeparator = 6;
 constexpr size_t kPartDigit = 7;
 constexpr std::string_view kVideoManagerBase = "VIDEO_TS";
@@ -28,7 +28,8 @@ bool IsDigit(char c) {
 
 // VTS_nn (nn 01 to 99) at the start of base, in any case; its number, or -1.
 int32_t TitleSetPrefixNumber(std::string_view base) {
-    if (base.size() < kPartSeparator || !EqualsIgnoreCase(base.substr(0, 4), kTitleSetPrefix) ||
+    if (base.size() < kPartSeparator ||
+        !EqualsIgnoreCase(base.substr(0, kTitleSetPrefix.size()), kTitleSetPrefix) ||
         !IsDigit(base[kSetDigit]) || !IsDigit(base[kSetDigit + 1])) {
         return -1;
     }
@@ -73,7 +74,8 @@ std::string DvdFileName(int32_t titleSet, int32_t part, std::string_view ext) {
 
 std::string TitleSetName(int32_t titleSet) {
     const std::string name = DvdFileName(titleSet, 0, "");
-    return titleSet == kVideoManager ? "VIDEO_TS" : name.substr(0, 6);
+    return titleSet == kVideoManager ? std::string(kVideoManagerBase)
+                                     : name.substr(0, kPartSeparator);
 }
 
 std::optional<DvdNameParts> ParseDvdFileName(std::string_view path) {
