@@ -49,13 +49,23 @@ bool SyncFile(const std::string& path, std::string& error) {
     return ok;
 }
 
+// A front end that shows no lines leaves those hooks empty.
+ImageCleanHooks WithQuietLines(ImageCleanHooks hooks) {
+    for (auto* line : {&hooks.note, &hooks.error}) {
+        if (!*line) {
+            *line = [](const std::string&) {};
+        }
+    }
+    return hooks;
+}
+
 // One image's clean from the copy out of the image to the result under its final name.
 class ImageClean {
   public:
     ImageClean(const std::string& image, const std::string& target, const ImageCleanHooks& hooks)
         : m_Image(image),
           m_Target(target),
-          m_Hooks(hooks),
+          m_Hooks(WithQuietLines(hooks)),
           m_AsImage(EqualsIgnoreCase(GetFileExt(target), ".iso")) {}
 
     ImageCleanResult Run(RunOptions options) {
@@ -251,7 +261,7 @@ class ImageClean {
 
     const std::string m_Image;
     const std::string m_Target;
-    const ImageCleanHooks& m_Hooks;
+    const ImageCleanHooks m_Hooks;
     const bool m_AsImage;
     std::unique_ptr<ImageFileSystem> m_Disc;
     std::string m_Writer;

@@ -13,7 +13,7 @@
 
 namespace dorvex {
 
-// What the front end shows; every hook is called on the calling thread.
+// What the front end shows; every hook is called on the calling thread, and may be left empty.
 struct ImageCleanHooks {
     // A line of the program's own: what is being done, what was written.
     std::function<void(const std::string& text)> note;
