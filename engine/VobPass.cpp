@@ -613,10 +613,8 @@ void CVtsCleaner::TidyVobFiles() {
         return;
     }
 
-    int titleSet = 0;
-    int fileNumber = 0;
-    if (std::sscanf(GetBaseName(vob).c_str(), "%*[^_]_%d_%d", &titleSet, &fileNumber) != 2 ||
-        titleSet > kLastTitleSet) {
+    const std::optional<int32_t> titleSet = VobTitleSetNumber(GetBaseName(vob));
+    if (!titleSet || *titleSet > kLastTitleSet) {
         Alert("Problem while checking file sizes");
         return;
     }

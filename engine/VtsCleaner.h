@@ -83,8 +83,9 @@ class CVtsCleaner : public PassModel {
     std::atomic<uint8_t> m_Refused{0};
     // Set when an in-place run ended early and kept its journal: running it again finishes it.
     std::atomic<uint8_t> m_JournalLeft{0};
-    // Pause after entering each IFO phase, so that a progress display shows it.
-    int32_t m_IfoPauseMs = 400;
+    // Pause after entering each IFO phase, so that the dialog's progress display shows it. The
+    // dialog asks for it (RunOptions); nothing else shows the phases long enough to need it.
+    int32_t m_IfoPauseMs = 0;
 
     // --- Paths ---
     // Written only through SetVobPath / SetVobPathDigit (under m_VobPathLock) so that the dialog

@@ -107,32 +107,6 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool IsVideoManagerName(std::string_view path) {
-    return EqualsIgnoreCase(GetBaseName(path), "video_ts");
-}
-
-namespace {
-
-// The IFO and BUP of a title-set VOB share its folder and name with the file digit set to 0;
-// the video manager's VIDEO_TS.VOB keeps its name.
-std::string CompanionPathFor(std::string_view vobPath, std::string_view ext) {
-    std::string out = ReplaceExt(vobPath, ext);
-    if (!IsVideoManagerName(vobPath) && out.size() >= 5) {
-        out[out.size() - 5] = '0';
-    }
-    return out;
-}
-
-}  // namespace
-
-std::string IfoPathFor(std::string_view vobPath) {
-    return CompanionPathFor(vobPath, ".IFO");
-}
-
-std::string BupPathFor(std::string_view vobPath) {
-    return CompanionPathFor(vobPath, ".BUP");
-}
-
 bool FileExists(std::string_view path) {
     if (path.empty()) {
         return false;
@@ -182,16 +156,6 @@ void DeleteFolderFiles(std::string_view folder, std::string_view pattern) {
         ::unlink(JoinPath(dirPath, name).c_str());
     }
     ::closedir(dir);
-}
-
-char GetVobDigit(const std::string& path) {
-    return path.size() >= 5 ? path[path.size() - 5] : '\0';
-}
-
-void SetVobDigit(std::string& path, char digit) {
-    if (path.size() >= 5) {
-        path[path.size() - 5] = digit;
-    }
 }
 
 }  // namespace dorvex

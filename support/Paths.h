@@ -1,6 +1,6 @@
-// Path and file utilities for DVD-Video file names (VIDEO_TS.VOB, VTS_xx_N.VOB, VTS_xx_0.IFO and
-// their .BUP copies). Results are owned strings, so the dialog and the worker thread can build
-// paths at the same time without sharing buffers.
+// Path and file utilities: splitting and joining paths, and asking the disk about a file. What a
+// DVD file is called is TitleSetFiles.h's. Results are owned strings, so the dialog and the worker
+// thread can build paths at the same time without sharing buffers.
 #pragma once
 
 #include <cstdint>
@@ -35,10 +35,6 @@ std::string ReplaceExt(std::string_view path, std::string_view newExt);
 std::string JoinPath(std::string_view folder, std::string_view name);
 // The folder without its trailing separators ("/" stays "/").
 std::string StripSeparator(std::string folder);
-// True for VIDEO_TS.VOB, .IFO and .BUP, the video manager's files (any case, any folder).
-bool IsVideoManagerName(std::string_view path);
-std::string IfoPathFor(std::string_view vobPath);
-std::string BupPathFor(std::string_view vobPath);
 
 // An empty path stands for an absent argument.
 // On the disk itself, for the front ends and tools; a run asks the FileSystem it was given.
@@ -51,10 +47,5 @@ bool IsEmptyOrMissing(std::string_view path);
 void DeleteFolderFiles(std::string_view folder, std::string_view pattern = "*");
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-
-// The digit before ".VOB" of a DVD file name: the character five places before the end.
-// Returns '\0' when the path is too short to have one.
-char GetVobDigit(const std::string& path);
-void SetVobDigit(std::string& path, char digit);
 
 }  // namespace dorvex

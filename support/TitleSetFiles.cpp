@@ -1,6 +1,9 @@
 #include "support/TitleSetFiles.h"
 
 #include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 
 #include "support/FileSystem.h"
@@ -11,6 +14,54 @@ namespace dorvex {
 namespace {
 
 constexpr int64_t kPackBytes = 2048;
+// VTS_nn_m: where the digits and the second underscore stand.
+constexpr size_t kTitleSetNameLength = 8;
+constexpr std::string_view kTitleSetPrefix = "VTS_";
+constexpr size_t kSetDigit = kTitleSetPrefix.size();
+constexpr size_t kPartSeparator = 6;
+constexpr size_t kPartDigit = 7;
+constexpr std::string_view kVideoManagerBase = "VIDEO_TS";
+constexpr std::string_view kMenuJournalSuffix = "_menu";
+// The character of a DVD file's path that holds its VOB digit, counted from the end (".VOB").
+constexpr size_t kVobDigitFromEnd = 5;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// VTS_nn (nn 01 to 99) at the start of base, in any case; its number, or -1.
+int32_t TitleSetPrefixNumber(std::string_view base) {
+    if (base.size() < kPartSeparator ||
+        !EqualsIgnoreCase(base.substr(0, kTitleSetPrefix.size()), kTitleSetPrefix) ||
+        !IsDigit(base[kSetDigit]) || !IsDigit(base[kSetDigit + 1])) {
+        return -1;
+    }
+    const int32_t number = (base[kSetDigit] - '0') * 10 + (base[kSetDigit + 1] - '0');
+    return number >= 1 ? number : -1;
+}
+
+std::optional<DvdFileKind> KindOfExt(std::string_view ext) {
+    if (EqualsIgnoreCase(ext, ".VOB")) {
+        return DvdFileKind::Vob;
+    }
+    if (EqualsIgnoreCase(ext, ".IFO")) {
+        return DvdFileKind::Ifo;
+    }
+    if (EqualsIgnoreCase(ext, ".BUP")) {
+        return DvdFileKind::Bup;
+    }
+    return std::nullopt;
+}
+
+// The IFO and BUP of a title-set VOB share its folder and name with the file digit set to 0;
+// the video manager's VIDEO_TS.VOB keeps its name.
+std::string CompanionPathFor(std::string_view vobPath, std::string_view ext) {
+    std::string out = ReplaceExt(vobPath, ext);
+    if (!IsVideoManagerName(vobPath)) {
+        SetVobDigit(out, '0');
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -26,42 +77,67 @@ std::string DvdFileName(int32_t titleSet, int32_t part, std::string_view ext) {
 
 std::string TitleSetName(int32_t titleSet) {
     const std::string name = DvdFileName(titleSet, 0, "");
-    return titleSet == kVideoManager ? "VIDEO_TS" : name.substr(0, 6);
+    return titleSet == kVideoManager ? std::string(kVideoManagerBase)
+                                     : name.substr(0, kPartSeparator);
 }
 
-int32_t TitleSetOf(std::string_view path) {
-    const std::string name = GetFileName(path);
-    if (IsVideoManagerName(name)) {
-        return kVideoManager;
+std::optional<DvdNameParts> ParseDvdFileName(std::string_view path) {
+    const PathParts split = SplitPath(path);
+    const std::optional<DvdFileKind> kind = KindOfExt(split.ext);
+    if (!kind) {
+        return std::nullopt;
     }
-    int titleSet = 0;
-    int part = 0;
-    char tail = 0;
-    if (name.size() == 12 && EqualsIgnoreCase(name.substr(0, 4), "VTS_") &&
-        std::sscanf(name.c_str() + 4, "%2d_%1d.%c", &titleSet, &part, &tail) == 3 &&
-        titleSet >= 1 && titleSet <= kLastTitleSet) {
-        return titleSet;
+    DvdNameParts name;
+    name.kind = *kind;
+    if (EqualsIgnoreCase(split.base, kVideoManagerBase)) {
+        return name;
     }
-    return -1;
+    const std::string_view base = split.base;
+    name.titleSet = TitleSetPrefixNumber(base);
+    if (name.titleSet < 0 || base.size() != kTitleSetNameLength || base[kPartSeparator] != '_' ||
+        !IsDigit(base[kPartDigit])) {
+        return std::nullopt;
+    }
+    name.part = base[kPartDigit] - '0';
+    // A title set has one IFO, VTS_nn_0.IFO, with its copy.
+    if (name.kind != DvdFileKind::Vob && name.part != 0) {
+        return std::nullopt;
+    }
+    return name;
 }
 
 bool IsDvdFileName(std::string_view name) {
-    const std::string ext = GetFileExt(name);
-    const bool vob = EqualsIgnoreCase(ext, ".VOB");
-    const bool ifo = EqualsIgnoreCase(ext, ".IFO") || EqualsIgnoreCase(ext, ".BUP");
-    if (!vob && !ifo) {
-        return false;
+    return ParseDvdFileName(name).has_value();
+}
+
+int32_t TitleSetOf(std::string_view path) {
+    if (IsVideoManagerName(path)) {
+        return kVideoManager;
     }
-    const std::string base = GetBaseName(name);
-    if (EqualsIgnoreCase(base, "video_ts")) {
-        return true;
+    const std::optional<DvdNameParts> name = ParseDvdFileName(path);
+    return name ? name->titleSet : -1;
+}
+
+bool IsVideoManagerName(std::string_view path) {
+    return EqualsIgnoreCase(GetBaseName(path), kVideoManagerBase);
+}
+
+std::string IfoPathFor(std::string_view vobPath) {
+    return CompanionPathFor(vobPath, ".IFO");
+}
+
+std::string BupPathFor(std::string_view vobPath) {
+    return CompanionPathFor(vobPath, ".BUP");
+}
+
+char GetVobDigit(const std::string& path) {
+    return path.size() >= kVobDigitFromEnd ? path[path.size() - kVobDigitFromEnd] : '\0';
+}
+
+void SetVobDigit(std::string& path, char digit) {
+    if (path.size() >= kVobDigitFromEnd) {
+        path[path.size() - kVobDigitFromEnd] = digit;
     }
-    auto digit = [&](size_t i) { return base[i] >= '0' && base[i] <= '9'; };
-    if (base.size() != 8 || !EqualsIgnoreCase(base.substr(0, 4), "VTS_") || !digit(4) ||
-        !digit(5) || base[6] != '_' || !digit(7) || (base[4] == '0' && base[5] == '0')) {
-        return false;
-    }
-    return vob || base[7] == '0';
 }
 
 std::string ResolveCase(FileSystem& files, const std::string& path) {
@@ -119,21 +195,76 @@ bool IsJournalFileName(std::string_view name) {
            EqualsIgnoreCase(name.substr(name.size() - kJournalExt.size()), kJournalExt);
 }
 
-std::string JournalTitleSetName(std::string_view name) {
-    constexpr std::string_view kVideoManagerName = "VIDEO_TS";
-    const size_t setNameSize = 6;  // VTS_nn
-    if (name.size() >= kVideoManagerName.size() &&
-        EqualsIgnoreCase(name.substr(0, kVideoManagerName.size()), kVideoManagerName)) {
-        return std::string(kVideoManagerName);
+namespace {
+
+// One "%d" conversion of scanf: optional white space, an optional sign, at least one digit.
+// Matched by hand so that an over-long number cannot overflow as it would inside sscanf: it
+// saturates instead.
+bool ScanInteger(std::string_view text, size_t& pos, int64_t& value) {
+    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) {
+        ++pos;
     }
-    return std::string(name.substr(0, std::min(name.size(), setNameSize)));
+    const bool negative = pos < text.size() && text[pos] == '-';
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        ++pos;
+    }
+    const size_t digitsStart = pos;
+    value = 0;
+    for (; pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])); ++pos) {
+        value = std::min<int64_t>(value * 10 + (text[pos] - '0'), INT32_MAX);
+    }
+    value = negative ? -value : value;
+    return pos > digitsStart;
+}
+
+}  // namespace
+
+std::optional<int32_t> VobTitleSetNumber(std::string_view fileTitle) {
+    // "%*[^_]": at least one character that is not an underscore.
+    size_t pos = fileTitle.find('_');
+    if (pos == 0 || pos == std::string_view::npos) {
+        return std::nullopt;
+    }
+    ++pos;
+    int64_t titleSet = 0;
+    int64_t part = 0;
+    if (!ScanInteger(fileTitle, pos, titleSet) || pos >= fileTitle.size() ||
+        fileTitle[pos] != '_') {
+        return std::nullopt;
+    }
+    ++pos;
+    if (!ScanInteger(fileTitle, pos, part)) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(titleSet);
+}
+
+std::optional<JournalNameParts> ParseJournalFileName(std::string_view path) {
+    const std::string name = GetFileName(path);
+    if (!IsJournalFileName(name)) {
+        return std::nullopt;
+    }
+    const std::string_view base =
+        std::string_view(name).substr(0, name.size() - kJournalExt.size());
+    JournalNameParts journal;
+    if (EqualsIgnoreCase(base, kVideoManagerBase)) {
+        journal.menu = true;
+        return journal;
+    }
+    journal.titleSet = TitleSetPrefixNumber(base);
+    journal.menu = base.size() == kPartSeparator + kMenuJournalSuffix.size() &&
+                   EqualsIgnoreCase(base.substr(kPartSeparator), kMenuJournalSuffix);
+    if (journal.titleSet < 0 || (base.size() != kPartSeparator && !journal.menu)) {
+        return std::nullopt;
+    }
+    return journal;
 }
 
 std::string TitleSetFiles::Journal(bool menu) const {
     const int32_t titleSet = TitleSetOf(m_VobPath);
     std::string name = TitleSetName(std::max(titleSet, 0));
     if (menu && titleSet != kVideoManager) {
-        name += "_menu";
+        name += kMenuJournalSuffix;
     }
     return ResolveCase(m_Files, Folder() + name + std::string(kJournalExt));
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,19 +27,61 @@ std::string DvdFileName(int32_t titleSet, int32_t part, std::string_view ext);
 // "VTS_01", or "VIDEO_TS" for title set 0.
 std::string TitleSetName(int32_t titleSet);
 
-// Title set number of a DVD file path (0 for VIDEO_TS.*), or -1 for another name.
+enum class DvdFileKind { Vob, Ifo, Bup };
+
+// A DVD file name taken apart, the inverse of DvdFileName.
+struct DvdNameParts {
+    int32_t titleSet = kVideoManager;
+    int32_t part = 0;  // the digit before .VOB; 0 for the IFO and BUP and for VIDEO_TS.*
+    DvdFileKind kind = DvdFileKind::Vob;
+
+    // The menu VOB of a title set, or VIDEO_TS.VOB (the video manager's menu).
+    bool IsMenuVob() const { return kind == DvdFileKind::Vob && part == kMenuVobPart; }
+};
+
+// The last component of path as one of a DVD folder's own files, in any case: VIDEO_TS.VOB,
+// .IFO, .BUP, VTS_nn_0.IFO, VTS_nn_0.BUP and VTS_nn_m.VOB (nn 01 to 99, m 0 to 9); nothing for
+// any other name. The one reader of these names: callers never take them apart themselves.
+std::optional<DvdNameParts> ParseDvdFileName(std::string_view path);
+
+// True for the names ParseDvdFileName takes.
+bool IsDvdFileName(std::string_view name);
+
+// Title set number of a DVD file path (0 for VIDEO_TS.*, whatever its extension), or -1 for
+// another name.
 int32_t TitleSetOf(std::string_view path);
+
+// True for VIDEO_TS.VOB, .IFO and .BUP, the video manager's files (any case, any folder; the
+// extension is not looked at).
+bool IsVideoManagerName(std::string_view path);
+
+// The IFO and BUP of a title-set VOB, beside it: its name with the digit before the extension
+// set to 0 (VTS_03_2.VOB gives VTS_03_0.IFO); VIDEO_TS.VOB keeps its name (VIDEO_TS.IFO). The
+// extension is written as given, the rest keeps its case.
+std::string IfoPathFor(std::string_view vobPath);
+std::string BupPathFor(std::string_view vobPath);
+
+// The digit before ".VOB" of a DVD file name: the character five places before the end.
+// Returns '\0' when the path is too short to have one.
+char GetVobDigit(const std::string& path);
+void SetVobDigit(std::string& path, char digit);
 
 // The extension of an in-place run's journal.
 inline constexpr std::string_view kJournalExt = ".dorvex-journal";
 bool IsJournalFileName(std::string_view name);
-// The title set a journal's name stands for: "VTS_01" for VTS_01.dorvex-journal and
-// VTS_01_menu.dorvex-journal, "VIDEO_TS" for VIDEO_TS.dorvex-journal.
-std::string JournalTitleSetName(std::string_view name);
 
-// True for the names of a DVD folder's own files, in any case: VIDEO_TS.VOB, .IFO, .BUP,
-// VTS_nn_0.IFO, VTS_nn_0.BUP and VTS_nn_m.VOB (nn 01 to 99, m 0 to 9).
-bool IsDvdFileName(std::string_view name);
+// A journal's name taken apart (see TitleSetFiles::Journal): whose run it records.
+struct JournalNameParts {
+    int32_t titleSet = kVideoManager;
+    bool menu = false;  // VTS_nn_menu; the video manager's journal is its menu's
+};
+// The title-set number of a VOB's file title in the loose shape "%*[^_]_%d_%d" that the dialog
+// accepts and the tidy step reads (a word, then two underscored numbers, anything after the
+// second ignored); nothing when the title has another shape.
+std::optional<int32_t> VobTitleSetNumber(std::string_view fileTitle);
+
+// The last component of path as a journal's name, in any case; nothing for any other name.
+std::optional<JournalNameParts> ParseJournalFileName(std::string_view path);
 
 // The path of the file that exists in path's folder under path's name in any case (its own
 // spelling first), or path itself when there is none. Discs from ISO 9660 mounts without Joliet

@@ -28,8 +28,8 @@ uint32_t AbortSignalsCaught() {
     return g_SignalsCaught.load();
 }
 
-ScopedAbortOnSignals::ScopedAbortOnSignals(CVtsCleaner& engine) {
-    g_pAbortTarget.store(&engine);
+ScopedAbortOnSignals::ScopedAbortOnSignals(CVtsCleaner& engine)
+    : m_OldTarget(g_pAbortTarget.exchange(&engine)) {
     struct sigaction action {};
     action.sa_handler = RequestAbortOnSignal;
     sigemptyset(&action.sa_mask);
@@ -42,7 +42,7 @@ ScopedAbortOnSignals::ScopedAbortOnSignals(CVtsCleaner& engine) {
 ScopedAbortOnSignals::~ScopedAbortOnSignals() {
     sigaction(SIGINT, &m_OldInt, nullptr);
     sigaction(SIGTERM, &m_OldTerm, nullptr);
-    g_pAbortTarget.store(nullptr);
+    g_pAbortTarget.store(m_OldTarget);
 }
 
 }  // namespace dorvex

@@ -8,8 +8,9 @@
 
 namespace dorvex {
 
-// While it lives, SIGINT and SIGTERM set the engine's abort flag; the previous handling comes
-// back when it is destroyed. One at a time.
+// While it lives, SIGINT and SIGTERM set the engine's abort flag; the previous handling (and an
+// enclosing scope's engine) comes back when it is destroyed. Scopes nest: a run held inside a
+// longer job on the same engine (an image's clean) hands the signals back to the job.
 class ScopedAbortOnSignals {
   public:
     explicit ScopedAbortOnSignals(CVtsCleaner& engine);
@@ -20,6 +21,7 @@ class ScopedAbortOnSignals {
   private:
     struct sigaction m_OldInt {};
     struct sigaction m_OldTerm {};
+    CVtsCleaner* m_OldTarget = nullptr;
 };
 
 // How many SIGINT and SIGTERM the handler above has caught in this process. Steps outside the

@@ -1,6 +1,7 @@
+#include "app/core/CommandLine.h"
+
 #include <cstring>
 
-#include "app/core/RunSteps.h"
 #include "support/IniSettings.h"
 
 namespace dorvex {

@@ -1,7 +1,7 @@
 #include "app/core/DiscFolder.h"
 
 #include <filesystem>
-#include <regex>
+#include <optional>
 
 #include "support/Paths.h"
 #include "support/TitleSetFiles.h"
@@ -12,18 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A disc folder holds its files in VIDEO_TS, whatever the case of the name.
-fs::path VideoTsInside(const fs::path& folder) {
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-        if (entry.is_directory(error) &&
-            EqualsIgnoreCase(entry.path().filename().string(), "VIDEO_TS")) {
-            return entry.path();
-        }
-    }
-    return {};
-}
-
 std::string WithSeparator(std::string folder) {
     if (folder.empty() || !IsPathSeparator(folder.back())) {
         folder += kPathSeparator;
@@ -31,27 +19,82 @@ std::string WithSeparator(std::string folder) {
     return folder;
 }
 
+// Any entry counts, as the checker reads what the folder shows whatever its type.
+bool HoldsIfo(const fs::path& folder) {
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        const std::optional<DvdNameParts> name = ParseDvdFileName(entry.path().filename().string());
+        if (name && name->kind == DvdFileKind::Ifo) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Holds(const fs::path& folder, DiscFiles files) {
+    if (files == DiscFiles::Ifo) {
+        return HoldsIfo(folder);
+    }
+    return !FirstVobInFolder(TheRealFileSystem(), WithSeparator(folder.string()), true).empty();
+}
+
+// A disc folder holds its files in VIDEO_TS, whatever the case of the name.
+std::optional<fs::path> VideoTsHolding(const fs::path& folder, DiscFiles files) {
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        if (entry.is_directory(error) &&
+            EqualsIgnoreCase(entry.path().filename().string(), "VIDEO_TS") &&
+            Holds(entry.path(), files)) {
+            return entry.path();
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
+std::string ResolveDiscFolder(const std::string& path, DiscFiles files, std::string& error) {
+    std::error_code code;
+    const fs::file_status status = fs::status(path, code);
+    if (!fs::exists(status)) {
+        error = path + ": no such file or folder";
+        return {};
+    }
+    fs::path folder = fs::is_directory(status) ? fs::path(path) : fs::path(path).parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    if (Holds(folder, files)) {
+        return WithSeparator(folder.string());
+    }
+    if (const std::optional<fs::path> inner = VideoTsHolding(folder, files)) {
+        return WithSeparator(inner->string());
+    }
+    error = path + (files == DiscFiles::Ifo ? ": no VIDEO_TS.IFO or VTS_xx_0.IFO here"
+                                            : ": no title set VOB (VTS_xx_1.VOB) in this folder");
+    return {};
+}
+
 std::string FirstVobInFolder(FileSystem& files, const std::string& folder, bool fullDvd) {
-    static const std::regex kTitleSetVob("VTS_(\\d\\d)_([01])\\.VOB", std::regex::icase);
     std::string firstTitle;  // VTS_xx_1.VOB
     std::string firstMenu;   // VTS_xx_0.VOB
     std::string videoManager;
-    int titleNumber = kLastTitleSet + 1;
-    int menuNumber = kLastTitleSet + 1;
+    int32_t titleNumber = kLastTitleSet + 1;
+    int32_t menuNumber = kLastTitleSet + 1;
     for (const std::string& name : files.ListFiles(folder)) {
-        std::smatch match;
-        if (std::regex_match(name, match, kTitleSetVob)) {
-            const int number = std::stoi(match[1].str());
-            const bool title = match[2].str() == "1";
-            int& lowest = title ? titleNumber : menuNumber;
-            if (number < lowest) {
-                lowest = number;
-                (title ? firstTitle : firstMenu) = folder + name;
-            }
-        } else if (EqualsIgnoreCase(name, "VIDEO_TS.VOB")) {
+        const std::optional<DvdNameParts> parts = ParseDvdFileName(name);
+        if (!parts || parts->kind != DvdFileKind::Vob || parts->part > kFirstTitleVobPart) {
+            continue;
+        }
+        if (parts->titleSet == kVideoManager) {
             videoManager = folder + name;
+            continue;
+        }
+        const bool title = parts->part == kFirstTitleVobPart;
+        int32_t& lowest = title ? titleNumber : menuNumber;
+        if (parts->titleSet < lowest) {
+            lowest = parts->titleSet;
+            (title ? firstTitle : firstMenu) = folder + name;
         }
     }
     if (!firstTitle.empty() || !fullDvd) {
@@ -62,24 +105,14 @@ std::string FirstVobInFolder(FileSystem& files, const std::string& folder, bool 
 
 std::string ResolveVob(const std::string& path, bool fullDvd, std::string& error) {
     std::error_code code;
-    fs::file_status status = fs::status(path, code);
-    if (!fs::exists(status)) {
-        error = path + ": no such file or folder";
-        return {};
-    }
-    if (!fs::is_directory(status)) {
+    if (fs::exists(path, code) && !fs::is_directory(path, code)) {
         return path;
     }
-    FileSystem& files = TheRealFileSystem();
-    std::string folder = WithSeparator(path);
-    std::string vob = FirstVobInFolder(files, folder, fullDvd);
-    if (vob.empty() && FirstVobInFolder(files, folder, true).empty()) {
-        // Not a VIDEO_TS folder itself: the disc folder around one.
-        const fs::path inner = VideoTsInside(path);
-        if (!inner.empty()) {
-            vob = FirstVobInFolder(files, WithSeparator(inner.string()), fullDvd);
-        }
+    const std::string folder = ResolveDiscFolder(path, DiscFiles::Vob, error);
+    if (folder.empty()) {
+        return {};
     }
+    const std::string vob = FirstVobInFolder(TheRealFileSystem(), folder, fullDvd);
     if (vob.empty()) {
         error = path + ": no title set VOB (VTS_xx_1.VOB) in this folder";
     }

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/core/CommandLine.h"
 #include "app/core/RunSession.h"
-#include "app/core/RunSteps.h"
 #include "support/FileSystem.h"
 #include "support/Sinks.h"
 
@@ -52,33 +52,20 @@ int RunCommandLine(const LaunchFields& parsed) {
             "(nothing was done)");
         return kExitUsage;
     }
-    CVtsCleaner engine;
-    // Nothing shows the IFO phases here: their display pauses would only add 0.8 s per step.
-    engine.m_IfoPauseMs = 0;
     ApplyCommandLineSettings(launch.m_Options);
-    launch.m_Options.ApplyTo(engine);
-    auto showMessage = [](const std::string& text) { WriteLineToStderr(text.c_str()); };
-    if (CheckedOpen(engine, launch.m_FileArg, true, showMessage) != 0) {
-        return 1;
-    }
-    RunSession session(engine, launch.m_Options);
-    std::string refusal;
-    if (!session.Lock(refusal)) {
-        WriteLineToStderr(refusal.c_str());
-        return 1;
-    }
-    if (launch.m_Options.m_EmptyBackup) {
-        engine.DeleteBackup();
-        if (engine.m_Refused.load() != 0) {
-            return 1;
+    CVtsCleaner engine;
+    RunHooks hooks;
+    // -c is asked for before anything else: a backup it may not delete ends the invocation.
+    hooks.stopWhenBackupKept = true;
+    RunSession session(engine, launch.m_Options, std::move(hooks));
+    if (const RunStart start = session.Start(launch.m_FileArg); !start.Ready()) {
+        if (!start.message.empty()) {
+            WriteLineToStderr(start.message.c_str());
         }
-    }
-    if (const RunCheck check = session.Check(); check.Refused()) {
-        WriteLineToStderr(check.message.c_str());
         return 1;
     }
     const RunOutcome outcome = session.RunHere();
-    const std::string state = DescribeOutcome(outcome, engine.m_InPlace != 0);
+    const std::string state = DescribeOutcome(outcome, launch.m_Options.m_InPlace != 0);
     if (!state.empty()) {
         WriteLineToStderr(state.c_str());
     }

@@ -1,9 +1,8 @@
-#include <chrono>
+#include "app/core/Progress.h"
+
 #include <cmath>
 #include <cstdio>
 #include <limits>
-
-#include "app/core/RunSteps.h"
 
 namespace dorvex {
 
@@ -13,12 +12,6 @@ constexpr uint32_t kSpeedWindowMs = 2000;
 constexpr float kSpeedJump = 4.0f;  // MB/s; a sample further away replaces the estimate
 
 }  // namespace
-
-uint32_t MillisecondClock() {
-    auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count();
-    return static_cast<uint32_t>(ms);
-}
 
 void ThroughputEstimator::Tick(uint32_t now, int32_t phase, bool paused, int32_t readTotal,
                                uint32_t totalSectors) {

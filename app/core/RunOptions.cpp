@@ -17,6 +17,7 @@ void RunOptions::ApplyTo(CVtsCleaner& engine) const {
     engine.m_FixPGCLBAs = m_FixPGCLBAs;
     engine.m_AllowShort = m_AllowShort;
     engine.m_PruneMissingVobs = m_PruneMissingVobs;
+    engine.m_IfoPauseMs = m_IfoPauseMs;
     engine.m_LogPath = m_LogPath.empty() ? DefaultLogPath() : m_LogPath;
     engine.m_LogFollowsLinks = m_LogPath.empty() ? 0 : 1;
 }

@@ -33,6 +33,9 @@ struct RunOptions {
     // The run adds its lines to the log file instead of replacing it (the second and later runs
     // of one dorvex-cli call).
     bool m_AppendLog = false;
+    // A pause after entering each IFO phase, so that a progress display that shows phases has
+    // them on screen for a moment (the dialog's choice); 0 for the front ends that show none.
+    int32_t m_IfoPauseMs = 0;
 
     // Puts the options into the engine's fields, the log file included.
     void ApplyTo(CVtsCleaner& engine) const;

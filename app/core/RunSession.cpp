@@ -4,7 +4,8 @@
 #include <cstring>
 
 #include "app/core/AbortSignals.h"
-#include "app/core/RunSteps.h"
+#include "app/core/Clock.h"
+#include "app/core/OpenCheck.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 
@@ -21,18 +22,66 @@ bool LockDiscFolder(const std::string& vobPath, FolderLock& lock, std::string& r
     return false;
 }
 
+RunSession::RunSession(CVtsCleaner& engine, const RunOptions& options, RunHooks hooks)
+    : m_Engine(engine), m_Options(options), m_Hooks(std::move(hooks)) {
+    m_Options.ApplyTo(m_Engine);
+}
+
+RunStart RunSession::Open(const std::string& vob) {
+    RunStart start;
+    auto refuse = [&start](const std::string& text) { start = {StartStatus::NotOpened, text}; };
+    CheckedOpen(m_Engine, vob, true, refuse);
+    return start;
+}
+
+RunStart RunSession::Prepare() {
+    std::string refusal;
+    if (!Lock(refusal)) {
+        return {StartStatus::Refused, refusal};
+    }
+    if (m_Options.m_EmptyBackup) {
+        m_Engine.DeleteBackup();
+        // The engine has said why it kept the backup.
+        if (m_Hooks.stopWhenBackupKept && m_Engine.m_Refused.load() != 0) {
+            return {StartStatus::Refused, ""};
+        }
+    }
+    RunCheck check = Check();
+    if (check.refusal == RunRefusal::ShortStream && m_Hooks.cleanShortStreamAnyway &&
+        m_Hooks.cleanShortStreamAnyway(check.message)) {
+        // The answer changes what the run is asked to do.
+        m_Options.m_AllowShort = 1;
+        m_Options.ApplyTo(m_Engine);
+        check = Check();
+    }
+    if (check.Refused()) {
+        return {StartStatus::Refused, check.message};
+    }
+    if (m_Hooks.stopRequested && m_Hooks.stopRequested()) {
+        return {StartStatus::Stopped, ""};
+    }
+    return {};
+}
+
+RunStart RunSession::Start(const std::string& vob) {
+    if (RunStart opened = Open(vob); !opened.Ready()) {
+        return opened;
+    }
+    return Prepare();
+}
+
 bool RunSession::Lock(std::string& refusal) {
     return LockDiscFolder(m_Engine.VobPathSnapshot(), m_Lock, refusal);
 }
 
 RunCheck RunSession::Check() {
-    m_Options.ApplyTo(m_Engine);
     if (m_Options.m_WaitForFile && m_Options.m_InPlace) {
         return {};
     }
-    if (!m_Options.m_FullDvd) {
-        return m_Engine.CheckBeforeRun();
-    }
+    return m_Options.m_FullDvd ? CheckFullDvd() : m_Engine.CheckBeforeRun();
+}
+
+RunCheck RunSession::CheckFullDvd() {
     // Each step on an engine of its own, so that the run's engine keeps its VOB.
     CVtsCleaner step(m_Engine.m_Files);
     m_Options.ApplyTo(step);
@@ -70,11 +119,14 @@ std::string DescribeOutcome(const RunOutcome& outcome, bool inPlace) {
 }
 
 void RunSession::Begin() {
-    m_Options.ApplyTo(m_Engine);
     m_Engine.m_Abort = 0;
     m_Engine.m_Failed = 0;
     m_Engine.m_Refused = 0;
     m_Engine.m_JournalLeft = 0;
+    // A stop asked for just before the flags were cleared still counts.
+    if (m_Hooks.stopRequested && m_Hooks.stopRequested()) {
+        m_Engine.m_Abort = 1;
+    }
     // Each run's log replaces the previous one (unless it is asked to add to it). A log that cannot
     // be opened does not stop the run (its lines still reach the status line and standard output),
     // but the user is told.
@@ -87,10 +139,17 @@ void RunSession::Begin() {
 }
 
 void RunSession::Run() {
-    if (m_Options.m_FullDvd) {
-        m_Engine.ProcessFullDvd();
+    const auto run = [this] {
+        if (m_Options.m_FullDvd) {
+            m_Engine.ProcessFullDvd();
+        } else {
+            m_Engine.ProcessVts();
+        }
+    };
+    if (m_Hooks.showProgressWhile) {
+        m_Hooks.showProgressWhile(run);
     } else {
-        m_Engine.ProcessVts();
+        run();
     }
 }
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/core/DiscFolder.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
-#include "app/dorvexcli/FolderArgument.h"
 #include "app/dorvexcli/ImageArgument.h"
 #include "app/dorvexcli/Summary.h"
 #include "engine/check/VerifyFolder.h"
@@ -156,10 +156,10 @@ Checked CheckPath(const std::string& path) {
     std::string error;
     std::unique_ptr<ImageFileSystem> image;
     if (IsImageArgument(path)) {
-        image = OpenImageArgument(path, error);
+        image = OpenDiscImage(path, error);
         checked.folder = image != nullptr ? image->Folder() : std::string();
     } else {
-        checked.folder = ResolveDvdFolder(path, error);
+        checked.folder = ResolveDiscFolder(path, DiscFiles::Ifo, error);
     }
     if (checked.folder.empty()) {
         checked.result.status = kExitUsage;

@@ -12,7 +12,6 @@
 #include "app/core/AbortSignals.h"
 #include "app/core/DiscFolder.h"
 #include "app/core/RunSession.h"
-#include "app/core/RunSteps.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/ImageArgument.h"
@@ -204,58 +203,40 @@ class CleanCommand : public Command {
     }
 
     int CleanFolderOrVob(const std::string& path) {
-        CVtsCleaner engine;
-        // Nothing shows the IFO phases long enough to need their display pauses.
-        engine.m_IfoPauseMs = 0;
         RunOptions options = Options();
-        options.ApplyTo(engine);
-
         // A folder is a whole disc; a VOB names its title set.
         const bool wholeDisc = !m_FullDvd && IsFolderArgument(path);
         options.m_FullDvd = m_FullDvd || wholeDisc;
-        if (!OpenTarget(engine, path, options.m_FullDvd)) {
+        std::string error;
+        const std::string vob = ResolveVob(path, options.m_FullDvd, error);
+        if (vob.empty()) {
+            PrintError(error);
             return kExitUsage;
         }
-        if (wholeDisc) {
-            PrintNote("Cleaning the whole disc in " + path +
-                      " (a VOB of it cleans only its title set)");
+        CVtsCleaner engine;
+        RunSession session(engine, options, RunProgressHooks(engine, m_Quiet));
+        RunStart start = session.Open(vob);
+        if (start.Ready()) {
+            if (wholeDisc) {
+                PrintNote("Cleaning the whole disc in " + path +
+                          " (a VOB of it cleans only its title set)");
+            }
+            start = session.Prepare();
         }
-        RunSession session(engine, options);
-        std::string refusal;
-        if (!session.Lock(refusal)) {
-            PrintError(refusal);
+        if (!start.Ready()) {
+            if (!start.message.empty()) {
+                PrintError(start.message);
+            }
             return kExitUsage;
         }
-        if (m_EmptyBackup) {
-            engine.DeleteBackup();
-        }
-        if (const RunCheck check = session.Check(); check.Refused()) {
-            PrintError(check.message);
-            return kExitUsage;
-        }
-        const int status = RunOnce(engine, session);
-        CloseLogFile();
-        return status;
-    }
-
-    int RunOnce(CVtsCleaner& engine, RunSession& session) {
-        // The restore at the end runs with the signals still caught: a second Ctrl-C must not
-        // cut it short half-way through moving the files back.
-        ScopedAbortOnSignals abortOnSignals(engine);
-        session.Begin();
         m_LogStarted = true;
-        engine.m_Running = 1;
-        {
-            ProgressLine progress(engine, !m_Quiet && IsTerminal(STDERR_FILENO));
-            session.Run();
-        }
-        engine.m_Running = 0;
-        const RunOutcome outcome = session.Finish(false);
+        const RunOutcome outcome = session.RunHere();
+        CloseLogFile();
         if (!outcome.Unfinished()) {
             return kExitOk;
         }
         // A run stopped half-way is never a success, and says what the files hold.
-        PrintError(DescribeOutcome(outcome, engine.m_InPlace != 0));
+        PrintError(DescribeOutcome(outcome, options.m_InPlace != 0));
         return outcome.refused ? kExitUsage : kExitFailed;
     }
 

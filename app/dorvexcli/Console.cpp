@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/core/Clock.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 
@@ -210,6 +211,15 @@ void ProgressLine::Ticker() {
         DrawLocked();
         m_Wake.wait_for(lock, kRedrawInterval, [this] { return m_Stop; });
     }
+}
+
+RunHooks RunProgressHooks(const CVtsCleaner& engine, bool quiet) {
+    RunHooks hooks;
+    hooks.showProgressWhile = [&engine, quiet](const std::function<void()>& run) {
+        ProgressLine line(engine, !quiet && IsTerminal(STDERR_FILENO));
+        run();
+    };
+    return hooks;
 }
 
 Confirmation Confirm(const std::string& question, bool assumeYes) {

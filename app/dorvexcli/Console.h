@@ -8,7 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "app/core/RunSteps.h"
+#include "app/core/Progress.h"
+#include "app/core/RunSession.h"
 #include "engine/VtsCleaner.h"
 
 namespace dorvex::cli {
@@ -59,6 +60,9 @@ class ProgressLine {
     std::condition_variable m_Wake;
     bool m_Stop = false;
 };
+
+// A run's console: its progress line below the log lines, on a terminal and unless quiet.
+RunHooks RunProgressHooks(const CVtsCleaner& engine, bool quiet);
 
 enum class Confirmation { Yes, No, NoTerminal };
 

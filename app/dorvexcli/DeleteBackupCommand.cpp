@@ -2,12 +2,10 @@
 // it, keeping the cleaned files for good.
 #include <CLI/CLI.hpp>
 
-#include "app/core/AbortSignals.h"
-#include "app/core/RunSession.h"
+#include "app/core/BackupActions.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/Target.h"
-#include "support/Paths.h"
 
 namespace dorvex::cli {
 
@@ -35,27 +33,22 @@ class DeleteBackupCommand : public Command {
         if (!OpenTarget(engine, m_Path, true)) {
             return kExitUsage;
         }
-        FolderLock lock;
+        BackupAction remove(engine, BackupActionKind::Delete, true);
         std::string refusal;
-        if (!LockDiscFolder(engine.VobPathSnapshot(), lock, refusal)) {
+        if (!remove.Lock(refusal)) {
             PrintError(refusal);
             return kExitUsage;
         }
-        BackupListing backup = ListBackup(engine);
-        if (backup.unsafe) {
-            engine.DeleteBackup();  // says why it will not
+        const BackupCheck check = remove.Check();
+        if (check.refused) {
+            if (!check.message.empty()) {
+                PrintError(check.message);
+            }
             return kExitUsage;
         }
-        if (engine.RefusesForInterruptedRun(true)) {
-            return kExitUsage;
-        }
-        if (backup.files.empty()) {
-            PrintError("no backup in " + backup.folder);
-            return kExitUsage;
-        }
-        std::string question = "Delete " + backup.folder + " and the " +
-                               std::to_string(backup.files.size()) +
-                               " file(s) in it? The originals are then gone for good.";
+        const std::string question = "Delete " + check.folder + " and the " +
+                                     std::to_string(check.copies) +
+                                     " file(s) in it? The originals are then gone for good.";
         switch (Confirm(question, m_Yes)) {
             case Confirmation::Yes:
                 break;
@@ -68,14 +61,12 @@ class DeleteBackupCommand : public Command {
                     "pass --yes to delete anyway");
                 return kExitUsage;
         }
-        ScopedAbortOnSignals holdSignals(engine);
-        engine.DeleteBackup();
-        if (FileExists(backup.folder)) {
-            PrintError("could not delete all of " + backup.folder +
+        if (!remove.Perform()) {
+            PrintError("could not delete all of " + check.folder +
                        " (files this program does not put there are left alone)");
             return kExitFailed;
         }
-        PrintNote("Deleted " + backup.folder);
+        PrintNote("Deleted " + check.folder);
         return kExitOk;
     }
 

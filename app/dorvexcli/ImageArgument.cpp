@@ -1,279 +1,20 @@
 #include "app/dorvexcli/ImageArgument.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 
-#include "app/core/AbortSignals.h"
-#include "app/core/DiscFolder.h"
-#include "app/core/RunSession.h"
-#include "app/core/RunSteps.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
-#include "app/image/ImageOutput.h"
+#include "app/image/ImageClean.h"
 #include "support/Paths.h"
-#include "support/Sinks.h"
 
 namespace dorvex::cli {
 
-namespace {
-
 namespace fs = std::filesystem;
-
-std::string Percent(const StepProgress& progress) {
-    const int64_t total = progress.total.load();
-    const int64_t done = progress.done.load();
-    return std::to_string(total > 0 ? done * 100 / total : 0) + "%";
-}
-
-int64_t FolderBytes(FileSystem& files, const std::string& folder, size_t& count) {
-    int64_t bytes = 0;
-    count = 0;
-    for (const std::string& name : files.ListFiles(folder)) {
-        bytes += files.SizeBytes(folder + name);
-        ++count;
-    }
-    return bytes;
-}
-
-// Everything of the new image on the disk before it takes its final name: a crash right after
-// the rename must not leave a name pointing at a half-written file.
-bool SyncFile(const std::string& path, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ::fsync(fd) == 0;
-    if (!ok) {
-        error = "cannot write " + path + " to the disk: " + strerror(errno);
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return ok;
-}
-
-// One image's clean from the copy out of the image to the result under its final name.
-class ImageClean {
-  public:
-    ImageClean(const std::string& image, const std::string& target, bool quiet)
-        : m_Image(image),
-          m_Target(target),
-          m_Quiet(quiet),
-          m_AsImage(EqualsIgnoreCase(GetFileExt(target), ".iso")) {}
-
-    int Run(RunOptions options) {
-        std::string error;
-        m_Disc = OpenImageArgument(m_Image, error);
-        if (m_Disc == nullptr) {
-            PrintError(error);
-            return kExitUsage;
-        }
-        if (m_AsImage && (m_Writer = FindImageWriter()).empty()) {
-            PrintError(
-                "genisoimage is not installed (Debian: apt-get install genisoimage): nothing was "
-                "written. Install it, or write a VIDEO_TS folder with --output DIR.");
-            return kExitUsage;
-        }
-        if (!EnoughSpace()) {
-            return kExitUsage;
-        }
-        // From here on Ctrl-C and SIGTERM stop the clean, which then removes what it made.
-        ScopedAbortOnSignals abortOnSignals(m_Engine);
-        m_SignalsBefore = AbortSignalsCaught();
-        PrintNote("Cleaning the whole disc in " + m_Image + " into " + m_Target +
-                  " (the image itself is never changed)");
-        if (!m_Work.Create(m_Target, error)) {
-            PrintError(error +
-                       ": nothing was written. Name an --output in a folder you can write.");
-            return kExitUsage;
-        }
-        if (!Extract()) {
-            return m_Status;
-        }
-        if (!Clean(options)) {
-            return m_Status;
-        }
-        if (!(m_AsImage ? WriteImage() : MoveFolder())) {
-            return m_Status;
-        }
-        m_Work.Remove();
-        PrintNote("Wrote " + m_Target + (m_AsImage ? "" : "/VIDEO_TS") + "; " + m_Image +
-                  " is unchanged");
-        return kExitOk;
-    }
-
-  private:
-    bool StopRequested() const { return AbortSignalsCaught() != m_SignalsBefore; }
-    bool ShowProgress() const { return !m_Quiet && IsTerminal(STDERR_FILENO); }
-
-    // Ends the clean without a result: the work folder goes, and the user learns that neither
-    // the image nor the output name was touched.
-    bool Unfinished(const std::string& why, int status) {
-        m_Work.Remove();
-        PrintError(why + "; " + m_Image + " is unchanged and " + m_Target + " was not written.");
-        m_Status = status;
-        return false;
-    }
-
-    bool EnoughSpace() {
-        const int64_t files = m_Disc->TotalBytes();
-        const int64_t needed =
-            files + (m_AsImage ? ImageBytesFor(files, m_Disc->Entries().size()) : 0);
-        std::string folder = StripSeparator(GetFolder(m_Target));
-        if (folder.empty()) {
-            folder = ".";
-        }
-        const int64_t free = FreeBytes(folder);
-        if (free < 0 || free >= needed) {
-            return true;
-        }
-        PrintError("not enough free space in " + folder + ": cleaning " + m_Image + " into " +
-                   m_Target + " needs " + MegabytesText(needed) +
-                   (m_AsImage ? " (the VIDEO_TS files copied out of the image, and the new image)"
-                              : " (the VIDEO_TS files copied out of the image)") +
-                   ", and " + MegabytesText(free) +
-                   " are free. Nothing was written; free some space there or name an --output on "
-                   "another file system.");
-        return false;
-    }
-
-    bool Extract() {
-        PrintNote("Copying " + std::to_string(m_Disc->Entries().size()) + " files (" +
-                  MegabytesText(m_Disc->TotalBytes()) + ") out of " + m_Image + " into " +
-                  StripSeparator(m_Work.VideoTs()));
-        StepProgress progress;
-        std::string error;
-        bool copied = false;
-        {
-            ProgressLine line(
-                [this, &progress] {
-                    const int32_t item = progress.item.load();
-                    return "Copying out of the image: " + Percent(progress) +
-                           (item >= 0 ? " -- " + m_Disc->Entries()[item].name : "");
-                },
-                ShowProgress());
-            copied = ExtractVideoTs(
-                *m_Disc, m_Work.VideoTs(), [this] { return StopRequested(); }, progress, error);
-        }
-        if (!copied) {
-            return Unfinished(StopRequested() ? "Interrupted" : error, kExitFailed);
-        }
-        return true;
-    }
-
-    bool Clean(RunOptions options) {
-        // The copy is the program's own and the image stays as it was: no backup is needed.
-        options.m_InPlace = 1;
-        options.m_FullDvd = true;
-        options.m_WaitForFile = 0;
-        options.m_EmptyBackup = false;
-        options.m_BackupAbove = 0;
-        m_Engine.m_IfoPauseMs = 0;
-        options.ApplyTo(m_Engine);
-        const std::string vob = FirstVobInFolder(TheRealFileSystem(), m_Work.VideoTs(), true);
-        auto showMessage = [](const std::string& text) { PrintError(text); };
-        if (vob.empty() || CheckedOpen(m_Engine, vob, true, showMessage) != 0) {
-            return Unfinished("The image holds no VOB to clean", kExitUsage);
-        }
-        RunSession session(m_Engine, options);
-        std::string refusal;
-        if (!session.Lock(refusal)) {
-            return Unfinished(refusal, kExitUsage);
-        }
-        if (const RunCheck check = session.Check(); check.Refused()) {
-            return Unfinished(check.message, kExitUsage);
-        }
-        if (StopRequested()) {
-            return Unfinished("Interrupted", kExitFailed);
-        }
-        session.Begin();
-        // Begin clears the abort flag: a Ctrl-C just before it must still count.
-        if (StopRequested()) {
-            m_Engine.m_Abort = 1;
-        }
-        m_Engine.m_Running = 1;
-        {
-            ProgressLine progress(m_Engine, ShowProgress());
-            session.Run();
-        }
-        m_Engine.m_Running = 0;
-        const RunOutcome outcome = session.Finish(false);
-        CloseLogFile();
-        if (outcome.Unfinished()) {
-            return Unfinished(outcome.refused   ? "The run would not start"
-                              : outcome.aborted ? "Interrupted"
-                                                : "The run failed",
-                              outcome.refused ? kExitUsage : kExitFailed);
-        }
-        return true;
-    }
-
-    bool WriteImage() {
-        const std::string temp = m_Work.Path() + "/" + GetFileName(m_Target);
-        std::string label = m_Disc->VolumeLabel();
-        if (label.empty()) {
-            label = GetBaseName(m_Target).substr(0, 32);
-        }
-        StepProgress progress;
-        size_t count = 0;
-        progress.total =
-            ImageBytesFor(FolderBytes(TheRealFileSystem(), m_Work.VideoTs(), count), count);
-        PrintNote("Writing " + m_Target + " with " + m_Writer);
-        std::string error;
-        bool written = false;
-        {
-            ProgressLine line(
-                [this, &progress] { return "Writing " + m_Target + ": " + Percent(progress); },
-                ShowProgress());
-            written = RunImageWriter(
-                ImageWriterArguments(m_Writer, label, temp, m_Work.Disc()), temp,
-                m_Work.Path() + "/genisoimage.log", [this] { return StopRequested(); }, progress,
-                error);
-        }
-        if (!written) {
-            return Unfinished(StopRequested() ? "Interrupted" : error, kExitFailed);
-        }
-        if (!SyncFile(temp, error) || !RenameNoReplace(temp, m_Target, error)) {
-            return Unfinished(error, kExitFailed);
-        }
-        return true;
-    }
-
-    bool MoveFolder() {
-        std::string error;
-        const std::string disc = StripSeparator(m_Work.Disc());
-        if (!TheRealFileSystem().FlushFolder(disc, error) ||
-            !RenameNoReplace(disc, m_Target, error)) {
-            return Unfinished(error, kExitFailed);
-        }
-        return true;
-    }
-
-    const std::string m_Image;
-    const std::string m_Target;
-    const bool m_Quiet;
-    const bool m_AsImage;
-    std::unique_ptr<ImageFileSystem> m_Disc;
-    std::string m_Writer;
-    WorkFolder m_Work;
-    CVtsCleaner m_Engine;
-    uint32_t m_SignalsBefore = 0;
-    int m_Status = kExitOk;
-};
-
-}  // namespace
 
 bool IsImageArgument(const std::string& path) {
     return LooksLikeDiscImage(path);
-}
-
-std::unique_ptr<ImageFileSystem> OpenImageArgument(const std::string& path, std::string& error) {
-    auto image = std::make_unique<ImageFileSystem>(path);
-    if (!image->Load(error)) {
-        return nullptr;
-    }
-    return image;
 }
 
 std::string ImageOutputPath(const std::string& image, const std::string& output,
@@ -306,8 +47,27 @@ std::string ImageOutputPath(const std::string& image, const std::string& output,
 
 int CleanImage(const std::string& image, const std::string& target, RunOptions options,
                bool quiet) {
-    ImageClean clean(image, target, quiet);
-    return clean.Run(std::move(options));
+    ImageCleanHooks hooks;
+    hooks.note = PrintNote;
+    hooks.error = PrintError;
+    hooks.showStepProgress = [quiet](const std::function<std::string()>& text,
+                                     const std::function<void()>& step) {
+        ProgressLine line(text, !quiet && IsTerminal(STDERR_FILENO));
+        step();
+    };
+    hooks.showRunProgress = [quiet](const CVtsCleaner& engine, const std::function<void()>& run) {
+        ProgressLine line(engine, !quiet && IsTerminal(STDERR_FILENO));
+        run();
+    };
+    switch (CleanDiscImage(image, target, std::move(options), hooks)) {
+        case ImageCleanResult::Done:
+            return kExitOk;
+        case ImageCleanResult::Refused:
+            return kExitUsage;
+        case ImageCleanResult::Failed:
+            break;
+    }
+    return kExitFailed;
 }
 
 }  // namespace dorvex::cli

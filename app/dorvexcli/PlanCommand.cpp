@@ -4,9 +4,11 @@
 // written anywhere, not even a log file. Readable report or JSON (docs/json.md).
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <initializer_list>
+#include <utility>
 
 #include "app/core/DiscFolder.h"
-#include "app/core/RunSteps.h"
+#include "app/core/OpenCheck.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/ImageArgument.h"
@@ -45,64 +47,101 @@ std::string Where(const PlannedPack& at) {
     return at.file + " sector " + std::to_string(at.fileSector);
 }
 
+std::string BlankPacksLine(const PlannedStep& step) {
+    std::string text = "  blank packs: " + std::to_string(step.blankRemoved) + " removed, " +
+                       std::to_string(step.blankStuffed) + " replaced by stuffing; first at";
+    for (const PlannedPack& at : step.firstBlanks) {
+        text += " " + Where(at) + (&at == &step.firstBlanks.back() ? "" : ",");
+    }
+    return text + "\n";
+}
+
+std::string CellLines(const PlannedStep& step) {
+    std::string text;
+    for (const PlannedCell& cell : step.cells) {
+        const std::string action = CellAction(cell);
+        if (action == "keep") {
+            continue;
+        }
+        text += "  cell " + Vcid(cell.vobId, cell.cellId) +
+                (action == "drop" ? " dropped (no PGC plays it)"
+                                  : " becomes " + Vcid(cell.newVobId, cell.newCellId)) +
+                "\n";
+    }
+    return text;
+}
+
+std::string ChangedNavpackLines(const PlannedStep& step) {
+    std::string text = "  navpacks: " + std::to_string(step.navpacksChanged) + " changed (";
+    bool first = true;
+    for (int32_t f = 0; f < navpack::kFieldCount; ++f) {
+        if (step.fieldCounts[f] > 0) {
+            text += (first ? "" : ", ") + std::string(navpack::kFieldNames[f]) + " " +
+                    std::to_string(step.fieldCounts[f]);
+            first = false;
+        }
+    }
+    text += ")\n";
+    for (const PlannedNavpack& nav : step.firstNavpacks) {
+        text += "    " + Where(nav.at) + " -> stream sector " + std::to_string(nav.newSector) +
+                ": " + FieldList(nav.fields) + "\n";
+    }
+    return text;
+}
+
+std::string StepText(const PlannedStep& step) {
+    std::string text = GetFileName(step.vob) + (step.menu ? " (menu)" : " (titles)") + ": " +
+                       std::to_string(step.packsRead) + " packs read, " +
+                       std::to_string(step.packsWritten) + " written, " +
+                       std::to_string(step.packsRemoved) + " removed\n";
+    if (step.blankRemoved + step.blankStuffed > 0) {
+        text += BlankPacksLine(step);
+    }
+    text += CellLines(step);
+    if (step.navpacksChanged > 0) {
+        text += ChangedNavpackLines(step);
+    }
+    if (step.navpacksDropped > 0) {
+        text +=
+            "  navpacks: " + std::to_string(step.navpacksDropped) + " dropped with their cells\n";
+    }
+    return text;
+}
+
+std::string MissingVobLine(const PlannedMissingVob& missing) {
+    const std::string ifo = GetFileName(missing.ifo);
+    const std::string described = std::to_string(missing.describedSectors);
+    std::string what;
+    if (!missing.updated) {
+        what =
+            "its tables in " + ifo + " describe " + described + " sectors and are left unchanged";
+    } else if (missing.describedSectors > 0) {
+        what = ifo + " updated without it (its tables described " + described + " sectors)";
+    } else {
+        what = ifo + " updated without it";
+    }
+    return GetFileName(missing.vob) + (missing.menu ? " (menu)" : " (titles)") + ": missing; " +
+           what + "\n";
+}
+
+std::string IfoLine(const PlannedIfo& ifo) {
+    std::string text = GetFileName(ifo.path) + ": ";
+    if (ifo.changes.empty()) {
+        return text + "no change\n";
+    }
+    for (size_t i = 0; i < ifo.changes.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + ifo.changes[i];
+    }
+    return text + "\n";
+}
+
 std::string Readable(const PlanResult& plan) {
     std::string text;
     for (const PlannedStep& step : plan.steps) {
-        text += GetFileName(step.vob) + (step.menu ? " (menu)" : " (titles)") + ": " +
-                std::to_string(step.packsRead) + " packs read, " +
-                std::to_string(step.packsWritten) + " written, " +
-                std::to_string(step.packsRemoved) + " removed\n";
-        if (step.blankRemoved + step.blankStuffed > 0) {
-            text += "  blank packs: " + std::to_string(step.blankRemoved) + " removed, " +
-                    std::to_string(step.blankStuffed) + " replaced by stuffing; first at";
-            for (const PlannedPack& at : step.firstBlanks) {
-                text += " " + Where(at) + (&at == &step.firstBlanks.back() ? "" : ",");
-            }
-            text += "\n";
-        }
-        for (const PlannedCell& cell : step.cells) {
-            const std::string action = CellAction(cell);
-            if (action == "keep") {
-                continue;
-            }
-            text += "  cell " + Vcid(cell.vobId, cell.cellId) +
-                    (action == "drop" ? " dropped (no PGC plays it)"
-                                      : " becomes " + Vcid(cell.newVobId, cell.newCellId)) +
-                    "\n";
-        }
-        if (step.navpacksChanged > 0) {
-            text += "  navpacks: " + std::to_string(step.navpacksChanged) + " changed (";
-            bool first = true;
-            for (int32_t f = 0; f < navpack::kFieldCount; ++f) {
-                if (step.fieldCounts[f] > 0) {
-                    text += (first ? "" : ", ") + std::string(navpack::kFieldNames[f]) + " " +
-                            std::to_string(step.fieldCounts[f]);
-                    first = false;
-                }
-            }
-            text += ")\n";
-            for (const PlannedNavpack& nav : step.firstNavpacks) {
-                text += "    " + Where(nav.at) + " -> stream sector " +
-                        std::to_string(nav.newSector) + ": " + FieldList(nav.fields) + "\n";
-            }
-        }
-        if (step.navpacksDropped > 0) {
-            text += "  navpacks: " + std::to_string(step.navpacksDropped) +
-                    " dropped with their cells\n";
-        }
+        text += StepText(step);
     }
     for (const PlannedMissingVob& missing : plan.missingVobs) {
-        text +=
-            GetFileName(missing.vob) + (missing.menu ? " (menu)" : " (titles)") + ": missing; " +
-            (missing.updated ? GetFileName(missing.ifo) + " updated without it" +
-                                   (missing.describedSectors > 0
-                                        ? " (its tables described " +
-                                              std::to_string(missing.describedSectors) + " sectors)"
-                                        : std::string())
-                             : "its tables in " + GetFileName(missing.ifo) + " describe " +
-                                   std::to_string(missing.describedSectors) +
-                                   " sectors and are left unchanged") +
-            "\n";
+        text += MissingVobLine(missing);
     }
     for (const PlannedFileChange& change : plan.files) {
         if (change.action == "rename" || change.action == "remove") {
@@ -111,15 +150,7 @@ std::string Readable(const PlanResult& plan) {
         }
     }
     for (const PlannedIfo& ifo : plan.ifos) {
-        text += GetFileName(ifo.path) + ": ";
-        if (ifo.changes.empty()) {
-            text += "no change\n";
-            continue;
-        }
-        for (size_t i = 0; i < ifo.changes.size(); ++i) {
-            text += (i == 0 ? "" : ", ") + ifo.changes[i];
-        }
-        text += "\n";
+        text += IfoLine(ifo);
     }
     for (const std::string& alert : plan.alerts) {
         text += "alert: " + alert + "\n";
@@ -133,6 +164,147 @@ void PackMembers(CJsonWriter& json, const PlannedPack& at) {
     json.Member("file", at.file);
     json.Member("fileSector", at.fileSector);
     json.Member("sector", at.sector);
+}
+
+void CountMembers(CJsonWriter& json,
+                  std::initializer_list<std::pair<const char*, int64_t>> counts) {
+    for (const auto& [name, count] : counts) {
+        json.Member(name, count);
+    }
+}
+
+void BlankPacksObject(CJsonWriter& json, const PlannedStep& step) {
+    json.Key("blankPacks");
+    json.BeginObject();
+    CountMembers(json, {{"removed", step.blankRemoved}, {"stuffed", step.blankStuffed}});
+    json.Key("first");
+    json.BeginArray();
+    for (const PlannedPack& at : step.firstBlanks) {
+        json.BeginObject();
+        PackMembers(json, at);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+}
+
+void CellsArray(CJsonWriter& json, const PlannedStep& step) {
+    json.Key("cells");
+    json.BeginArray();
+    for (const PlannedCell& cell : step.cells) {
+        json.BeginObject();
+        json.Member("vobId", int64_t{cell.vobId});
+        json.Member("cellId", int64_t{cell.cellId});
+        json.Member("action", CellAction(cell));
+        json.Key("newVobId");
+        cell.dropped ? json.Null() : json.Int(cell.newVobId);
+        json.Key("newCellId");
+        cell.dropped ? json.Null() : json.Int(cell.newCellId);
+        json.Member("sector", cell.sector);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+void NavpackFieldNames(CJsonWriter& json, uint32_t fields) {
+    json.Key("fields");
+    json.BeginArray();
+    for (int32_t f = 0; f < navpack::kFieldCount; ++f) {
+        if ((fields >> f) & 1u) {
+            json.String(navpack::kFieldNames[f]);
+        }
+    }
+    json.EndArray();
+}
+
+void NavpacksObject(CJsonWriter& json, const PlannedStep& step) {
+    json.Key("navpacks");
+    json.BeginObject();
+    CountMembers(json, {{"changed", step.navpacksChanged}, {"dropped", step.navpacksDropped}});
+    json.Key("fields");
+    json.BeginObject();
+    for (int32_t f = 0; f < navpack::kFieldCount; ++f) {
+        json.Member(navpack::kFieldNames[f], step.fieldCounts[f]);
+    }
+    json.EndObject();
+    json.Key("first");
+    json.BeginArray();
+    for (const PlannedNavpack& nav : step.firstNavpacks) {
+        json.BeginObject();
+        PackMembers(json, nav.at);
+        json.Member("newSector", nav.newSector);
+        NavpackFieldNames(json, nav.fields);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+}
+
+void StepObject(CJsonWriter& json, const PlannedStep& step) {
+    json.BeginObject();
+    json.Member("vob", step.vob);
+    json.Member("domain", step.menu ? "menu" : "titles");
+    json.Key("packs");
+    json.BeginObject();
+    CountMembers(
+        json,
+        {{"read", step.packsRead}, {"written", step.packsWritten}, {"removed", step.packsRemoved}});
+    json.EndObject();
+    BlankPacksObject(json, step);
+    CellsArray(json, step);
+    NavpacksObject(json, step);
+    json.EndObject();
+}
+
+void MissingVobsArray(CJsonWriter& json, const std::vector<PlannedMissingVob>& missingVobs) {
+    json.Key("missingVobs");
+    json.BeginArray();
+    for (const PlannedMissingVob& missing : missingVobs) {
+        json.BeginObject();
+        json.Member("vob", missing.vob);
+        json.Member("domain", missing.menu ? "menu" : "titles");
+        json.Member("ifo", missing.ifo);
+        json.Member("describedSectors", missing.describedSectors);
+        json.Member("action", missing.updated ? "update" : "keep");
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+void FilesArray(CJsonWriter& json, const std::vector<PlannedFileChange>& files) {
+    json.Key("files");
+    json.BeginArray();
+    for (const PlannedFileChange& change : files) {
+        json.BeginObject();
+        json.Member("action", change.action);
+        json.Member("path", change.path);
+        json.Key("to");
+        change.to.empty() ? json.Null() : json.String(change.to);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
+void StringsArray(CJsonWriter& json, const char* key, const std::vector<std::string>& texts) {
+    json.Key(key);
+    json.BeginArray();
+    for (const std::string& text : texts) {
+        json.String(text);
+    }
+    json.EndArray();
+}
+
+void IfosArray(CJsonWriter& json, const std::vector<PlannedIfo>& ifos) {
+    json.Key("ifo");
+    json.BeginArray();
+    for (const PlannedIfo& ifo : ifos) {
+        json.BeginObject();
+        json.Member("path", ifo.path);
+        json.Member("file", GetFileName(ifo.path));
+        StringsArray(json, "changes", ifo.changes);
+        json.EndObject();
+    }
+    json.EndArray();
 }
 
 std::string Json(const PlanResult& plan, const std::string& vob, bool removeUnreferenced,
@@ -152,118 +324,13 @@ std::string Json(const PlanResult& plan, const std::string& vob, bool removeUnre
     json.Key("steps");
     json.BeginArray();
     for (const PlannedStep& step : plan.steps) {
-        json.BeginObject();
-        json.Member("vob", step.vob);
-        json.Member("domain", step.menu ? "menu" : "titles");
-        json.Key("packs");
-        json.BeginObject();
-        json.Member("read", step.packsRead);
-        json.Member("written", step.packsWritten);
-        json.Member("removed", step.packsRemoved);
-        json.EndObject();
-        json.Key("blankPacks");
-        json.BeginObject();
-        json.Member("removed", step.blankRemoved);
-        json.Member("stuffed", step.blankStuffed);
-        json.Key("first");
-        json.BeginArray();
-        for (const PlannedPack& at : step.firstBlanks) {
-            json.BeginObject();
-            PackMembers(json, at);
-            json.EndObject();
-        }
-        json.EndArray();
-        json.EndObject();
-        json.Key("cells");
-        json.BeginArray();
-        for (const PlannedCell& cell : step.cells) {
-            json.BeginObject();
-            json.Member("vobId", int64_t{cell.vobId});
-            json.Member("cellId", int64_t{cell.cellId});
-            json.Member("action", CellAction(cell));
-            json.Key("newVobId");
-            cell.dropped ? json.Null() : json.Int(cell.newVobId);
-            json.Key("newCellId");
-            cell.dropped ? json.Null() : json.Int(cell.newCellId);
-            json.Member("sector", cell.sector);
-            json.EndObject();
-        }
-        json.EndArray();
-        json.Key("navpacks");
-        json.BeginObject();
-        json.Member("changed", step.navpacksChanged);
-        json.Member("dropped", step.navpacksDropped);
-        json.Key("fields");
-        json.BeginObject();
-        for (int32_t f = 0; f < navpack::kFieldCount; ++f) {
-            json.Member(navpack::kFieldNames[f], step.fieldCounts[f]);
-        }
-        json.EndObject();
-        json.Key("first");
-        json.BeginArray();
-        for (const PlannedNavpack& nav : step.firstNavpacks) {
-            json.BeginObject();
-            PackMembers(json, nav.at);
-            json.Member("newSector", nav.newSector);
-            json.Key("fields");
-            json.BeginArray();
-            for (int32_t f = 0; f < navpack::kFieldCount; ++f) {
-                if ((nav.fields >> f) & 1u) {
-                    json.String(navpack::kFieldNames[f]);
-                }
-            }
-            json.EndArray();
-            json.EndObject();
-        }
-        json.EndArray();
-        json.EndObject();
-        json.EndObject();
+        StepObject(json, step);
     }
     json.EndArray();
-    json.Key("missingVobs");
-    json.BeginArray();
-    for (const PlannedMissingVob& missing : plan.missingVobs) {
-        json.BeginObject();
-        json.Member("vob", missing.vob);
-        json.Member("domain", missing.menu ? "menu" : "titles");
-        json.Member("ifo", missing.ifo);
-        json.Member("describedSectors", missing.describedSectors);
-        json.Member("action", missing.updated ? "update" : "keep");
-        json.EndObject();
-    }
-    json.EndArray();
-    json.Key("files");
-    json.BeginArray();
-    for (const PlannedFileChange& change : plan.files) {
-        json.BeginObject();
-        json.Member("action", change.action);
-        json.Member("path", change.path);
-        json.Key("to");
-        change.to.empty() ? json.Null() : json.String(change.to);
-        json.EndObject();
-    }
-    json.EndArray();
-    json.Key("ifo");
-    json.BeginArray();
-    for (const PlannedIfo& ifo : plan.ifos) {
-        json.BeginObject();
-        json.Member("path", ifo.path);
-        json.Member("file", GetFileName(ifo.path));
-        json.Key("changes");
-        json.BeginArray();
-        for (const std::string& change : ifo.changes) {
-            json.String(change);
-        }
-        json.EndArray();
-        json.EndObject();
-    }
-    json.EndArray();
-    json.Key("alerts");
-    json.BeginArray();
-    for (const std::string& alert : plan.alerts) {
-        json.String(alert);
-    }
-    json.EndArray();
+    MissingVobsArray(json, plan.missingVobs);
+    FilesArray(json, plan.files);
+    IfosArray(json, plan.ifos);
+    StringsArray(json, "alerts", plan.alerts);
     json.EndObject();
     return json.Text();
 }
@@ -296,7 +363,7 @@ class PlanCommand : public Command {
         std::unique_ptr<ImageFileSystem> image;
         if (IsImageArgument(m_Path)) {
             std::string error;
-            if ((image = OpenImageArgument(m_Path, error)) == nullptr) {
+            if ((image = OpenDiscImage(m_Path, error)) == nullptr) {
                 PrintError(error);
                 return kExitUsage;
             }

@@ -1,16 +1,11 @@
 // dorvex-cli restore: puts the files of the backup folder back in place, undoing the last run
 // from backup of the title set (or with --full-dvd of every title set of the folder).
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 
-#include "app/core/AbortSignals.h"
-#include "app/core/RunSession.h"
+#include "app/core/BackupActions.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/Target.h"
-#include "support/Paths.h"
-#include "support/TitleSetFiles.h"
 
 namespace dorvex::cli {
 
@@ -40,33 +35,22 @@ class RestoreCommand : public Command {
         if (!OpenTarget(engine, m_Path, m_FullDvd)) {
             return kExitUsage;
         }
-        const std::string vob = engine.VobPathSnapshot();
-        FolderLock lock;
+        BackupAction restore(engine, BackupActionKind::Restore, m_FullDvd);
         std::string refusal;
-        if (!LockDiscFolder(vob, lock, refusal)) {
+        if (!restore.Lock(refusal)) {
             PrintError(refusal);
             return kExitUsage;
         }
-        BackupListing backup = ListBackup(engine);
-        if (backup.unsafe) {
-            engine.RestoreBackup();  // says why it will not
+        const BackupCheck check = restore.Check();
+        if (check.refused) {
+            if (!check.message.empty()) {
+                PrintError(check.message);
+            }
             return kExitUsage;
         }
-        if (engine.RefusesForInterruptedRun(m_FullDvd)) {
-            return kExitUsage;
-        }
-        size_t ours = 0;
-        for (const std::string& name : backup.files) {
-            ours += m_FullDvd || BelongsToTitleSet(vob, name) ? 1 : 0;
-        }
-        if (ours == 0) {
-            PrintError("no backup of " + SetName(vob) + " in " + backup.folder);
-            return kExitUsage;
-        }
-
-        std::string what = m_FullDvd ? "the DVD" : SetName(vob);
-        std::string question = "Restore " + std::to_string(ours) + " file(s) of " + what +
-                               " from " + backup.folder + ", undoing the last run?";
+        const std::string question = "Restore " + std::to_string(check.copies) + " file(s) of " +
+                                     check.what + " from " + check.folder +
+                                     ", undoing the last run?";
         switch (Confirm(question, m_Yes)) {
             case Confirmation::Yes:
                 break;
@@ -78,51 +62,11 @@ class RestoreCommand : public Command {
                            std::string("pass --yes to restore anyway"));
                 return kExitUsage;
         }
-
-        // Half a restore is worse than a late exit: Ctrl-C only sets the engine's abort flag,
-        // which moving the files back does not look at.
-        ScopedAbortOnSignals holdSignals(engine);
-        if (m_FullDvd) {
-            RestoreFolder(engine, GetFolder(vob), backup);
-        } else {
-            engine.RestoreBackup();
-        }
-        engine.m_Files.Remove(backup.folder);  // only when nothing is left in it
+        restore.Perform();
         return kExitOk;
     }
 
   private:
-    static std::string SetName(const std::string& vob) {
-        std::string base = GetBaseName(vob);
-        return EqualsIgnoreCase(base, "video_ts") ? "VIDEO_TS" : base.substr(0, base.rfind('_'));
-    }
-
-    // The steps of a full-DVD run in its order: each title set's menu and titles, then the video
-    // manager. A step whose VOB is gone (a run that only brought its IFO in line) is restored
-    // through its path all the same.
-    static void RestoreFolder(CVtsCleaner& engine, const std::string& folder,
-                              const BackupListing& backup) {
-        for (const FullDvdStep& step : FullDvdSteps(folder)) {
-            RestoreStep(engine, step.vob, step.menu, backup);
-        }
-    }
-
-    static void RestoreStep(CVtsCleaner& engine, const std::string& vob, bool menu,
-                            const BackupListing& backup) {
-        bool anyCopy = false;
-        for (const std::string& name : backup.files) {
-            anyCopy = anyCopy || BelongsToTitleSet(vob, name);
-        }
-        if (!anyCopy) {
-            return;
-        }
-        if (engine.CVtsCleaner::Open(vob) != 0) {
-            engine.SetVobPath(vob);
-            engine.m_Menu = menu ? 1 : 0;
-        }
-        engine.RestoreBackup();
-    }
-
     bool m_Yes = false;
     bool m_FullDvd = false;
     bool m_BackupAbove = false;

@@ -1,16 +1,12 @@
 #include "app/dorvexcli/Target.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <filesystem>
 
+#include "app/core/CommandLine.h"
 #include "app/core/DiscFolder.h"
-#include "app/core/RunSteps.h"
+#include "app/core/OpenCheck.h"
 #include "app/dorvexcli/Console.h"
-#include "support/Paths.h"
-#include "support/TitleSetFiles.h"
 
 namespace dorvex::cli {
 
@@ -41,36 +37,6 @@ bool OpenTarget(CVtsCleaner& engine, const std::string& path, bool fullDvd) {
     }
     auto showMessage = [](const std::string& text) { PrintError(text); };
     return CheckedOpen(engine, vob, true, showMessage) == 0;
-}
-
-BackupListing ListBackup(CVtsCleaner& engine) {
-    BackupListing listing;
-    listing.folder = StripSeparator(engine.BackupFolder());
-    const FileKind kind = engine.m_Files.KindOf(listing.folder);
-    listing.unsafe = kind != FileKind::Missing && kind != FileKind::Folder;
-    if (kind != FileKind::Folder) {
-        return listing;
-    }
-    for (const std::string& name : engine.m_Files.ListFiles(engine.BackupFolder())) {
-        if (IsDvdFileName(name)) {
-            listing.files.push_back(name);
-        }
-    }
-    std::sort(listing.files.begin(), listing.files.end());
-    return listing;
-}
-
-bool BelongsToTitleSet(const std::string& vobPath, const std::string& fileName) {
-    std::string base = GetBaseName(vobPath);
-    std::string prefix;
-    if (EqualsIgnoreCase(base, "video_ts")) {
-        prefix = "VIDEO_TS.";
-    } else {
-        // VTS_01_1 -> VTS_01_: the title set's menu, title VOBs and IFO files.
-        prefix = base.substr(0, base.rfind('_') + 1);
-    }
-    return !prefix.empty() && fileName.size() >= prefix.size() &&
-           EqualsIgnoreCase(fileName.substr(0, prefix.size()), prefix);
 }
 
 }  // namespace dorvex::cli

@@ -20,7 +20,9 @@
 #include <filesystem>
 
 #include "app/core/AbortSignals.h"
+#include "app/core/Clock.h"
 #include "app/core/DiscFolder.h"
+#include "app/core/OpenCheck.h"
 #include "app/gui/AboutDlg.h"
 #include "app/gui/DialogTemplate.h"
 #include "support/Paths.h"
@@ -36,6 +38,8 @@ namespace dorvex::gui {
 namespace {
 
 constexpr int kTimerMs = 200;
+// Long enough for a tick of the timer to show each IFO phase.
+constexpr int32_t kIfoPhaseShownMs = 400;
 constexpr int kCloseWaitMs = 1000;
 
 CCleanerDlg* g_pDialog = nullptr;  // the one dialog, for the alert sink
@@ -108,7 +112,7 @@ CCleanerDlg::~CCleanerDlg() {
     }
 }
 
-void CCleanerDlg::BuildControls() {
+DialogUnits CCleanerDlg::ApplyTemplate() {
     setWindowTitle(QString::fromStdString(m_Engine.m_Banner));
     setWindowIcon(m_Icon);
     // The template's font is 8 points; dialog units follow from its metrics.
@@ -117,7 +121,11 @@ void CCleanerDlg::BuildControls() {
     setFont(dialogFont);
     const DialogUnits du(font());
     setFixedSize(du.X(kDialogWidthDu), du.Y(kDialogHeightDu));
+    return du;
+}
 
+void CCleanerDlg::BuildControls() {
+    const DialogUnits du = ApplyTemplate();
     auto place = [&](QWidget* w, int id) {
         w->setGeometry(du.Rect(ControlRect(id)));
         w->setObjectName(QString("ctl%1").arg(id));
@@ -167,7 +175,10 @@ void CCleanerDlg::BuildControls() {
     icon->setPixmap(m_Icon.pixmap(32, 32));
     m_FullDvd = button(IdFullDvd, "Full DVD");
     m_FixPgcLbas = check(IdFixPgcLbas, "Fix wrong PGC LBA pointers");
+    ConnectControls();
+}
 
+void CCleanerDlg::ConnectControls() {
     m_Cleanup->setEnabled(false);
     m_Restore->setEnabled(false);
     m_Delete->setEnabled(false);
@@ -200,6 +211,9 @@ QLineEdit* CCleanerDlg::Line(int id) const {
 void CCleanerDlg::OnInitDialog() {
     setAcceptDrops(true);
     m_Options = m_Launch.m_Options;
+    m_Options.m_IfoPauseMs = kIfoPhaseShownMs;
+    // -c empties the backup once, as the command line's file is opened; runs leave it alone.
+    m_Options.m_EmptyBackup = false;
     m_Settings.BindWindow(this, "MainWindowPos", true);
     if (!m_Launch.m_CommandLine) {
         m_Settings.BindInt(&m_Options.m_RemoveUnrefed, "RemoveUnrefed", 1);
@@ -227,7 +241,7 @@ void CCleanerDlg::OnInitDialog() {
             m_EndAfterInit = true;
             return;
         }
-        if (m_Options.m_EmptyBackup) {
+        if (m_Launch.m_Options.m_EmptyBackup) {
             OnDeleteBackup();
         }
         // A run that would not start ends the unattended invocation, as a rejected file does.
@@ -287,26 +301,17 @@ bool CCleanerDlg::StartRun() {
     // The two boxes are disabled once the run starts: it takes what they show now.
     m_Options.m_RemoveUnrefed = m_RemoveUnrefed->isChecked() ? 1 : 0;
     m_Options.m_FixPGCLBAs = m_FixPgcLbas->isChecked() ? 1 : 0;
-    RunOptions options = m_Options;
-    auto session = std::make_shared<RunSession>(m_Engine, options);
-    std::string refusal;
-    if (!session->Lock(refusal)) {
-        m_Prompts.message(QString::fromStdString(refusal));
-        m_Launch.m_Result = 1;
-        return false;
+    RunHooks hooks;
+    if (!m_Launch.m_CommandLine) {
+        hooks.cleanShortStreamAnyway = [this](const std::string& refusal) {
+            return m_Prompts.okCancel(QString::fromStdString(refusal) + "\n\nClean it anyway?");
+        };
     }
-    RunCheck check = session->Check();
-    if (check.refusal == RunRefusal::ShortStream && !m_Launch.m_CommandLine &&
-        m_Prompts.okCancel(QString::fromStdString(check.message) + "\n\nClean it anyway?")) {
-        // Cleaning what is there was asked for: the new session takes the lock over.
-        options.m_AllowShort = 1;
-        session.reset();
-        session = std::make_shared<RunSession>(m_Engine, options);
-        check =
-            session->Lock(refusal) ? session->Check() : RunCheck{RunRefusal::Unreadable, refusal};
-    }
-    if (check.Refused()) {
-        m_Prompts.message(QString::fromStdString(check.message));
+    auto session = std::make_shared<RunSession>(m_Engine, m_Options, std::move(hooks));
+    if (const RunStart start = session->Prepare(); !start.Ready()) {
+        if (!start.message.empty()) {
+            m_Prompts.message(QString::fromStdString(start.message));
+        }
         m_Launch.m_Result = 1;
         return false;
     }
@@ -410,37 +415,29 @@ void CCleanerDlg::OnTimer() {
 }
 
 void CCleanerDlg::OnRestoreBackup() {
-    if (!m_Launch.m_CommandLine) {
-        m_Prompts.beep();
-        if (!m_Prompts.okCancel(kQuestionRestore)) {
-            return;
-        }
-    }
-    m_Options.ApplyTo(m_Engine);
-    FolderLock lock;
-    std::string refusal;
-    if (!LockDiscFolder(m_Engine.VobPathSnapshot(), lock, refusal)) {
-        m_Prompts.message(QString::fromStdString(refusal));
-        return;
-    }
-    m_Engine.RestoreBackup();
+    OnBackupAction(BackupActionKind::Restore, kQuestionRestore);
 }
 
 void CCleanerDlg::OnDeleteBackup() {
+    OnBackupAction(BackupActionKind::Delete, kQuestionDelete);
+}
+
+void CCleanerDlg::OnBackupAction(BackupActionKind kind, const char* question) {
     if (!m_Launch.m_CommandLine) {
         m_Prompts.beep();
-        if (!m_Prompts.okCancel(kQuestionDelete)) {
+        if (!m_Prompts.okCancel(question)) {
             return;
         }
     }
     m_Options.ApplyTo(m_Engine);
-    FolderLock lock;
+    // The current title set: the engine says itself what it will not restore or delete.
+    BackupAction action(m_Engine, kind, false);
     std::string refusal;
-    if (!LockDiscFolder(m_Engine.VobPathSnapshot(), lock, refusal)) {
+    if (!action.Lock(refusal)) {
         m_Prompts.message(QString::fromStdString(refusal));
         return;
     }
-    m_Engine.DeleteBackup();
+    action.Perform();
 }
 
 bool CCleanerDlg::OnClose() {

@@ -15,8 +15,11 @@
 #include <mutex>
 #include <thread>
 
+#include "app/core/BackupActions.h"
+#include "app/core/CommandLine.h"
+#include "app/core/Progress.h"
 #include "app/core/RunSession.h"
-#include "app/core/RunSteps.h"
+#include "app/gui/DialogTemplate.h"
 #include "engine/VtsCleaner.h"
 #include "support/IniSettings.h"
 
@@ -105,12 +108,18 @@ class CCleanerDlg : public QDialog, private IWindowPlacement {
   private:
     friend class CCleanerDlgEngine;
 
+    // The window as its template has it: caption, icon, font and size, in dialog units.
+    DialogUnits ApplyTemplate();
     void BuildControls();
+    // The controls' first state and what their clicks do.
+    void ConnectControls();
     // The file chooser, its shortcut and the clicks on the status area (OpenVob.cpp).
     void InstallOpenVob();
     bool StartRun();  // OnCleanup's start; false when the in-place warning was cancelled
     void RequestAbort();
     bool OnClose();
+    // Restore Backup or Delete Backup of the current title set, asked first unless unattended.
+    void OnBackupAction(BackupActionKind kind, const char* question);
     void ProcessThread(RunSession& session);
     void AfterRunState();
     // Runs a control change on the dialog's thread, unless a close is under way.

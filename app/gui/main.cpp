@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/core/CommandLine.h"
 #include "app/core/Headless.h"
-#include "app/core/RunSteps.h"
 #include "app/gui/CleanerDlg.h"
 
 namespace {

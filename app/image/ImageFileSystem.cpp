@@ -259,4 +259,12 @@ bool ImageFileSystem::FlushFolder(const std::string&, std::string&) {
     return true;  // nothing is ever written
 }
 
+std::unique_ptr<ImageFileSystem> OpenDiscImage(const std::string& path, std::string& error) {
+    auto image = std::make_unique<ImageFileSystem>(path);
+    if (!image->Load(error)) {
+        return nullptr;
+    }
+    return image;
+}
+
 }  // namespace dorvex

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,5 +71,8 @@ class ImageFileSystem final : public FileSystem {
     std::vector<Entry> m_Entries;
     std::string m_Label;
 };
+
+// The image at path read as a folder; null, with why in error, when it cannot be read.
+std::unique_ptr<ImageFileSystem> OpenDiscImage(const std::string& path, std::string& error);
 
 }  // namespace dorvex

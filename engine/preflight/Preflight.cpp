@@ -94,14 +94,12 @@ RunCheck Preflight::BeforeBackupCommand(bool wholeFolder) const {
     }
     const std::string folder = m_Engine.SetFiles().Folder();
     for (const std::string& name : m_Engine.m_Files.ListFiles(folder)) {
-        if (!IsJournalFileName(name)) {
-            continue;
-        }
         const JournalSummary journal = InspectJournal(m_Engine.m_Files, folder + name);
-        if (journal.state != JournalState::Unstarted) {
-            return {RunRefusal::HalfCleaned,
-                    HalfCleanedMessage(JournalTitleSetName(name), folder + name, journal) +
-                        " Nothing was changed."};
+        const std::optional<JournalNameParts> parts = ParseJournalFileName(name);
+        if (parts && journal.state != JournalState::Unstarted) {
+            const std::string setName = TitleSetName(parts->titleSet);
+            return {RunRefusal::HalfCleaned, HalfCleanedMessage(setName, folder + name, journal) +
+                                                 " Nothing was changed."};
         }
     }
     return {};

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/RunSteps.h"
+#include "app/core/CommandLine.h"
 
 namespace dorvex {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/RunSteps.h"
+#include "app/core/OpenCheck.h"
 #include "common/TempDir.h"
 
 namespace dorvex {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/core/RunSteps.h"
+#include "app/core/Progress.h"
 
 namespace dorvex {
 namespace {

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
 
+#include "app/core/OpenCheck.h"
 #include "app/core/RunSession.h"
+#include "common/DiscBuilder.h"
 #include "common/TempDir.h"
 #include "support/Sinks.h"
 
@@ -126,6 +130,78 @@ TEST_F(RunSessionTest, UnwritableLogPathStillRunsAndLogsToStdout) {
     EXPECT_EQ(m_Engine.m_VtsRuns, 1);
     EXPECT_NE(m_Stdout.find("a line of the run"), std::string::npos);
     EXPECT_FALSE(IsLogFileOpen());
+}
+
+// The prologue on a disc whose last title VOB is cut short: what stops it, what it asks, and the
+// one answer that lets the run go on.
+TEST(RunSessionPrologue, RefusesAsksAndStopsBeforeAnythingChanges) {
+    struct Case {
+        const char* name;
+        const char* vob;
+        std::function<bool(const std::string&)> cleanShortStreamAnyway;
+        bool folderHeldElsewhere;
+        bool stopRequested;
+        StartStatus status;
+        const char* says;  // the start of the message
+        int questions;
+        int32_t allowShort;  // what the run is asked to do after the answer
+    };
+    const auto answer = [](bool yes) { return [yes](const std::string&) { return yes; }; };
+    const Case cases[] = {
+        {"a name that is no title VOB",
+         "MOVIE.VOB",
+         {},
+         false,
+         false,
+         StartStatus::NotOpened,
+         kMsgNotTitleVob,
+         0,
+         0},
+        {"a short stream, nobody to ask",
+         "VTS_01_1.VOB",
+         {},
+         false,
+         false,
+         StartStatus::Refused,
+         "VTS_01 titles: ",
+         0,
+         0},
+        {"a short stream, kept as it is", "VTS_01_1.VOB", answer(false), false, false,
+         StartStatus::Refused, "VTS_01 titles: ", 1, 0},
+        {"a short stream, cleaned anyway", "VTS_01_1.VOB", answer(true), false, false,
+         StartStatus::Ready, "", 1, 1},
+        {"another run on the folder", "VTS_01_1.VOB", answer(true), true, false,
+         StartStatus::Refused, "Another Dorvex run", 0, 0},
+        {"a stop asked for meanwhile", "VTS_01_1.VOB", answer(true), false, true,
+         StartStatus::Stopped, "", 1, 1},
+    };
+    ScopedSinks quiet(DiscardMessage, DiscardMessage);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testkit::TempDir dir;
+        testkit::MakeDamagedDisc(dir.Path());
+        std::filesystem::resize_file(dir / "VTS_01_3.VOB", 1000);
+        FolderLock elsewhere;
+        std::string holder;
+        ASSERT_TRUE(!c.folderHeldElsewhere || elsewhere.Acquire(dir.Path(), holder));
+        int questions = 0;
+        RunHooks hooks;
+        if (c.cleanShortStreamAnyway) {
+            hooks.cleanShortStreamAnyway = [&](const std::string& refusal) {
+                ++questions;
+                EXPECT_EQ(refusal.rfind("VTS_01 titles: ", 0), 0u) << refusal;
+                return c.cleanShortStreamAnyway(refusal);
+            };
+        }
+        hooks.stopRequested = [&c] { return c.stopRequested; };
+        CVtsCleaner engine;
+        RunSession session(engine, RunOptions(), std::move(hooks));
+        const RunStart start = session.Start(dir / c.vob);
+        EXPECT_EQ(start.status, c.status);
+        EXPECT_EQ(start.message.rfind(c.says, 0), 0u) << start.message;
+        EXPECT_EQ(questions, c.questions);
+        EXPECT_EQ(session.Options().m_AllowShort, c.allowShort);
+    }
 }
 
 }  // namespace

@@ -60,7 +60,6 @@ TEST_F(OneProcess, PlansAndCleansOfTwoDiscsMatchRunsInFreshProcesses) {
         ASSERT_FALSE(plan.failed);
 
         CVtsCleaner engine;
-        engine.m_IfoPauseMs = 0;
         options.m_LogPath = Path(std::string(disc.name) + ".log");
         ASSERT_EQ(engine.Open(here + "/VTS_01_1.VOB"), 0);
         ASSERT_FALSE(RunSession(engine, options).RunHere().Interrupted());

@@ -499,7 +499,6 @@ std::vector<uint8_t> BuildFuzzVtsIfo(const VobControl& control) {
 namespace {
 
 void ConfigureEngine(CVtsCleaner& engine, const VobControl& control, bool inPlace) {
-    engine.m_IfoPauseMs = 0;
     engine.m_InPlace = inPlace ? 1 : 0;
     engine.m_RemoveUnrefed = (control.flags & kVobRemoveUnrefed) != 0 ? 1 : 0;
     engine.m_ResetIlvu = (control.flags & kVobResetIlvu) != 0 ? 1 : 0;

@@ -75,7 +75,6 @@ class EngineTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_FALSE(m_Dir.empty());
         CapturedSinks::Clear();
-        m_Engine.m_IfoPauseMs = 0;
         m_Engine.m_LogPath = m_Dir + "/Dorvex.log";
     }
     void TearDown() override {

@@ -267,7 +267,6 @@ class DialogTest : public QObject {
         CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.OnInitDialog();
-        dlg.m_Engine.m_IfoPauseMs = 0;
         QCOMPARE(dlg.m_Engine.Open(vob), 0);
         g_HoldReads = true;
         dlg.OnCleanup();
@@ -334,7 +333,6 @@ class DialogTest : public QObject {
         CCleanerDlg dlg(m_Files);
         Prepare(dlg);
         dlg.OnInitDialog();
-        dlg.m_Engine.m_IfoPauseMs = 0;
         QCOMPARE(dlg.m_Engine.Open(vob), 0);
         dlg.CheckBox(1008)->click();
         QCOMPARE(dlg.m_Options.m_InPlace, 1);
@@ -436,7 +434,6 @@ class DialogTest : public QObject {
             m_Messages << t;
         };
         dlg.OnInitDialog();
-        dlg.m_Engine.m_IfoPauseMs = 0;
         QCOMPARE(dlg.m_Engine.Open(vob), 0);
         m_Files.SetRule([](FileOp op, const std::string&, int64_t) { return op != FileOp::Write; });
         dlg.OnCleanup();

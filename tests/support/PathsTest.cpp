@@ -19,15 +19,12 @@ TEST(PathSplitting, BackslashPathWithDrive) {
     EXPECT_EQ(GetFileName(path), "VTS_01_1.VOB");
     EXPECT_EQ(GetFolder(path), "D:\\DVD\\VIDEO_TS\\");
     EXPECT_EQ(ReplaceExt(path, ".IFO"), "D:\\DVD\\VIDEO_TS\\VTS_01_1.IFO");
-    EXPECT_EQ(IfoPathFor(path), "D:\\DVD\\VIDEO_TS\\VTS_01_0.IFO");
-    EXPECT_EQ(BupPathFor(path), "D:\\DVD\\VIDEO_TS\\VTS_01_0.BUP");
 }
 
 TEST(PathSplitting, SlashAndMixedSeparators) {
     EXPECT_EQ(GetFolder("/media/dvd/VIDEO_TS/VTS_02_3.VOB"), "/media/dvd/VIDEO_TS/");
     EXPECT_EQ(GetFolder("/media\\dvd/x.vob"), "/media\\dvd/");
     EXPECT_EQ(GetBaseName("/media\\dvd/x.vob"), "x");
-    EXPECT_EQ(IfoPathFor("/m/VIDEO_TS/VTS_03_2.VOB"), "/m/VIDEO_TS/VTS_03_0.IFO");
     EXPECT_EQ(GetFolder("VTS_01_1.VOB"), "");
 }
 
@@ -40,11 +37,6 @@ TEST(PathSplitting, DotsAndMissingExtensions) {
     EXPECT_EQ(ReplaceExt("/a.dir/file", ".BUP"), "/a.dir/file.BUP");
 }
 
-TEST(PathSplitting, VideoManagerKeepsItsNameAndCase) {
-    EXPECT_EQ(IfoPathFor("E:\\dvd\\video_ts.vob"), "E:\\dvd\\video_ts.IFO");
-    EXPECT_EQ(BupPathFor("/dvd/VIDEO_TS.VOB"), "/dvd/VIDEO_TS.BUP");
-}
-
 TEST(PathSplitting, LongFoldersAreNotCut) {
     std::string deep = "/";
     for (int i = 0; i < 40; ++i) {
@@ -52,7 +44,6 @@ TEST(PathSplitting, LongFoldersAreNotCut) {
     }
     ASSERT_GT(deep.size(), 255u);
     EXPECT_EQ(GetFolder(deep + "VTS_01_1.VOB"), deep);
-    EXPECT_EQ(IfoPathFor(deep + "VTS_01_1.VOB"), deep + "VTS_01_0.IFO");
 }
 
 TEST(JoinPathTest, InsertsOneSlashOnlyWhenNeeded) {
@@ -121,17 +112,6 @@ TEST_F(FileQueries, DeleteFolderFilesLeavesSubfolders) {
     EXPECT_FALSE(FileExists(m_Temp / "b.IFO"));
     EXPECT_TRUE(FileExists(m_Temp / "sub"));
     EXPECT_TRUE(FileExists(inner));
-}
-
-TEST(VobDigit, StepsTheCharacterBeforeTheExtension) {
-    std::string path = "/d/VTS_01_3.VOB";
-    EXPECT_EQ(GetVobDigit(path), '3');
-    SetVobDigit(path, '1');
-    EXPECT_EQ(path, "/d/VTS_01_1.VOB");
-    std::string tiny = "a.b";
-    EXPECT_EQ(GetVobDigit(tiny), '\0');
-    SetVobDigit(tiny, '1');
-    EXPECT_EQ(tiny, "a.b");
 }
 
 }  // namespace
