@@ -64,8 +64,8 @@ void ReadProgramChains(const pgcit_t& pgcit, Layout& layout, std::vector<std::st
     }
 }
 
-// One entry per piece: what players and the cleaner look cells up by.
-void CheckAddressTable(const c_adt_t* cadt, const SpansByCell& stream,
+// One entry per piece of every cell a PGC plays (nothing looks the others up).
+void CheckAddressTable(const c_adt_t* cadt, const SpansByCell& stream, const Layout& layout,
                        std::vector<std::string>& problems) {
     SpansByCell table;
     const size_t entries =
@@ -74,15 +74,10 @@ void CheckAddressTable(const c_adt_t* cadt, const SpansByCell& stream,
         const cell_adr_t& a = cadt->cell_adr_table[i];
         table[{a.vob_id, a.cell_id}].emplace_back(a.start_sector, a.last_sector);
     }
-    std::set<CellId> cells;
     for (auto& [cell, spans] : table) {
         std::sort(spans.begin(), spans.end());
-        cells.insert(cell);
     }
-    for (const auto& [cell, spans] : stream) {
-        cells.insert(cell);
-    }
-    for (const CellId& cell : cells) {
+    for (const CellId& cell : layout.played) {
         const auto inTable = table.count(cell) ? table.at(cell) : std::vector<Span>{};
         const auto inStream = stream.count(cell) ? stream.at(cell) : std::vector<Span>{};
         if (inTable != inStream) {
@@ -92,12 +87,10 @@ void CheckAddressTable(const c_adt_t* cadt, const SpansByCell& stream,
     }
 }
 
-void CheckCellSectors(const pgcit_t& pgcit, const Layout& layout, const SpansByCell& stream,
+// A cell reaches from its first piece's first sector to its last piece's last; an interleaved
+// cell's first ILVU ends where its first piece does.
+void CheckCellSectors(const pgcit_t& pgcit, const SpansByCell& stream,
                       std::vector<std::string>& problems) {
-    std::map<uint32_t, size_t> navpackAt;
-    for (size_t i = 0; i < layout.navpacks.size(); ++i) {
-        navpackAt[layout.navpacks[i].sector] = i;
-    }
     for (int p = 0; p < pgcit.nr_of_pgci_srp; ++p) {
         const pgc_t* pgc = pgcit.pgci_srp[p].pgc;
         for (int c = 0; pgc != nullptr && c < pgc->nr_of_cells; ++c) {
@@ -108,7 +101,6 @@ void CheckCellSectors(const pgcit_t& pgcit, const Layout& layout, const SpansByC
                 continue;  // a cell without packs: the other checkers' finding
             }
             const std::vector<Span>& spans = found->second;
-            const uint32_t firstIlvuEnd = cp.interleaved ? spans.front().second : 0;
             const std::string where = "PGC " + std::to_string(p + 1) + " cell " +
                                       std::to_string(c + 1) + " (" + Name(cell) + "): ";
             if (cp.first_sector != spans.front().first || cp.last_sector != spans.back().second) {
@@ -116,10 +108,10 @@ void CheckCellSectors(const pgcit_t& pgcit, const Layout& layout, const SpansByC
                                    std::to_string(cp.last_sector) + ", the stream's pieces " +
                                    Text(spans));
             }
-            if (cp.first_ilvu_end_sector != firstIlvuEnd) {
+            if (cp.interleaved && cp.first_ilvu_end_sector != spans.front().second) {
                 problems.push_back(where + "first ILVU end " +
                                    std::to_string(cp.first_ilvu_end_sector) + ", expected " +
-                                   std::to_string(firstIlvuEnd));
+                                   std::to_string(spans.front().second));
             }
         }
     }
@@ -141,8 +133,8 @@ Layout LayoutOf(const ifo_handle_t& vts, const uint8_t* stream, uint32_t sectors
     for (const Piece& piece : PiecesOf(layout)) {
         spans[piece.cell].emplace_back(piece.first, piece.last);
     }
-    CheckAddressTable(vts.vts_c_adt, spans, problems);
-    CheckCellSectors(*vts.vts_pgcit, layout, spans, problems);
+    CheckAddressTable(vts.vts_c_adt, spans, layout, problems);
+    CheckCellSectors(*vts.vts_pgcit, spans, problems);
     return layout;
 }
 
