@@ -8,7 +8,6 @@ namespace dorvex::ilvu {
 
 namespace {
 
-using Span = std::pair<uint32_t, uint32_t>;
 using SpansByCell = std::map<CellId, std::vector<Span>>;
 
 std::string Name(const CellId& cell) {
@@ -64,29 +63,6 @@ void ReadProgramChains(const pgcit_t& pgcit, Layout& layout, std::vector<std::st
     }
 }
 
-// One entry per piece of every cell a PGC plays (nothing looks the others up).
-void CheckAddressTable(const c_adt_t* cadt, const SpansByCell& stream, const Layout& layout,
-                       std::vector<std::string>& problems) {
-    SpansByCell table;
-    const size_t entries =
-        cadt == nullptr ? 0 : (cadt->last_byte + 1 - C_ADT_SIZE) / sizeof(cell_adr_t);
-    for (size_t i = 0; i < entries; ++i) {
-        const cell_adr_t& a = cadt->cell_adr_table[i];
-        table[{a.vob_id, a.cell_id}].emplace_back(a.start_sector, a.last_sector);
-    }
-    for (auto& [cell, spans] : table) {
-        std::sort(spans.begin(), spans.end());
-    }
-    for (const CellId& cell : layout.played) {
-        const auto inTable = table.count(cell) ? table.at(cell) : std::vector<Span>{};
-        const auto inStream = stream.count(cell) ? stream.at(cell) : std::vector<Span>{};
-        if (inTable != inStream) {
-            problems.push_back("cell " + Name(cell) + ": the cell address table holds " +
-                               Text(inTable) + ", the stream " + Text(inStream));
-        }
-    }
-}
-
 // A cell reaches from its first piece's first sector to its last piece's last; an interleaved
 // cell's first ILVU ends where its first piece does.
 void CheckCellSectors(const pgcit_t& pgcit, const SpansByCell& stream,
@@ -129,11 +105,27 @@ Layout LayoutOf(const ifo_handle_t& vts, const uint8_t* stream, uint32_t sectors
         return layout;
     }
     ReadProgramChains(*vts.vts_pgcit, layout, problems);
+    const c_adt_t* cadt = vts.vts_c_adt;
+    const size_t entries =
+        cadt == nullptr ? 0 : (cadt->last_byte + 1 - C_ADT_SIZE) / sizeof(cell_adr_t);
+    for (size_t i = 0; i < entries; ++i) {
+        const cell_adr_t& a = cadt->cell_adr_table[i];
+        layout.addressTable[{a.vob_id, a.cell_id}].emplace_back(a.start_sector, a.last_sector);
+    }
+    for (auto& [cell, spans] : layout.addressTable) {
+        std::sort(spans.begin(), spans.end());
+    }
+    // Nothing looks up a cell no PGC plays.
+    for (const CellId& cell : layout.played) {
+        const std::string fault = AddressTableFault(layout, cell);
+        if (!fault.empty()) {
+            problems.push_back("cell " + Name(cell) + ": cell address table: " + fault);
+        }
+    }
     SpansByCell spans;
     for (const Piece& piece : PiecesOf(layout)) {
         spans[piece.cell].emplace_back(piece.first, piece.last);
     }
-    CheckAddressTable(vts.vts_c_adt, spans, layout, problems);
     CheckCellSectors(*vts.vts_pgcit, spans, problems);
     return layout;
 }

@@ -49,6 +49,26 @@ uint32_t Relative(uint32_t target, uint32_t from) {
     return target >= from ? target - from : kBackward | (from - target);
 }
 
+// Consecutive navpacks of one cell, from the first to the sector before the next navpack of
+// another cell.
+std::vector<Piece> Runs(const Layout& layout) {
+    std::vector<Piece> runs;
+    for (size_t i = 0; i < layout.navpacks.size(); ++i) {
+        const Navpack& nav = layout.navpacks[i];
+        if (runs.empty() || runs.back().cell != nav.cell) {
+            if (!runs.empty()) {
+                runs.back().last = nav.sector - 1;
+            }
+            runs.push_back({nav.cell, nav.sector, nav.sector, i, i});
+        }
+        runs.back().lastNavpack = i;
+    }
+    if (!runs.empty()) {
+        runs.back().last = layout.sectors - 1;
+    }
+    return runs;
+}
+
 using PiecesByCell = std::map<CellId, std::vector<Piece>>;
 
 PiecesByCell ByCell(const std::vector<Piece>& pieces) {
@@ -226,21 +246,71 @@ std::vector<Navpack> ReadNavpacks(const uint8_t* stream, uint32_t sectors) {
     return navpacks;
 }
 
+std::string AddressTableFault(const Layout& layout, const CellId& cell) {
+    auto entries = layout.addressTable.find(cell);
+    if (entries == layout.addressTable.end()) {
+        return "no entry";
+    }
+    const auto& navs = layout.navpacks;
+    auto bySector = [](const Navpack& nav, uint32_t sector) { return nav.sector < sector; };
+    size_t held = 0;
+    uint32_t end = 0;
+    for (const Span& span : entries->second) {
+        const std::string entry = std::to_string(span.first) + ".." + std::to_string(span.second);
+        auto first = std::lower_bound(navs.begin(), navs.end(), span.first, bySector);
+        auto next = std::lower_bound(navs.begin(), navs.end(), span.second + 1, bySector);
+        if (held > 0 && span.first <= end) {
+            return "entry " + entry + " overlaps the one before";
+        }
+        if (first == navs.end() || first->sector != span.first || first->cell != cell) {
+            return "entry " + entry + " does not start at a navpack of the cell";
+        }
+        if (next != navs.end() ? next->sector != span.second + 1
+                               : span.second + 1 != layout.sectors) {
+            return "entry " + entry + " ends inside a VOBU";
+        }
+        for (auto nav = first; nav != next; ++nav) {
+            if (nav->cell != cell) {
+                return "entry " + entry + " holds a navpack of another cell at " +
+                       std::to_string(nav->sector);
+            }
+        }
+        held += size_t(next - first);
+        end = span.second;
+    }
+    const size_t all = size_t(std::count_if(navs.begin(), navs.end(),
+                                            [&](const Navpack& nav) { return nav.cell == cell; }));
+    if (held != all) {
+        return "the entries hold " + std::to_string(held) + " of the cell's " +
+               std::to_string(all) + " VOBUs";
+    }
+    return {};
+}
+
 std::vector<Piece> PiecesOf(const Layout& layout) {
     std::vector<Piece> pieces;
-    for (size_t i = 0; i < layout.navpacks.size(); ++i) {
-        const Navpack& nav = layout.navpacks[i];
-        if (pieces.empty() || pieces.back().cell != nav.cell) {
-            if (!pieces.empty()) {
-                pieces.back().last = nav.sector - 1;
-            }
-            pieces.push_back({nav.cell, nav.sector, nav.sector, i, i});
+    std::set<CellId> tabled;
+    for (const auto& [cell, spans] : layout.addressTable) {
+        if (!AddressTableFault(layout, cell).empty()) {
+            continue;
         }
-        pieces.back().lastNavpack = i;
+        tabled.insert(cell);
+        for (const Span& span : spans) {
+            auto bySector = [](const Navpack& nav, uint32_t sector) { return nav.sector < sector; };
+            const auto& navs = layout.navpacks;
+            auto first = std::lower_bound(navs.begin(), navs.end(), span.first, bySector);
+            auto next = std::lower_bound(navs.begin(), navs.end(), span.second + 1, bySector);
+            pieces.push_back({cell, span.first, span.second, size_t(first - navs.begin()),
+                              size_t(next - navs.begin()) - 1});
+        }
     }
-    if (!pieces.empty()) {
-        pieces.back().last = layout.sectors - 1;
+    for (const Piece& run : Runs(layout)) {
+        if (tabled.count(run.cell) == 0) {
+            pieces.push_back(run);
+        }
     }
+    std::sort(pieces.begin(), pieces.end(),
+              [](const Piece& a, const Piece& b) { return a.first < b.first; });
     return pieces;
 }
 

@@ -6,10 +6,12 @@
 // The layout: the cells the program chains play, which of them are interleaved (the cell
 // playback entry's interleaved flag) and the angle blocks (cells of block type angle, from the
 // first-cell to the last-cell block mode; angle n is the block's n-th cell in the PGC; seamless
-// when its cells carry the seamless-angle flag). The stream gives the rest: an interleaved
-// unit (ILVU) of a cell is a run of consecutive navpacks of that cell, from its navpack to the
-// sector before the next navpack of another cell; a VOBU's time is its cell elapsed time
-// (DSI C_ELTM), which the angles of a block share.
+// when its cells carry the seamless-angle flag) and the pieces of every cell, one cell address
+// table entry each: an interleaved cell's pieces are its interleaved units (ILVUs). An entry
+// must hold whole VOBUs of its cell only (from one of its navpacks to the sector before a
+// navpack or the stream's end) and the entries of a cell all its VOBUs; a cell whose entries do
+// not is taken in runs (consecutive navpacks of the cell) and the disagreement reported. A
+// VOBU's time is its cell elapsed time (DSI C_ELTM), which the angles of a block share.
 //
 // The rules, for the navpack at sector S in VOBU j of ILVU k of cell C (distances count
 // sectors from S; a target before S is written as 0x80000000 | distance):
@@ -89,16 +91,19 @@ struct AngleBlock {
     bool operator==(const AngleBlock&) const = default;
 };
 
+using Span = std::pair<uint32_t, uint32_t>;  // first and last sector
+
 struct Layout {
     std::vector<Navpack> navpacks;  // stream order
     uint32_t sectors = 0;
     std::set<CellId> played;
     std::set<CellId> interleaved;
     std::vector<AngleBlock> blocks;
+    std::map<CellId, std::vector<Span>> addressTable;  // none: every cell in runs
 };
 
-// A contiguous run of one cell's navpacks: an ILVU of an interleaved cell, the whole of a
-// plain cell. Sectors are inclusive; navpacks index Layout::navpacks.
+// A piece of a cell: an ILVU of an interleaved cell, the whole of a plain cell. Sectors are
+// inclusive; navpacks index Layout::navpacks.
 struct Piece {
     CellId cell;
     uint32_t first = 0;
@@ -117,11 +122,14 @@ struct Mismatch {
 
 // The navpacks of a stream of 2048-byte packs, read with libdvdread's navRead_PCI/navRead_DSI.
 std::vector<Navpack> ReadNavpacks(const uint8_t* stream, uint32_t sectors);
+// Every cell's pieces, in stream order.
 std::vector<Piece> PiecesOf(const Layout& layout);
+// Why a cell's address table entries are not its pieces; empty when they are.
+std::string AddressTableFault(const Layout& layout, const CellId& cell);
 
-// The layout the title domain of a VTS IFO describes over its stream. What the IFO says of the
-// pieces themselves (cell address table entries, a cell's first and last sectors and first ILVU
-// end) is compared with the stream's pieces; each disagreement goes to `problems`.
+// The layout the title domain of a VTS IFO describes over its stream. Where the IFO's
+// description of the pieces (cell address table entries of a played cell, its first and last
+// sectors and first ILVU end) does not fit the stream, the disagreement goes to `problems`.
 Layout LayoutOf(const ifo_handle_t& vts, const uint8_t* stream, uint32_t sectors,
                 std::vector<std::string>& problems);
 
