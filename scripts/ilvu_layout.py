@@ -99,6 +99,8 @@ C_ADT_ENTRY = 12
 TT_SRPT_ENTRY = 12
 TT_ANGLES = 1
 TT_CHAPTERS = 2
+TT_TITLE_SET = 6
+TT_VTS_TITLE = 7
 TMAP_DISCONTINUITY = 0x80000000
 PTS_PER_SECOND = 90000
 
@@ -292,15 +294,3 @@ class VtsIfo:
         for path in self.paths:
             with open(path, "wb") as f:
                 f.write(self.data)
-
-
-def set_title_angles(folder, title, angles):
-    """Writes a title's angle count into TT_SRPT of VIDEO_TS.IFO and .BUP."""
-    path = os.path.join(folder, "VIDEO_TS.IFO")
-    with open(path, "rb") as f:
-        data = bytearray(f.read())
-    entry = be32(data, VMG_TT_SRPT) * SECTOR + TABLE_ENTRIES + TT_SRPT_ENTRY * (title - 1)
-    data[entry + TT_ANGLES] = angles
-    for name in ("VIDEO_TS.IFO", "VIDEO_TS.BUP"):
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(data)
