@@ -395,14 +395,18 @@ int PlayAngles(const std::string& folder, int32_t title, double seconds, const T
         changes.emplace_back(shape.angles / 2 + 1, 2);
     }
     int runs = 0;
+    int changesFailed = 0;
     for (const auto& [from, to] : changes) {
         for (int after = 0; after < vobus; ++after, ++runs) {
-            failed += Run(folder, title, seconds, shape, RunPlan{from, after, to}, false) < 0;
+            changesFailed +=
+                Run(folder, title, seconds, shape, RunPlan{from, after, to}, false) < 0;
         }
     }
-    printf("title %d: %d angle changes played to the end (after each of the block's %d VOBUs)\n",
-           title, runs, vobus);
-    return failed;
+    printf(
+        "%stitle %d: %d of %d angle changes played to the end (after each of the block's %d "
+        "VOBUs)\n",
+        changesFailed > 0 ? "FAIL: " : "", title, runs - changesFailed, runs, vobus);
+    return failed + changesFailed;
 }
 
 }  // namespace
