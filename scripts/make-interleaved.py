@@ -41,6 +41,7 @@ FRAME_RATE = 25
 PREU_VOBUS = 3
 CELL_ID = 1             # every clip is a VOB of one cell
 TIME_MAP_SECONDS = 1    # the time unit of the time maps, as dvdauthor writes it for short titles
+OWNER = ".made-by-make-interleaved"
 
 
 @dataclass
@@ -538,7 +539,7 @@ def main():
         with open(mark) as f:
             if f.read().strip() == stamp():
                 return 0
-    elif os.path.isdir(out) and os.listdir(out):
+    elif os.path.isdir(out) and os.listdir(out) and not os.path.exists(os.path.join(out, OWNER)):
         sys.exit(f"{out} holds files this script did not make: name a new or empty folder")
     for tool in ("ffmpeg", "dvdauthor"):
         if shutil.which(tool) is None:
@@ -549,6 +550,8 @@ def main():
     shutil.rmtree(out, ignore_errors=True)
     src = os.path.join(out, "src")
     os.makedirs(src)
+    # Lets a later run replace what an interrupted one left.
+    open(os.path.join(out, OWNER), "w").close()
     wanted = {c.name: c for f in fixtures() for c in f.clips}
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
         list(pool.map(lambda c: encode(c, src), wanted.values()))
