@@ -83,6 +83,10 @@ struct BlockCase {
     int vobusPerIlvu;
 };
 
+void PrintTo(const BlockCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class BuiltBlocks : public testing::TestWithParam<BlockCase> {};
 
 TEST_P(BuiltBlocks, HoldWhatTheRecomputedLayoutGivesThem) {
