@@ -17,6 +17,19 @@ constexpr uint8_t kPackHeader[14] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04,
                                      0x00, 0x04, 0x01, 0x01, 0x89, 0xC3, 0xF8};
 constexpr uint8_t kSystemHeaderCode[4] = {0x00, 0x00, 0x01, 0xBB};
 
+// The navpack fields of an interleaved layout the engine does not name: the cell elapsed time
+// after the cell ID; after the SML_PBI category the ILVU end, the next ILVU's start and size.
+constexpr int32_t kDsiCellElapsed = pack::kDsiCellId + 1;
+constexpr int32_t kDsiIlvuEnd = pack::kDsiIlvuCategory + 2;
+constexpr int32_t kDsiNextIlvuStart = pack::kDsiIlvuCategory + 6;
+constexpr int32_t kDsiNextIlvuSize = pack::kDsiIlvuCategory + 10;
+constexpr int32_t kSmlAngleEntry = pack::kDsiSmlAngleSize / kAngleEntries;  // address, size
+constexpr int32_t kNsmlAngleEntry = pack::kPciNsmlAngleSize / kAngleEntries;
+constexpr int32_t kFramesPerVobu = 12;
+constexpr int32_t kFramesPerSecond = 25;
+constexpr uint8_t kCellElapsedRate25 = 0x40;
+constexpr int32_t kPreUnitVobus = 3;
+
 void StartPack(uint8_t* pack) {
     memset(pack, 0, kPack);
     memcpy(pack, kPackHeader, sizeof(kPackHeader));
@@ -32,7 +45,90 @@ int32_t StartPes(uint8_t* pack, uint32_t code) {
     return pack::kPesPayloadBase + 5;
 }
 
+void WriteIlvu(uint8_t* pack, const IlvuFields& f) {
+    WriteBE16(pack, pack::kDsiIlvuCategory, f.category);
+    WriteBE32(pack, kDsiIlvuEnd, f.ilvuEnd);
+    WriteBE32(pack, kDsiNextIlvuStart, f.nextIlvuStart);
+    WriteBE16(pack, kDsiNextIlvuSize, f.nextIlvuSize);
+    for (int32_t n = 0; n < kAngleEntries; ++n) {
+        WriteBE32(pack, pack::kDsiSmlAngle + kSmlAngleEntry * n, f.angleAddress[n]);
+        WriteBE16(pack, pack::kDsiSmlAngle + kSmlAngleEntry * n + 4, f.angleSize[n]);
+        WriteBE32(pack, pack::kPciNsmlAngle + kNsmlAngleEntry * n, f.nonSeamlessAngle[n]);
+    }
+}
+
+IlvuFields ReadIlvu(const uint8_t* pack) {
+    IlvuFields f;
+    f.category = ReadBE16(pack, pack::kDsiIlvuCategory);
+    f.ilvuEnd = ReadBE32(pack, kDsiIlvuEnd);
+    f.nextIlvuStart = ReadBE32(pack, kDsiNextIlvuStart);
+    f.nextIlvuSize = ReadBE16(pack, kDsiNextIlvuSize);
+    for (int32_t n = 0; n < kAngleEntries; ++n) {
+        f.angleAddress[n] = ReadBE32(pack, pack::kDsiSmlAngle + kSmlAngleEntry * n);
+        f.angleSize[n] = ReadBE16(pack, pack::kDsiSmlAngle + kSmlAngleEntry * n + 4);
+        f.nonSeamlessAngle[n] = ReadBE32(pack, pack::kPciNsmlAngle + kNsmlAngleEntry * n);
+    }
+    return f;
+}
+
+uint32_t Bcd(int32_t value) {
+    return uint32_t((value / 10) << 4 | value % 10);
+}
+
+uint32_t Relative(int64_t target, int64_t navpack) {
+    return target >= navpack ? uint32_t(target - navpack)
+                             : kAngleBackward | uint32_t(navpack - target);
+}
+
 }  // namespace
+
+uint32_t CellElapsedOfVobu(int32_t n) {
+    const int32_t frames = n * kFramesPerVobu;
+    const int32_t seconds = frames / kFramesPerSecond;
+    return Bcd(seconds / 3600) << 24 | Bcd(seconds / 60 % 60) << 16 | Bcd(seconds % 60) << 8 |
+           kCellElapsedRate25 | Bcd(frames % kFramesPerSecond);
+}
+
+InterleavedBlock PlanInterleavedBlock(const InterleavedBlockSpec& spec, int64_t firstSector) {
+    using Kind = InterleavedBlockSpec::Kind;
+    const int32_t cells = int32_t(spec.vobIds.size());
+    const int32_t perIlvu = spec.vobusPerIlvu;
+    const int64_t vobuPacks = 1 + spec.dataPacks;
+    auto at = [&](int32_t c, int32_t k, int32_t j) {
+        return firstSector + ((int64_t(k) * cells + c) * perIlvu + j) * vobuPacks;
+    };
+    InterleavedBlock block;
+    block.navpacks.assign(size_t(cells), std::vector<std::vector<int64_t>>(size_t(spec.ilvus)));
+    block.fields.assign(size_t(cells), std::vector<std::vector<IlvuFields>>(size_t(spec.ilvus)));
+    for (int32_t c = 0; c < cells; ++c) {
+        for (int32_t k = 0; k < spec.ilvus; ++k) {
+            const bool lastIlvu = k + 1 == spec.ilvus;
+            for (int32_t j = 0; j < perIlvu; ++j) {
+                const int64_t sector = at(c, k, j);
+                IlvuFields f;
+                f.category = kIlvuInIlvu | (j == 0 ? kIlvuUnitStart : 0) |
+                             (j + 1 == perIlvu ? kIlvuUnitEnd : 0);
+                f.ilvuEnd = uint32_t(at(c, k, perIlvu) - 1 - sector);
+                f.nextIlvuStart = lastIlvu ? kNextIlvuNone : uint32_t(at(c, k + 1, 0) - sector);
+                f.nextIlvuSize = lastIlvu ? kNextIlvuSizeNone : uint16_t(perIlvu * vobuPacks);
+                for (int32_t n = 0; n < cells && n < kAngleEntries; ++n) {
+                    if (spec.kind == Kind::SeamlessAngles) {
+                        f.angleAddress[n] =
+                            lastIlvu ? kAngleEnd : Relative(at(n, k + 1, 0), sector);
+                        f.angleSize[n] = lastIlvu ? 0 : uint16_t(perIlvu * vobuPacks);
+                    } else if (spec.kind == Kind::NonSeamlessAngles) {
+                        const bool end = lastIlvu && j + 1 == perIlvu;
+                        const int64_t next = j + 1 < perIlvu ? at(n, k, j + 1) : at(n, k + 1, 0);
+                        f.nonSeamlessAngle[n] = end ? kAngleEnd : Relative(next, sector);
+                    }
+                }
+                block.navpacks[c][k].push_back(sector);
+                block.fields[c][k].push_back(f);
+            }
+        }
+    }
+    return block;
+}
 
 void MakeNavPack(uint8_t* pack, const NavFields& f) {
     StartPack(pack);
@@ -55,6 +151,14 @@ void MakeNavPack(uint8_t* pack, const NavFields& f) {
         memset(pack + pack::kPciNsmlAngle, 0x5A, pack::kPciNsmlAngleSize);
         memset(pack + pack::kDsiSmlAngle, 0x5A, pack::kDsiSmlAngleSize);
     }
+}
+
+void MakeIlvuNavPack(uint8_t* pack, const IlvuNavFields& f) {
+    NavFields plain = f.nav;
+    plain.ilvuCategory = 0;
+    MakeNavPack(pack, plain);
+    WriteBE32(pack, kDsiCellElapsed, f.cellElapsed);
+    WriteIlvu(pack, f.ilvu);
 }
 
 void MakeVideoPack(uint8_t* pack, uint8_t fill, bool sequenceHeader, int32_t height) {
@@ -127,6 +231,7 @@ NavView ReadNav(const uint8_t* pack) {
     v.ilvuFieldsClear = clear(pack::kDsiIlvuCategory, pack::kDsiIlvuSize) &&
                         clear(pack::kPciNsmlAngle, pack::kPciNsmlAngleSize) &&
                         clear(pack::kDsiSmlAngle, pack::kDsiSmlAngleSize);
+    v.ilvu = ReadIlvu(pack);
     return v;
 }
 
@@ -189,16 +294,64 @@ void StreamWriter::AddPack(const uint8_t* pack) {
 
 int64_t StreamWriter::AddVobu(uint16_t vobId, uint8_t cellId, int32_t dataPacks,
                               uint16_t ilvuCategory) {
-    uint8_t pack[kPack];
     NavFields nav;
-    int64_t lba = m_Total;
-    nav.lba = static_cast<uint32_t>(lba);
+    nav.lba = static_cast<uint32_t>(m_Total);
     nav.vobuEnd = static_cast<uint32_t>(dataPacks);
     nav.vobId = vobId;
     nav.cellId = cellId;
     nav.ilvuCategory = ilvuCategory;
+    uint8_t pack[kPack];
     MakeNavPack(pack, nav);
-    AddPack(pack);
+    return WriteVobu(pack, dataPacks);
+}
+
+int64_t StreamWriter::AddIlvuVobu(IlvuNavFields fields, int32_t dataPacks) {
+    fields.nav.lba = static_cast<uint32_t>(m_Total);
+    fields.nav.vobuEnd = static_cast<uint32_t>(dataPacks);
+    uint8_t pack[kPack];
+    MakeIlvuNavPack(pack, fields);
+    return WriteVobu(pack, dataPacks);
+}
+
+void StreamWriter::AddPreUnitCell(uint16_t vobId, int32_t count, int32_t dataPacks) {
+    const int32_t first = count > kPreUnitVobus ? count - kPreUnitVobus : 0;
+    for (int32_t i = 0; i < count; ++i) {
+        IlvuNavFields fields;
+        fields.nav.vobId = vobId;
+        fields.nav.cellId = 1;
+        fields.cellElapsed = CellElapsedOfVobu(i);
+        if (i >= first) {
+            fields.ilvu.category = kIlvuPreUnit | (i == first ? kIlvuUnitStart : 0) |
+                                   (i + 1 == count ? kIlvuUnitEnd : 0);
+        }
+        AddIlvuVobu(fields, dataPacks);
+    }
+}
+
+InterleavedBlock StreamWriter::AddInterleavedBlock(const InterleavedBlockSpec& spec) {
+    InterleavedBlock block = PlanInterleavedBlock(spec, m_Total);
+    for (int32_t k = 0; k < spec.ilvus; ++k) {
+        for (size_t c = 0; c < spec.vobIds.size(); ++c) {
+            for (int32_t j = 0; j < spec.vobusPerIlvu; ++j) {
+                IlvuNavFields fields;
+                fields.nav.vobId = spec.vobIds[c];
+                fields.nav.cellId = 1;
+                fields.ilvu = block.fields[c][size_t(k)][size_t(j)];
+                fields.cellElapsed = CellElapsedOfVobu(k * spec.vobusPerIlvu + j);
+                if (AddIlvuVobu(fields, spec.dataPacks) !=
+                    block.navpacks[c][size_t(k)][size_t(j)]) {
+                    throw std::logic_error("the block was not laid out as planned");
+                }
+            }
+        }
+    }
+    return block;
+}
+
+int64_t StreamWriter::WriteVobu(const uint8_t* navpack, int32_t dataPacks) {
+    const int64_t lba = m_Total;
+    AddPack(navpack);
+    uint8_t pack[kPack];
     for (int32_t i = 0; i < dataPacks; ++i) {
         ++m_Mark;
         if (m_Mark == 0) {

@@ -4,6 +4,7 @@
 // that parse the navpack fields back for assertions.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -12,6 +13,33 @@
 namespace dorvex::testkit {
 
 inline constexpr int32_t kPack = 2048;
+inline constexpr int32_t kAngleEntries = 9;
+
+// SML_PBI category bits, and the sentinels of a last ILVU (NT_ILVU_SA/SZ) and of an angle with
+// no further ILVU or VOBU (SML_AGLI / NSML_AGLI); bit 31 of an angle entry marks a target
+// before the navpack.
+inline constexpr uint16_t kIlvuPreUnit = 0x8000;
+inline constexpr uint16_t kIlvuInIlvu = 0x4000;
+inline constexpr uint16_t kIlvuUnitStart = 0x2000;
+inline constexpr uint16_t kIlvuUnitEnd = 0x1000;
+inline constexpr uint32_t kNextIlvuNone = 0xFFFFFFFF;
+inline constexpr uint16_t kNextIlvuSizeNone = 0xFFFF;
+inline constexpr uint32_t kAngleEnd = 0x7FFFFFFF;
+inline constexpr uint32_t kAngleBackward = 0x80000000;
+
+// The interleaved-unit and angle fields of a navpack: seamless playback (SML_PBI), seamless
+// angles (SML_AGLI) and non-seamless angles (NSML_AGLI). Distances count sectors from the
+// navpack.
+struct IlvuFields {
+    uint16_t category = 0;
+    uint32_t ilvuEnd = 0;                                // ILVU_EA
+    uint32_t nextIlvuStart = 0;                          // NT_ILVU_SA
+    uint16_t nextIlvuSize = 0;                           // NT_ILVU_SZ
+    std::array<uint32_t, kAngleEntries> angleAddress{};  // SML_AGLI
+    std::array<uint16_t, kAngleEntries> angleSize{};
+    std::array<uint32_t, kAngleEntries> nonSeamlessAngle{};  // NSML_AGLI
+    bool operator==(const IlvuFields&) const = default;
+};
 
 struct NavFields {
     uint32_t lba = 0;      // written to both PCI and DSI navpack LBA fields
@@ -19,6 +47,14 @@ struct NavFields {
     uint16_t vobId = 0;
     uint8_t cellId = 0;
     uint16_t ilvuCategory = 0;  // non-zero fills the ILVU and angle fields too
+};
+
+// A navpack of an interleaved layout: its ILVU and angle fields written as given (the filler
+// category unused) and its cell elapsed time.
+struct IlvuNavFields {
+    NavFields nav;
+    IlvuFields ilvu;
+    uint32_t cellElapsed = 0;  // C_ELTM: BCD hh mm ss ff, the frame rate in ff's top bits
 };
 
 // Fields of a navpack read back from its bytes.
@@ -30,9 +66,38 @@ struct NavView {
     uint8_t cellId = 0;
     uint16_t ilvuCategory = 0;
     bool ilvuFieldsClear = true;  // ILVU, non-seamless and seamless angle fields all zero
+    IlvuFields ilvu;
 };
 
+// Cells played interleaved, one cell (ID 1) per VOB ID: the angles of an angle block, seamless
+// or not, or the cells of a seamless branch. Every cell has `ilvus` ILVUs of `vobusPerIlvu`
+// VOBUs of `dataPacks` packs after the navpack; they alternate cell by cell, ILVU by ILVU.
+struct InterleavedBlockSpec {
+    enum class Kind { SeamlessAngles, NonSeamlessAngles, Branch };
+    Kind kind = Kind::SeamlessAngles;
+    std::vector<uint16_t> vobIds;
+    int32_t ilvus = 2;
+    int32_t vobusPerIlvu = 1;
+    int32_t dataPacks = 3;
+};
+
+// Where a block's VOBUs were written: navpacks[cell][ilvu][vobu] is a navpack's run-relative
+// sector, and each carries fields[cell][ilvu][vobu].
+struct InterleavedBlock {
+    std::vector<std::vector<std::vector<int64_t>>> navpacks;
+    std::vector<std::vector<std::vector<IlvuFields>>> fields;
+};
+
+// The fields a block's navpacks carry, by the rules a player follows: ILVU_EA the ILVU's last
+// sector, NT_ILVU_SA/SZ the cell's next ILVU (the sentinels in its last); an angle block's
+// SML_AGLI the next ILVU of every angle, or its NSML_AGLI every angle's VOBU that starts when
+// this one ends (0x7FFFFFFF past the block's end); entries beyond the angles 0.
+InterleavedBlock PlanInterleavedBlock(const InterleavedBlockSpec& spec, int64_t firstSector);
+// C_ELTM of a cell's VOBU n at 12 frames a VOBU, 25 frames a second.
+uint32_t CellElapsedOfVobu(int32_t n);
+
 void MakeNavPack(uint8_t* pack, const NavFields& fields);
+void MakeIlvuNavPack(uint8_t* pack, const IlvuNavFields& fields);
 // A video pack; with sequenceHeader an MPEG-2 sequence header (720 x height) and a picture
 // start code lead the payload. `fill` marks the payload so that tests can tell packs apart.
 void MakeVideoPack(uint8_t* pack, uint8_t fill, bool sequenceHeader = false, int32_t height = 576);
@@ -65,6 +130,12 @@ class StreamWriter {
     // A VOBU: a navpack (LBA = its run-relative position, end address = dataPacks) and
     // dataPacks video packs, the first with a sequence header. Returns the navpack's LBA.
     int64_t AddVobu(uint16_t vobId, uint8_t cellId, int32_t dataPacks, uint16_t ilvuCategory = 0);
+    // The same with an interleaved layout's fields as given (LBA and end address set here).
+    int64_t AddIlvuVobu(IlvuNavFields fields, int32_t dataPacks);
+    // A cell (ID 1) of `count` VOBUs whose last three are a pre-unit, as before a block.
+    void AddPreUnitCell(uint16_t vobId, int32_t count, int32_t dataPacks);
+    // An interleaved block laid out by PlanInterleavedBlock from the next pack on.
+    InterleavedBlock AddInterleavedBlock(const InterleavedBlockSpec& spec);
     void AddPack(const uint8_t* pack);
     // The height the sequence headers of later VOBUs give: 576 (PAL) unless set, 480 for NTSC.
     void SetVideoHeight(int32_t height) { m_VideoHeight = height; }
@@ -78,6 +149,8 @@ class StreamWriter {
 
   private:
     void OpenNext();
+    // The navpack at the next position, then dataPacks video and audio packs.
+    int64_t WriteVobu(const uint8_t* navpack, int32_t dataPacks);
 
     std::string m_Folder;
     std::string m_SingleFile;

@@ -32,6 +32,8 @@
 #include <string>
 #include <vector>
 
+#include "IlvuLayout.h"
+
 namespace {
 
 constexpr size_t kSector = 2048;
@@ -216,11 +218,24 @@ void CheckNavPointers(const Stream& s) {
             Fail("%s: navpack at %u: %s (value %08x)", s.name.c_str(), sector, what, value);
         }
     };
+    // The neighbours within the cell: an interleaved cell's next VOBU may lie beyond the ILVUs
+    // of other cells.
+    std::vector<size_t> previousInCell(n, n);
+    std::vector<size_t> nextInCell(n, n);
+    std::map<uint32_t, size_t> lastSeen;
+    for (size_t i = 0; i < n; ++i) {
+        auto seen = lastSeen.find(vcid(i));
+        if (seen != lastSeen.end()) {
+            previousInCell[i] = seen->second;
+            nextInCell[seen->second] = i;
+        }
+        lastSeen[vcid(i)] = i;
+    }
     for (size_t i = 0; i < n; ++i) {
         const uint32_t sector = s.navpacks[i];
         const uint8_t* p = s.Pack(sector);
-        const bool firstOfCell = i == 0 || vcid(i - 1) != vcid(i);
-        const bool lastOfCell = i + 1 == n || vcid(i + 1) != vcid(i);
+        const bool firstOfCell = previousInCell[i] == n;
+        const bool lastOfCell = nextInCell[i] == n;
         const uint32_t vobuEnd = i + 1 < n ? s.navpacks[i + 1] : uint32_t(s.Sectors());
         for (int k = 0; k < 42; ++k) {
             const uint32_t value = Be32(p + 1265 + 4 * k);
@@ -237,8 +252,8 @@ void CheckNavPointers(const Stream& s) {
                     }
                     continue;
                 }
-                const uint32_t expected = k == 20 ? (noNeighbour ? 0 : s.navpacks[i + 1])
-                                                  : (noNeighbour ? 0 : s.navpacks[i - 1]);
+                const size_t neighbour = k == 20 ? nextInCell[i] : previousInCell[i];
+                const uint32_t expected = noNeighbour ? 0 : s.navpacks[neighbour];
                 const uint32_t target = backward ? sector - distance : sector + distance;
                 if (noNeighbour || target != expected) {
                     report(sector,
@@ -299,6 +314,24 @@ void CheckNavPointers(const Stream& s) {
     }
 }
 
+// The seamless playback and angle fields of every navpack against what the title set's
+// interleaved layout gives them, and the IFO's pieces against the stream's (IlvuLayout.h).
+void CheckIlvuFields(const Stream& s, const ifo_handle_t& ifo) {
+    std::vector<std::string> problems;
+    const dorvex::ilvu::Layout layout =
+        dorvex::ilvu::LayoutOf(ifo, s.bytes.data(), uint32_t(s.Sectors()), problems);
+    for (const std::string& problem : problems) {
+        Fail("%s: %s", s.name.c_str(), problem.c_str());
+    }
+    const std::vector<dorvex::ilvu::Mismatch> mismatches = dorvex::ilvu::CompareFields(layout);
+    for (size_t i = 0; i < mismatches.size() && i < 10; ++i) {
+        Fail("%s: %s", s.name.c_str(), dorvex::ilvu::Describe(mismatches[i]).c_str());
+    }
+    if (mismatches.size() > 10) {
+        Fail("%s: %zu more ILVU and angle field findings", s.name.c_str(), mismatches.size() - 10);
+    }
+}
+
 void CheckAdmap(const Stream& s, const vobu_admap_t* admap) {
     if (admap == nullptr) {
         if (!s.navpacks.empty()) {
@@ -337,19 +370,25 @@ void CheckCell(const Stream& s, const c_adt_t* cadt, int pgcn, int celln, const 
         Fail("%s: no cell address table", name);
         return;
     }
+    // An interleaved cell has one entry per ILVU; together they reach from its first sector to
+    // its last (ilvucheck holds each entry against the stream).
     size_t n = (cadt->last_byte + 1 - C_ADT_SIZE) / sizeof(cell_adr_t);
+    uint32_t first = UINT32_MAX;
+    uint32_t last = 0;
     for (size_t i = 0; i < n; ++i) {
         const cell_adr_t& a = cadt->cell_adr_table[i];
         if (a.vob_id == pos.vob_id_nr && a.cell_id == pos.cell_nr) {
-            if (a.start_sector > cp.first_sector || a.last_sector < cp.last_sector) {
-                Fail("%s: PGC %d cell %d: address table %u..%u does not cover %u..%u", name, pgcn,
-                     celln, a.start_sector, a.last_sector, cp.first_sector, cp.last_sector);
-            }
-            return;
+            first = std::min<uint32_t>(first, a.start_sector);
+            last = std::max<uint32_t>(last, a.last_sector);
         }
     }
-    Fail("%s: PGC %d cell %d: %u/%u missing from the cell address table", name, pgcn, celln,
-         pos.vob_id_nr, pos.cell_nr);
+    if (first == UINT32_MAX) {
+        Fail("%s: PGC %d cell %d: %u/%u missing from the cell address table", name, pgcn, celln,
+             pos.vob_id_nr, pos.cell_nr);
+    } else if (first > cp.first_sector || last < cp.last_sector) {
+        Fail("%s: PGC %d cell %d: address table %u..%u does not cover %u..%u", name, pgcn, celln,
+             first, last, cp.first_sector, cp.last_sector);
+    }
 }
 
 void CheckCadtVobCount(const Stream& s, const c_adt_t* cadt) {
@@ -613,14 +652,16 @@ void CheckMenuRates(const std::string& name, const pgci_ut_t* ut) {
 // ---- Content preservation against the original folder ----
 
 // The navpack fields the cleaner may rewrite: the two LBAs, the VOBU end address, the VOB ID
-// and the cell ID, and the relative pointers (reference picture ends, search pointers, sync
-// offsets), whose targets the pointer checks verify.
+// and the cell ID, the relative pointers (reference picture ends, search pointers, sync
+// offsets), whose targets the pointer checks verify, and the ILVU and angle fields (non-seamless
+// angles, seamless playback, seamless angles), which must be what the layout gives them.
 bool SameExceptNavFields(const uint8_t* a, const uint8_t* b, bool nav) {
     if (!nav) {
         return memcmp(a, b, kSector) == 0;
     }
     static const std::pair<size_t, size_t> kRewritten[] = {
-        {45, 4}, {1035, 4}, {1039, 4}, {1043, 12}, {1055, 2}, {1058, 1}, {1265, 168}, {1433, 144}};
+        {45, 4},   {105, 36},  {1035, 4},  {1039, 4},   {1043, 12}, {1055, 2},
+        {1058, 1}, {1063, 12}, {1211, 54}, {1265, 168}, {1433, 144}};
     uint8_t x[kSector];
     uint8_t y[kSector];
     memcpy(x, a, kSector);
@@ -915,6 +956,7 @@ int main(int argc, char** argv) {
                 CheckPgc(titles, ifo->vts_c_adt, p + 1, ifo->vts_pgcit->pgci_srp[p].pgc);
             }
             CheckTimeMaps(titles, ifo->vts_tmapt);
+            CheckIlvuFields(titles, *ifo);
             NoteUnplayedCells(titles, ReferencedCells(ifo->vts_pgcit));
         }
 
