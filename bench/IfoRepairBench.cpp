@@ -54,11 +54,11 @@ void BM_IfoRepair60000Vobus(benchmark::State& state) {
     const int32_t cells = static_cast<int32_t>(input->cells.size());
     for (auto _ : state) {
         CIfoFile ifo(input->dir / "VTS_01_0.IFO");
-        ifo.RemapCellPositions(input->map.data(), static_cast<int32_t>(input->map.size()), false);
-        ifo.RebuildCellAddressTable(input->cells.data(), cells, false);
+        ifo.RemapCellPositions(input->map, false);
+        ifo.RebuildCellAddressTable({input->cells.data(), static_cast<size_t>(cells)}, false);
         ifo.UpdateCellSectors(
             NavpackMap::WithEndEntry(input->oldList.data(), input->newList.data(), n), false);
-        ifo.CheckPgcSectors(input->cells.data(), cells, false);
+        ifo.CheckPgcSectors({input->cells.data(), static_cast<size_t>(cells)}, false);
         ifo.RebuildTimeMaps(
             NavpackMap::WithEndEntry(input->oldList.data(), input->newList.data(), n));
         for (uint16_t pgcn = 1; pgcn <= ifo.GetPgcCount(0); ++pgcn) {

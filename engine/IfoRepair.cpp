@@ -47,15 +47,15 @@ int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
     const bool menu = m_Menu != 0;
     // Cell positions take their new pairs before the cell address table and the sector check
     // compare pairs with the cell table.
-    ifo.RemapCellPositions(m_VCIDMap.data(), m_MapCount, menu);
+    ifo.RemapCellPositions(MapEntries(), menu);
     Logf("Now cleaning VTS_C_ADT");
-    ifo.RebuildCellAddressTable(m_Cells.data(), m_CellCount, menu);
+    ifo.RebuildCellAddressTable(ClosedCells(), menu);
     // Playback sectors are mapped before the check clamps them into the new cell ranges.
     Logf("Now updating navpack info");
     ifo.UpdateCellSectors(navpacks, menu);
     if (m_FixPGCLBAs) {
         Logf("Checking PGC LBA pointers");
-        ifo.CheckPgcSectors(m_Cells.data(), m_CellCount, menu);
+        ifo.CheckPgcSectors(ClosedCells(), menu);
     }
     if (!menu) {
         Logf("Now updating navpack info");

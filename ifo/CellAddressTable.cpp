@@ -11,11 +11,11 @@
 
 namespace dorvex {
 
-void CIfoFile::RemapCellPositions(const VcidMapEntry* map, int32_t mapCount, bool menu) {
+void CIfoFile::RemapCellPositions(std::span<const VcidMapEntry> map, bool menu) {
     // The first record with a matching old pair wins, as a scan from the start would find it.
     std::unordered_map<int32_t, const VcidMapEntry*> firstMatch;
-    for (int32_t i = mapCount - 1; i >= 0; --i) {
-        firstMatch[PackVcid(map[i].oldVobId, map[i].oldCellId)] = &map[i];
+    for (auto entry = map.rbegin(); entry != map.rend(); ++entry) {
+        firstMatch[PackVcid(entry->oldVobId, entry->oldCellId)] = &*entry;
     }
     ForEachCell(menu, [&](uint16_t, uint16_t, uint16_t, uint8_t*, uint8_t* position) {
         auto it = firstMatch.find(PackVcid(ReadBE16(position, ifo::kCellPositionVobId),
@@ -110,7 +110,9 @@ void WriteEntries(CIfoFile& ifo, uint8_t* table, const CellTableEntry* cells,
 
 }  // namespace
 
-void CIfoFile::RebuildCellAddressTable(const CellTableEntry* cells, int32_t count, bool menu) {
+void CIfoFile::RebuildCellAddressTable(std::span<const CellTableEntry> entries, bool menu) {
+    const CellTableEntry* cells = entries.data();
+    const int32_t count = static_cast<int32_t>(entries.size());
     const int32_t index = menu ? IfoMenuCAdt : IfoVtsCAdt;
     if (GetTable(index) == nullptr) {
         return;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -95,12 +96,12 @@ class CIfoFile {
     int64_t HeaderTitleVobSectors();
 
     // --- Repair steps ---
-    void RemapCellPositions(const VcidMapEntry* map, int32_t mapCount, bool menu);
-    void RebuildCellAddressTable(const CellTableEntry* cells, int32_t count, bool menu);
+    void RemapCellPositions(std::span<const VcidMapEntry> map, bool menu);
+    void RebuildCellAddressTable(std::span<const CellTableEntry> cells, bool menu);
     void UpdateCellSectors(const NavpackMap& navpacks, bool menu);
     void RebuildVobuAdmap(bool menu);
     void RebuildTimeMaps(const NavpackMap& navpacks);
-    void CheckPgcSectors(const CellTableEntry* cells, int32_t count, bool menu);
+    void CheckPgcSectors(std::span<const CellTableEntry> cells, bool menu);
     void UpdatePgcPlaybackTime(uint16_t lu, uint16_t pgcn, bool fillZeroCells,
                                bool useGlobalStandard);
     // UpdatePgcPlaybackTime(fill zero cells, per-cell standard) for every PGC of a domain.

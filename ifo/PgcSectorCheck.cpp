@@ -147,8 +147,8 @@ class PgcSectorCheck {
 
 }  // namespace
 
-void CIfoFile::CheckPgcSectors(const CellTableEntry* cells, int32_t count, bool menu) {
-    PgcSectorCheck check(*this, cells, count);
+void CIfoFile::CheckPgcSectors(std::span<const CellTableEntry> cells, bool menu) {
+    PgcSectorCheck check(*this, cells.data(), static_cast<int32_t>(cells.size()));
     // Each language unit is walked once, however many search pointers lead to it (see
     // ForEachCell).
     std::unordered_set<const uint8_t*> units;

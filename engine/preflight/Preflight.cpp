@@ -98,8 +98,8 @@ RunCheck Preflight::BeforeBackupCommand(bool wholeFolder) const {
         const std::optional<JournalNameParts> parts = ParseJournalFileName(name);
         if (parts && journal.state != JournalState::Unstarted) {
             const std::string setName = TitleSetName(parts->titleSet);
-            return {RunRefusal::HalfCleaned, HalfCleanedMessage(setName, folder + name, journal) +
-                                                 " Nothing was changed."};
+            return {RunRefusal::HalfCleaned,
+                    HalfCleanedMessage(setName, folder + name, journal) + " Nothing was changed."};
         }
     }
     return {};

@@ -247,12 +247,12 @@ void RepairDomain(CIfoFile& ifo, bool menu, const IfoControl& control, Rng& rng)
     RepairPlan plan = MakeRepairPlan(ifo, menu, control, rng);
     const int32_t cells = static_cast<int32_t>(plan.cells.size());
     const int32_t navpacks = static_cast<int32_t>(plan.navOld.size());
-    ifo.RemapCellPositions(plan.map.data(), static_cast<int32_t>(plan.map.size()), menu);
-    ifo.RebuildCellAddressTable(plan.cells.data(), cells, menu);
+    ifo.RemapCellPositions(plan.map, menu);
+    ifo.RebuildCellAddressTable({plan.cells.data(), static_cast<size_t>(cells)}, menu);
     ifo.UpdateCellSectors(
         NavpackMap::WithEndEntry(plan.navOld.data(), plan.navNew.data(), navpacks), menu);
     if ((control.flags & kIfoNoPgcCheck) == 0) {
-        ifo.CheckPgcSectors(plan.cells.data(), cells, menu);
+        ifo.CheckPgcSectors({plan.cells.data(), static_cast<size_t>(cells)}, menu);
     }
     if (!menu) {
         ifo.RebuildTimeMaps(

@@ -204,7 +204,7 @@ TEST(FuzzFindings, SharedLanguageUnitsAreRepairedOnce) {
     EXPECT_EQ(visits, 1);
 
     const VcidMapEntry map[] = {{1, 1, 1, 2}, {1, 2, 1, 3}, {1, 3, 1, 4}};
-    ifo->RemapCellPositions(map, 3, true);
+    ifo->RemapCellPositions({map, 3}, true);
     const uint8_t* position = ifo->GetCellPosition(3, 1, 1);
     ASSERT_NE(position, nullptr);
     EXPECT_EQ(ReadBE16(position, ifo::kCellPositionVobId), 1);
@@ -213,7 +213,7 @@ TEST(FuzzFindings, SharedLanguageUnitsAreRepairedOnce) {
     // The sector check looks at the shared PGC once too: its missing cell is reported once.
     log.Lines().clear();
     const CellTableEntry cells[] = {{1, 9, 0, 4}};
-    ifo->CheckPgcSectors(cells, 1, true);
+    ifo->CheckPgcSectors({cells, 1}, true);
     EXPECT_EQ(std::count_if(log.Lines().begin(), log.Lines().end(),
                             [](const std::string& line) {
                                 return line.find("references VCID 1/2 not found") !=

@@ -226,11 +226,11 @@ TEST(IfoMalformed, NestedStructuresOutOfRangeCountAsAbsent) {
     std::vector<VcidMapEntry> map = {{1, 1, 1, 1}};
     const int32_t oldList[] = {0, 10, 20, 30};
     const int32_t newList[] = {0, 10, 20, 30};
-    ifo->RemapCellPositions(map.data(), 1, true);
-    ifo->RebuildCellAddressTable(cells.data(), 1, true);
+    ifo->RemapCellPositions({map.data(), 1}, true);
+    ifo->RebuildCellAddressTable({cells.data(), 1}, true);
     ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 4), true);
     ifo->UpdateCellSectors(NavpackMap::WithEndEntry(oldList, newList, 4), false);
-    ifo->CheckPgcSectors(cells.data(), 1, true);
+    ifo->CheckPgcSectors({cells.data(), 1}, true);
     ifo->RebuildTimeMaps(NavpackMap::WithEndEntry(oldList, newList, 4));
     for (uint16_t pgcn = 1; pgcn <= 3; ++pgcn) {
         ifo->UpdatePgcPlaybackTime(0, pgcn, true, false);

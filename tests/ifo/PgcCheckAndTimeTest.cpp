@@ -32,7 +32,7 @@ class PgcCheck : public ::testing::Test {
 TEST_F(PgcCheck, EmptyCellTableReportsEveryCellOnce) {
     auto ifo = Load({{Cell(1, 1, 0, 0, 9)}, {Cell(1, 2, 10, 10, 19)}});
     std::vector<uint8_t> before = ImageOf(*ifo);
-    ifo->CheckPgcSectors(nullptr, 0, false);
+    ifo->CheckPgcSectors({}, false);
     EXPECT_EQ(m_Log.Lines(),
               (std::vector<std::string>{"PGC 1 Cell 1 references VCID 1/1 not found in VOB",
                                         "PGC 2 Cell 1 references VCID 1/2 not found in VOB"}));
@@ -44,7 +44,7 @@ TEST_F(PgcCheck, MissingPairsAreRepointedOrReplacedInTheSecondPass) {
     reference.playbackTime = 0x00000512;
     auto ifo = Load({{reference}, {Cell(1, 3, 500, 520, 560)}, {Cell(1, 9, 5000, 5000, 5100)}});
     std::vector<CellTableEntry> cells = {{1, 1, 0, 99}, {1, 4, 480, 600}};
-    ifo->CheckPgcSectors(cells.data(), 2, false);
+    ifo->CheckPgcSectors({cells.data(), 2}, false);
 
     std::vector<CellSpec> second = ReadTitlePgcCells(ImageOf(*ifo), 2);
     EXPECT_EQ(second[0].vobId, 1);
@@ -73,7 +73,7 @@ TEST_F(PgcCheck, ClampsOrdinaryCellsButNotAngleOrInterleavedOnes) {
     auto ifo = Load({{wild, edge, angle, interleaved}});
     std::vector<CellTableEntry> cells = {
         {1, 1, 10, 29}, {1, 2, 40, 59}, {1, 3, 60, 69}, {1, 4, 70, 79}};
-    ifo->CheckPgcSectors(cells.data(), 4, false);
+    ifo->CheckPgcSectors({cells.data(), 4}, false);
     std::vector<CellSpec> out = ReadTitlePgcCells(ImageOf(*ifo), 1);
     EXPECT_EQ(out[0].firstSector, 10u);
     EXPECT_EQ(out[0].lastVobuStart, 10u);  // set to the first sector, not the last

@@ -73,10 +73,10 @@ TEST(RealIfo, RepairedDvdauthorIfoStillOpensInLibdvdread) {
         map.push_back({c.vobId, c.cellId, c.vobId, c.cellId});
     }
     const int32_t n = static_cast<int32_t>(navs.size());
-    ifo.RemapCellPositions(map.data(), static_cast<int32_t>(map.size()), false);
-    ifo.RebuildCellAddressTable(cells.data(), static_cast<int32_t>(cells.size()), false);
+    ifo.RemapCellPositions(map, false);
+    ifo.RebuildCellAddressTable(cells, false);
     ifo.UpdateCellSectors(NavpackMap::WithEndEntry(navs.data(), navs.data(), n), false);
-    ifo.CheckPgcSectors(cells.data(), static_cast<int32_t>(cells.size()), false);
+    ifo.CheckPgcSectors(cells, false);
     ifo.RebuildTimeMaps(NavpackMap::WithEndEntry(navs.data(), navs.data(), n));
     for (uint16_t pgcn = 1; pgcn <= ifo.GetPgcCount(0); ++pgcn) {
         ifo.UpdatePgcPlaybackTime(0, pgcn, true, false);

@@ -224,7 +224,7 @@ TEST(CellAddressTable, GroupsByVobIdAndResizes) {
     auto ifo = LoadImage(dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
     std::vector<CellTableEntry> cells = {
         {1, 1, 0, 9}, {2, 1, 10, 19}, {1, 2, 20, 29}, {3, 1, 30, 39}, {2, 2, 40, 49}};
-    ifo->RebuildCellAddressTable(cells.data(), 5, false);
+    ifo->RebuildCellAddressTable({cells.data(), 5}, false);
     std::vector<uint8_t> image = ImageOf(*ifo);
     std::vector<CAdtEntry> table = ReadCAdt(image, ifo::kVtsCAdt);
     ASSERT_EQ(table.size(), 5u);
@@ -238,7 +238,7 @@ TEST(CellAddressTable, GroupsByVobIdAndResizes) {
     EXPECT_EQ(ReadBE16(raw, 0), 3);
     EXPECT_EQ(ReadBE32(raw, 4), 67u);
 
-    ifo->RebuildCellAddressTable(cells.data(), 0, false);
+    ifo->RebuildCellAddressTable({cells.data(), 0}, false);
     raw = ifo->GetTable(IfoVtsCAdt);
     EXPECT_EQ(ReadBE16(raw, 0), 0);
     EXPECT_EQ(ReadBE32(raw, 4), 7u);
@@ -263,7 +263,7 @@ TEST(CellAddressTable, TheCountReachesTheHighestVobIdKept) {
         vts.titlePgcs = {{Cell(1, 1, 0, 0, 9)}};
         vts.titleCAdt = {{1, 1, 0, 9}};
         auto ifo = LoadImage(dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
-        ifo->RebuildCellAddressTable(c.cells.data(), static_cast<int32_t>(c.cells.size()), false);
+        ifo->RebuildCellAddressTable(c.cells, false);
         EXPECT_EQ(ReadBE16(ifo->GetTable(IfoVtsCAdt), ifo::kTableCount), c.count);
         EXPECT_EQ(ReadCAdt(ImageOf(*ifo), ifo::kVtsCAdt).size(), c.cells.size());
     }
@@ -275,7 +275,7 @@ TEST(CellAddressTable, VideoManagerWithoutCellsLosesTheTable) {
     plan.menuUnits = {{{Cell(1, 1, 0, 0, 9)}}};
     plan.menuCAdt = {{1, 1, 0, 9}};
     auto vmg = LoadImage(dir, "VIDEO_TS.IFO", BuildVmgIfo(plan));
-    vmg->RebuildCellAddressTable(nullptr, 0, true);
+    vmg->RebuildCellAddressTable({}, true);
     EXPECT_EQ(ReadBE32(vmg->Data(), ifo::kMenuCAdt), 0u);
 }
 
@@ -286,7 +286,7 @@ TEST(CellPositions, FirstMapRecordWinsAndUnknownPairsStay) {
     vts.titlePgcs = {{Cell(1, 1, 0, 0, 9)}};
     auto ifo = LoadImage(dir, "VTS_01_0.IFO", BuildVtsIfo(vts));
     std::vector<VcidMapEntry> map = {{1, 1, 2, 5}, {1, 1, 3, 6}};
-    ifo->RemapCellPositions(map.data(), 2, true);
+    ifo->RemapCellPositions({map.data(), 2}, true);
     EXPECT_TRUE(ifo->IsVcidReferenced(2, 5, true));
     EXPECT_TRUE(ifo->IsVcidReferenced(4, 4, true));
     EXPECT_FALSE(ifo->IsVcidReferenced(3, 6, true));
