@@ -157,7 +157,10 @@ class CVtsCleaner : public PassModel {
     }
     // The backup folder, with a trailing separator; never made here.
     std::string BackupFolder() const { return Backup().Path(); }
-    std::string GetBackupPath(const std::string& path) const { return Backup().CopyOf(path); }
+    // Where the copy of a file of the disc folder goes.
+    std::string GetBackupPath(const std::string& path) const {
+        return BackupStore(m_Files, path, m_BackupAbove != 0).CopyOf(path);
+    }
     bool CopiedThisRun(const std::string& copy) const { return m_CopiesThisRun.count(copy) != 0; }
     int32_t OpenInput(bool fromBackup);
     int32_t OpenOutput();
