@@ -19,6 +19,33 @@ void PhasePause(int32_t ms) {
     }
 }
 
+// The title set's tables in line with the stream the pass wrote, in the order the steps need.
+void RepairTables(CIfoFile& ifo, std::span<const CellTableEntry> cells,
+                  std::span<const VcidMapEntry> map, const NavpackMap& navpacks, bool menu,
+                  bool fixPgcLbas) {
+    // Cell positions take their new pairs before the cell address table and the sector check
+    // compare pairs with the cell table.
+    ifo.RemapCellPositions(map, menu);
+    Logf("Now cleaning VTS_C_ADT");
+    ifo.RebuildCellAddressTable(cells, menu);
+    // Playback sectors are mapped before the check clamps them into the new cell ranges.
+    Logf("Now updating navpack info");
+    ifo.UpdateCellSectors(navpacks, menu);
+    if (fixPgcLbas) {
+        Logf("Checking PGC LBA pointers");
+        ifo.CheckPgcSectors(cells, menu);
+    }
+    if (!menu) {
+        Logf("Now updating navpack info");
+        ifo.RebuildTimeMaps(navpacks);
+    }
+    Logf("Now updating PGC playback times");
+    ifo.UpdatePlaybackTimes(menu);
+    // Table sizes are final only now, and the VOB files were tidied before this ran.
+    Logf("Now updating VTS sectors");
+    ifo.UpdateSizeFields(false);
+}
+
 }  // namespace
 
 int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
@@ -44,28 +71,7 @@ int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
     // The stream ends where the pass stopped reading and writing.
     const NavpackMap navpacks = Map(m_ReadTotal.load(), m_WrittenTotal);
 
-    const bool menu = m_Menu != 0;
-    // Cell positions take their new pairs before the cell address table and the sector check
-    // compare pairs with the cell table.
-    ifo.RemapCellPositions(MapEntries(), menu);
-    Logf("Now cleaning VTS_C_ADT");
-    ifo.RebuildCellAddressTable(ClosedCells(), menu);
-    // Playback sectors are mapped before the check clamps them into the new cell ranges.
-    Logf("Now updating navpack info");
-    ifo.UpdateCellSectors(navpacks, menu);
-    if (m_FixPGCLBAs) {
-        Logf("Checking PGC LBA pointers");
-        ifo.CheckPgcSectors(ClosedCells(), menu);
-    }
-    if (!menu) {
-        Logf("Now updating navpack info");
-        ifo.RebuildTimeMaps(navpacks);
-    }
-    Logf("Now updating PGC playback times");
-    ifo.UpdatePlaybackTimes(menu);
-    // Table sizes are final only now, and the VOB files were tidied before this ran.
-    Logf("Now updating VTS sectors");
-    ifo.UpdateSizeFields(false);
+    RepairTables(ifo, ClosedCells(), MapEntries(), navpacks, m_Menu != 0, m_FixPGCLBAs != 0);
 
     m_Phase = PhaseIfoWriting;
     PhasePause(m_IfoPauseMs);

@@ -140,6 +140,8 @@ struct PassCursor {
     uint8_t dropping = 0;
     uint8_t haveKeptNav = 0;
     uint16_t nextVobId = 1;
+
+    bool operator==(const PassCursor&) const = default;
 };
 
 // The pass between two packs: the cursor and the extent of the tables.

@@ -61,27 +61,30 @@ bool CVtsCleaner::ClosePassFiles() {
     return ok;
 }
 
+bool CVtsCleaner::CloseFinishedFile() {
+    // A file that ends before the size it had when it was opened was cut by someone else while
+    // the run read it: what is missing cannot be cleaned, and the run stops.
+    if (m_In != nullptr && m_ReadInFile.load() < m_FileSectors.load()) {
+        Alertf("Couldn't read %s: it was cut short during the run (%d of %d sectors left)",
+               m_In->Path().c_str(), m_ReadInFile.load(), m_FileSectors.load());
+        m_Failed = 1;
+        ClosePassFiles();
+        return false;
+    }
+    if (m_InPlace && m_In != nullptr && m_WrittenInFile != m_ReadInFile &&
+        !m_In->TruncateTo(m_WrittenInFile)) {
+        FailIo("truncate", *m_In);
+        ClosePassFiles();
+        return false;
+    }
+    return ClosePassFiles();
+}
+
 bool CVtsCleaner::AdvanceToNextFile() {
     for (;;) {
-        // A file that ends before the size it had when it was opened was cut by someone else
-        // while the run read it: what is missing cannot be cleaned, and the run stops.
-        if (m_In != nullptr && m_ReadInFile.load() < m_FileSectors.load()) {
-            Alertf("Couldn't read %s: it was cut short during the run (%d of %d sectors left)",
-                   m_In->Path().c_str(), m_ReadInFile.load(), m_FileSectors.load());
-            m_Failed = 1;
-            ClosePassFiles();
+        if (!CloseFinishedFile()) {
             return false;
         }
-        if (m_InPlace && m_In != nullptr && m_WrittenInFile != m_ReadInFile &&
-            !m_In->TruncateTo(m_WrittenInFile)) {
-            FailIo("truncate", *m_In);
-            ClosePassFiles();
-            return false;
-        }
-        if (!ClosePassFiles()) {
-            return false;
-        }
-
         std::string next = VobPathSnapshot();
         if (!NextVobFile(next, true)) {
             if (static_cast<uint32_t>(m_ReadTotal.load()) < m_TotalSectors.load()) {

@@ -227,6 +227,9 @@ class CVtsCleaner : public PassModel {
     bool KeepNavpack(bool& changed);
     int32_t OpenPassFiles();
     bool ClosePassFiles();
+    // Closes (and in place cuts) the file whose last pack was read; false when it was cut short
+    // meanwhile or cannot be cut or closed.
+    bool CloseFinishedFile();
     // Closes (and in place cuts) the finished file and opens the next one of the set with its
     // first pack in m_Data; false when the set is done or the run cannot go on.
     bool AdvanceToNextFile();

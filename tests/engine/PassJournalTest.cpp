@@ -1,0 +1,153 @@
+// The pass model and its journal without an engine: what a journal records of a pass between
+// two packs is what a finishing run gets back, cursor and tables alike.
+#include <gtest/gtest.h>
+
+#include <type_traits>
+
+#include "common/TempDir.h"
+#include "engine/PassModel.h"
+#include "engine/journal/PassJournal.h"
+
+namespace dorvex {
+namespace {
+
+using testkit::TempDir;
+
+// Every cursor field to a value of its own that depends on the step, none its start value.
+void MoveCursor(PassModel& model, int32_t step) {
+    int32_t slot = 0;
+    ForEachCursorField([&](const auto& field) {
+        using Value = typename std::decay_t<decltype(field)>::Value;
+        field.Set(model, static_cast<Value>(step * 31 + ++slot + 3));
+    });
+}
+
+// What one pack of a pass adds to the tables: a navpack, a cell that changes while it is open
+// and sometimes closes with a map entry, a removed sector.
+void AddToTables(PassModel& model, int32_t step) {
+    model.AppendNavpack(step * 10, step * 9, step);
+    model.OpenCell() = {static_cast<uint16_t>(step + 1), 1, step * 9, step * 9 + 5};
+    if (step % 3 == 0) {
+        model.AddToMap(static_cast<uint16_t>(step + 1), 1, true);
+        model.CloseOpenCell();
+        model.OpenCell() = {static_cast<uint16_t>(step + 2), 2, step * 9 + 6, 0};
+    }
+    // Consecutive sectors lengthen the last run after a record took it; every fifth starts anew.
+    model.m_Removed.Remove(step % 5 == 0 ? 1000 * step : 1000 * (step / 5) * 5 + step);
+}
+
+void ExpectSameTables(const PassTables& got, const PassTables& want) {
+    ASSERT_EQ(got.m_NavCount, want.m_NavCount);
+    for (int32_t i = 0; i < want.m_NavCount; ++i) {
+        const size_t at = static_cast<size_t>(i);
+        EXPECT_EQ(got.m_NavOld[at], want.m_NavOld[at]) << "navpack " << i;
+        EXPECT_EQ(got.m_NavNew[at], want.m_NavNew[at]) << "navpack " << i;
+        EXPECT_EQ(got.m_NavVcid[at], want.m_NavVcid[at]) << "navpack " << i;
+    }
+    ASSERT_EQ(got.m_MapCount, want.m_MapCount);
+    for (int32_t i = 0; i < want.m_MapCount; ++i) {
+        const VcidMapEntry& a = got.m_VCIDMap[static_cast<size_t>(i)];
+        const VcidMapEntry& b = want.m_VCIDMap[static_cast<size_t>(i)];
+        EXPECT_EQ(PackVcid(a.newVobId, a.newCellId), PackVcid(b.newVobId, b.newCellId));
+        EXPECT_EQ(PackVcid(a.oldVobId, a.oldCellId), PackVcid(b.oldVobId, b.oldCellId));
+    }
+    ASSERT_EQ(got.m_CellCount, want.m_CellCount);
+    for (int32_t i = 0; i <= want.m_CellCount; ++i) {
+        const CellTableEntry& a = got.m_Cells[static_cast<size_t>(i)];
+        const CellTableEntry& b = want.m_Cells[static_cast<size_t>(i)];
+        EXPECT_EQ(PackVcid(a.vobId, a.cellId), PackVcid(b.vobId, b.cellId)) << "cell " << i;
+        EXPECT_EQ(a.firstLba, b.firstLba) << "cell " << i;
+        EXPECT_EQ(a.lastLba, b.lastLba) << "cell " << i;
+    }
+    ASSERT_EQ(got.m_Removed.RunCount(), want.m_Removed.RunCount());
+    for (int32_t i = 0; i < want.m_Removed.RunCount(); ++i) {
+        EXPECT_EQ(got.m_Removed.RunAt(i).first, want.m_Removed.RunAt(i).first) << "run " << i;
+        EXPECT_EQ(got.m_Removed.RunAt(i).count, want.m_Removed.RunAt(i).count) << "run " << i;
+    }
+}
+
+class PassJournalTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_Model.AllocateRunTables();
+        m_Model.ResetRunState();
+        m_Header.vobName = "VTS_01_1.VOB";
+        m_Header.ifoName = "VTS_01_0.IFO";
+        ASSERT_TRUE(m_Vob.Open(m_Dir / "VTS_01_1.VOB", OpenMode::CreateNew));
+    }
+    void TearDown() override { g_nVideoStandard = kStandardUnknown; }
+
+    // A pass of `packs` packs whose every third pack records a cut: the model as the journal's
+    // last record must give it back.
+    // The video standard is the process's, so the cursor to expect is kept as a value.
+    PassCursor RecordPass(PassJournal& journal, int32_t packs, bool done, PassModel& expected) {
+        PassCursor cursor;
+        for (int32_t step = 1; step <= packs; ++step) {
+            journal.PackStarts();
+            const bool cut = step % 3 == 0 && !done;
+            if (cut) {
+                expected.AdoptPass(Copy(m_Model), m_Model.Snapshot());
+                cursor = m_Model.Cursor();
+            }
+            MoveCursor(m_Model, step);
+            AddToTables(m_Model, step);
+            if (cut) {
+                EXPECT_TRUE(journal.BeforeVobTruncate(m_Vob, step));
+            }
+        }
+        if (done) {
+            EXPECT_TRUE(journal.PassDone());
+            expected.AdoptPass(Copy(m_Model), m_Model.Snapshot());
+            cursor = m_Model.Cursor();
+        }
+        return cursor;
+    }
+    static PassTables Copy(const PassTables& tables) { return tables; }
+
+    TempDir m_Dir;
+    FileSystem& m_Files = TheRealFileSystem();
+    PassModel m_Model;
+    JournalHeader m_Header;
+    CVobFile m_Vob{m_Files};
+};
+
+TEST_F(PassJournalTest, AFinishingRunGetsBackTheModelOfTheLastRecord) {
+    for (const bool done : {false, true}) {
+        SCOPED_TRACE(done ? "after the pass's end" : "after a cut in the pass");
+        const std::string path = m_Dir / (done ? "done.dorvex-journal" : "cut.dorvex-journal");
+        PassJournal journal(m_Files, m_Model);
+        ASSERT_TRUE(journal.Create(path, m_Header)) << journal.LastError();
+        PassModel expected;
+        const PassCursor cursor = RecordPass(journal, 20, done, expected);
+        ASSERT_TRUE(journal.End(true).left);
+
+        PassModel finishing;
+        PassJournal resumed(m_Files, finishing);
+        InterruptedRun run;
+        ASSERT_TRUE(resumed.Resume(path, run)) << resumed.LastError();
+        EXPECT_EQ(run.stage,
+                  done ? InterruptedRun::Stage::PassDone : InterruptedRun::Stage::InPass);
+        EXPECT_EQ(run.at.cursor, cursor);
+        finishing.AllocateRunTables();
+        finishing.AdoptPass(std::move(run.tables), run.at);
+        EXPECT_EQ(finishing.Cursor(), cursor);
+        ExpectSameTables(finishing, expected);
+        m_Model.AllocateRunTables();
+        m_Model.ResetRunState();
+    }
+}
+
+TEST_F(PassJournalTest, ResetStartsEveryPerRunFieldAndKeepsWhatBelongsToTheOpenFiles) {
+    MoveCursor(m_Model, 5);
+    const PassCursor before = m_Model.Cursor();
+    m_Model.ResetRunState();
+    const PassCursor after = m_Model.Cursor();
+    ForEachCursorField([&](const auto& field) {
+        SCOPED_TRACE(field.name);
+        EXPECT_EQ(after.*field.slot,
+                  field.onReset == OnReset::Start ? field.start : before.*field.slot);
+    });
+}
+
+}  // namespace
+}  // namespace dorvex
