@@ -91,12 +91,17 @@ uint32_t CVtsCleaner::GetTotalSectors() {
     return total;
 }
 
+RunStep CVtsCleaner::Step() const {
+    return {m_Files,  VobPathSnapshot(),       m_Menu != 0,     m_InPlace != 0, m_AllowShort != 0,
+            Backup(), CurrentJournalOptions(), &m_CopiesThisRun};
+}
+
 RunCheck CVtsCleaner::CheckBeforeRun() const {
-    return Preflight(*this).BeforeRun();
+    return Preflight(Step()).BeforeRun();
 }
 
 bool CVtsCleaner::RefusesForInterruptedRun(bool wholeFolder) {
-    const RunCheck check = Preflight(*this).BeforeBackupCommand(wholeFolder);
+    const RunCheck check = Preflight(Step()).BeforeBackupCommand(wholeFolder);
     if (!check.Refused()) {
         return false;
     }

@@ -23,7 +23,7 @@
 #include "engine/VobIo.h"
 #include "engine/backup/BackupStore.h"
 #include "engine/journal/JournalRecords.h"
-#include "engine/preflight/RunCheck.h"
+#include "engine/preflight/Preflight.h"
 #include "support/DiskFlush.h"
 #include "support/FileSystem.h"
 #include "support/TitleSetFiles.h"
@@ -143,6 +143,8 @@ class CVtsCleaner : public PassModel {
     }
 
     // --- Checks before a run (preflight/) ---
+    // The step the engine is opened on, with its options, as the checks see it.
+    RunStep Step() const;
     // Why the current step must not run (checked again by every ProcessVts), or no refusal.
     RunCheck CheckBeforeRun() const;
     // Restore and delete wait until an interrupted in-place run is finished: of this title
@@ -161,7 +163,6 @@ class CVtsCleaner : public PassModel {
     std::string GetBackupPath(const std::string& path) const {
         return BackupStore(m_Files, path, m_BackupAbove != 0).CopyOf(path);
     }
-    bool CopiedThisRun(const std::string& copy) const { return m_CopiesThisRun.count(copy) != 0; }
     int32_t OpenInput(bool fromBackup);
     int32_t OpenOutput();
     std::unique_ptr<CIfoFile> LoadIfo();

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "engine/Navpack.h"
-#include "engine/VtsCleaner.h"
+#include "engine/PackLayout.h"
 #include "engine/journal/JournalSummary.h"
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
@@ -34,11 +34,11 @@ std::string Format(const char* format, ...) {
 
 RunCheck Preflight::BeforeRun() const {
     // A half-moved stream fails every check below; only the run that moved it may go on.
-    const JournalState journal = InspectJournal(m_Engine.m_Files, m_Engine.JournalPath()).state;
+    const JournalState journal = InspectJournal(m_Step.files, m_Step.Journal()).state;
     if (journal != JournalState::Missing && journal != JournalState::Unstarted) {
         return InterruptedRun(true);
     }
-    if (!m_Engine.m_InPlace) {
+    if (!m_Step.inPlace) {
         if (RunCheck check = BackupFolder(); check.Refused()) {
             return check;
         }
@@ -47,15 +47,15 @@ RunCheck Preflight::BeforeRun() const {
 }
 
 RunCheck Preflight::Ifo() const {
-    const std::string ifoPath = m_Engine.SetFiles().Ifo();
-    if (!m_Engine.m_Files.Exists(ifoPath)) {
+    const std::string ifoPath = m_Step.Files().Ifo();
+    if (!m_Step.files.Exists(ifoPath)) {
         return {RunRefusal::Ifo,
                 Format("%s is missing: a title set is cleaned only together with its IFO. Nothing "
                        "was changed; put the IFO back (its .BUP copy will do, renamed) and run "
                        "again.",
                        ifoPath.c_str())};
     }
-    CIfoFile ifo(ifoPath, m_Engine.m_Files);
+    CIfoFile ifo(ifoPath, m_Step.files);
     if (!ifo.m_bLoaded) {
         const std::string reason = ifo.LoadError().empty() ? "it cannot be read" : ifo.LoadError();
         return {RunRefusal::Ifo,
@@ -63,38 +63,37 @@ RunCheck Preflight::Ifo() const {
                        ".BUP copy may be intact) and run again.",
                        ifoPath.c_str(), reason.c_str())};
     }
-    if (!m_Engine.m_AllowShort) {
+    if (!m_Step.allowShort) {
         return StreamAgainstIfo(ifo);
     }
     return {};
 }
 
 RunCheck Preflight::InterruptedRun(bool mayFinish) const {
-    const std::string path = m_Engine.JournalPath();
-    const JournalSummary journal = InspectJournal(m_Engine.m_Files, path);
+    const std::string path = m_Step.Journal();
+    const JournalSummary journal = InspectJournal(m_Step.files, path);
     const bool finishable = journal.state == JournalState::Readable && mayFinish &&
-                            m_Engine.m_InPlace &&
-                            journal.options == m_Engine.CurrentJournalOptions();
+                            m_Step.inPlace && journal.options == m_Step.options;
     if (finishable || journal.state == JournalState::Missing ||
         journal.state == JournalState::Unstarted) {
         return {};
     }
-    const std::string setName = TitleSetName(std::max(0, TitleSetOf(m_Engine.VobPathSnapshot())));
+    const std::string setName = TitleSetName(std::max(0, TitleSetOf(m_Step.vobPath)));
     return {RunRefusal::HalfCleaned,
             HalfCleanedMessage(setName, path, journal) + " Nothing was changed."};
 }
 
 RunCheck Preflight::BeforeBackupCommand(bool wholeFolder) const {
-    const JournalState own = InspectJournal(m_Engine.m_Files, m_Engine.JournalPath()).state;
+    const JournalState own = InspectJournal(m_Step.files, m_Step.Journal()).state;
     if (own != JournalState::Missing && own != JournalState::Unstarted) {
         return InterruptedRun(false);
     }
     if (!wholeFolder) {
         return {};
     }
-    const std::string folder = m_Engine.SetFiles().Folder();
-    for (const std::string& name : m_Engine.m_Files.ListFiles(folder)) {
-        const JournalSummary journal = InspectJournal(m_Engine.m_Files, folder + name);
+    const std::string folder = m_Step.Files().Folder();
+    for (const std::string& name : m_Step.files.ListFiles(folder)) {
+        const JournalSummary journal = InspectJournal(m_Step.files, folder + name);
         const std::optional<JournalNameParts> parts = ParseJournalFileName(name);
         if (parts && journal.state != JournalState::Unstarted) {
             const std::string setName = TitleSetName(parts->titleSet);
@@ -106,35 +105,36 @@ RunCheck Preflight::BeforeBackupCommand(bool wholeFolder) const {
 }
 
 RunCheck Preflight::BackupFolder() const {
-    const BackupStore backup = m_Engine.Backup();
+    const BackupStore backup = m_Step.backup;
     if (!backup.IsUsable()) {
         return {RunRefusal::BackupFolder, backup.UnsafeMessage()};
     }
-    const int32_t titleSet = TitleSetOf(m_Engine.VobPathSnapshot());
-    if (m_Engine.m_Files.KindOf(backup.Folder()) == FileKind::Missing || titleSet < 0) {
+    const int32_t titleSet = TitleSetOf(m_Step.vobPath);
+    if (m_Step.files.KindOf(backup.Folder()) == FileKind::Missing || titleSet < 0) {
         return {};
     }
     // The copies this step would make, and any other copy of the set's files: the video
     // manager's IFO is kept from the first run that made the folder, whatever title set that run
     // cleaned, so for it only a copy of VIDEO_TS.VOB means its menu was cleaned.
     std::vector<std::string> taken;
-    const TitleSetFiles files = m_Engine.SetFiles();
+    const TitleSetFiles files = m_Step.Files();
     for (const std::string& path : {files.Ifo(), files.Bup()}) {
         if (titleSet != kVideoManager) {
             taken.push_back(backup.CopyOf(path));
         }
     }
-    for (const VobPart& part : files.Parts(m_Engine.m_Menu != 0)) {
+    for (const VobPart& part : files.Parts(m_Step.menu)) {
         taken.push_back(backup.CopyOf(part.path));
     }
-    for (const std::string& name : m_Engine.m_Files.ListFiles(backup.Path())) {
+    for (const std::string& name : m_Step.files.ListFiles(backup.Path())) {
         if (IsDvdFileName(name) && TitleSetOf(name) == titleSet &&
             (titleSet != kVideoManager || EqualsIgnoreCase(GetFileExt(name), ".VOB"))) {
             taken.push_back(backup.Path() + name);
         }
     }
     for (const std::string& copy : taken) {
-        if (m_Engine.m_Files.KindOf(copy) == FileKind::Missing || m_Engine.CopiedThisRun(copy)) {
+        if (m_Step.files.KindOf(copy) == FileKind::Missing ||
+            (m_Step.copiesThisRun != nullptr && m_Step.copiesThisRun->count(copy) != 0)) {
             continue;
         }
         return {RunRefusal::EarlierBackup,
@@ -146,8 +146,8 @@ RunCheck Preflight::BackupFolder() const {
 }
 
 std::string Preflight::DomainName() const {
-    return TitleSetName(std::max(0, TitleSetOf(m_Engine.VobPathSnapshot()))) +
-           (m_Engine.m_Menu ? " menu" : " titles");
+    return TitleSetName(std::max(0, TitleSetOf(m_Step.vobPath))) +
+           (m_Step.menu ? " menu" : " titles");
 }
 
 RunCheck Preflight::StreamAgainstIfo(CIfoFile& ifo) const {
@@ -158,8 +158,8 @@ RunCheck Preflight::StreamAgainstIfo(CIfoFile& ifo) const {
 }
 
 RunCheck Preflight::StreamLength(CIfoFile& ifo) const {
-    const bool menu = m_Engine.m_Menu != 0;
-    const TitleSetFiles files = m_Engine.SetFiles();
+    const bool menu = m_Step.menu;
+    const TitleSetFiles files = m_Step.Files();
     const std::vector<VobPart> parts = files.Parts(menu);
     int64_t have = 0;
     std::string gap;
@@ -195,8 +195,8 @@ RunCheck Preflight::VobuStarts(CIfoFile& ifo) const {
     // Where the IFO says VOBUs start, the stream must hold navigation packs: a VOB of random
     // bytes or from another disc does not. Damage the run repairs never blanks a navpack, but
     // a few may be broken, so half of a sample must be there.
-    const bool menu = m_Engine.m_Menu != 0;
-    const std::vector<VobPart> parts = m_Engine.SetFiles().Parts(menu);
+    const bool menu = m_Step.menu;
+    const std::vector<VobPart> parts = m_Step.Files().Parts(menu);
     const std::vector<uint32_t> starts = ifo.VobuStarts(menu);
     const size_t step = std::max<size_t>(1, starts.size() / kVobuStartsSampled);
     int32_t looked = 0;
@@ -208,7 +208,7 @@ RunCheck Preflight::VobuStarts(CIfoFile& ifo) const {
             continue;
         }
         std::string error;
-        std::unique_ptr<FileHandle> file = m_Engine.m_Files.Open(part->path, OpenMode::Read, error);
+        std::unique_ptr<FileHandle> file = m_Step.files.Open(part->path, OpenMode::Read, error);
         const int64_t got = file == nullptr
                                 ? -1
                                 : file->Read(pack, pack::kPackSize,

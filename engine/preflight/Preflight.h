@@ -4,19 +4,37 @@
 // IFO it can use, and a stream as long as the IFO says, whose VOBUs start where the IFO says.
 #pragma once
 
+#include <set>
 #include <string>
 
+#include "engine/backup/BackupStore.h"
+#include "engine/journal/JournalRecords.h"
 #include "engine/preflight/RunCheck.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex {
 
-class CVtsCleaner;
 class CIfoFile;
+
+// One step of a run as the checks see it: its files and the options that decide what it does.
+struct RunStep {
+    FileSystem& files;
+    std::string vobPath;  // the step's first VOB
+    bool menu = false;
+    bool inPlace = false;
+    bool allowShort = false;
+    BackupStore backup;
+    JournalOptions options;  // what a journal must have been written with to be finished
+    // Copies made by the run this step belongs to (a full-DVD run's earlier steps).
+    const std::set<std::string>* copiesThisRun = nullptr;
+
+    TitleSetFiles Files() const { return TitleSetFiles(files, vobPath); }
+    std::string Journal() const { return Files().Journal(menu); }
+};
 
 class Preflight {
   public:
-    // The step the engine is opened on, with its options.
-    explicit Preflight(const CVtsCleaner& engine) : m_Engine(engine) {}
+    explicit Preflight(const RunStep& step) : m_Step(step) {}
 
     RunCheck BeforeRun() const;
     // Whether a run may finish the interrupted one the step's journal records (or why not); a
@@ -34,7 +52,7 @@ class Preflight {
     RunCheck VobuStarts(CIfoFile& ifo) const;
     std::string DomainName() const;
 
-    const CVtsCleaner& m_Engine;
+    const RunStep& m_Step;
 };
 
 }  // namespace dorvex
