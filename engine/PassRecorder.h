@@ -19,8 +19,9 @@ class PassRecorder : public VobWriteObserver {
     virtual bool PassDone() = 0;
     // The VOB files are final: what is left is the IFO repair.
     virtual bool RepairBegins() = 0;
-    // The navpack whose relative pointers the next writes rewrite; -1 once they are made.
-    virtual void RewritingPointersOf(int32_t nav) = 0;
+    // Navpacks whose relative pointers follow the removals, about to be written to `file`; the
+    // rewrite goes on from navpack nextNav after them.
+    virtual bool PointerBatch(CVobFile& file, const PendingVobWrite& write, int32_t nextNav) = 0;
 };
 
 // While a run is recorded, the recorder hears of the pass and of every change to its files.

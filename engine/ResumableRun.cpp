@@ -30,8 +30,8 @@ std::unique_ptr<PassJournal> CVtsCleaner::StartJournal() {
     header.vobName = GetFileName(VobPathSnapshot());
     header.totalSectors = m_TotalSectors.load();
     for (const VobPart& part : files.Parts(m_Menu != 0)) {
-        header.partNames.push_back(GetFileName(part.path));
-        header.partSizes.push_back(m_Files.SizeBytes(part.path));
+        header.parts.push_back(
+            {GetFileName(part.path), m_Files.SizeBytes(part.path), m_Files.IdentityOf(part.path)});
     }
     header.bootId = CurrentBootId();
     const std::string ifoPath = files.Ifo();
@@ -68,18 +68,17 @@ void CVtsCleaner::FinishInterruptedRun() {
     Logf("Finishing the interrupted in-place run of %s ...", setName.c_str());
     PassJournal journal(m_Files, *this);
     InterruptedRun run;
-    if (!ResumeInterruptedRun(journal, run)) {
+    auto ifo = std::make_unique<CIfoFile>(std::string(), m_Files);
+    if (!ResumeInterruptedRun(journal, run, *ifo)) {
         return;
     }
-    auto ifo = std::make_unique<CIfoFile>(std::string(), m_Files);
-    ifo->LoadImage(JoinPath(SetFiles().Folder(), run.header.ifoName), run.header.ifo);
     m_TotalSectors = run.header.totalSectors;
     m_RemoveUnrefedRun = m_RemoveUnrefed;
     AllocateRunTables();
     ResetRunState();
     // A run stopped before its pass changed anything starts it afresh.
-    if (run.stage != InterruptedRun::Stage::PassNotBegun) {
-        AdoptPass(std::move(run.tables), run.at);
+    if (run.hasPassRecord) {
+        AdoptPass(std::move(run.tables), run.lastPass.at);
         if (!m_Menu) {
             SetVobPathDigit(static_cast<char>('0' + m_FilePart));
         }
@@ -95,27 +94,42 @@ void CVtsCleaner::FinishInterruptedRun() {
     }
 }
 
-bool CVtsCleaner::ResumeInterruptedRun(PassJournal& journal, InterruptedRun& run) {
-    std::string error;
-    bool resumed = journal.Resume(JournalPath(), run);
-    if (!resumed) {
-        error = journal.LastError();
+bool CVtsCleaner::ResumeInterruptedRun(PassJournal& journal, InterruptedRun& run, CIfoFile& ifo) {
+    const std::string folder = SetFiles().Folder();
+    const std::string path = JournalPath();
+    // Nothing is changed until the journal is shown to describe these very files.
+    std::string found;
+    if (!journal.Resume(path, run)) {
+        found = journal.LastError();
+    } else if (ifo.LoadImage(JoinPath(folder, run.header.ifoName), run.header.ifo),
+               !ifo.m_bLoaded) {
+        found = path + " holds an IFO that cannot be used (" + ifo.LoadError() + ")";
     } else {
-        if (!run.header.bootId.empty() && run.header.bootId != CurrentBootId()) {
-            Logf(
-                "The machine was restarted since the run stopped: writes it had not yet flushed "
-                "may be lost. Check the result (dorvex-cli check) once this run is done.");
-        }
-        // The change the last record announced may have been cut short, or not made at all.
-        resumed = RedoLastChange(m_Files, SetFiles().Folder(), run, error);
+        found = CheckInterruptedRunFiles(m_Files, folder, run);
     }
-    if (!resumed) {
+    if (!found.empty()) {
+        Alertf(
+            "Couldn't finish the interrupted in-place run of %s: %s. Nothing was changed. If "
+            "the title set's files were replaced since (copied back from a source, or "
+            "another disc's), %s does not belong to them: move it away and clean them "
+            "afresh. If the half-cleaned files were moved or changed by mistake, put them "
+            "back as the run left them and run it again.",
+            TitleSetName(std::max(0, TitleSetOf(VobPathSnapshot()))).c_str(), found.c_str(),
+            GetFileName(path).c_str());
+        m_Refused = 1;
+        m_JournalLeft = 1;
+        m_Phase = PhaseAborted;
+        return false;
+    }
+    std::string error;
+    if (!RedoLastChange(m_Files, folder, run, error)) {
         Alertf("%s. The title set stays as the interrupted run left it.", error.c_str());
         m_Failed = 1;
         m_JournalLeft = 1;
         m_Phase = PhaseAborted;
+        return false;
     }
-    return resumed;
+    return true;
 }
 
 void CVtsCleaner::ContinueInterruptedRun(InterruptedRun& run, CIfoFile& ifo) {
@@ -137,8 +151,8 @@ void CVtsCleaner::ContinueInterruptedRun(InterruptedRun& run, CIfoFile& ifo) {
     // The file is part way through: it is read on from where the pass stood, with the size it
     // had when the pass opened it.
     if (run.stage == InterruptedRun::Stage::InPass) {
-        m_FileSectors = run.at.cursor.fileSectors;
-        m_In->SetReadCursor(run.at.cursor.readInFile);
+        m_FileSectors = run.lastPass.at.cursor.fileSectors;
+        m_In->SetReadCursor(run.lastPass.at.cursor.readInFile);
     } else {
         m_ReadInFile = 0;
     }

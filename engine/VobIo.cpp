@@ -17,19 +17,36 @@ constexpr int64_t kPack = pack::kPackSize;
 // 256 KiB blocks, 0.2 s in 4 MiB blocks); 5 MiB together keeps the footprint small and fixed.
 constexpr int64_t kReadAheadPacks = 512;     // 1 MiB
 constexpr int64_t kWriteBehindPacks = 2048;  // 4 MiB
+// The most pieces one write call takes (FileHandle::Write).
+constexpr int kPiecesPerCall = 4;
+constexpr const char* kNotRecorded = "the change could not be recorded first";
 
 }  // namespace
 
-bool CVobFile::Failed() {
-    m_LastError = strerror(errno);
-    return false;
+int64_t PendingVobWrite::Lowest() const {
+    int64_t lowest = INT64_MAX;
+    for (const WritePiece& piece : *this) {
+        lowest = std::min(lowest, piece.sector);
+    }
+    return lowest;
 }
 
-bool CVobFile::Announce(const PendingVobWrite& write) {
-    if (m_Observer == nullptr || m_Observer->BeforeVobWrite(*this, write)) {
-        return true;
+int64_t PendingVobWrite::End() const {
+    int64_t end = 0;
+    for (const WritePiece& piece : *this) {
+        end = std::max(end, piece.sector + piece.packs);
     }
-    m_LastError = "the change could not be recorded first";
+    return end;
+}
+
+CVobFile::CVobFile(FileSystem& files) : m_Files(files) {
+    // Sized once: a batch never holds more pieces than packs, and the pass does not allocate.
+    m_Pieces.reserve(kWriteBehindPacks);
+    m_Sources.reserve(kWriteBehindPacks);
+}
+
+bool CVobFile::Failed() {
+    m_LastError = strerror(errno);
     return false;
 }
 
@@ -46,11 +63,10 @@ bool CVobFile::Open(const std::string& path, OpenMode mode) {
     m_ReadBufPacks = 0;
     m_ReadBufTail = 0;
     ++m_ReadBufGeneration;
-    m_WriteBufStart = 0;
-    m_WriteBufPacks = 0;
-    m_CopySource = nullptr;
-    m_CopyFile = nullptr;
-    m_CopyPacks = 0;
+    m_Pieces.clear();
+    m_Sources.clear();
+    m_LiteralPacks = 0;
+    m_BatchPacks = 0;
     m_File = m_Files.Open(path, mode, m_LastError);
     if (m_File == nullptr) {
         return false;
@@ -73,7 +89,6 @@ bool CVobFile::Close() {
     m_ReadBufPacks = 0;
     m_ReadBufTail = 0;
     ++m_ReadBufGeneration;
-    m_CopySource = nullptr;
     return ok;
 }
 
@@ -139,9 +154,13 @@ bool CVobFile::Refill() {
     int64_t end = m_ReadCursor + kReadAheadPacks;
     // Buffered writes never lie ahead of the reads in a pass; should one overlap, it must reach
     // the disk before the disk is read.
-    if (m_WriteBufPacks > 0 && m_WriteBufStart < end &&
-        m_WriteBufStart + m_WriteBufPacks > m_ReadCursor && !Flush()) {
-        return false;
+    for (const WritePiece& piece : m_Pieces) {
+        if (piece.sector < end && piece.sector + piece.packs > m_ReadCursor) {
+            if (!Flush()) {
+                return false;
+            }
+            break;
+        }
     }
     // Allocated on first use and kept across files: an output file never needs one.
     if (m_ReadBuf.empty()) {
@@ -157,33 +176,65 @@ bool CVobFile::Refill() {
     return true;
 }
 
+WritePiece* CVobFile::LiteralAt(int64_t sector) {
+    for (auto piece = m_Pieces.rbegin(); piece != m_Pieces.rend(); ++piece) {
+        if (piece->from < 0 && sector >= piece->sector && sector < piece->sector + piece->packs) {
+            return &*piece;
+        }
+    }
+    return nullptr;
+}
+
+bool CVobFile::InCopiedPiece(int64_t sector) const {
+    for (const WritePiece& piece : m_Pieces) {
+        if (piece.from >= 0 && sector >= piece.sector && sector < piece.sector + piece.packs) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CVobFile::RoomForOnePack(int64_t sector) {
+    // A full batch goes out before the next pack joins it, not as the last one joins: a pack
+    // given while a pass handles one input pack never leaves with that pack's own batch.
+    if (m_BatchPacks >= m_BatchLimit && m_BatchPacks > 0 && !Flush()) {
+        return false;
+    }
+    if (m_BatchPacks == 0) {
+        const int64_t asked = m_Observer != nullptr ? m_Observer->BatchStarts(*this, sector) : 0;
+        m_BatchLimit = asked > 0 ? std::min(asked, kWriteBehindPacks) : kWriteBehindPacks;
+    }
+    return true;
+}
+
 bool CVobFile::WriteAt(int64_t sector, const uint8_t* pack) {
     if (m_File == nullptr) {
         m_LastError = strerror(EBADF);
         return false;
     }
-    if (m_CopyPacks > 0 && !FlushCopy()) {
-        return false;
-    }
-    int64_t index = sector - m_WriteBufStart;
-    if (m_WriteBufPacks > 0 && index >= 0 && index < m_WriteBufPacks) {
-        memcpy(m_WriteBuf.data() + index * kPack, pack, kPack);
-        return true;
-    }
-    // A full buffer goes out before the next pack joins it, not as the last one joins: a pack
-    // given while a pass handles one input pack never leaves with that pack's own write.
-    if (m_WriteBufPacks > 0 && (index != m_WriteBufPacks || m_WriteBufPacks == kWriteBehindPacks) &&
-        !Flush()) {
-        return false;
-    }
-    if (m_WriteBufPacks == 0) {
-        m_WriteBufStart = sector;
+    if (WritePiece* piece = LiteralAt(sector)) {
+        memcpy(const_cast<uint8_t*>(piece->bytes) + (sector - piece->sector) * kPack, pack, kPack);
+    } else {
+        // A pack written where a copy is waiting lands after it, as asked.
+        if ((InCopiedPiece(sector) && !Flush()) || !RoomForOnePack(sector)) {
+            return false;
+        }
         if (m_WriteBuf.empty()) {
             m_WriteBuf.resize(static_cast<size_t>(kWriteBehindPacks * kPack));
         }
+        uint8_t* slot = m_WriteBuf.data() + m_LiteralPacks * kPack;
+        memcpy(slot, pack, kPack);
+        WritePiece* last = m_Pieces.empty() ? nullptr : &m_Pieces.back();
+        if (last != nullptr && last->from < 0 && last->sector + last->packs == sector &&
+            last->bytes + last->packs * kPack == slot) {
+            ++last->packs;
+        } else {
+            m_Pieces.push_back({sector, 1, slot, -1, false});
+            m_Sources.push_back({});
+        }
+        ++m_LiteralPacks;
+        ++m_BatchPacks;
     }
-    memcpy(m_WriteBuf.data() + m_WriteBufPacks * kPack, pack, kPack);
-    ++m_WriteBufPacks;
     // Packs written over the read-ahead window must not be served stale from it.
     int64_t inRead = sector - m_ReadBufStart;
     if (inRead >= 0 && inRead < m_ReadBufPacks && sector >= m_ReadCursor) {
@@ -197,44 +248,24 @@ bool CVobFile::ReadAt(int64_t sector, uint8_t* pack) {
         m_LastError = strerror(EBADF);
         return false;
     }
-    int64_t index = sector - m_WriteBufStart;
-    if (m_WriteBufPacks > 0 && index >= 0 && index < m_WriteBufPacks) {
-        memcpy(pack, m_WriteBuf.data() + index * kPack, kPack);
+    if (const WritePiece* piece = LiteralAt(sector)) {
+        memcpy(pack, piece->bytes + (sector - piece->sector) * kPack, kPack);
         return true;
     }
-    if (m_CopyPacks > 0 && sector >= m_CopyTo && sector < m_CopyTo + m_CopyPacks && !FlushCopy()) {
+    if (InCopiedPiece(sector) && !Flush()) {
         return false;
     }
-    const int64_t got = m_File->Read(pack, kPack, sector * kPack);
+    return ReadIssued(sector, 1, pack);
+}
+
+bool CVobFile::ReadIssued(int64_t sector, int64_t packs, uint8_t* out) {
+    const int64_t got = m_File->Read(out, packs * kPack, sector * kPack);
     if (got < 0) {
         return Failed();
     }
-    if (got != kPack) {
+    if (got != packs * kPack) {
         m_LastError = "short read";
         return false;
-    }
-    return true;
-}
-
-bool CVobFile::Flush() {
-    return FlushWrites() && FlushCopy();
-}
-
-bool CVobFile::FlushWrites() {
-    if (m_WriteBufPacks == 0) {
-        return true;
-    }
-    const int64_t packs = m_WriteBufPacks;
-    m_WriteBufPacks = 0;
-    PendingVobWrite write;
-    write.sector = m_WriteBufStart;
-    write.literal = m_WriteBuf.data();
-    write.literalPacks = packs;
-    if (!Announce(write)) {
-        return false;
-    }
-    if (!m_File->Write(m_WriteBuf.data(), packs * kPack, m_WriteBufStart * kPack)) {
-        return Failed();
     }
     return true;
 }
@@ -244,90 +275,102 @@ bool CVobFile::CopyPackFrom(const CVobFile& source, int64_t sourceSector, int64_
         m_LastError = strerror(EBADF);
         return false;
     }
-    // A run never spans two fillings of the source's read-ahead buffer, so that it can be
+    // A piece never spans two fillings of the source's read-ahead buffer, so that it can be
     // written from there in one piece.
-    const bool extends = m_CopyPacks > 0 && m_CopySource == &source &&
-                         m_CopySourceGeneration == source.m_ReadBufGeneration &&
-                         m_CopyFrom + m_CopyPacks == sourceSector &&
-                         m_CopyTo + m_CopyPacks == sector;
-    if (!extends) {
-        // Packs written just in front of the run (its navpack) stay pending and go out with it.
-        if (!FlushCopy()) {
+    const bool extends =
+        !m_Pieces.empty() && m_Pieces.back().from >= 0 && m_Sources.back().file == &source &&
+        m_Sources.back().generation == source.m_ReadBufGeneration &&
+        m_Pieces.back().from + m_Pieces.back().packs == sourceSector &&
+        m_Pieces.back().sector + m_Pieces.back().packs == sector && m_BatchPacks < m_BatchLimit;
+    if (extends) {
+        ++m_Pieces.back().packs;
+        ++m_BatchPacks;
+    } else {
+        if (!RoomForOnePack(sector)) {
             return false;
         }
-        if (m_WriteBufPacks > 0 && m_WriteBufStart + m_WriteBufPacks != sector && !FlushWrites()) {
-            return false;
-        }
-        m_CopySource = &source;
-        m_CopySourceGeneration = source.m_ReadBufGeneration;
-        m_CopyFile = source.m_File.get();
-        m_CopyFrom = sourceSector;
-        m_CopyTo = sector;
+        m_Pieces.push_back({sector, 1, nullptr, sourceSector, &source == this});
+        m_Sources.push_back({&source, source.m_File.get(), source.m_ReadBufGeneration});
+        ++m_BatchPacks;
     }
-    ++m_CopyPacks;
-    // The buffer's last pack: the next read refills it, so the run is written while it is there.
+    // The buffer's last pack: the next read refills it, so the batch is written while it is there.
     if (sourceSector + 1 == source.m_ReadBufStart + source.m_ReadBufPacks) {
-        return FlushCopy();
+        return Flush();
     }
     return true;
 }
 
-const uint8_t* CVobFile::PendingCopyInSourceBuffer() const {
-    const CVobFile* source = m_CopySource;
-    if (source == nullptr || source->m_ReadBufGeneration != m_CopySourceGeneration ||
-        source->m_File.get() != m_CopyFile) {
-        return nullptr;
+void CVobFile::LocateCopiedBytes() {
+    for (size_t i = 0; i < m_Pieces.size(); ++i) {
+        WritePiece& piece = m_Pieces[i];
+        if (piece.from < 0) {
+            continue;
+        }
+        const CopySource& source = m_Sources[i];
+        const CVobFile* file = source.file;
+        const int64_t first = piece.from - file->m_ReadBufStart;
+        const bool buffered = file->m_ReadBufGeneration == source.generation &&
+                              file->m_File.get() == source.handle && first >= 0 &&
+                              first + piece.packs <= file->m_ReadBufPacks;
+        piece.bytes = buffered ? file->m_ReadBuf.data() + first * kPack : nullptr;
     }
-    const int64_t first = m_CopyFrom - source->m_ReadBufStart;
-    if (first < 0 || first + m_CopyPacks > source->m_ReadBufPacks) {
-        return nullptr;
-    }
-    return source->m_ReadBuf.data() + first * kPack;
 }
 
-bool CVobFile::FlushCopy() {
-    if (m_CopyPacks == 0) {
+bool CVobFile::Flush() {
+    if (m_Pieces.empty()) {
         return true;
     }
-    // The pass has just read these packs: writing them from the source's buffer costs one copy,
-    // as copy_file_range does, but in pieces that suit the page cache whatever the alignment.
-    // copy_file_range fills each destination page from two source pages when the output lies
-    // half a page off the input (after an odd number of removed packs): 40 to 100% slower.
-    const uint8_t* buffered = PendingCopyInSourceBuffer();
-    int64_t remaining = m_CopyPacks * kPack;
-    int64_t from = m_CopyFrom * kPack;
-    int64_t to = m_CopyTo * kPack;
-    m_CopyPacks = 0;
-    if (buffered != nullptr) {
-        // The packs written just in front of the run (its navpack) go out in the same call.
-        const int64_t headPacks = m_WriteBufPacks;
-        m_WriteBufPacks = 0;
-        PendingVobWrite write;
-        write.sector = headPacks > 0 ? m_WriteBufStart : m_CopyTo;
-        write.literal = m_WriteBuf.data();
-        write.literalPacks = headPacks;
-        write.copied = buffered;
-        write.copiedPacks = remaining / kPack;
-        write.copiedFrom = CopiesFromItself() ? m_CopyFrom : -1;
-        if (!Announce(write)) {
-            return false;
+    LocateCopiedBytes();
+    const PendingVobWrite batch{m_Pieces.data(), static_cast<int32_t>(m_Pieces.size())};
+    bool recorded = m_Observer == nullptr || m_Observer->BeforeVobWrite(*this, batch);
+    if (!recorded) {
+        m_LastError = kNotRecorded;
+    }
+    const bool issued = recorded && Issue();
+    m_Pieces.clear();
+    m_Sources.clear();
+    m_LiteralPacks = 0;
+    m_BatchPacks = 0;
+    return issued;
+}
+
+bool CVobFile::Issue() {
+    // Pieces in memory that follow one another on disk go out in one call (a navpack and the
+    // packs after it), as many as the call takes.
+    size_t i = 0;
+    while (i < m_Pieces.size()) {
+        const WritePiece& first = m_Pieces[i];
+        if (first.bytes == nullptr) {
+            if (!IssueCopy(first)) {
+                return false;
+            }
+            ++i;
+            continue;
         }
-        const iovec pieces[2] = {{m_WriteBuf.data(), static_cast<size_t>(headPacks * kPack)},
-                                 {const_cast<uint8_t*>(buffered), static_cast<size_t>(remaining)}};
-        const int64_t start = headPacks > 0 ? m_WriteBufStart * kPack : to;
-        if (!m_File->Write(headPacks > 0 ? pieces : pieces + 1, headPacks > 0 ? 2 : 1, start)) {
+        iovec pieces[kPiecesPerCall];
+        int count = 0;
+        int64_t next = first.sector;
+        while (i < m_Pieces.size() && count < kPiecesPerCall && m_Pieces[i].bytes != nullptr &&
+               m_Pieces[i].sector == next) {
+            pieces[count++] = {const_cast<uint8_t*>(m_Pieces[i].bytes),
+                               static_cast<size_t>(m_Pieces[i].packs * kPack)};
+            next += m_Pieces[i].packs;
+            ++i;
+        }
+        if (!m_File->Write(pieces, count, first.sector * kPack)) {
             return Failed();
         }
-        return true;
     }
-    if (!FlushWrites()) {
-        return false;
-    }
-    if (m_Observer != nullptr) {
-        return CopyThroughMemory(from, to, remaining);
-    }
+    return true;
+}
+
+bool CVobFile::IssueCopy(const WritePiece& piece) {
+    FileHandle& source = *m_Sources[static_cast<size_t>(&piece - m_Pieces.data())].handle;
+    int64_t from = piece.from * kPack;
+    int64_t to = piece.sector * kPack;
+    int64_t remaining = piece.packs * kPack;
     while (remaining > 0) {
-        const int64_t copied = m_File->CopyFrom(*m_CopyFile, from, to, remaining);
+        const int64_t copied = m_File->CopyFrom(source, from, to, remaining);
         if (copied > 0) {
             from += copied;
             to += copied;
@@ -336,20 +379,20 @@ bool CVobFile::FlushCopy() {
         }
         if (copied == 0 || errno == EXDEV) {
             // The kernel cannot copy between these files (or the source ended): through memory.
-            return CopyThroughMemory(from, to, remaining);
+            return CopyThroughMemory(source, from, to, remaining);
         }
         return Failed();
     }
     return true;
 }
 
-bool CVobFile::CopyThroughMemory(int64_t from, int64_t to, int64_t size) {
-    if (m_WriteBuf.empty()) {
-        m_WriteBuf.resize(static_cast<size_t>(kWriteBehindPacks * kPack));
+bool CVobFile::CopyThroughMemory(FileHandle& source, int64_t from, int64_t to, int64_t size) {
+    if (m_CopyBuf.empty()) {
+        m_CopyBuf.resize(static_cast<size_t>(kReadAheadPacks * kPack));
     }
     while (size > 0) {
-        const int64_t chunk = std::min<int64_t>(size, kWriteBehindPacks * kPack);
-        const int64_t got = m_CopyFile->Read(m_WriteBuf.data(), chunk, from);
+        const int64_t chunk = std::min<int64_t>(size, kReadAheadPacks * kPack);
+        const int64_t got = source.Read(m_CopyBuf.data(), chunk, from);
         if (got != chunk) {
             if (got < 0) {
                 return Failed();
@@ -357,15 +400,7 @@ bool CVobFile::CopyThroughMemory(int64_t from, int64_t to, int64_t size) {
             m_LastError = "short read";
             return false;
         }
-        PendingVobWrite write;
-        write.sector = to / kPack;
-        write.copied = m_WriteBuf.data();
-        write.copiedPacks = chunk / kPack;
-        write.copiedFrom = CopiesFromItself() ? from / kPack : -1;
-        if (!Announce(write)) {
-            return false;
-        }
-        if (!m_File->Write(m_WriteBuf.data(), chunk, to)) {
+        if (!m_File->Write(m_CopyBuf.data(), chunk, to)) {
             return Failed();
         }
         from += chunk;
@@ -373,6 +408,25 @@ bool CVobFile::CopyThroughMemory(int64_t from, int64_t to, int64_t size) {
         size -= chunk;
     }
     return true;
+}
+
+bool CVobFile::SyncIssued() {
+    if (m_File == nullptr) {
+        m_LastError = strerror(EBADF);
+        return false;
+    }
+    return m_File->Sync() || Failed();
+}
+
+bool CVobFile::Sync() {
+    if (m_File == nullptr) {
+        m_LastError = strerror(EBADF);
+        return false;
+    }
+    if (!Flush()) {
+        return false;
+    }
+    return m_File->Sync() || Failed();
 }
 
 bool CVobFile::TruncateTo(int64_t sectors) {
@@ -384,7 +438,7 @@ bool CVobFile::TruncateTo(int64_t sectors) {
         return false;
     }
     if (m_Observer != nullptr && !m_Observer->BeforeVobTruncate(*this, sectors)) {
-        m_LastError = "the change could not be recorded first";
+        m_LastError = kNotRecorded;
         return false;
     }
     if (!m_File->Truncate(sectors * kPack)) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/FileSystem.h"
 
@@ -33,15 +34,28 @@ class PageBuffer {
 
 class CVobFile;
 
-// A write about to reach a VOB file, while every byte it puts there is still in memory: packs
-// given to WriteAt (literal), then packs copied unchanged from further on in the same file.
-struct PendingVobWrite {
+// One piece of a batch of writes: packs put at consecutive sectors, either given to WriteAt
+// (literal) or copied unchanged from another sector (of another file, or further on in this one).
+struct WritePiece {
     int64_t sector = 0;
-    const uint8_t* literal = nullptr;
-    int64_t literalPacks = 0;
-    const uint8_t* copied = nullptr;
-    int64_t copiedPacks = 0;
-    int64_t copiedFrom = 0;  // sector of the first copied pack's source; -1: another file's
+    int64_t packs = 0;
+    // Where the bytes are in memory while the batch waits, or null for packs the kernel copies
+    // from `from` (their source's read-ahead buffer has moved on).
+    const uint8_t* bytes = nullptr;
+    int64_t from = -1;  // copied: the first source sector; -1 for literal packs
+    bool fromThisFile = false;
+};
+
+// A batch of writes about to reach a VOB file, in the order they will be made.
+struct PendingVobWrite {
+    const WritePiece* pieces = nullptr;
+    int32_t count = 0;
+
+    const WritePiece* begin() const { return pieces; }
+    const WritePiece* end() const { return pieces + count; }
+    // The lowest sector the batch writes, and the sector after the highest.
+    int64_t Lowest() const;
+    int64_t End() const;
 };
 
 // Told of every change to a file before it is made (an in-place run's journal). False stops it:
@@ -49,22 +63,23 @@ struct PendingVobWrite {
 class VobWriteObserver {
   public:
     virtual ~VobWriteObserver() = default;
-    virtual bool BeforeVobWrite(const CVobFile& file, const PendingVobWrite& write) = 0;
-    virtual bool BeforeVobTruncate(const CVobFile& file, int64_t sectors) = 0;
+    // A new batch begins with a piece at `sector`: the most packs it may hold (0 when the
+    // observer sets no limit of its own).
+    virtual int64_t BatchStarts(CVobFile& /*file*/, int64_t /*sector*/) { return 0; }
+    virtual bool BeforeVobWrite(CVobFile& file, const PendingVobWrite& write) = 0;
+    virtual bool BeforeVobTruncate(CVobFile& file, int64_t sectors) = 0;
 };
 
 class CVobFile {
   public:
     // Files are opened, read and written through `files`.
-    explicit CVobFile(FileSystem& files) : m_Files(files) {}
+    explicit CVobFile(FileSystem& files);
     ~CVobFile();
     CVobFile(const CVobFile&) = delete;
     CVobFile& operator=(const CVobFile&) = delete;
 
     bool Open(const std::string& path, OpenMode mode);
-    // Null for none. With an observer every change goes through memory, where it can be told
-    // what the change holds (never an in-kernel copy), and a write never holds a pack given
-    // after the one that made the buffer full.
+    // Null for none.
     void SetWriteObserver(VobWriteObserver* observer) { m_Observer = observer; }
     // Flushes buffered writes and closes; false when a pending write failed.
     bool Close();
@@ -80,17 +95,24 @@ class CVobFile {
     int64_t ReadCursor() const { return m_ReadCursor; }
     void SetReadCursor(int64_t sector);
 
-    // Writes one pack at a sector (buffered). False when a write had to be flushed and failed.
+    // Writes one pack at a sector (buffered). False when a batch had to go out and failed.
     bool WriteAt(int64_t sector, const uint8_t* pack);
-    // Reads one whole pack at a sector, including data still in the write buffer.
+    // Reads one whole pack at a sector, including data still waiting in the batch.
     bool ReadAt(int64_t sector, uint8_t* pack);
+    // Reads whole packs as the file itself holds them, whatever waits in the batch.
+    bool ReadIssued(int64_t sector, int64_t packs, uint8_t* out);
     // Puts an unchanged pack of another open file at a sector of this one. Consecutive packs
-    // become one write straight from the source's read-ahead buffer, where the pass has just
-    // read them (no copy in user memory), or one in-kernel copy (copy_file_range) when that
-    // buffer has moved on since. Onto itself (in place) only behind the read cursor, as a pass
-    // moves packs down. The source must stay open until this file is flushed.
+    // become one piece, written straight from the source's read-ahead buffer where the pass has
+    // just read them (no copy in user memory), or copied by the kernel once that buffer has
+    // moved on. Onto itself (in place) only behind the read cursor, as a pass moves packs down.
+    // The source must stay open until this file is flushed.
     bool CopyPackFrom(const CVobFile& source, int64_t sourceSector, int64_t sector);
+    // The batch goes out (told to the observer first).
     bool Flush();
+    // Everything written so far on disk.
+    bool Sync();
+    // What has gone out so far on disk, the batch left waiting (an observer deciding about it).
+    bool SyncIssued();
     // Cuts the file to a number of sectors (flushing first).
     bool TruncateTo(int64_t sectors);
 
@@ -100,15 +122,17 @@ class CVobFile {
   private:
     // Records the system's reason for a failed call; false, for returning.
     bool Failed();
-    // Tells the observer (if any) of a write; false when it stops the write.
-    bool Announce(const PendingVobWrite& write);
-    // The pending copy's source is this very file (in place).
-    bool CopiesFromItself() const { return m_CopyFile == m_File.get(); }
-    bool FlushWrites();
-    bool FlushCopy();
-    bool CopyThroughMemory(int64_t from, int64_t to, int64_t size);
-    // The pending copy's bytes where the source's read-ahead buffer still holds them, else null.
-    const uint8_t* PendingCopyInSourceBuffer() const;
+    // Makes room for one more pack in the batch (sending a full one out first), and starts a
+    // batch at `sector` when none is waiting.
+    bool RoomForOnePack(int64_t sector);
+    // The literal piece holding a sector, or null.
+    WritePiece* LiteralAt(int64_t sector);
+    bool InCopiedPiece(int64_t sector) const;
+    // Each copied piece's bytes where its source's buffer still holds them, else null.
+    void LocateCopiedBytes();
+    bool Issue();
+    bool IssueCopy(const WritePiece& piece);
+    bool CopyThroughMemory(FileHandle& source, int64_t from, int64_t to, int64_t size);
     bool Refill();
 
     FileSystem& m_Files;
@@ -117,26 +141,28 @@ class CVobFile {
     std::string m_Path;
     std::string m_LastError;
     int64_t m_ReadCursor = 0;
-    // Read-ahead and write-behind buffers; implementation detail of the I/O layer.
+    // Read-ahead buffer; implementation detail of the I/O layer.
     PageBuffer m_ReadBuf;
     int64_t m_ReadBufStart = 0;  // sector of m_ReadBuf[0]
     int64_t m_ReadBufPacks = 0;  // whole packs valid in m_ReadBuf
     int32_t m_ReadBufTail = 0;   // bytes of a partial pack after them (end of file)
-    // Changes whenever m_ReadBuf is refilled, cut or the file reopened: a pending copy made
-    // from this file reads its bytes from m_ReadBuf only while this is what it was.
+    // Changes whenever m_ReadBuf is refilled, cut or the file reopened: a copied piece takes its
+    // bytes from m_ReadBuf only while this is what it was.
     uint64_t m_ReadBufGeneration = 0;
+    // The batch: its pieces in the order asked for, the literal packs' bytes in m_WriteBuf.
+    std::vector<WritePiece> m_Pieces;
+    // Per copied piece (index as in m_Pieces): its source and that source's buffer generation.
+    struct CopySource {
+        const CVobFile* file = nullptr;
+        FileHandle* handle = nullptr;
+        uint64_t generation = 0;
+    };
+    std::vector<CopySource> m_Sources;
     PageBuffer m_WriteBuf;
-    int64_t m_WriteBufStart = 0;  // sector of m_WriteBuf[0]
-    int64_t m_WriteBufPacks = 0;
-    // A pending copy of consecutive packs from another file. Buffered writes are pending along
-    // with it only when they end right where it starts (a navpack and the run after it); they
-    // are written first or in the same call, so each reaches the file in the order asked for.
-    const CVobFile* m_CopySource = nullptr;
-    uint64_t m_CopySourceGeneration = 0;
-    FileHandle* m_CopyFile = nullptr;  // the source's open file when the copy was asked for
-    int64_t m_CopyFrom = 0;            // sector in the source
-    int64_t m_CopyTo = 0;              // sector here
-    int64_t m_CopyPacks = 0;
+    int64_t m_LiteralPacks = 0;
+    int64_t m_BatchPacks = 0;
+    int64_t m_BatchLimit = 0;  // packs the batch may hold
+    PageBuffer m_CopyBuf;      // copies the kernel cannot make go through here
 };
 
 }  // namespace dorvex

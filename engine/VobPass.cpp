@@ -21,6 +21,24 @@ namespace {
 constexpr int32_t kPackSize = pack::kPackSize;
 constexpr int32_t kBlankMessageLimit = 30;
 
+// A rewrite of relative pointers cannot be done twice: recorded, each batch of rewritten
+// navpacks is recorded by its bytes before it is written, and written before the next one is
+// recorded.
+class PointerRecording final : public VobWriteObserver {
+  public:
+    explicit PointerRecording(PassRecorder* recorder) : m_Recorder(recorder) {}
+    // The navpack the rewrite goes on from after the batch now waiting.
+    int32_t nextNav = 0;
+
+    bool BeforeVobWrite(CVobFile& file, const PendingVobWrite& write) override {
+        return file.SyncIssued() && m_Recorder->PointerBatch(file, write, nextNav);
+    }
+    bool BeforeVobTruncate(CVobFile&, int64_t) override { return false; }
+
+  private:
+    PassRecorder* m_Recorder;
+};
+
 }  // namespace
 
 int32_t CVtsCleaner::s_BlankReplacedInPlace = 0;
@@ -510,18 +528,11 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
         target = part->path;
         inFile = lba - part->firstSector;
     }
-    // Journaled, the pass file's pending packs go first: a record's state stands for a stream
-    // whose packs before it are all written once that record's write is.
-    if (m_Recorder != nullptr && m_Out != nullptr && m_Out->IsOpen() && !m_Out->Flush()) {
-        FailIo("write", *m_Out);
-        return;
-    }
     CVobFile file(m_Files);
     if (!file.Open(target, OpenMode::Update)) {
         Alert("Couldn't open VOB to update last navpack");
         return;
     }
-    file.SetWriteObserver(m_Recorder);
     uint8_t* scratch = m_Data + kPackSize;
     if (!file.ReadAt(inFile, scratch)) {
         FailIo("read", file);
@@ -529,7 +540,10 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
         return;
     }
     WriteBE32(scratch, pack::kDsiVobuEnd, static_cast<uint32_t>(value));
-    if (!file.WriteAt(inFile, scratch) || !file.Close()) {
+    // The patch is made again from any later checkpoint, but only if it is on disk before one:
+    // recorded runs flush it at once.
+    if (!file.WriteAt(inFile, scratch) || (m_Recorder != nullptr && !file.Sync()) ||
+        !file.Close()) {
         FailIo("write", file);
     }
 }
@@ -552,7 +566,8 @@ void CVtsCleaner::FixRelativePointers(int32_t firstNav) {
             FailIo("open", file);
             return;
         }
-        file.SetWriteObserver(m_Recorder);
+        PointerRecording recording(m_Recorder);
+        file.SetWriteObserver(m_Recorder != nullptr ? &recording : nullptr);
         for (; nav < m_NavCount; ++nav) {
             if (m_Removed.IsRemoved(m_NavOld[static_cast<size_t>(nav)])) {
                 continue;
@@ -569,21 +584,12 @@ void CVtsCleaner::FixRelativePointers(int32_t firstNav) {
             if (!RewriteRelativePointers(scratch, nav, m_Removed, layout)) {
                 continue;
             }
-            // Journaled, each navpack goes out as its own record's write: this rewrite cannot be
-            // done twice, so the record of the last one written says where to go on.
-            if (m_Recorder != nullptr) {
-                m_Recorder->RewritingPointersOf(nav);
-            }
-            const bool written =
-                file.WriteAt(inFile, scratch) && (m_Recorder == nullptr || file.Flush());
-            if (m_Recorder != nullptr) {
-                m_Recorder->RewritingPointersOf(-1);
-            }
-            if (!written) {
+            if (!file.WriteAt(inFile, scratch)) {
                 FailIo("write", file);
                 file.Close();
                 return;
             }
+            recording.nextNav = nav + 1;
             ++adjusted;
         }
         if (!file.Close()) {

@@ -200,9 +200,10 @@ class CVtsCleaner : public PassModel {
     std::unique_ptr<PassJournal> StartJournal();
     void EndJournal(PassJournal& journal);
     void FinishInterruptedRun();
-    // Its steps: the journal read and its last change done again, the model rebuilt, and the
+    // Its steps: the journal read and checked against the files (refused, with nothing changed,
+    // when it does not describe them) and its last change done again; the model rebuilt; the
     // run taken up where it stopped.
-    bool ResumeInterruptedRun(PassJournal& journal, InterruptedRun& run);
+    bool ResumeInterruptedRun(PassJournal& journal, InterruptedRun& run, CIfoFile& ifo);
     void ContinueInterruptedRun(InterruptedRun& run, CIfoFile& ifo);
 
     // The steps of ProcessVts: the step checked (when it must not run, alerts why and marks it

@@ -187,6 +187,14 @@ FileKind RealFileSystem::KindOf(const std::string& path) {
     return S_ISLNK(st.st_mode) ? FileKind::Link : FileKind::Other;
 }
 
+FileIdentity RealFileSystem::IdentityOf(const std::string& path) {
+    struct stat st;
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
+        return {};
+    }
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 std::vector<std::string> RealFileSystem::ListFiles(const std::string& folder) {
     std::vector<std::string> names;
     DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());

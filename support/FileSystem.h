@@ -27,6 +27,16 @@ enum class OpenMode {
 // What a path names, the path itself (a link is not followed).
 enum class FileKind { Missing, Regular, Folder, Link, Other };
 
+// Which file a name stands for, the name itself (a link is not followed): the same identity is
+// the same file, whatever it is called now. Zero where a file system cannot tell.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+
+    bool Known() const { return device != 0 || inode != 0; }
+    bool operator==(const FileIdentity&) const = default;
+};
+
 // The operations a fault-injecting file system can fail, with the file and the sector they
 // concern (0 where no sector applies). Create is an Open that makes the file.
 enum class FileOp { Open, Create, Read, Write, Truncate, Sync, Close, Rename, Remove };
@@ -70,6 +80,8 @@ class FileSystem {
     // 0 for a missing file.
     virtual int64_t SizeBytes(const std::string& path) = 0;
     virtual FileKind KindOf(const std::string& path) = 0;
+    // Unknown (zero) for a missing file or where the file system cannot tell.
+    virtual FileIdentity IdentityOf(const std::string& /*path*/) { return {}; }
     // The names of the regular files in a folder (not links, not folders), in no set order.
     virtual std::vector<std::string> ListFiles(const std::string& folder) = 0;
 
@@ -106,6 +118,7 @@ class RealFileSystem final : public FileSystem {
     bool Exists(const std::string& path) override;
     int64_t SizeBytes(const std::string& path) override;
     FileKind KindOf(const std::string& path) override;
+    FileIdentity IdentityOf(const std::string& path) override;
     std::vector<std::string> ListFiles(const std::string& folder) override;
     int Rename(const std::string& from, const std::string& to) override;
     int Exchange(const std::string& first, const std::string& second) override;

@@ -50,7 +50,7 @@ bool JournalFile::Create(const std::string& path, const std::vector<uint8_t>& he
 }
 
 std::vector<std::vector<uint8_t>> JournalFile::Frames(const std::vector<uint8_t>& bytes,
-                                                      size_t& end) {
+                                                      size_t& end, bool* damaged) {
     std::vector<std::vector<uint8_t>> frames;
     end = 0;
     while (bytes.size() - end >= kFrameHeaderSize) {
@@ -67,7 +67,27 @@ std::vector<std::vector<uint8_t>> JournalFile::Frames(const std::vector<uint8_t>
         frames.emplace_back(payload, payload + size);
         end += kFrameHeaderSize + size;
     }
+    if (damaged != nullptr) {
+        *damaged = !IsTornTail(bytes, end);
+    }
     return frames;
+}
+
+bool JournalFile::IsTornTail(const std::vector<uint8_t>& bytes, size_t from) {
+    // An append cut short by a kill or a power cut leaves the frame it was writing, as far as it
+    // got, or blocks of zeros the disk had allocated for it, and nothing after it: each frame is
+    // flushed before anything that depends on it is done. Anything else after the last whole
+    // frame is damage, and the records after it cannot be trusted to be the run's last.
+    if (from >= bytes.size() || std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                                            bytes.end(), [](uint8_t byte) { return byte == 0; })) {
+        return true;
+    }
+    if (bytes.size() - from < kFrameHeaderSize) {
+        return true;
+    }
+    ByteRecordReader in(bytes.data() + from, kFrameHeaderSize);
+    const uint64_t size = in.U32();
+    return from + kFrameHeaderSize + size >= bytes.size();
 }
 
 bool JournalFile::IsCutShortCreate(const std::vector<uint8_t>& bytes, const char* magic,
@@ -101,7 +121,13 @@ bool JournalFile::Open(const std::string& path, std::vector<std::vector<uint8_t>
         return false;
     }
     size_t end = 0;
-    frames = Frames(bytes, end);
+    bool damaged = false;
+    frames = Frames(bytes, end, &damaged);
+    if (damaged) {
+        m_Error = path + " is damaged after its record " + std::to_string(frames.size()) +
+                  ": what follows it is not a record the run wrote";
+        return false;
+    }
     m_File = m_Files.Open(path, OpenMode::Update, m_Error);
     if (m_File == nullptr) {
         m_Error = "Couldn't open " + path + ": " + m_Error;
@@ -111,6 +137,38 @@ bool JournalFile::Open(const std::string& path, std::vector<std::vector<uint8_t>
     if (end != bytes.size() && !m_File->Truncate(m_End)) {
         return Fail("Couldn't cut the torn end of");
     }
+    return true;
+}
+
+void JournalFile::PutFrame(std::vector<uint8_t>& out, const std::vector<uint8_t>& payload) {
+    ByteRecordWriter frame(out);
+    frame.U32(static_cast<uint32_t>(payload.size()));
+    frame.U64(FrameCheck(payload.data(), payload.size()));
+    frame.Bytes(payload.data(), payload.size());
+}
+
+bool JournalFile::Replace(const std::vector<std::vector<uint8_t>>& payloads) {
+    std::vector<uint8_t> bytes;
+    for (const std::vector<uint8_t>& payload : payloads) {
+        PutFrame(bytes, payload);
+    }
+    // The whole new journal is on disk before it takes the old one's name, atomically: a power
+    // cut leaves one or the other.
+    if (!Close()) {
+        return false;
+    }
+    std::string error;
+    if (!m_Files.WriteWhole(m_Path, bytes.data(), bytes.size(), error, Durability::Flushed) ||
+        !m_Files.FlushFolder(GetFolder(m_Path), error)) {
+        m_Error = "Couldn't write " + m_Path + ": " + error;
+        return false;
+    }
+    m_File = m_Files.Open(m_Path, OpenMode::Update, m_Error);
+    if (m_File == nullptr) {
+        m_Error = "Couldn't open " + m_Path + ": " + m_Error;
+        return false;
+    }
+    m_End = static_cast<int64_t>(bytes.size());
     return true;
 }
 

@@ -23,9 +23,14 @@ class JournalFile {
     // flushes it and its folder: it is on disk before the run changes anything.
     bool Create(const std::string& path, const std::vector<uint8_t>& header);
     // Reads every whole frame of the journal at path (the header first) and opens it for
-    // appending after the last of them; a torn frame at its end is cut off.
+    // appending after the last of them; a torn frame at its end is cut off, anything else that
+    // is not a whole frame fails it as damaged.
     bool Open(const std::string& path, std::vector<std::vector<uint8_t>>& frames);
     bool Append(const std::vector<uint8_t>& payload);
+    // The journal replaced whole by these records (the first the header), flushed, and open for
+    // appending after them.
+    bool Replace(const std::vector<std::vector<uint8_t>>& payloads);
+    int64_t Size() const { return m_End; }
     // Everything appended so far on disk.
     bool Sync();
     bool Close();
@@ -37,8 +42,11 @@ class JournalFile {
     const std::string& LastError() const { return m_Error; }
     void SetError(std::string error) { m_Error = std::move(error); }
 
-    // The frames of a journal's bytes, as far as they are whole; `end` is where they stop.
-    static std::vector<std::vector<uint8_t>> Frames(const std::vector<uint8_t>& bytes, size_t& end);
+    // The frames of a journal's bytes, as far as they are whole; `end` is where they stop, and
+    // `damaged` (when given) says whether what follows is more than a torn last append.
+    static std::vector<std::vector<uint8_t>> Frames(const std::vector<uint8_t>& bytes, size_t& end,
+                                                    bool* damaged = nullptr);
+    static bool IsTornTail(const std::vector<uint8_t>& bytes, size_t from);
     // Whether bytes are what a Create cut short leaves of a header starting with magic: no
     // whole frame, and nothing but zeros (blocks allocated, data not yet on disk) or the start
     // of that header.
@@ -47,6 +55,7 @@ class JournalFile {
 
   private:
     bool Fail(const char* what);
+    static void PutFrame(std::vector<uint8_t>& out, const std::vector<uint8_t>& payload);
 
     FileSystem& m_Files;
     std::unique_ptr<FileHandle> m_File;

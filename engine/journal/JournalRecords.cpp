@@ -5,7 +5,6 @@
 
 #include "engine/PackLayout.h"
 #include "support/ByteRecord.h"
-#include "support/Fingerprint.h"
 
 namespace dorvex {
 
@@ -87,58 +86,6 @@ bool GetRange(ByteRecordReader& in, size_t tableSize, int32_t& from, int32_t& co
            static_cast<size_t>(count) <= in.Left();
 }
 
-void PutWrite(ByteRecordWriter& out, const WriteToRecord& write) {
-    out.Text(*write.file);
-    out.I64(write.sector);
-    // Packs copied from another file are kept as they are: that file is no source to go back to.
-    if (write.copiedFrom < 0) {
-        out.U32(static_cast<uint32_t>(write.literalPacks + write.copiedPacks));
-        out.Bytes(write.literal, static_cast<size_t>(write.literalPacks * kPackSize));
-        out.Bytes(write.copied, static_cast<size_t>(write.copiedPacks * kPackSize));
-        out.I64(0);
-        out.I64(0);
-        out.U32(0);
-        return;
-    }
-    out.U32(static_cast<uint32_t>(write.literalPacks));
-    out.Bytes(write.literal, static_cast<size_t>(write.literalPacks * kPackSize));
-    out.I64(write.copiedPacks);
-    out.I64(write.copiedFrom);
-    // A copied pack whose source lies past the write's end is still there, unchanged, however
-    // much of the write reached the file; only the others need telling apart.
-    const int64_t end = write.sector + write.literalPacks + write.copiedPacks;
-    const int64_t exposed = std::clamp<int64_t>(end - write.copiedFrom, 0, write.copiedPacks);
-    out.U32(static_cast<uint32_t>(exposed));
-    for (int64_t i = 0; i < exposed; ++i) {
-        out.U64(Fingerprint(write.copied + i * kPackSize, static_cast<size_t>(kPackSize)));
-    }
-}
-
-bool GetWrite(ByteRecordReader& in, RecordedWrite& write) {
-    write.file = in.Text();
-    write.sector = in.I64();
-    const uint32_t literalPacks = in.U32();
-    if (!in.Good() || literalPacks > in.Left() / kPackSize) {
-        return false;
-    }
-    const uint8_t* literal = in.Bytes(static_cast<size_t>(literalPacks * kPackSize));
-    write.literal.assign(literal, literal + literalPacks * kPackSize);
-    write.copiedPacks = in.I64();
-    write.copiedFrom = in.I64();
-    const uint32_t fingerprints = in.U32();
-    if (!in.Good() || write.copiedPacks < 0 || fingerprints > write.copiedPacks ||
-        fingerprints > in.Left() / 8) {
-        return false;
-    }
-    write.fingerprints.resize(fingerprints);
-    for (uint64_t& each : write.fingerprints) {
-        each = in.U64();
-    }
-    // Names come from the journal's own folder only.
-    return in.Good() && !write.file.empty() && write.file.find('/') == std::string::npos &&
-           write.sector >= 0 && write.copiedFrom >= 0;
-}
-
 // Each table is cut where the record's entries start and they are appended; the counts follow.
 bool GetTables(ByteRecordReader& in, PassTables& t) {
     int32_t from = 0;
@@ -190,19 +137,10 @@ bool GetTables(ByteRecordReader& in, PassTables& t) {
     return in.Good();
 }
 
-}  // namespace
-
-int64_t RecordedWrite::LiteralPacks() const {
-    return static_cast<int64_t>(literal.size()) / kPackSize;
-}
-
-void EncodePassRecord(std::vector<uint8_t>& bytes, JournalRecordKind kind, const PassSnapshot& at,
-                      const PassTables& tables, JournalCursor& sent) {
-    ByteRecordWriter out(bytes);
-    out.U8(static_cast<uint8_t>(kind));
-    PutSnapshot(out, at);
-    const TableExtent& extent = at.tables;
-
+// The table entries past `sent` up to the extent; the open cell and the last removed run are
+// carried again by every record, from the snapshot: the tables may have moved on since.
+void PutTables(ByteRecordWriter& out, const TableExtent& extent, const PassTables& tables,
+               JournalCursor& sent) {
     PutRange(out, sent.nav, extent.navCount - sent.nav);
     for (int32_t i = sent.nav; i < extent.navCount; ++i) {
         const size_t at = static_cast<size_t>(i);
@@ -218,14 +156,11 @@ void EncodePassRecord(std::vector<uint8_t>& bytes, JournalRecordKind kind, const
         out.U16(entry.newVobId);
         out.U8(entry.newCellId);
     }
-    // The open cell is carried again by every record, from the snapshot: the table's entry may
-    // have moved on since the snapshot was taken.
     PutRange(out, sent.cells, extent.cellCount - sent.cells + 1);
     for (int32_t i = sent.cells; i < extent.cellCount; ++i) {
         PutCell(out, tables.m_Cells[static_cast<size_t>(i)]);
     }
     PutCell(out, extent.openCell);
-    // Likewise the last removed run, which the next removal may lengthen.
     const int32_t runsFrom = std::min(sent.removedRuns, std::max(0, extent.removedRuns - 1));
     PutRange(out, runsFrom, extent.removedRuns - runsFrom);
     for (int32_t i = runsFrom; i < extent.removedRuns; ++i) {
@@ -240,22 +175,151 @@ void EncodePassRecord(std::vector<uint8_t>& bytes, JournalRecordKind kind, const
     sent.removedRuns = std::max(0, extent.removedRuns - 1);
 }
 
-void EncodeWrite(std::vector<uint8_t>& bytes, const WriteToRecord& write) {
-    ByteRecordWriter out(bytes);
-    PutWrite(out, write);
+void PutFileState(ByteRecordWriter& out, const FileState& files) {
+    out.U32(static_cast<uint32_t>(files.sizes.size()));
+    for (int64_t size : files.sizes) {
+        out.I64(size);
+    }
+    out.U32(static_cast<uint32_t>(files.checks.size()));
+    for (const PackCheck& check : files.checks) {
+        out.U8(check.part);
+        out.I64(check.sector);
+        out.U64(check.fingerprint);
+    }
 }
 
-void EncodeTruncate(std::vector<uint8_t>& bytes, const std::string& file, int64_t sectors) {
-    ByteRecordWriter out(bytes);
-    out.Text(file);
-    out.I64(sectors);
+void PutPieces(ByteRecordWriter& out, const std::vector<PiecesToRecord>* pieces) {
+    out.U32(pieces == nullptr ? 0 : static_cast<uint32_t>(pieces->size()));
+    if (pieces == nullptr) {
+        return;
+    }
+    for (const PiecesToRecord& piece : *pieces) {
+        out.U8(piece.part);
+        out.I64(piece.sector);
+        out.U32(static_cast<uint32_t>(piece.packs));
+        out.Bytes(piece.bytes, static_cast<size_t>(piece.packs * kPackSize));
+    }
 }
 
-void EncodePointerRecord(std::vector<uint8_t>& bytes, int32_t nav, const WriteToRecord& write) {
+// Sectors of a part as the run found it: nothing a record names lies beyond them.
+int64_t PartSectors(const JournalHeader& header, uint8_t part) {
+    return (header.parts[part].size + kPackSize - 1) / kPackSize;
+}
+
+bool GetFileState(ByteRecordReader& in, const JournalHeader& header, FileState& files) {
+    const uint32_t parts = in.U32();
+    if (!in.Good() || parts != header.parts.size()) {
+        return false;
+    }
+    for (uint32_t i = 0; i < parts; ++i) {
+        files.sizes.push_back(in.I64());
+        if (files.sizes.back() < 0 || files.sizes.back() > header.parts[i].size) {
+            return false;
+        }
+    }
+    const uint32_t checks = in.U32();
+    if (!in.Good() || checks > in.Left() / 17) {
+        return false;
+    }
+    for (uint32_t i = 0; i < checks; ++i) {
+        PackCheck check;
+        check.part = in.U8();
+        check.sector = in.I64();
+        check.fingerprint = in.U64();
+        if (check.part >= parts || check.sector < 0 ||
+            check.sector >= PartSectors(header, check.part)) {
+            return false;
+        }
+        files.checks.push_back(check);
+    }
+    return in.Good();
+}
+
+bool GetPieces(ByteRecordReader& in, const JournalHeader& header,
+               std::vector<RecordedPieces>& pieces) {
+    const uint32_t count = in.U32();
+    if (!in.Good() || count > in.Left() / 13) {
+        return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        RecordedPieces piece;
+        piece.part = in.U8();
+        piece.sector = in.I64();
+        const uint32_t packs = in.U32();
+        if (!in.Good() || piece.part >= header.parts.size() || piece.sector < 0 ||
+            packs > in.Left() / kPackSize ||
+            piece.sector + packs > PartSectors(header, piece.part)) {
+            return false;
+        }
+        const uint8_t* bytes = in.Bytes(static_cast<size_t>(packs) * kPackSize);
+        piece.bytes.assign(bytes, bytes + static_cast<size_t>(packs) * kPackSize);
+        pieces.push_back(std::move(piece));
+    }
+    return in.Good();
+}
+
+// A snapshot that points outside the stream or tables larger than it can only be forged.
+bool WithinStream(const PassSnapshot& at, const JournalHeader& header, const PassTables& t) {
+    const PassCursor& c = at.cursor;
+    const int64_t total = header.totalSectors;
+    const bool cursor = c.readTotal >= 0 && c.readTotal <= total && c.writtenTotal >= 0 &&
+                        c.writtenTotal <= c.readTotal && c.readInFile >= 0 &&
+                        c.writtenInFile >= 0 && c.writtenInFile <= c.readInFile &&
+                        c.readInFile <= c.fileSectors && c.fileSectors <= total;
+    const bool tables = t.m_NavCount <= total && t.m_CellCount <= total && t.m_MapCount <= total &&
+                        t.m_Removed.RunCount() <= total && at.tables.navCount == t.m_NavCount &&
+                        at.tables.mapCount == t.m_MapCount &&
+                        at.tables.cellCount == t.m_CellCount &&
+                        at.tables.removedRuns == t.m_Removed.RunCount();
+    return cursor && tables;
+}
+
+bool GetPassRecord(ByteRecordReader& in, const JournalHeader& header, JournalRecord& record,
+                   PassTables& tables) {
+    record.at = GetSnapshot(in);
+    if (!GetTables(in, tables) || !WithinStream(record.at, header, tables) ||
+        !GetFileState(in, header, record.files)) {
+        return false;
+    }
+    if (record.kind == JournalRecordKind::Checkpoint) {
+        return GetPieces(in, header, record.pieces);
+    }
+    if (record.kind == JournalRecordKind::Cut) {
+        record.cutPart = in.U8();
+        record.cutSectors = in.I64();
+        return in.Good() && record.cutPart < header.parts.size() && record.cutSectors >= 0 &&
+               record.cutSectors <= PartSectors(header, record.cutPart);
+    }
+    return in.Good();
+}
+
+}  // namespace
+
+int64_t RecordedPieces::Packs() const {
+    return static_cast<int64_t>(bytes.size()) / kPackSize;
+}
+
+void EncodePassRecord(std::vector<uint8_t>& bytes, const PassRecordToEncode& record,
+                      const PassTables& tables, JournalCursor& sent) {
     ByteRecordWriter out(bytes);
-    out.U8(static_cast<uint8_t>(JournalRecordKind::PointerWrite));
-    out.I32(nav);
-    PutWrite(out, write);
+    out.U8(static_cast<uint8_t>(record.kind));
+    PutSnapshot(out, *record.at);
+    PutTables(out, record.at->tables, tables, sent);
+    PutFileState(out, *record.files);
+    if (record.kind == JournalRecordKind::Checkpoint) {
+        PutPieces(out, record.pieces);
+    } else if (record.kind == JournalRecordKind::Cut) {
+        out.U8(record.cutPart);
+        out.I64(record.cutSectors);
+    }
+}
+
+void EncodePointerBatch(std::vector<uint8_t>& bytes, int32_t nextNav,
+                        const std::vector<PiecesToRecord>& pieces) {
+    ByteRecordWriter out(bytes);
+    out.U8(static_cast<uint8_t>(JournalRecordKind::PointerBatch));
+    out.I32(nextNav);
+    PutPieces(out, &pieces);
 }
 
 void EncodeIfoRecord(std::vector<uint8_t>& bytes) {
@@ -263,34 +327,21 @@ void EncodeIfoRecord(std::vector<uint8_t>& bytes) {
     out.U8(static_cast<uint8_t>(JournalRecordKind::IfoRepair));
 }
 
-bool DecodeJournalRecord(const std::vector<uint8_t>& bytes, JournalRecord& record,
-                         PassTables& tables) {
+bool DecodeJournalRecord(const std::vector<uint8_t>& bytes, const JournalHeader& header,
+                         JournalRecord& record, PassTables& tables) {
     ByteRecordReader in(bytes.data(), bytes.size());
     record = JournalRecord{};
     record.kind = static_cast<JournalRecordKind>(in.U8());
     switch (record.kind) {
-        case JournalRecordKind::PassWrite:
-        case JournalRecordKind::PassTruncate:
-        case JournalRecordKind::PassDone: {
-            record.at = GetSnapshot(in);
-            if (!GetTables(in, tables)) {
-                return false;
-            }
-            if (record.kind == JournalRecordKind::PassWrite) {
-                return GetWrite(in, record.write) && in.AtEnd();
-            }
-            if (record.kind == JournalRecordKind::PassTruncate) {
-                record.write.file = in.Text();
-                record.truncateSectors = in.I64();
-                return in.Good() && in.AtEnd() && !record.write.file.empty() &&
-                       record.write.file.find('/') == std::string::npos &&
-                       record.truncateSectors >= 0;
-            }
-            return in.Good() && in.AtEnd();
-        }
-        case JournalRecordKind::PointerWrite:
-            record.pointerNav = in.I32();
-            return GetWrite(in, record.write) && in.AtEnd() && record.pointerNav >= 0;
+        case JournalRecordKind::Checkpoint:
+        case JournalRecordKind::Cut:
+        case JournalRecordKind::PassDone:
+            return GetPassRecord(in, header, record, tables) && in.AtEnd();
+        case JournalRecordKind::PointerBatch:
+            record.nextPointerNav = in.I32();
+            return in.Good() && record.nextPointerNav >= 0 &&
+                   record.nextPointerNav <= static_cast<int64_t>(header.totalSectors) &&
+                   GetPieces(in, header, record.pieces) && in.AtEnd();
         case JournalRecordKind::IfoRepair:
             return in.Good() && in.AtEnd();
     }
@@ -309,10 +360,12 @@ std::vector<uint8_t> EncodeJournalHeader(const JournalHeader& h) {
     out.U8(h.menu);
     out.Text(h.vobName);
     out.U32(h.totalSectors);
-    out.U32(static_cast<uint32_t>(h.partNames.size()));
-    for (size_t i = 0; i < h.partNames.size(); ++i) {
-        out.Text(h.partNames[i]);
-        out.I64(h.partSizes[i]);
+    out.U32(static_cast<uint32_t>(h.parts.size()));
+    for (const JournalPart& part : h.parts) {
+        out.Text(part.name);
+        out.I64(part.size);
+        out.U64(part.identity.device);
+        out.U64(part.identity.inode);
     }
     out.Text(h.bootId);
     out.Text(h.ifoName);
@@ -320,6 +373,15 @@ std::vector<uint8_t> EncodeJournalHeader(const JournalHeader& h) {
     out.Bytes(h.ifo.data(), h.ifo.size());
     return bytes;
 }
+
+namespace {
+
+// A name the header may give a file: one of the folder's own, never a path.
+bool IsPlainName(const std::string& name) {
+    return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
+}  // namespace
 
 bool DecodeJournalHeader(const std::vector<uint8_t>& bytes, JournalHeader& h) {
     ByteRecordReader in(bytes.data(), bytes.size());
@@ -336,12 +398,22 @@ bool DecodeJournalHeader(const std::vector<uint8_t>& bytes, JournalHeader& h) {
     h.vobName = in.Text();
     h.totalSectors = in.U32();
     const uint32_t parts = in.U32();
-    if (!in.Good() || parts > in.Left()) {
+    // A title set has at most nine parts (the menu one).
+    if (!in.Good() || parts > 9) {
         return false;
     }
+    int64_t sectors = 0;
     for (uint32_t i = 0; i < parts; ++i) {
-        h.partNames.push_back(in.Text());
-        h.partSizes.push_back(in.I64());
+        JournalPart part;
+        part.name = in.Text();
+        part.size = in.I64();
+        part.identity.device = in.U64();
+        part.identity.inode = in.U64();
+        if (!IsPlainName(part.name) || part.size < 0) {
+            return false;
+        }
+        sectors += part.size / kPackSize;
+        h.parts.push_back(std::move(part));
     }
     h.bootId = in.Text();
     h.ifoName = in.Text();
@@ -351,8 +423,8 @@ bool DecodeJournalHeader(const std::vector<uint8_t>& bytes, JournalHeader& h) {
         return false;
     }
     h.ifo.assign(ifo, ifo + ifoSize);
-    return in.AtEnd() && !h.vobName.empty() && h.vobName.find('/') == std::string::npos &&
-           h.ifoName.find('/') == std::string::npos;
+    return in.AtEnd() && IsPlainName(h.vobName) && IsPlainName(h.ifoName) &&
+           sectors == h.totalSectors;
 }
 
 }  // namespace dorvex

@@ -3,15 +3,17 @@
 // is written and what it carries.
 //
 // A journal is a header, then records in the order the run wrote them:
-//   PassWrite     the pass state as it stood before the current pack, the table entries added
-//                 since the last record, and the write about to be issued (literal packs, then
-//                 packs copied unchanged from further on in the same file, with the fingerprint
-//                 of each copied pack whose source the write itself may overwrite);
-//   PassTruncate  the same state and tables, and the cut about to be made to a finished file;
-//   PassDone      the state and tables once every pack is read and on disk;
-//   PointerWrite  a navpack whose relative pointers follow the removals, about to be written;
+//   Checkpoint    where the pass may go on from: its snapshot, the table entries added since the
+//                 last record, the size of every VOB part, the packs a finishing run checks, and
+//                 the packs of the batch about to be written when they are needed by their bytes
+//                 (the pass goes on from after them) rather than made again from the input;
+//   Cut           the same, at the end of a part, before the part is cut to its new length;
+//   PassDone      the same once every pack is read and on disk;
+//   PointerBatch  navpacks whose relative pointers follow the removals, by their bytes, about to
+//                 be written, and the navpack the rewrite goes on from after them;
 //   IfoRepair     the VOB files are final: what is left is the IFO repair.
-// All integers are little-endian; sizes and counts are 32 bits unless stated.
+// Parts are named by their index in the header. All integers are little-endian; sizes and
+// counts are 32 bits unless stated.
 #pragma once
 
 #include <cstdint>
@@ -19,17 +21,18 @@
 #include <vector>
 
 #include "engine/PassModel.h"
+#include "support/FileSystem.h"
 
 namespace dorvex {
 
 inline constexpr char kJournalMagic[8] = {'D', 'O', 'R', 'V', 'E', 'X', 'J', 'L'};
-inline constexpr uint32_t kJournalVersion = 2;
+inline constexpr uint32_t kJournalVersion = 3;
 
 enum class JournalRecordKind : uint8_t {
-    PassWrite = 1,
-    PassTruncate = 2,
+    Checkpoint = 1,
+    Cut = 2,
     PassDone = 3,
-    PointerWrite = 4,
+    PointerBatch = 4,
     IfoRepair = 5,
 };
 
@@ -43,41 +46,70 @@ struct JournalOptions {
     bool operator==(const JournalOptions&) const = default;
 };
 
+// A VOB file of the stream as the run found it.
+struct JournalPart {
+    std::string name;  // as named on disk
+    int64_t size = 0;  // bytes
+    FileIdentity identity;
+};
+
 // Written once, before the run changes anything.
 struct JournalHeader {
     JournalOptions options;
     uint8_t menu = 0;
     std::string vobName;  // the step's first VOB, as named on disk
     uint32_t totalSectors = 0;
-    // The stream's files and their sizes in bytes when the run began.
-    std::vector<std::string> partNames;
-    std::vector<int64_t> partSizes;
-    // The system's boot ID: another one at the finish means the machine went down meanwhile.
+    std::vector<JournalPart> parts;
+    // The system's boot ID when the run began.
     std::string bootId;
     std::string ifoName;
     std::vector<uint8_t> ifo;  // the title set's IFO as the run found it
 };
 
-// A write to one VOB file as a record describes it.
-struct RecordedWrite {
-    std::string file;  // base name, in the journal's folder
+// A pack a finishing run checks before it changes anything: what the run left there, or the
+// input it had not read yet.
+struct PackCheck {
+    uint8_t part = 0;
     int64_t sector = 0;
-    std::vector<uint8_t> literal;  // whole packs, written first
-    int64_t copiedPacks = 0;       // then packs copied from copiedFrom on, in the same file
-    int64_t copiedFrom = 0;
-    // One per copied pack from the first on, as far as the write may overwrite their sources.
-    std::vector<uint64_t> fingerprints;
+    uint64_t fingerprint = 0;
+};
 
-    int64_t LiteralPacks() const;
+// Packs a record writes by their bytes: to be encoded, where they lie in memory ...
+struct PiecesToRecord {
+    uint8_t part = 0;
+    int64_t sector = 0;
+    int64_t packs = 0;
+    const uint8_t* bytes = nullptr;
+};
+// ... and decoded.
+struct RecordedPieces {
+    uint8_t part = 0;
+    int64_t sector = 0;
+    std::vector<uint8_t> bytes;
+
+    int64_t Packs() const;
+};
+
+// What a checkpoint, cut or pass end says besides the pass's snapshot.
+struct FileState {
+    std::vector<int64_t> sizes;  // bytes, per part
+    std::vector<PackCheck> checks;
 };
 
 // One record, decoded.
 struct JournalRecord {
-    JournalRecordKind kind = JournalRecordKind::PassWrite;
-    PassSnapshot at;              // pass records: the pass as it stood before the pack in hand
-    RecordedWrite write;          // PassWrite, PointerWrite
-    int64_t truncateSectors = 0;  // PassTruncate (write.file names the file)
-    int32_t pointerNav = 0;       // PointerWrite: the navpack's index
+    JournalRecordKind kind = JournalRecordKind::Checkpoint;
+    PassSnapshot at;                     // Checkpoint, Cut, PassDone
+    FileState files;                     // Checkpoint, Cut, PassDone
+    std::vector<RecordedPieces> pieces;  // Checkpoint, PointerBatch
+    uint8_t cutPart = 0;                 // Cut
+    int64_t cutSectors = 0;              // Cut
+    int32_t nextPointerNav = 0;          // PointerBatch
+
+    bool IsPassRecord() const {
+        return kind == JournalRecordKind::Checkpoint || kind == JournalRecordKind::Cut ||
+               kind == JournalRecordKind::PassDone;
+    }
 };
 
 // How far the records written so far carried each table.
@@ -88,25 +120,21 @@ struct JournalCursor {
     int32_t removedRuns = 0;
 };
 
-// A write about to be issued, as the record encodes it: the copied packs' bytes are where the
-// write takes them from, so that their fingerprints can be taken.
-struct WriteToRecord {
-    const std::string* file = nullptr;
-    int64_t sector = 0;
-    const uint8_t* literal = nullptr;
-    int64_t literalPacks = 0;
-    const uint8_t* copied = nullptr;
-    int64_t copiedPacks = 0;
-    int64_t copiedFrom = 0;  // -1: copied from another file, kept as literal packs
+// A pass record (Checkpoint, Cut or PassDone): the snapshot, the table entries past `sent` up to
+// the snapshot's extent (advancing `sent`), the files' state, then for a Checkpoint its pieces
+// and for a Cut the part and its new length.
+struct PassRecordToEncode {
+    JournalRecordKind kind = JournalRecordKind::Checkpoint;
+    const PassSnapshot* at = nullptr;
+    const FileState* files = nullptr;
+    const std::vector<PiecesToRecord>* pieces = nullptr;
+    uint8_t cutPart = 0;
+    int64_t cutSectors = 0;
 };
-
-// Appends a pass record (PassWrite, PassTruncate or PassDone) without its write or cut: the
-// snapshot, then the table entries past `sent` up to the snapshot's extent; advances `sent`.
-void EncodePassRecord(std::vector<uint8_t>& out, JournalRecordKind kind, const PassSnapshot& at,
+void EncodePassRecord(std::vector<uint8_t>& out, const PassRecordToEncode& record,
                       const PassTables& tables, JournalCursor& sent);
-void EncodeWrite(std::vector<uint8_t>& out, const WriteToRecord& write);
-void EncodeTruncate(std::vector<uint8_t>& out, const std::string& file, int64_t sectors);
-void EncodePointerRecord(std::vector<uint8_t>& out, int32_t nav, const WriteToRecord& write);
+void EncodePointerBatch(std::vector<uint8_t>& out, int32_t nextNav,
+                        const std::vector<PiecesToRecord>& pieces);
 void EncodeIfoRecord(std::vector<uint8_t>& out);
 
 std::vector<uint8_t> EncodeJournalHeader(const JournalHeader& header);
@@ -114,7 +142,9 @@ bool DecodeJournalHeader(const std::vector<uint8_t>& bytes, JournalHeader& heade
 
 // Pass records carry the table entries from the indexes the previous record stopped at; the
 // decoder applies them to `tables` as it goes, so that the last record leaves the whole tables.
-bool DecodeJournalRecord(const std::vector<uint8_t>& bytes, JournalRecord& record,
-                         PassTables& tables);
+// Everything a record names is bounded by the header: parts it lists, sectors inside them,
+// tables no larger than the stream; anything else makes the record damaged (false).
+bool DecodeJournalRecord(const std::vector<uint8_t>& bytes, const JournalHeader& header,
+                         JournalRecord& record, PassTables& tables);
 
 }  // namespace dorvex

@@ -1,132 +1,399 @@
 #include "engine/journal/PassJournal.h"
 
-#include "engine/journal/WriteRedo.h"
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "engine/PackLayout.h"
+#include "engine/journal/JournalCheck.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex {
 
 namespace {
 
-// Where the reading of a journal's records leaves an interrupted run.
-void FollowRecord(const JournalRecord& record, InterruptedRun& run) {
-    switch (record.kind) {
-        case JournalRecordKind::PassWrite:
-        case JournalRecordKind::PassTruncate:
-            run.at = record.at;
-            run.stage = InterruptedRun::Stage::InPass;
-            break;
-        case JournalRecordKind::PassDone:
-            run.at = record.at;
-            run.stage = InterruptedRun::Stage::PassDone;
-            break;
-        case JournalRecordKind::PointerWrite:
-            run.nextPointerNav = record.pointerNav + 1;
-            break;
-        case JournalRecordKind::IfoRepair:
-            run.stage = InterruptedRun::Stage::IfoRepair;
-            break;
+constexpr int64_t kPackSize = pack::kPackSize;
+// A batch that begins with at least this gap between reads and writes is cut to the gap, so
+// that a checkpoint made before it need not hold its packs: smaller batches would cost more in
+// barriers than recording the packs does.
+constexpr int64_t kMinBatchByReference = 512;
+// Beyond this the journal is replaced by its header and one record: recorded packs are needed
+// only until the next checkpoint.
+constexpr int64_t kReplaceJournalAt = 64 << 20;
+
+// The stream's part numbers are the digits before ".VOB"; the menu's is 0.
+int32_t PartNumber(const std::string& name) {
+    return GetVobDigit(name) - '0';
+}
+
+// A header names the files of the title set (and domain) its journal is named after.
+bool HeaderFitsJournal(const JournalHeader& header, const std::string& path) {
+    const std::optional<JournalNameParts> journal = ParseJournalFileName(path);
+    if (!journal || (header.menu != 0) != journal->menu ||
+        TitleSetOf(header.vobName) != journal->titleSet ||
+        TitleSetOf(header.ifoName) != journal->titleSet || header.parts.empty()) {
+        return false;
     }
+    return std::all_of(header.parts.begin(), header.parts.end(), [&](const JournalPart& part) {
+        return TitleSetOf(part.name) == journal->titleSet &&
+               EqualsIgnoreCase(GetFileExt(part.name), ".VOB") &&
+               (PartNumber(part.name) == kMenuVobPart) == (header.menu != 0);
+    });
+}
+
+// Where the reading of a journal's records leaves an interrupted run; false when the records
+// come in an order no run writes.
+bool FollowRecord(JournalRecord& record, InterruptedRun& run) {
+    using Stage = InterruptedRun::Stage;
+    switch (record.kind) {
+        case JournalRecordKind::Checkpoint:
+        case JournalRecordKind::Cut:
+        case JournalRecordKind::PassDone:
+            if (run.stage != Stage::PassNotBegun && run.stage != Stage::InPass) {
+                return false;
+            }
+            run.stage =
+                record.kind == JournalRecordKind::PassDone ? Stage::PassDone : Stage::InPass;
+            run.redo = std::move(record.pieces);
+            run.lastPass = std::move(record);
+            run.hasPassRecord = true;
+            return true;
+        case JournalRecordKind::PointerBatch:
+            if (run.stage != Stage::PassDone) {
+                return false;
+            }
+            run.nextPointerNav = record.nextPointerNav;
+            run.redo = std::move(record.pieces);
+            return true;
+        case JournalRecordKind::IfoRepair:
+            if (run.stage != Stage::PassDone) {
+                return false;
+            }
+            run.stage = Stage::IfoRepair;
+            run.redo.clear();
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
 
 bool PassJournal::Create(const std::string& path, const JournalHeader& header) {
-    if (!m_File.Create(path, EncodeJournalHeader(header))) {
+    m_Header = header;
+    m_HeaderBytes = EncodeJournalHeader(header);
+    if (!m_File.Create(path, m_HeaderBytes)) {
         return false;
     }
     m_Sent = {};
-    m_Records = 0;
-    m_PointerNav = -1;
+    m_LimitPart = -1;
     PackStarts();
     return true;
 }
 
 bool PassJournal::Resume(const std::string& path, InterruptedRun& run) {
     std::vector<std::vector<uint8_t>> frames;
-    if (!m_File.Open(path, frames) || frames.empty() ||
-        !DecodeJournalHeader(frames.front(), run.header)) {
-        if (m_File.LastError().empty()) {
-            m_File.SetError(path + " cannot be read");
-        }
+    if (!m_File.Open(path, frames)) {
+        return false;
+    }
+    if (frames.empty() || !DecodeJournalHeader(frames.front(), run.header)) {
+        m_File.SetError(path + " is not a journal this version of Dorvex can read");
+        return false;
+    }
+    if (!HeaderFitsJournal(run.header, path)) {
+        m_File.SetError(path + " names other files than its own title set's");
         return false;
     }
     for (size_t i = 1; i < frames.size(); ++i) {
-        if (!DecodeJournalRecord(frames[i], run.last, run.tables)) {
-            m_File.SetError(path + " is damaged (record " + std::to_string(i) + ")");
+        JournalRecord record;
+        if (!DecodeJournalRecord(frames[i], run.header, record, run.tables) ||
+            !FollowRecord(record, run)) {
+            m_File.SetError(path + " is damaged (record " + std::to_string(i) + " of " +
+                            std::to_string(frames.size() - 1) + ")");
             return false;
         }
-        FollowRecord(run.last, run);
     }
-    run.hasRecord = frames.size() > 1;
-    m_Records = static_cast<int32_t>(frames.size()) - 1;
+    m_Header = run.header;
+    m_HeaderBytes = frames.front();
     const TableExtent extent = run.tables.Extent();
-    m_Sent.nav = extent.navCount;
-    m_Sent.map = extent.mapCount;
-    m_Sent.cells = extent.cellCount;
-    m_Sent.removedRuns = std::max(0, extent.removedRuns - 1);
-    m_PointerNav = -1;
+    m_Sent = {extent.navCount, extent.mapCount, extent.cellCount,
+              std::max(0, extent.removedRuns - 1)};
+    if (run.hasPassRecord) {
+        m_LastPassAt = run.lastPass.at;
+        m_LastPassFiles = run.lastPass.files;
+        m_LastPassKind = run.lastPass.kind;
+    }
+    m_LimitPart = -1;
     return true;
+}
+
+int32_t PassJournal::PartOf(const std::string& path) const {
+    const FileIdentity identity = m_Files.IdentityOf(path);
+    const std::string name = GetFileName(path);
+    for (size_t i = 0; i < m_Header.parts.size(); ++i) {
+        const JournalPart& part = m_Header.parts[i];
+        if (part.identity.Known() ? part.identity == identity : EqualsIgnoreCase(part.name, name)) {
+            return static_cast<int32_t>(i);
+        }
+    }
+    return -1;
+}
+
+std::string PassJournal::PartPathNow(int32_t part) const {
+    return PartPath(m_Files, GetFolder(m_File.Path()), m_Header, static_cast<size_t>(part), true);
+}
+
+int64_t PassJournal::BatchStarts(CVobFile& file, int64_t sector) {
+    m_BatchStart = m_PackStart;
+    m_BatchPart = PartOf(file.Path());
+    const int64_t gap = m_BatchStart.cursor.readInFile - sector;
+    const bool sameFile =
+        m_BatchPart >= 0 && PartNumber(m_Header.parts[static_cast<size_t>(m_BatchPart)].name) ==
+                                m_BatchStart.cursor.filePart;
+    return sameFile && gap >= kMinBatchByReference ? gap : 0;
+}
+
+bool PassJournal::BeforeVobWrite(CVobFile& file, const PendingVobWrite& write) {
+    const int32_t part = PartOf(file.Path());
+    if (part < 0) {
+        Alertf("%s is not a file of the stream the journal describes. The change was not made.",
+               file.Path().c_str());
+        return false;
+    }
+    const int64_t lowest = write.Lowest();
+    const int64_t end = write.End();
+    if (part != m_LimitPart || end > m_Limit) {
+        const bool byReference = part == m_BatchPart && end <= m_BatchStart.cursor.readInFile &&
+                                 PartNumber(m_Header.parts[static_cast<size_t>(part)].name) ==
+                                     m_BatchStart.cursor.filePart;
+        const PassSnapshot at = byReference ? m_BatchStart : m_PackStart;
+        if (!byReference && (end > at.cursor.readInFile || !PiecesOf(file, part, write))) {
+            Alertf("%s: the write at sector %lld cannot be recorded. The change was not made.",
+                   file.Path().c_str(), static_cast<long long>(lowest));
+            return false;
+        }
+        const FileState files = FilesNow(part, at, lowest);
+        PassRecordToEncode record;
+        record.at = &at;
+        record.files = &files;
+        record.pieces = byReference ? nullptr : &m_Pieces;
+        if (!Barrier(file, record)) {
+            return false;
+        }
+        m_LimitPart = part;
+        m_Limit = at.cursor.readInFile;
+    }
+    // The batch's last pack from memory is checked by the next checkpoint, once it is on disk.
+    for (auto piece = write.end(); piece != write.begin();) {
+        --piece;
+        if (piece->from < 0 && piece->bytes != nullptr) {
+            m_LastWrittenPart = part;
+            m_LastWrittenSector = piece->sector + piece->packs - 1;
+            m_LastWrittenFingerprint =
+                CheckedFingerprint(piece->bytes + (piece->packs - 1) * kPackSize);
+            break;
+        }
+    }
+    return true;
+}
+
+bool PassJournal::BeforeVobTruncate(CVobFile& file, int64_t sectors) {
+    const int32_t part = PartOf(file.Path());
+    if (part < 0) {
+        Alertf("%s is not a file of the stream the journal describes. The change was not made.",
+               file.Path().c_str());
+        return false;
+    }
+    const FileState files = FilesNow(part, m_PackStart, sectors);
+    PassRecordToEncode record;
+    record.kind = JournalRecordKind::Cut;
+    record.at = &m_PackStart;
+    record.files = &files;
+    record.cutPart = static_cast<uint8_t>(part);
+    record.cutSectors = sectors;
+    m_LimitPart = -1;
+    return Barrier(file, record);
+}
+
+bool PassJournal::Barrier(CVobFile& file, const PassRecordToEncode& record) {
+    if (!file.SyncIssued()) {
+        Alertf("Couldn't flush %s to disk: %s. The change was not made.", file.Path().c_str(),
+               file.LastError().c_str());
+        return false;
+    }
+    if (!AppendOrReplace(record)) {
+        return false;
+    }
+    if (!m_File.Sync()) {
+        Alertf("%s. The change was not made.", m_File.LastError().c_str());
+        return false;
+    }
+    return true;
+}
+
+bool PassJournal::PiecesOf(CVobFile& file, int32_t part, const PendingVobWrite& write) {
+    m_Pieces.clear();
+    int64_t copied = 0;
+    for (const WritePiece& piece : write) {
+        copied += piece.bytes == nullptr ? piece.packs : 0;
+    }
+    m_CopiedBytes.resize(static_cast<size_t>(copied * kPackSize));
+    uint8_t* next = m_CopiedBytes.data();
+    for (const WritePiece& piece : write) {
+        const uint8_t* bytes = piece.bytes;
+        // Copied within the file from sectors the batch has not yet written: still as read.
+        if (bytes == nullptr) {
+            if (!piece.fromThisFile || !file.ReadIssued(piece.from, piece.packs, next)) {
+                return false;
+            }
+            bytes = next;
+            next += piece.packs * kPackSize;
+        }
+        m_Pieces.push_back({static_cast<uint8_t>(part), piece.sector, piece.packs, bytes});
+    }
+    return true;
+}
+
+void PassJournal::AddCheck(FileState& state, int32_t part, int64_t sector) {
+    const std::string path = PartPathNow(part);
+    if (sector < 0 || sector >= m_Files.SizeBytes(path) / kPackSize) {
+        return;
+    }
+    std::string error;
+    std::unique_ptr<FileHandle> file = m_Files.Open(path, OpenMode::Read, error);
+    uint8_t pack[pack::kPackSize];
+    if (file != nullptr && file->Read(pack, kPackSize, sector * kPackSize) == kPackSize) {
+        state.checks.push_back({static_cast<uint8_t>(part), sector, CheckedFingerprint(pack)});
+    }
+}
+
+FileState PassJournal::FilesNow(int32_t part, const PassSnapshot& at, int64_t lowest) {
+    FileState state;
+    const int32_t parts = static_cast<int32_t>(m_Header.parts.size());
+    for (int32_t i = 0; i < parts; ++i) {
+        state.sizes.push_back(m_Files.SizeBytes(PartPathNow(i)));
+        const int64_t last = state.sizes.back() / kPackSize - 1;
+        if (part < 0 || i < part) {
+            AddCheck(state, i, last);  // a finished part: its end
+        } else if (i > part) {
+            AddCheck(state, i, 0);  // untouched input
+            AddCheck(state, i, last);
+        }
+    }
+    if (part < 0) {
+        return state;
+    }
+    // What the run had finished just below the batch, the last pack it wrote from memory, and
+    // the input from the read position on, which the run will read again.
+    const int64_t finished = std::min<int64_t>(lowest, at.cursor.writtenInFile);
+    AddCheck(state, part, finished - 1);
+    AddCheck(state, part, finished - 2);
+    if (m_LastWrittenPart == part && m_LastWrittenSector < finished) {
+        state.checks.push_back(
+            {static_cast<uint8_t>(part), m_LastWrittenSector, m_LastWrittenFingerprint});
+    }
+    AddCheck(state, part, at.cursor.readInFile);
+    AddCheck(state, part, at.cursor.readInFile + 1);
+    const int64_t last = state.sizes[static_cast<size_t>(part)] / kPackSize - 1;
+    if (last > at.cursor.readInFile + 1) {
+        AddCheck(state, part, last);
+    }
+    return state;
 }
 
 bool PassJournal::Append() {
     if (m_File.Append(m_Record)) {
-        ++m_Records;
         return true;
     }
     Alertf("%s. The change was not made.", m_File.LastError().c_str());
     return false;
 }
 
-bool PassJournal::BeforeVobWrite(const CVobFile& file, const PendingVobWrite& write) {
-    const std::string name = GetFileName(file.Path());
-    WriteToRecord recorded;
-    recorded.file = &name;
-    recorded.sector = write.sector;
-    recorded.literal = write.literal;
-    recorded.literalPacks = write.literalPacks;
-    recorded.copied = write.copied;
-    recorded.copiedPacks = write.copiedPacks;
-    recorded.copiedFrom = write.copiedFrom;
+bool PassJournal::AppendOrReplace(const PassRecordToEncode& record) {
     m_Record.clear();
-    if (m_PointerNav >= 0) {
-        EncodePointerRecord(m_Record, m_PointerNav, recorded);
-    } else {
-        EncodePassRecord(m_Record, JournalRecordKind::PassWrite, m_PackStart, m_Model, m_Sent);
-        EncodeWrite(m_Record, recorded);
+    JournalCursor sent = m_Sent;
+    EncodePassRecord(m_Record, record, m_Model, sent);
+    m_LastPassAt = *record.at;
+    m_LastPassFiles = *record.files;
+    m_LastPassKind = record.kind;
+    if (m_File.Size() + static_cast<int64_t>(m_Record.size()) <= kReplaceJournalAt) {
+        m_Sent = sent;
+        return Append();
     }
-    return Append();
-}
-
-bool PassJournal::BeforeVobTruncate(const CVobFile& file, int64_t sectors) {
     m_Record.clear();
-    EncodePassRecord(m_Record, JournalRecordKind::PassTruncate, m_PackStart, m_Model, m_Sent);
-    EncodeTruncate(m_Record, GetFileName(file.Path()), sectors);
-    return Append();
+    m_Sent = {};
+    EncodePassRecord(m_Record, record, m_Model, m_Sent);
+    if (!m_File.Replace({m_HeaderBytes, m_Record})) {
+        Alertf("%s. The change was not made.", m_File.LastError().c_str());
+        return false;
+    }
+    return true;
 }
 
 bool PassJournal::PassDone() {
-    PackStarts();
-    m_Record.clear();
-    EncodePassRecord(m_Record, JournalRecordKind::PassDone, m_PackStart, m_Model, m_Sent);
-    return AppendPhaseEnd();
-}
-
-bool PassJournal::RepairBegins() {
-    m_Record.clear();
-    EncodeIfoRecord(m_Record);
-    return AppendPhaseEnd();
-}
-
-bool PassJournal::AppendPhaseEnd() {
-    // The journal may say a phase is done only once the phase's writes are on disk, and the
-    // record must be on disk before the next phase changes anything.
     const std::string folder = GetFolder(m_File.Path());
     std::string error;
     if (!m_Files.FlushFolder(folder, error)) {
         Alertf("Couldn't flush %s to disk: %s", folder.c_str(), error.c_str());
         return false;
     }
+    PackStarts();
+    const FileState files = FilesNow(-1, m_PackStart, 0);
+    PassRecordToEncode record;
+    record.kind = JournalRecordKind::PassDone;
+    record.at = &m_PackStart;
+    record.files = &files;
+    if (!AppendOrReplace(record)) {
+        return false;
+    }
+    if (!m_File.Sync()) {
+        Alertf("%s", m_File.LastError().c_str());
+        return false;
+    }
+    return true;
+}
+
+bool PassJournal::PointerBatch(CVobFile& file, const PendingVobWrite& write, int32_t nextNav) {
+    const int32_t part = PartOf(file.Path());
+    if (part < 0 || !PiecesOf(file, part, write)) {
+        Alertf("%s: the rewrite cannot be recorded. The change was not made.", file.Path().c_str());
+        return false;
+    }
+    m_Record.clear();
+    EncodePointerBatch(m_Record, nextNav, m_Pieces);
+    bool recorded = false;
+    if (m_File.Size() + static_cast<int64_t>(m_Record.size()) <= kReplaceJournalAt) {
+        recorded = Append();
+    } else {
+        std::vector<uint8_t> pass;
+        JournalCursor whole;
+        PassRecordToEncode record;
+        record.kind = m_LastPassKind;
+        record.at = &m_LastPassAt;
+        record.files = &m_LastPassFiles;
+        EncodePassRecord(pass, record, m_Model, whole);
+        recorded = m_File.Replace({m_HeaderBytes, pass, m_Record});
+        if (!recorded) {
+            Alertf("%s. The change was not made.", m_File.LastError().c_str());
+        }
+    }
+    if (recorded && !m_File.Sync()) {
+        Alertf("%s. The change was not made.", m_File.LastError().c_str());
+        return false;
+    }
+    return recorded;
+}
+
+bool PassJournal::RepairBegins() {
+    const std::string folder = GetFolder(m_File.Path());
+    std::string error;
+    if (!m_Files.FlushFolder(folder, error)) {
+        Alertf("Couldn't flush %s to disk: %s", folder.c_str(), error.c_str());
+        return false;
+    }
+    m_Record.clear();
+    EncodeIfoRecord(m_Record);
     if (!Append()) {
         return false;
     }
@@ -138,8 +405,8 @@ bool PassJournal::AppendPhaseEnd() {
 }
 
 PassJournal::Ending PassJournal::End(bool interrupted) {
-    // Stopped before its first change, a run leaves nothing to finish.
-    if (interrupted && m_Records > 0) {
+    // Stopped before its first record, a run changed nothing and leaves nothing to finish.
+    if (interrupted && m_File.Size() > static_cast<int64_t>(m_HeaderBytes.size()) + 12) {
         m_File.Close();
         return {true, false};
     }
@@ -153,21 +420,51 @@ PassJournal::Ending PassJournal::End(bool interrupted) {
     return {left, true};
 }
 
+std::string CheckInterruptedRunFiles(FileSystem& files, const std::string& folder,
+                                     const InterruptedRun& run) {
+    JournalRecord untouched;
+    if (!run.hasPassRecord) {
+        for (const JournalPart& part : run.header.parts) {
+            untouched.files.sizes.push_back(part.size);
+        }
+    }
+    const JournalRecord& record = run.hasPassRecord ? run.lastPass : untouched;
+    if (std::string found = CheckFilesAgainst(files, folder, run.header, record, run.Renamed());
+        !found.empty()) {
+        return found;
+    }
+    if (run.stage == InterruptedRun::Stage::IfoRepair) {
+        return {};  // the IFO may be repaired already
+    }
+    const std::string ifoPath = ResolveCase(files, JoinPath(folder, run.header.ifoName));
+    std::vector<uint8_t> ifo;
+    std::string error;
+    if (files.KindOf(ifoPath) != FileKind::Regular || !files.ReadWhole(ifoPath, ifo, error) ||
+        ifo != run.header.ifo) {
+        return run.header.ifoName + " is not the IFO the interrupted run found";
+    }
+    return {};
+}
+
 bool RedoLastChange(FileSystem& files, const std::string& folder, const InterruptedRun& run,
                     std::string& error) {
-    if (!run.hasRecord) {
-        return true;
+    for (const RecordedPieces& piece : run.redo) {
+        const std::string path = PartPath(files, folder, run.header, piece.part, run.Renamed());
+        std::unique_ptr<FileHandle> file =
+            path.empty() ? nullptr : files.Open(path, OpenMode::Update, error);
+        if (file == nullptr) {
+            error = "Couldn't open " + (path.empty() ? run.header.parts[piece.part].name : path) +
+                    ": " + error;
+            return false;
+        }
+        if (!file->Write(piece.bytes.data(), static_cast<int64_t>(piece.bytes.size()),
+                         piece.sector * kPackSize) ||
+            !file->Sync() || !file->Close()) {
+            error = "Couldn't write " + path + ": " + strerror(errno);
+            return false;
+        }
     }
-    switch (run.last.kind) {
-        case JournalRecordKind::PassWrite:
-        case JournalRecordKind::PointerWrite:
-            return RedoWrite(files, folder, run.last.write, error);
-        case JournalRecordKind::PassTruncate:
-            return RedoTruncate(files, folder, run.last.write.file, run.last.truncateSectors,
-                                error);
-        default:
-            return true;
-    }
+    return true;
 }
 
 }  // namespace dorvex

@@ -1,36 +1,32 @@
 // The journal of one in-place run: an in-place run stopped at any moment (killed, Ctrl-C, a
-// failed write, a crash) is finished later by running it again, byte for byte as if it had never
-// stopped.
+// failed write, a crash, a power cut) is finished later by running it again, byte for byte as if
+// it had never stopped, or refused with nothing changed when the files are no longer the ones it
+// describes.
 //
-// What holds at every moment. The pass writes each kept pack at or before the sector it was
-// read from, in the same file, so a file being compacted is a finished prefix, then packs whose
-// input was already read, then untouched input from the read position on. Every change to a VOB
-// file (a write of the write-behind buffer, packs copied down from further on, a cut, a navpack
-// whose relative pointers follow the removals) is preceded by a journal record, appended whole
-// in one write before the change is issued, holding:
-//   - what the change puts where: literal packs by their bytes, copied packs by their source
-//     sector and, where the change itself may overwrite that source, by a fingerprint;
-//   - the pass as it stood before the input pack being handled (PackStarts), with every table
-//     entry added since the previous record.
-// A change issued while input pack r is handled writes below r's output sector, or r's own
-// output when that lies below r; never pack r or anything after it, because a full buffer goes
-// out before the next pack joins it, not with it. So when a run stops, every change before the
-// last record's is complete, the last one is complete, partial or not begun, and the input from
-// pack r on is untouched. Finishing does the last change again (literal packs written; each
-// copied pack taken from where its fingerprint finds it: already in place, or still at its
-// source, which a write going up the file reaches only after the pack's destination), restores
-// the model, and goes on from pack r, doing again what handling r had begun: the same pack
-// copied to the same place, the same forward pointer set to the same value.
-// After the pass the journal records its end; renaming the files in order is safe to repeat,
-// each navpack's relative-pointer rewrite (which must not shift a pointer twice) is recorded
-// before it is written, and the IFO repair starts over from the IFO as the run found it, which
-// the journal holds. The journal goes only once everything is on disk.
-//
-// What is flushed when. A killed process loses nothing it wrote: the kernel keeps its writes,
-// in order. A power cut loses what the kernel had not yet written, in any order. So the journal
-// is flushed with its folder before the first change; at the end of the pass the VOB files and
-// then the journal are flushed, and again before the IFO repair; the repaired IFOs replace the
-// old ones whole and flushed; the journal is removed last (docs/reliability.md).
+// The order of writes. The pass writes each kept pack at or before the sector it was read from,
+// in the same file, so a file being compacted is a finished prefix, then packs whose input was
+// already read, then untouched input from the read position on. A write that reaches the disk
+// destroys the input it lands on; a power cut keeps any subset of the writes since the last
+// flush, in any order, page by page, a cut or a rename included. So:
+//   - The journal holds checkpoints: where the pass can go on from (its snapshot and tables).
+//     The input from a checkpoint's read position on is never written before a later checkpoint
+//     is on disk: a batch of writes that would reach past it waits for a barrier, in which
+//     everything written so far is flushed, then a new checkpoint is appended and flushed, and
+//     only then is the batch issued. Going on from a checkpoint makes every pack after it again,
+//     from input that is still there, so whatever part of the writes since it reached the disk
+//     does not matter.
+//   - A checkpoint is the pass as it stood when the batch began, when the gap between reads and
+//     writes is as large as the batch (the batch's packs are made again from their input); when
+//     it is not, the checkpoint is the pass as it stands now and holds the batch's packs by their
+//     bytes, which the finishing run writes again. A batch that begins with enough gap is cut to
+//     it, so that its packs need not be recorded.
+//   - A part is cut only after a checkpoint at its end is on disk; the files are renamed only
+//     after the pass's end is; each batch of relative-pointer rewrites (which must not shift a
+//     pointer twice) is recorded by its bytes and flushed before it is written, and flushed
+//     before the next; the IFO repair starts over from the IFO as the run found it, which the
+//     header holds; the journal goes last.
+// A killed process loses nothing it wrote, a special case of the above. The finishing run first
+// checks that the files are what the last checkpoint says (JournalCheck.h), then goes on from it.
 #pragma once
 
 #include <cstdint>
@@ -47,18 +43,22 @@ namespace dorvex {
 // What an interrupted run's journal says is left to do.
 struct InterruptedRun {
     enum class Stage : uint8_t {
-        PassNotBegun,  // the pass changed nothing on disk yet: it starts from its first pack
-        InPass,        // the pass goes on from `at`
+        PassNotBegun,  // nothing was written yet: the pass starts from its first pack
+        InPass,        // the pass goes on from the last pass record's snapshot
         PassDone,      // tidying, relative pointers from nextPointerNav on, the IFO repair
         IfoRepair,     // the IFO repair alone
     };
     JournalHeader header;
     Stage stage = Stage::PassNotBegun;
-    PassSnapshot at;
+    bool hasPassRecord = false;
+    JournalRecord lastPass;  // the last Checkpoint, Cut or PassDone
     PassTables tables;
     int32_t nextPointerNav = 0;
-    bool hasRecord = false;
-    JournalRecord last;  // the change that may have been cut short
+    // Packs to write again by their bytes before going on: the last checkpoint's or pointer
+    // batch's.
+    std::vector<RecordedPieces> redo;
+
+    bool Renamed() const { return stage == Stage::PassDone || stage == Stage::IfoRepair; }
 };
 
 class PassJournal final : public PassRecorder {
@@ -69,19 +69,19 @@ class PassJournal final : public PassRecorder {
     // folder). False with the reason in LastError().
     bool Create(const std::string& path, const JournalHeader& header);
     // Reads an interrupted run's journal into `run` and opens it for appending after its last
-    // whole record. False with the reason in LastError().
+    // whole record. False with the reason in LastError(): a journal this version cannot read,
+    // damaged or forged records, a header that does not name this title set's files.
     bool Resume(const std::string& path, InterruptedRun& run);
-    // Records written since the journal was made.
-    int32_t Records() const { return m_Records; }
     const std::string& LastError() const { return m_File.LastError(); }
     const std::string& Path() const { return m_File.Path(); }
 
     void PackStarts() override { m_PackStart = m_Model.Snapshot(); }
-    bool BeforeVobWrite(const CVobFile& file, const PendingVobWrite& write) override;
-    bool BeforeVobTruncate(const CVobFile& file, int64_t sectors) override;
+    int64_t BatchStarts(CVobFile& file, int64_t sector) override;
+    bool BeforeVobWrite(CVobFile& file, const PendingVobWrite& write) override;
+    bool BeforeVobTruncate(CVobFile& file, int64_t sectors) override;
     bool PassDone() override;
     bool RepairBegins() override;
-    void RewritingPointersOf(int32_t nav) override { m_PointerNav = nav; }
+    bool PointerBatch(CVobFile& file, const PendingVobWrite& write, int32_t nextNav) override;
 
     // The run is over: a journal whose run did everything, or stopped before its first change,
     // is removed (flushed); otherwise it is closed and kept for the run that finishes it.
@@ -92,24 +92,51 @@ class PassJournal final : public PassRecorder {
     Ending End(bool interrupted);
 
   private:
+    // The header's index of a file of the stream, or -1.
+    int32_t PartOf(const std::string& path) const;
+    std::string PartPathNow(int32_t part) const;
+    // Everything written to `file` so far on disk, then `record` appended and on disk.
+    bool Barrier(CVobFile& file, const PassRecordToEncode& record);
+    FileState FilesNow(int32_t part, const PassSnapshot& at, int64_t lowest);
+    void AddCheck(FileState& state, int32_t part, int64_t sector);
+    // The batch's packs by their bytes, reading from the file those the kernel would copy.
+    bool PiecesOf(CVobFile& file, int32_t part, const PendingVobWrite& write);
     bool Append();
-    // Appends m_Record once everything written so far is on disk, and flushes it.
-    bool AppendPhaseEnd();
+    // A journal grown large is replaced by its header and one record holding the whole tables.
+    bool AppendOrReplace(const PassRecordToEncode& record);
 
     FileSystem& m_Files;
     const PassModel& m_Model;
     JournalFile m_File{m_Files};
-    // The pass as it stood before the pack being handled: a write issued while handling it is
-    // recorded with this, from which the pack is handled again.
+    JournalHeader m_Header;
+    std::vector<uint8_t> m_HeaderBytes;
+    // The pass as it stood before the pack being handled, and when the waiting batch began.
     PassSnapshot m_PackStart;
+    PassSnapshot m_BatchStart;
+    int32_t m_BatchPart = -1;
+    // Writes to this part below this sector need no new checkpoint: the last one's read position.
+    int32_t m_LimitPart = -1;
+    int64_t m_Limit = 0;
+    // The last pack the run wrote from memory, checked once it is on disk.
+    int32_t m_LastWrittenPart = -1;
+    int64_t m_LastWrittenSector = 0;
+    uint64_t m_LastWrittenFingerprint = 0;
     JournalCursor m_Sent;
-    int32_t m_Records = 0;
     std::vector<uint8_t> m_Record;  // reused for every record
-    // While a navpack's relative pointers are written: its index (PointerWrite records).
-    int32_t m_PointerNav = -1;
+    std::vector<PiecesToRecord> m_Pieces;
+    std::vector<uint8_t> m_CopiedBytes;  // packs a batch copies in the kernel, when recorded
+    // What the last pass record said, for replacing the journal.
+    PassSnapshot m_LastPassAt;
+    FileState m_LastPassFiles;
+    JournalRecordKind m_LastPassKind = JournalRecordKind::Checkpoint;
 };
 
-// Does again the change the run's last record announced, whatever part of it reached the disk.
+// Empty when the files are what the interrupted run left (JournalCheck.h) and, before the IFO
+// repair, the IFO is the one the run found; else what was found.
+std::string CheckInterruptedRunFiles(FileSystem& files, const std::string& folder,
+                                     const InterruptedRun& run);
+
+// Writes again, by their bytes, the packs the run's last record holds.
 bool RedoLastChange(FileSystem& files, const std::string& folder, const InterruptedRun& run,
                     std::string& error);
 

@@ -28,6 +28,7 @@ class FaultyFileSystem final : public FileSystem {
     bool Exists(const std::string& path) override { return m_Inner.Exists(path); }
     int64_t SizeBytes(const std::string& path) override { return m_Inner.SizeBytes(path); }
     FileKind KindOf(const std::string& path) override { return m_Inner.KindOf(path); }
+    FileIdentity IdentityOf(const std::string& path) override { return m_Inner.IdentityOf(path); }
     std::vector<std::string> ListFiles(const std::string& folder) override {
         return m_Inner.ListFiles(folder);
     }

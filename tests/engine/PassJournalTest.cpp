@@ -13,13 +13,22 @@ namespace {
 
 using testkit::TempDir;
 
-// Every cursor field to a value of its own that depends on the step, none its start value.
+constexpr int32_t kFileSectors = 1000;
+
+// Every cursor field to a value of its own that depends on the step, none its start value, the
+// positions where a pass in the first part could stand.
 void MoveCursor(PassModel& model, int32_t step) {
     int32_t slot = 0;
     ForEachCursorField([&](const auto& field) {
         using Value = typename std::decay_t<decltype(field)>::Value;
         field.Set(model, static_cast<Value>(step * 31 + ++slot + 3));
     });
+    model.m_FilePart = 1;
+    model.m_FileSectors = kFileSectors;
+    model.m_ReadInFile = 10 * step + 5;
+    model.m_ReadTotal = 10 * step + 5;
+    model.m_WrittenInFile = 10 * step;
+    model.m_WrittenTotal = 10 * step;
 }
 
 // What one pack of a pass adds to the tables: a navpack, a cell that changes while it is open
@@ -71,9 +80,13 @@ class PassJournalTest : public ::testing::Test {
     void SetUp() override {
         m_Model.AllocateRunTables();
         m_Model.ResetRunState();
+        const std::string vob = m_Dir / "VTS_01_1.VOB";
+        ASSERT_TRUE(m_Vob.Open(vob, OpenMode::CreateNew));
+        ASSERT_TRUE(m_Vob.TruncateTo(kFileSectors));
         m_Header.vobName = "VTS_01_1.VOB";
         m_Header.ifoName = "VTS_01_0.IFO";
-        ASSERT_TRUE(m_Vob.Open(m_Dir / "VTS_01_1.VOB", OpenMode::CreateNew));
+        m_Header.totalSectors = kFileSectors;
+        m_Header.parts.push_back({"VTS_01_1.VOB", m_Files.SizeBytes(vob), m_Files.IdentityOf(vob)});
     }
     void TearDown() override { g_nVideoStandard = kStandardUnknown; }
 
@@ -92,7 +105,7 @@ class PassJournalTest : public ::testing::Test {
             MoveCursor(m_Model, step);
             AddToTables(m_Model, step);
             if (cut) {
-                EXPECT_TRUE(journal.BeforeVobTruncate(m_Vob, step));
+                EXPECT_TRUE(journal.BeforeVobTruncate(m_Vob, kFileSectors - step));
             }
         }
         if (done) {
@@ -114,7 +127,7 @@ class PassJournalTest : public ::testing::Test {
 TEST_F(PassJournalTest, AFinishingRunGetsBackTheModelOfTheLastRecord) {
     for (const bool done : {false, true}) {
         SCOPED_TRACE(done ? "after the pass's end" : "after a cut in the pass");
-        const std::string path = m_Dir / (done ? "done.dorvex-journal" : "cut.dorvex-journal");
+        const std::string path = m_Dir / "VTS_01.dorvex-journal";
         PassJournal journal(m_Files, m_Model);
         ASSERT_TRUE(journal.Create(path, m_Header)) << journal.LastError();
         PassModel expected;
@@ -127,13 +140,14 @@ TEST_F(PassJournalTest, AFinishingRunGetsBackTheModelOfTheLastRecord) {
         ASSERT_TRUE(resumed.Resume(path, run)) << resumed.LastError();
         EXPECT_EQ(run.stage,
                   done ? InterruptedRun::Stage::PassDone : InterruptedRun::Stage::InPass);
-        EXPECT_EQ(run.at.cursor, cursor);
+        EXPECT_EQ(run.lastPass.at.cursor, cursor);
         finishing.AllocateRunTables();
-        finishing.AdoptPass(std::move(run.tables), run.at);
+        finishing.AdoptPass(std::move(run.tables), run.lastPass.at);
         EXPECT_EQ(finishing.Cursor(), cursor);
         ExpectSameTables(finishing, expected);
         m_Model.AllocateRunTables();
         m_Model.ResetRunState();
+        std::remove(path.c_str());
     }
 }
 

@@ -1,0 +1,33 @@
+// What a finishing run checks before it changes anything, so that a journal is used only on the
+// files it describes: each VOB part is the file the run was changing (the same file, a regular
+// file, not a link), of the size the run left, holding the packs the journal's last pass record
+// fingerprinted (the last packs the run had finished, the input it had not read yet, the other
+// parts' ends), and the IFO is still the one the run found.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/journal/JournalRecords.h"
+#include "support/FileSystem.h"
+
+namespace dorvex {
+
+// A pack as checked: a navpack without the fields a run may still change in it afterwards (its
+// forward pointer, set once the next navpack is known; the relative pointers, rewritten after
+// the pass), so that a check made during the pass holds until the run is done.
+uint64_t CheckedFingerprint(const uint8_t* pack);
+
+// Where part `part` of the header is now: under its name, or, once the tidy step may have
+// renamed the parts, under whichever of the title set's names holds the same file. Empty when
+// it is gone.
+std::string PartPath(FileSystem& files, const std::string& folder, const JournalHeader& header,
+                     size_t part, bool mayBeRenamed);
+
+// Empty when the files are what the record says the run left; else what was found, for the user.
+// `renamed`: the pass is done, so the parts may carry their new names.
+std::string CheckFilesAgainst(FileSystem& files, const std::string& folder,
+                              const JournalHeader& header, const JournalRecord& record,
+                              bool renamed);
+
+}  // namespace dorvex
