@@ -2,7 +2,7 @@
 // files it describes: each VOB part is the file the run was changing (the same file, a regular
 // file, not a link), of the size the run left, holding the packs the journal's last pass record
 // fingerprinted (the last packs the run had finished, the input it had not read yet, the other
-// parts' ends), and the IFO is still the one the run found.
+// parts' ends).
 #pragma once
 
 #include <cstdint>

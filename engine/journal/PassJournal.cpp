@@ -433,15 +433,12 @@ std::string CheckInterruptedRunFiles(FileSystem& files, const std::string& folde
         !found.empty()) {
         return found;
     }
-    if (run.stage == InterruptedRun::Stage::IfoRepair) {
-        return {};  // the IFO may be repaired already
-    }
+    // The IFO itself may have been rewritten meanwhile by another step of the same run (a full
+    // disc repairs the title set's IFO after its menu), and the repair starts over from the
+    // copy the header holds: only that it is still a file of its own is checked.
     const std::string ifoPath = ResolveCase(files, JoinPath(folder, run.header.ifoName));
-    std::vector<uint8_t> ifo;
-    std::string error;
-    if (files.KindOf(ifoPath) != FileKind::Regular || !files.ReadWhole(ifoPath, ifo, error) ||
-        ifo != run.header.ifo) {
-        return run.header.ifoName + " is not the IFO the interrupted run found";
+    if (files.KindOf(ifoPath) != FileKind::Regular) {
+        return run.header.ifoName + " is missing or not a regular file";
     }
     return {};
 }

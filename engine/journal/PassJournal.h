@@ -131,8 +131,7 @@ class PassJournal final : public PassRecorder {
     JournalRecordKind m_LastPassKind = JournalRecordKind::Checkpoint;
 };
 
-// Empty when the files are what the interrupted run left (JournalCheck.h) and, before the IFO
-// repair, the IFO is the one the run found; else what was found.
+// Empty when the files are what the interrupted run left (JournalCheck.h); else what was found.
 std::string CheckInterruptedRunFiles(FileSystem& files, const std::string& folder,
                                      const InterruptedRun& run);
 

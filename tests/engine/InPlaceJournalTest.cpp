@@ -11,6 +11,8 @@
 #include "EngineFixture.h"
 #include "common/DiscBuilder.h"
 #include "engine/check/VerifyFolder.h"
+#include "engine/journal/JournalFile.h"
+#include "engine/journal/JournalRecords.h"
 
 namespace dorvex::testkit {
 namespace {
@@ -68,9 +70,10 @@ class InPlaceJournal : public EngineTest {
         });
     }
     std::string Journal() const { return m_Dir + "/VTS_01.dorvex-journal"; }
-    // A journal the way an interrupted run leaves it: the pass stopped at its first VOB write.
-    void Interrupt() {
-        FailNth(FileOp::Write, 3);
+    // A journal the way an interrupted run leaves it: the pass stopped at its n-th write (the
+    // third is its first VOB write).
+    void Interrupt(int32_t write = 3) {
+        FailNth(FileOp::Write, write);
         Run();
         m_FileSystem.SetRule(nullptr);
         ASSERT_TRUE(fs::exists(Journal()));
@@ -200,6 +203,135 @@ TEST_F(InPlaceJournal, WhileAJournalIsThereNothingElseWorksOnTheTitleSet) {
     fs::remove(m_Dir + "/DorvexBackup");
     EXPECT_FALSE(m_Engine.RunInterrupted());
     EXPECT_TRUE(ReadTree(m_Dir) == cleaned);
+}
+
+// Rewrites an interrupted run's journal: its header and records as `change` leaves them.
+void ForgeJournal(
+    const std::string& path,
+    const std::function<void(JournalHeader&, std::vector<std::vector<uint8_t>>&)>& change) {
+    JournalFile file(TheRealFileSystem());
+    std::vector<std::vector<uint8_t>> frames;
+    ASSERT_TRUE(file.Open(path, frames)) << file.LastError();
+    JournalHeader header;
+    ASSERT_TRUE(DecodeJournalHeader(frames.front(), header));
+    change(header, frames);
+    frames.front() = EncodeJournalHeader(header);
+    ASSERT_TRUE(file.Replace(frames)) << file.LastError();
+    file.Close();
+}
+
+// A journal is used only on the files it describes: whatever stands in the way is refused before
+// anything changes, and a file put back as the run left it lets the run be finished.
+TEST_F(InPlaceJournal, AJournalIsUsedOnlyOnTheFilesItDescribes) {
+    const Tree cleaned = Cleaned();
+    // Far enough into the pass that packs have moved.
+    constexpr int32_t kMidPass = 6;
+    const std::string part = Vob(1);
+    const std::string elsewhere = m_LogDir.Path() + "/elsewhere.VOB";
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        const char* said;  // in the refusal
+        bool putBack;      // writing the half-cleaned bytes back lets the run be finished
+    } cases[] = {
+        {"the originals copied over the half-cleaned files",
+         [&] {
+             for (const auto& [name, bytes] : m_Input) {
+                 if (name.find("_0.") == std::string::npos) {
+                     WriteText(m_Dir + "/" + name, bytes);
+                 }
+             }
+         },
+         "the interrupted run left", true},
+        {"a part cut short", [&] { fs::resize_file(part, fs::file_size(part) - 2048); },
+         "the interrupted run left", true},
+        {"a part replaced by a copy of itself",
+         [&] {
+             fs::copy_file(part, part + ".copy");
+             fs::rename(part + ".copy", part);
+         },
+         "is another file", false},
+        {"a part replaced by a link",
+         [&] {
+             fs::copy_file(part, elsewhere, fs::copy_options::overwrite_existing);
+             fs::remove(part);
+             fs::create_symlink(elsewhere, part);
+         },
+         "is not a regular file", false},
+        {"a byte flipped in the journal's first record, records after it",
+         [&] {
+             std::string bytes = ReadText(Journal());
+             const size_t header = 12 + static_cast<uint8_t>(bytes[0]) +
+                                   256 * static_cast<size_t>(static_cast<uint8_t>(bytes[1]));
+             bytes[header + 20] = static_cast<char>(bytes[header + 20] ^ 0x40);
+             WriteText(Journal(), bytes);
+         },
+         "is damaged", false},
+        {"a part named outside the title set",
+         [&] { ForgeJournal(Journal(), [](auto& header, auto&) { header.parts[0].name = "x"; }); },
+         "names other files", false},
+        {"an IFO copy that cannot be used",
+         [&] { ForgeJournal(Journal(), [](auto& header, auto&) { header.ifo.resize(10); }); },
+         "holds an IFO that cannot be used", false},
+        {"a record writing far beyond its part",
+         [&] {
+             ForgeJournal(Journal(), [](JournalHeader& header, auto& frames) {
+                 JournalRecord last;
+                 PassTables tables;
+                 for (size_t i = 1; i < frames.size(); ++i) {
+                     ASSERT_TRUE(DecodeJournalRecord(frames[i], header, last, tables));
+                 }
+                 const std::vector<uint8_t> pack(2048, 0x5A);
+                 const std::vector<PiecesToRecord> far = {{0, int64_t{1} << 40, 1, pack.data()}};
+                 PassRecordToEncode record;
+                 record.at = &last.at;
+                 record.files = &last.files;
+                 record.pieces = &far;
+                 JournalCursor whole;
+                 frames.emplace_back();
+                 EncodePassRecord(frames.back(), record, tables, whole);
+             });
+         },
+         "is damaged", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartAgain();
+        Interrupt(kMidPass);
+        const Tree half = ReadTree(m_Dir);
+        ASSERT_FALSE(half == m_Input);
+        c.change();
+        const Tree changed = ReadTree(m_Dir);
+        Run();
+        EXPECT_EQ(m_Engine.m_Refused.load(), 1);
+        const auto alerts = CapturedSinks::Alerts();
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_EQ(alerts[0].rfind("Couldn't finish the interrupted in-place run of VTS_01: ", 0),
+                  0u);
+        EXPECT_NE(alerts[0].find(c.said), std::string::npos) << alerts[0];
+        EXPECT_TRUE(ReadTree(m_Dir) == changed);
+        if (c.putBack) {
+            for (const auto& [name, bytes] : half) {
+                WriteText(m_Dir + "/" + name, bytes);
+            }
+            Run();
+            EXPECT_FALSE(m_Engine.RunInterrupted())
+                << testing::PrintToString(CapturedSinks::Alerts());
+            EXPECT_TRUE(ReadTree(m_Dir) == cleaned);
+        }
+    }
+    // A title set's journal renamed to its menu's is not the menu's.
+    StartAgain();
+    Interrupt();
+    fs::rename(Journal(), m_Dir + "/VTS_01_menu.dorvex-journal");
+    const Tree renamed = ReadTree(m_Dir);
+    CapturedSinks::Clear();
+    ASSERT_EQ(m_Engine.Open(Vob(0)), 0);
+    m_Engine.m_Refused = 0;
+    m_Engine.ProcessVts();
+    EXPECT_EQ(m_Engine.m_Refused.load(), 1) << testing::PrintToString(CapturedSinks::Alerts())
+                                            << testing::PrintToString(CapturedSinks::Logs());
+    EXPECT_TRUE(ReadTree(m_Dir) == renamed);
 }
 
 }  // namespace
