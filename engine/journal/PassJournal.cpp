@@ -23,9 +23,9 @@ constexpr int64_t kMinBatchByReference = 512;
 // only until the next checkpoint.
 constexpr int64_t kReplaceJournalAt = 64 << 20;
 
-// The stream's part numbers are the digits before ".VOB"; the menu's is 0.
+// The stream's part numbers are the digits before ".VOB"; a menu's is 0, VIDEO_TS.VOB's too.
 int32_t PartNumber(const std::string& name) {
-    return GetVobDigit(name) - '0';
+    return IsVideoManagerName(name) ? kMenuVobPart : GetVobDigit(name) - '0';
 }
 
 // A header names the files of the title set (and domain) its journal is named after.
