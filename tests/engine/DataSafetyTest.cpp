@@ -233,11 +233,15 @@ TEST_F(DataSafety, AFileCutOrRemovedDuringTheRunStopsItAndRestoreBringsBackTheIn
         int32_t part;
         int64_t keep;  // bytes left; -1 removes the file
         const char* alert;
+        const char* names;  // the file the alert must name
     };
     const Case cases[] = {
-        {"Found VCID 1/2 at LBA 7 (5 out)", 2, 2 * kPack, "Couldn't read "},
-        {"Found VCID 1/2 at LBA 7 (5 out)", 3, -1, "Couldn't read the rest of "},
-        {"Found VCID 1/2 at LBA 7 (5 out)", 3, kPack, "Couldn't read "},
+        {"Found VCID 1/2 at LBA 7 (5 out)", 2, 2 * kPack, "Couldn't read ",
+         ": VTS_01_2.VOB held 10 sectors when the run began, 2 now;"},
+        {"Found VCID 1/2 at LBA 7 (5 out)", 3, -1, "Couldn't read the rest of ",
+         ": VTS_01_3.VOB held 3 sectors when the run began, and is gone;"},
+        {"Found VCID 1/2 at LBA 7 (5 out)", 3, kPack, "Couldn't read ",
+         ": VTS_01_3.VOB held 3 sectors when the run began, 1 now;"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.part) + " " + std::to_string(c.keep));
@@ -265,6 +269,7 @@ TEST_F(DataSafety, AFileCutOrRemovedDuringTheRunStopsItAndRestoreBringsBackTheIn
         const auto alerts = CapturedSinks::Alerts();
         ASSERT_EQ(alerts.size(), 1u);
         EXPECT_EQ(alerts[0].rfind(c.alert, 0), 0u) << alerts[0];
+        EXPECT_NE(alerts[0].find(c.names), std::string::npos) << alerts[0];
         // What is left of the cut file comes back; the others whole.
         m_Engine.RestoreBackup();
         Tree after = ReadTree(m_Dir);
