@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "CliHarness.h"
+#include "app/image/ImageFileSystem.h"
+#include "common/StreamBuilder.h"
 
 namespace dorvex::clitest {
 namespace {
@@ -159,6 +161,112 @@ TEST_F(CliImage, RefusalsWriteNothing) {
     }
     EXPECT_TRUE(files() == before);
     EXPECT_TRUE(WorkFolders(Dir()).empty());
+}
+
+uint32_t LE32(const std::vector<uint8_t>& bytes, size_t at) {
+    return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 | uint32_t{bytes[at + 2]} << 16 |
+           uint32_t{bytes[at + 3]} << 24;
+}
+
+void PutLE32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+// Where the UDF file entry of the file whose data starts at `sector` lies in a genisoimage image,
+// and where in it the length of its one extent is: descriptors start with a 16-bit tag (5 the
+// partition, 261 a file entry) and name their own sector at byte 12; a partition descriptor
+// holds its start at 188, a file entry the length of its extended attributes at 168 and its
+// allocation descriptors (length, then sector in the partition) from 176 on.
+struct FileEntry {
+    size_t at = 0;
+    size_t extentLength = 0;
+};
+
+FileEntry FileEntryOf(const std::vector<uint8_t>& image, uint32_t sector) {
+    constexpr size_t kSector = 2048;
+    uint32_t partition = 0;
+    for (size_t s = 16; s < 512 && partition == 0; ++s) {
+        if ((LE32(image, s * kSector) & 0xFFFF) == 5 && LE32(image, s * kSector + 12) == s) {
+            partition = LE32(image, s * kSector + 188);
+        }
+    }
+    for (size_t s = partition; s < partition + 512 && s * kSector < image.size(); ++s) {
+        const size_t at = s * kSector;
+        const size_t extent = at + 176 + LE32(image, at + 168);
+        if ((LE32(image, at) & 0xFFFF) == 261 && LE32(image, extent + 4) + partition == sector) {
+            return {at, extent};
+        }
+    }
+    return {};
+}
+
+// An image whose files are not each their own run of sectors: refused by check, plan and clean,
+// naming the file and what to do, and nothing is written.
+TEST_F(CliImage, FilesThatShareSectorsEndPastTheImageOrCannotBeFoundAreRefused) {
+    std::string error;
+    const auto image = OpenDiscImage(Image(), error);
+    ASSERT_NE(image, nullptr) << error;
+    const auto sectorOf = [&image](const char* name) {
+        for (const auto& entry : image->Entries()) {
+            if (entry.name == name) {
+                return entry.firstSector;
+            }
+        }
+        return uint32_t{0};
+    };
+    struct Damage {
+        const char* name;
+        const char* file;
+        std::function<void(std::vector<uint8_t>&, const FileEntry&)> apply;
+        const char* says;
+    };
+    const Damage damages[] = {
+        {"an extent over the next file", "VTS_01_1.VOB",
+         [](std::vector<uint8_t>& bytes, const FileEntry& entry) {
+             PutLE32(bytes, entry.extentLength, LE32(bytes, entry.extentLength) + 2 * 2048);
+         },
+         "VTS_01_1.VOB (sectors "},
+        {"an extent past the image", "VTS_01_3.VOB",
+         [](std::vector<uint8_t>& bytes, const FileEntry& entry) {
+             PutLE32(bytes, entry.extentLength, 1u << 29);
+         },
+         "the image is cut short: VTS_01_3.VOB (sectors "},
+        {"a file entry that cannot be read", "VTS_01_2.VOB",
+         [](std::vector<uint8_t>& bytes, const FileEntry& entry) { bytes[entry.at] = 0; },
+         "VTS_01_2.VOB is in the image's VIDEO_TS folder, but its UDF file entry cannot be "
+         "read"},
+    };
+    const std::vector<uint8_t> intact = testkit::ReadBytes(Image());
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        std::vector<uint8_t> bytes = intact;
+        const FileEntry entry = FileEntryOf(bytes, sectorOf(damage.file));
+        ASSERT_NE(entry.at, 0u);
+        damage.apply(bytes, entry);
+        testkit::WriteBytes(Image(), bytes);
+        const Tree before = ReadTree(Dir());
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"check", Image()},
+              {"plan", "-u", Image()},
+              {"clean", "-u", "--log", Log(), Image(), "--output", Path("new.iso")},
+              {"clean", "-u", "--log", Log(), Image(), "--output", Path("new")}}) {
+            const ChildResult result = Cli(args);
+            EXPECT_EQ(result.status, 2) << args[0] << ": " << result.out << result.err;
+            const std::string said = Image() + ": " + damage.says;
+            EXPECT_NE(result.err.find(said), std::string::npos) << result.err;
+            EXPECT_NE(result.err.find("Make it again from the disc"), std::string::npos);
+        }
+        Tree after = ReadTree(Dir());
+        for (const char* capture : {"stdout.txt", "stderr.txt"}) {
+            after.erase(capture);
+        }
+        Tree expected = before;
+        expected.erase("stdout.txt");
+        expected.erase("stderr.txt");
+        EXPECT_TRUE(after == expected);
+    }
 }
 
 // A file system with room for the extracted files but not for them and a new image as well.
