@@ -130,38 +130,6 @@ int64_t ImageBytesFor(int64_t fileBytes, size_t fileCount) {
     return fileBytes + static_cast<int64_t>(fileCount) * kSectorBytes + kImageOverheadBytes;
 }
 
-WorkFolder::~WorkFolder() {
-    Remove();
-}
-
-bool WorkFolder::Create(const std::string& output, std::string& error) {
-    std::string folder = GetFolder(output);
-    std::string pattern = folder + "." + GetFileName(output) + ".dorvex-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        error = SystemError("cannot make a work folder in " +
-                            (folder.empty() ? std::string(".") : StripSeparator(folder)));
-        return false;
-    }
-    m_Path = pattern;
-    for (const std::string& inner : {Disc(), VideoTs(), Disc() + "AUDIO_TS/"}) {
-        if (::mkdir(inner.c_str(), 0777) != 0) {
-            error = SystemError("cannot make " + inner);
-            Remove();
-            return false;
-        }
-    }
-    return true;
-}
-
-void WorkFolder::Remove() {
-    if (m_Path.empty()) {
-        return;
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(m_Path, ignored);
-    m_Path.clear();
-}
-
 bool RenameNoReplace(const std::string& from, const std::string& to, std::string& error) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
         error = SystemError("cannot name the result " + to);

@@ -6,12 +6,15 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <thread>
 
 #include "CliHarness.h"
 #include "app/image/ImageFileSystem.h"
+#include "app/image/WorkFolder.h"
 #include "common/StreamBuilder.h"
 
 namespace dorvex::clitest {
@@ -390,6 +393,120 @@ INSTANTIATE_TEST_SUITE_P(Steps, CliImageSignal,
                          ::testing::Values("Cleaning the whole disc", "Copying ",
                                            "Remove unrefed is ON", "End of FULL DVD process"),
                          [](const auto& info) { return "Step" + std::to_string(info.index); });
+
+// Only a folder that is surely a killed clean's leftover of this image is removed; one that may
+// be but cannot be told for sure is named and kept; any other is passed over without a word.
+class WorkFolderSweep : public CliHarness {
+  protected:
+    // The work folder a clean of `image` into `output` leaves when its process is killed.
+    std::string KilledCleansFolder(const std::string& output, const std::string& image) {
+        const std::vector<std::string> before = WorkFolders(Dir());
+        const pid_t pid = fork();
+        if (pid == 0) {
+            auto* work = new WorkFolder();  // never destroyed: the process ends as a kill ends it
+            std::string error;
+            _exit(work->Create(output, image, error) ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        for (const std::string& path : WorkFolders(Dir())) {
+            if (std::find(before.begin(), before.end(), path) == before.end()) {
+                return path;
+            }
+        }
+        return {};
+    }
+};
+
+TEST_F(WorkFolderSweep, RemovesOnlyWhatIsSurelyAKilledCleansLeftoverAndNamesTheDoubtful) {
+    const std::string image = Path("movie.iso");
+    const std::string other = Path("other.iso");
+    WriteText(image, "an image");
+    WriteText(other, "another image");
+    const std::string output = Path("new.iso");
+    struct Case {
+        const char* name;
+        std::function<std::string()> make;  // the folder, set up
+        bool removed;
+        const char* named;  // what the line about it says; empty: no line
+    };
+    std::unique_ptr<WorkFolder> running;
+    const Case cases[] = {
+        {"a killed clean's, as it left it",
+         [&] {
+             const std::string work = KilledCleansFolder(output, image);
+             WriteText(work + "/disc/VIDEO_TS/VTS_01_1.VOB", "copied");
+             WriteText(work + "/disc/VIDEO_TS/VTS_01.dorvex-journal", "journal");
+             WriteText(work + "/disc/VIDEO_TS/VTS_01_0.IFO.dorvex-partial", "saving");
+             WriteText(work + "/new.iso", "half an image");
+             WriteText(work + "/genisoimage.log", "writing");
+             return work;
+         },
+         true, "that did not finish (process "},
+        {"a killed clean's holding someone's file",
+         [&] {
+             const std::string work = KilledCleansFolder(output, image);
+             WriteText(work + "/disc/notes.txt", "mine");
+             return work;
+         },
+         false, "but it holds disc/notes.txt, which a clean does not make"},
+        {"a killed clean's holding a link",
+         [&] {
+             const std::string work = KilledCleansFolder(output, image);
+             fs::create_symlink(Dir(), work + "/disc/VIDEO_TS/VTS_01_2.VOB");
+             return work;
+         },
+         false, "but it holds disc/VIDEO_TS/VTS_01_2.VOB, which a clean does not make"},
+        {"without a marker",
+         [&] {
+             const std::string work = KilledCleansFolder(output, image);
+             fs::remove(work + "/" + WorkFolder::kMarkerName);
+             return work;
+         },
+         false, "but it holds no marker saying which clean made it"},
+        {"a folder of that name others may read",
+         [&] {
+             const std::string work = KilledCleansFolder(output, image);
+             chmod(work.c_str(), 0755);
+             return work;
+         },
+         false, ""},
+        {"a killed clean's of another image", [&] { return KilledCleansFolder(output, other); },
+         false, ""},
+        {"a running clean's",
+         [&] {
+             running = std::make_unique<WorkFolder>();
+             std::string error;
+             EXPECT_TRUE(running->Create(output, image, error)) << error;
+             return running->Path();
+         },
+         false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string work = c.make();
+        ASSERT_FALSE(work.empty());
+        const Tree before = ReadTree(work);
+        const std::vector<SweepLine> lines = SweepLeftoverWorkFolders(output, image);
+        EXPECT_EQ(fs::exists(work), !c.removed);
+        if (!c.removed) {
+            EXPECT_TRUE(ReadTree(work) == before);
+        }
+        if (*c.named == '\0') {
+            EXPECT_TRUE(lines.empty()) << lines.front().text;
+        } else {
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_EQ(lines[0].removed, c.removed);
+            EXPECT_EQ(lines[0].text.rfind((c.removed ? "Removed " : "") + work, 0), 0u)
+                << lines[0].text;
+            EXPECT_NE(lines[0].text.find(c.named), std::string::npos) << lines[0].text;
+        }
+        running.reset();
+        std::error_code ignored;
+        fs::permissions(work, fs::perms::owner_all, ignored);
+        fs::remove_all(work, ignored);
+    }
+}
 
 TEST_F(CliImage, SeveralPathsGiveOneSummaryAndTheHighestExitStatus) {
     const std::string broken = Path("broken");
