@@ -55,7 +55,9 @@ std::vector<std::string> ImageWriterArguments(const std::string& writer, const s
 
 // Runs the writer (argv[0] its path), its output into logPath; progress follows the image's
 // size against progress.total. A failed run gives its exit status and last line in `error`;
-// `stop` ends it (the writer is killed).
+// `stop` ends it (the writer is killed). The writer dies with this process, even a killed one;
+// call it from the thread that lives until the writer ends (the kernel ties the writer to the
+// thread that started it).
 bool RunImageWriter(const std::vector<std::string>& argv, const std::string& output,
                     const std::string& logPath, const StopRequested& stop, StepProgress& progress,
                     std::string& error);

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -393,6 +394,63 @@ INSTANTIATE_TEST_SUITE_P(Steps, CliImageSignal,
                          ::testing::Values("Cleaning the whole disc", "Copying ",
                                            "Remove unrefed is ON", "End of FULL DVD process"),
                          [](const auto& info) { return "Step" + std::to_string(info.index); });
+
+// Waits up to `seconds` for a child (or an orphan this process reaps) to end; its wait status,
+// or -1 when it is still running.
+int WaitAtMost(pid_t pid, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            return status;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+}
+
+// A clean killed while genisoimage writes takes the writer with it, and the next clean of the
+// image removes the work folder it left. The writer stands in for genisoimage: it says its
+// process ID and sleeps (exec keeps the ID); this process adopts orphans to see how it ends.
+TEST_F(CliImage, AKilledCleanLeavesNoWriterAndTheNextCleanRemovesItsWorkFolder) {
+    const std::string bin = Path("bin");
+    fs::create_directories(bin);
+    WriteText(bin + "/genisoimage",
+              "#!/bin/sh\necho $$ > '" + Path("writer.pid") + "'\nexec sleep 60\n");
+    fs::permissions(bin + "/genisoimage", fs::perms::owner_all);
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const pid_t cli = testkit::SpawnChild(
+        DORVEX_CLI2_PATH, {"clean", "-q", "--log", Log(), Image(), "--output", Path("new.iso")},
+        EnvWithPathFirst(bin), Dir());
+    pid_t writer = 0;
+    for (int i = 0; i < 1500 && writer <= 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::string text = ReadText(Path("writer.pid"));
+        writer = text.empty() ? 0 : std::stoi(text);
+    }
+    ASSERT_GT(writer, 0);
+    ASSERT_EQ(kill(cli, SIGKILL), 0);
+    Wait(cli);
+    const int ended = WaitAtMost(writer, 10);
+    if (ended < 0) {
+        kill(writer, SIGKILL);
+        WaitAtMost(writer, 10);
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    EXPECT_TRUE(ended >= 0 && WIFSIGNALED(ended) && WTERMSIG(ended) == SIGKILL)
+        << "the writer outlived the clean: " << ended;
+
+    const std::vector<std::string> left = WorkFolders(Dir());
+    ASSERT_EQ(left.size(), 1u);
+    const ChildResult again = Cli({"clean", "--log", Log(), Image(), "--output", Path("new.iso")});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.err.find("Removed " + left[0] + ", left by a clean of " + Image()),
+              std::string::npos)
+        << again.err;
+    EXPECT_TRUE(WorkFolders(Dir()).empty());
+    EXPECT_TRUE(fs::exists(Path("new.iso")));
+    ExpectImageUnchanged();
+}
 
 // Only a folder that is surely a killed clean's leftover of this image is removed; one that may
 // be but cannot be told for sure is named and kept; any other is passed over without a word.
