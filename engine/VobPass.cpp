@@ -107,9 +107,10 @@ bool CVtsCleaner::AdvanceToNextFile() {
         if (!NextVobFile(next, true)) {
             if (static_cast<uint32_t>(m_ReadTotal.load()) < m_TotalSectors.load()) {
                 Alertf(
-                    "Couldn't read the rest of %s: its files held %u sectors when the run "
-                    "began, %d were there to read",
-                    next.c_str(), m_TotalSectors.load(), m_ReadTotal.load());
+                    "Couldn't read the rest of the stream after %s: %s; its files held %u "
+                    "sectors when the run began, %d were there to read",
+                    VobPathSnapshot().c_str(), DescribeShortFile().c_str(), m_TotalSectors.load(),
+                    m_ReadTotal.load());
                 m_Failed = 1;
                 return false;
             }

@@ -84,11 +84,35 @@ bool CVtsCleaner::NextVobFile(std::string& path, bool skipEmpty) {
 
 uint32_t CVtsCleaner::GetTotalSectors() {
     std::string path = VobPathSnapshot();
-    uint32_t total = static_cast<uint32_t>(m_Files.SizeKB(path) / 2);
-    while (NextVobFile(path, true)) {
-        total += static_cast<uint32_t>(m_Files.SizeKB(path) / 2);
-    }
+    m_FilesAtStart.clear();
+    uint32_t total = 0;
+    do {
+        m_FilesAtStart.emplace_back(path, static_cast<uint32_t>(m_Files.SizeKB(path) / 2));
+        total += m_FilesAtStart.back().second;
+    } while (NextVobFile(path, true));
     return total;
+}
+
+std::string CVtsCleaner::DescribeShortFile() const {
+    const BackupStore backup = Backup();
+    const std::string reached = VobPathSnapshot();
+    for (const auto& [path, sectors] : m_FilesAtStart) {
+        // From backup a file the pass read is its copy, which the pass only reads. In place a
+        // file read is cut to what was kept and tells nothing; the files after it are untouched.
+        const std::string copy = backup.CopyOf(path);
+        const bool moved = m_CopiesThisRun.count(copy) != 0;
+        if (m_InPlace && GetVobDigit(path) <= GetVobDigit(reached)) {
+            continue;
+        }
+        const std::string now = moved ? copy : path;
+        const uint32_t left = static_cast<uint32_t>(m_Files.SizeKB(now) / 2);
+        if (left < sectors) {
+            return GetFileName(path) + " held " + std::to_string(sectors) +
+                   " sectors when the run began, " +
+                   (m_Files.Exists(now) ? std::to_string(left) + " now" : "and is gone");
+        }
+    }
+    return "a file up to " + GetFileName(reached) + " was cut before the run read it";
 }
 
 RunStep CVtsCleaner::Step() const {

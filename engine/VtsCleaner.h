@@ -95,6 +95,8 @@ class CVtsCleaner : public PassModel {
     // 0 for a log at the default place, opened only when it is not a link.
     int32_t m_LogFollowsLinks = 1;
     std::atomic<uint32_t> m_TotalSectors{0};
+    // Each file GetTotalSectors counted, with its sectors then.
+    std::vector<std::pair<std::string, uint32_t>> m_FilesAtStart;
 
     // --- Buffers ---
     // Two packs back to back: the current pack, and scratch for reading back a navpack.
@@ -127,7 +129,11 @@ class CVtsCleaner : public PassModel {
     virtual void OnMissingVob(bool /*updated*/, uint32_t /*describedSectors*/) {}
 
     // --- Title-set files ---
+    // The sectors of the pass's files; keeps each file's sectors for DescribeShortFile.
     uint32_t GetTotalSectors();
+    // Which file holds fewer sectors than when the run began, for a pass that read fewer than
+    // GetTotalSectors counted: "VTS_01_2.VOB held 10 sectors when the run began, 2 now".
+    std::string DescribeShortFile() const;
     bool NextVobFile(std::string& path, bool skipEmpty);
     void SetVobPath(const std::string& path);
     void SetVobPathDigit(char digit);

@@ -89,6 +89,8 @@ class CIfoFile {
     // --- The stream the IFO describes ---
     // The VOBU start sectors of a domain's address map.
     std::vector<uint32_t> VobuStarts(bool menu);
+    // The entries of a domain's cell address table that lie inside the image.
+    std::vector<const uint8_t*> CellAddressEntries(bool menu);
     // How far into the domain's VOB stream its cell address table and VOBU address map reach
     // (the end of the farthest cell or VOBU start, in sectors); 0 when both are empty or absent.
     int64_t DescribedSectors(bool menu);

@@ -44,7 +44,8 @@ inline constexpr int32_t kAdmapEntrySize = 4;
 inline constexpr int32_t kSearchPointerSize = 8;
 inline constexpr int32_t kSearchPointerOffset = 4;  // u32 offset within each 8-byte pointer
 
-// PGC.
+// PGC: a fixed part, then its command table, program map and cell tables at the offsets it gives.
+inline constexpr int32_t kPgcFixedSize = 236;
 inline constexpr int32_t kPgcProgramCount = 2;
 inline constexpr int32_t kPgcCellCount = 3;
 inline constexpr int32_t kPgcPlaybackTime = 4;

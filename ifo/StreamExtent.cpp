@@ -28,24 +28,32 @@ std::vector<uint32_t> CIfoFile::VobuStarts(bool menu) {
     return starts;
 }
 
+std::vector<const uint8_t*> CIfoFile::CellAddressEntries(bool menu) {
+    std::vector<const uint8_t*> entries;
+    const int32_t index = menu ? IfoMenuCAdt : IfoVtsCAdt;
+    const uint8_t* table = GetTable(index);
+    const uint32_t end = GetTableEnd(index);
+    if (table == nullptr || end < ifo::kTableEntries - 1) {
+        return entries;
+    }
+    const int64_t count = (int64_t{end} + 1 - ifo::kTableEntries) / ifo::kCAdtEntrySize;
+    for (int64_t i = 0; i < count; ++i) {
+        const uint8_t* entry = table + ifo::kTableEntries + i * ifo::kCAdtEntrySize;
+        if (!Contains(entry, ifo::kCAdtEntrySize)) {
+            break;
+        }
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
 int64_t CIfoFile::DescribedSectors(bool menu) {
     int64_t sectors = 0;
     for (const uint32_t start : VobuStarts(menu)) {
         sectors = std::max<int64_t>(sectors, int64_t{start} + 1);
     }
-    const int32_t index = menu ? IfoMenuCAdt : IfoVtsCAdt;
-    const uint8_t* table = GetTable(index);
-    const uint32_t end = GetTableEnd(index);
-    if (table != nullptr && end >= 7) {
-        const int64_t count = (static_cast<int64_t>(end) - 7) / ifo::kCAdtEntrySize;
-        for (int64_t i = 0; i < count; ++i) {
-            const uint8_t* entry = table + ifo::kTableEntries + i * ifo::kCAdtEntrySize;
-            if (!Contains(entry, ifo::kCAdtEntrySize)) {
-                break;
-            }
-            sectors =
-                std::max<int64_t>(sectors, int64_t{ReadBE32(entry, ifo::kCAdtLastSector)} + 1);
-        }
+    for (const uint8_t* entry : CellAddressEntries(menu)) {
+        sectors = std::max<int64_t>(sectors, int64_t{ReadBE32(entry, ifo::kCAdtLastSector)} + 1);
     }
     return sectors;
 }

@@ -55,16 +55,23 @@ FolderLock& FolderLock::operator=(FolderLock&& other) noexcept {
 
 bool FolderLock::Acquire(const std::string& folder, std::string& holder) {
     Release();
+    m_Error = 0;
     const int fd =
         ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        holder = strerror(errno);
+        m_Error = errno;
+        holder = strerror(m_Error);
         return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int reason = errno;
         struct stat st;
-        holder = reason == EWOULDBLOCK && ::fstat(fd, &st) == 0 ? LockHolder(st) : strerror(reason);
+        if (reason == EWOULDBLOCK && ::fstat(fd, &st) == 0) {
+            holder = LockHolder(st);
+        } else {
+            m_Error = reason;
+            holder = strerror(reason);
+        }
         ::close(fd);
         return false;
     }

@@ -17,14 +17,18 @@ class FolderLock {
     FolderLock& operator=(FolderLock&& other) noexcept;
 
     // Takes the lock without waiting. False when another holder has it, or the folder cannot be
-    // opened; `holder` then names the process that holds it ("process 1234 (dorvex-cli)") or
-    // says why the folder cannot be locked.
+    // opened or locked; `holder` then names the process that holds it ("process 1234
+    // (dorvex-cli)") or says why the folder cannot be locked, and LockError tells which.
     bool Acquire(const std::string& folder, std::string& holder);
     void Release();
     bool Held() const { return m_Fd >= 0; }
+    // After a failed Acquire: 0 when another holder has the lock, else the errno that kept the
+    // folder from being locked (EACCES for a folder this user may not read, ENOLCK, ...).
+    int LockError() const { return m_Error; }
 
   private:
     int m_Fd = -1;
+    int m_Error = 0;
 };
 
 }  // namespace dorvex

@@ -17,8 +17,25 @@ bool LockDiscFolder(const std::string& vobPath, FolderLock& lock, std::string& r
     if (lock.Acquire(folder.empty() ? "." : folder, holder)) {
         return true;
     }
-    refusal = "Another Dorvex run (" + holder + ") is working on " + folder +
-              ": nothing was changed. Wait until it ends, then try again.";
+    if (lock.LockError() == 0) {
+        refusal = "Another Dorvex run (" + holder + ") is working on " + folder +
+                  ": nothing was changed. Wait until it ends, then try again.";
+        return false;
+    }
+    // No other run is in the way: the folder itself cannot be locked, and saying so tells the
+    // user what to change.
+    const int error = lock.LockError();
+    const char* todo =
+        error == EACCES || error == EPERM
+            ? "give your user read permission on the folder (the lock is taken on the folder "
+              "itself), then try again."
+        : error == ENOENT || error == ENOTDIR
+            ? "check that the folder is still there, then try again."
+        : error == ENOLCK
+            ? "copy the disc to a file system that keeps locks (a local disk), then try again."
+            : "check the folder and its file system, then try again.";
+    refusal = "Couldn't lock " + folder + " against other Dorvex runs: " + holder +
+              ". Nothing was changed; " + todo;
     return false;
 }
 

@@ -109,7 +109,8 @@ class RunSession {
 std::string DescribeOutcome(const RunOutcome& outcome, bool inPlace);
 
 // Holds the disc folder of a VOB for a command that changes its files (a run, Restore, Delete
-// Backup). False, with what to tell the user, when a run or another command holds it.
+// Backup). False, with what to tell the user, when a run or another command holds it or the
+// folder cannot be locked at all.
 bool LockDiscFolder(const std::string& vobPath, FolderLock& lock, std::string& refusal);
 
 }  // namespace dorvex

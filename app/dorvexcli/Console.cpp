@@ -116,6 +116,12 @@ void PrintError(const std::string& text) {
     WriteLineLocked(line.data(), line.size());
 }
 
+void PrintWarning(const std::string& text) {
+    std::string line = "warning: " + text;
+    std::lock_guard<std::mutex> guard(g_ConsoleLock);
+    WriteLineLocked(line.data(), line.size());
+}
+
 void PrintNote(const std::string& text) {
     std::lock_guard<std::mutex> guard(g_ConsoleLock);
     if (!g_Quiet) {

@@ -23,6 +23,8 @@ void InstallConsoleSinks(bool quiet);
 void PrintError(const std::string& text);
 // A line of the program's own on standard error, unless quiet.
 void PrintNote(const std::string& text);
+// "warning: TEXT" on standard error, even when quiet: the run goes on, but the user must know.
+void PrintWarning(const std::string& text);
 
 bool IsTerminal(int fd);
 

@@ -50,6 +50,7 @@ int CleanImage(const std::string& image, const std::string& target, RunOptions o
     ImageCleanHooks hooks;
     hooks.note = PrintNote;
     hooks.error = PrintError;
+    hooks.warning = PrintWarning;
     hooks.showStepProgress = [quiet](const std::function<std::string()>& text,
                                      const std::function<void()>& step) {
         ProgressLine line(text, !quiet && IsTerminal(STDERR_FILENO));

@@ -12,6 +12,7 @@
 #include "app/core/RunSession.h"
 #include "app/image/ImageFileSystem.h"
 #include "app/image/ImageOutput.h"
+#include "app/image/WorkFolder.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 
@@ -51,7 +52,7 @@ bool SyncFile(const std::string& path, std::string& error) {
 
 // A front end that shows no lines leaves those hooks empty.
 ImageCleanHooks WithQuietLines(ImageCleanHooks hooks) {
-    for (auto* line : {&hooks.note, &hooks.error}) {
+    for (auto* line : {&hooks.note, &hooks.error, &hooks.warning}) {
         if (!*line) {
             *line = [](const std::string&) {};
         }
@@ -81,6 +82,8 @@ class ImageClean {
                 "written. Install it, or write a VIDEO_TS folder with --output DIR.");
             return ImageCleanResult::Refused;
         }
+        // A killed clean of this image may have left its work folder here, and the room it takes.
+        SweepLeftovers();
         if (!EnoughSpace()) {
             return ImageCleanResult::Refused;
         }
@@ -89,7 +92,7 @@ class ImageClean {
         m_SignalsBefore = AbortSignalsCaught();
         m_Hooks.note("Cleaning the whole disc in " + m_Image + " into " + m_Target +
                      " (the image itself is never changed)");
-        if (!m_Work.Create(m_Target, error)) {
+        if (!m_Work.Create(m_Target, m_Image, error)) {
             m_Hooks.error(error +
                           ": nothing was written. Name an --output in a folder you can write.");
             return ImageCleanResult::Refused;
@@ -128,6 +131,12 @@ class ImageClean {
         m_Hooks.error(why + "; " + m_Image + " is unchanged and " + m_Target + " was not written.");
         m_Status = status;
         return false;
+    }
+
+    void SweepLeftovers() {
+        for (const SweepLine& line : SweepLeftoverWorkFolders(m_Target, m_Image)) {
+            (line.removed ? m_Hooks.note : m_Hooks.warning)(line.text);
+        }
     }
 
     bool EnoughSpace() {
@@ -237,8 +246,7 @@ class ImageClean {
             [&] {
                 written = RunImageWriter(
                     ImageWriterArguments(m_Writer, label, temp, m_Work.Disc()), temp,
-                    m_Work.Path() + "/genisoimage.log", [this] { return StopRequested(); },
-                    progress, error);
+                    m_Work.WriterLog(), [this] { return StopRequested(); }, progress, error);
             });
         if (!written) {
             return Unfinished(StopRequested() ? "Interrupted" : error, ImageCleanResult::Failed);

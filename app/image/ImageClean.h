@@ -19,6 +19,9 @@ struct ImageCleanHooks {
     std::function<void(const std::string& text)> note;
     // A refusal or a failure, with what the files hold after it.
     std::function<void(const std::string& text)> error;
+    // What the user must see even when lines are not wanted, though the clean goes on: a
+    // killed clean's work folder that could not be told for sure to be one, left in place.
+    std::function<void(const std::string& text)> warning;
     // Runs `step` (the copy out of the image, the new image) while showing a progress line
     // whose text `text` gives at each redraw.
     std::function<void(const std::function<std::string()>& text, const std::function<void()>& step)>

@@ -113,6 +113,10 @@ bool ImageFileSystem::Load(std::string& error) {
         error = m_ImagePath + ": libdvdread cannot open it as a DVD image";
         return false;
     }
+    // Without its cache libdvdread looks each name up on its own: with it, the first lookup maps
+    // every file of the folder and fails for all when one file entry cannot be read, which would
+    // blame the wrong file.
+    DVDUDFCacheLevel(dvd, 0);
     for (const std::string& name : DvdFileNames()) {
         uint32_t size = 0;
         const uint32_t sector = UDFFindFile(dvd, ("/VIDEO_TS/" + name).c_str(), &size);
@@ -129,12 +133,10 @@ bool ImageFileSystem::Load(std::string& error) {
 
     std::sort(m_Entries.begin(), m_Entries.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    for (const Entry& entry : m_Entries) {
-        // libdvdread, and every player with it, reads a file as one run of sectors from its start.
-        if (entry.firstSector * kSectorBytes + entry.size > st.st_size) {
-            error = m_ImagePath + ": the image is cut short: " + entry.name + " ends past its end";
-            return false;
-        }
+    const std::string problem = ExtentProblem(m_Entries, ListIsoVideoTs(m_Fd), st.st_size);
+    if (!problem.empty()) {
+        error = m_ImagePath + ": " + problem;
+        return false;
     }
     const bool holdsIfo = std::any_of(m_Entries.begin(), m_Entries.end(), [](const Entry& e) {
         return EqualsIgnoreCase(GetFileExt(e.name), ".IFO");

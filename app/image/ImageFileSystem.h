@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/image/ImageExtents.h"
 #include "support/FileSystem.h"
 
 namespace dorvex {
@@ -22,19 +23,17 @@ bool LooksLikeDiscImage(const std::string& path);
 
 class ImageFileSystem final : public FileSystem {
   public:
-    struct Entry {
-        std::string name;  // as the image spells it, VTS_01_1.VOB
-        uint32_t firstSector = 0;
-        int64_t size = 0;
-    };
+    // A file as the image spells its name (VTS_01_1.VOB), and the run of sectors UDF gives it.
+    using Entry = ImageExtent;
 
     explicit ImageFileSystem(const std::string& imagePath);
     ~ImageFileSystem() override;
     ImageFileSystem(const ImageFileSystem&) = delete;
     ImageFileSystem& operator=(const ImageFileSystem&) = delete;
 
-    // False, with what to tell the user in `error`, when the image cannot be read or holds no
-    // VIDEO_TS.IFO or VTS_xx_0.IFO.
+    // False, with what to tell the user in `error`, when the image cannot be read, holds no
+    // VIDEO_TS.IFO or VTS_xx_0.IFO, or a file that cannot be read from sectors of its own
+    // (ExtentProblem).
     bool Load(std::string& error);
 
     const std::string& ImagePath() const { return m_ImagePath; }

@@ -1,7 +1,7 @@
 #include "app/image/ImageOutput.h"
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -110,6 +110,60 @@ bool CopyRange(int from, int64_t offset, int to, int64_t toOffset, int64_t size,
     return true;
 }
 
+// Starts the writer with its output in logPath; the writer's process ID, or -1 with why.
+// The writer dies with this process, even one killed by SIGKILL: a killed clean must not leave
+// it filling the disk. Between fork and exec only async-signal-safe calls.
+pid_t StartWriter(const std::vector<std::string>& argv, const std::string& logPath,
+                  std::string& error) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    const int log =
+        ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int failure[2] = {-1, -1};  // the child's errno when it cannot start the writer
+    if (log < 0 || input < 0 || ::pipe2(failure, O_CLOEXEC) != 0) {
+        error = SystemError("cannot start " + argv.front());
+        for (const int fd : {log, input}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+        return -1;
+    }
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // The parent may have died before the request took hold: then nobody waits for us.
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && ::getppid() == parent &&
+            ::dup2(input, STDIN_FILENO) >= 0 && ::dup2(log, STDOUT_FILENO) >= 0 &&
+            ::dup2(log, STDERR_FILENO) >= 0) {
+            ::execve(args[0], args.data(), environ);
+        }
+        const int reason = errno;
+        [[maybe_unused]] const ssize_t told = ::write(failure[1], &reason, sizeof(reason));
+        ::_exit(127);
+    }
+    const int forkError = errno;
+    for (const int fd : {log, input, failure[1]}) {
+        ::close(fd);
+    }
+    int reason = pid < 0 ? forkError : 0;
+    const bool childFailed =
+        pid > 0 && ::read(failure[0], &reason, sizeof(reason)) == sizeof(reason);
+    ::close(failure[0]);
+    if (pid < 0 || childFailed) {
+        if (childFailed) {
+            ::waitpid(pid, nullptr, 0);
+        }
+        error = "cannot start " + argv.front() + ": " + strerror(reason);
+        return -1;
+    }
+    return pid;
+}
+
 }  // namespace
 
 std::string MegabytesText(int64_t bytes) {
@@ -128,38 +182,6 @@ int64_t FreeBytes(const std::string& folder) {
 
 int64_t ImageBytesFor(int64_t fileBytes, size_t fileCount) {
     return fileBytes + static_cast<int64_t>(fileCount) * kSectorBytes + kImageOverheadBytes;
-}
-
-WorkFolder::~WorkFolder() {
-    Remove();
-}
-
-bool WorkFolder::Create(const std::string& output, std::string& error) {
-    std::string folder = GetFolder(output);
-    std::string pattern = folder + "." + GetFileName(output) + ".dorvex-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        error = SystemError("cannot make a work folder in " +
-                            (folder.empty() ? std::string(".") : StripSeparator(folder)));
-        return false;
-    }
-    m_Path = pattern;
-    for (const std::string& inner : {Disc(), VideoTs(), Disc() + "AUDIO_TS/"}) {
-        if (::mkdir(inner.c_str(), 0777) != 0) {
-            error = SystemError("cannot make " + inner);
-            Remove();
-            return false;
-        }
-    }
-    return true;
-}
-
-void WorkFolder::Remove() {
-    if (m_Path.empty()) {
-        return;
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(m_Path, ignored);
-    m_Path.clear();
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to, std::string& error) {
@@ -243,23 +265,8 @@ bool RunImageWriter(const std::vector<std::string>& argv, const std::string& out
                     const std::string& logPath, const StopRequested& stop, StepProgress& progress,
                     std::string& error) {
     const std::string name = GetFileName(argv.front());
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned =
-        ::posix_spawn(&pid, argv.front().c_str(), &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        error = "cannot start " + argv.front() + ": " + strerror(spawned);
+    const pid_t pid = StartWriter(argv, logPath, error);
+    if (pid < 0) {
         return false;
     }
     int status = 0;

@@ -1,6 +1,6 @@
-// Writing the result of an image's clean: the work folder beside the output that holds the
-// extracted files while they are cleaned, the free space that needs, the new image made by
-// genisoimage, and the rename that gives the output its final name only once it is whole.
+// Writing the result of an image's clean: the free space it needs, the extracted files, the new
+// image made by genisoimage, and the rename that gives the output its final name only once it
+// is whole. The work folder that holds them is WorkFolder.h's.
 #pragma once
 
 #include <atomic>
@@ -27,30 +27,6 @@ int64_t FreeBytes(const std::string& folder);
 // sector of its own, and the file systems' own structures, padding and anchors, with room to
 // spare (measured: 427 sectors for 10 files; see docs/real-dvd.md).
 int64_t ImageBytesFor(int64_t fileBytes, size_t fileCount);
-
-// A folder of the program's own beside the output (".NAME.dorvex-XXXXXX", made with mkdtemp,
-// so nothing else is ever in it): the extracted disc in disc/VIDEO_TS, the new image while it is
-// written. Removed with everything in it when the object goes away, unless a step moved its
-// result out under the final name.
-class WorkFolder {
-  public:
-    WorkFolder() = default;
-    ~WorkFolder();
-    WorkFolder(const WorkFolder&) = delete;
-    WorkFolder& operator=(const WorkFolder&) = delete;
-
-    // Makes the folder beside `output`; false with the reason.
-    bool Create(const std::string& output, std::string& error);
-    const std::string& Path() const { return m_Path; }
-    // WORK/disc/, the disc folder: VIDEO_TS/ and AUDIO_TS/.
-    std::string Disc() const { return m_Path + "/disc/"; }
-    std::string VideoTs() const { return Disc() + "VIDEO_TS/"; }
-    // Removes the folder and all in it now (links are removed, never followed).
-    void Remove();
-
-  private:
-    std::string m_Path;
-};
 
 // Gives `from` the name `to` only where nothing is (never replaces a file or folder someone
 // made meanwhile). False with the reason.
@@ -79,7 +55,9 @@ std::vector<std::string> ImageWriterArguments(const std::string& writer, const s
 
 // Runs the writer (argv[0] its path), its output into logPath; progress follows the image's
 // size against progress.total. A failed run gives its exit status and last line in `error`;
-// `stop` ends it (the writer is killed).
+// `stop` ends it (the writer is killed). The writer dies with this process, even a killed one;
+// call it from the thread that lives until the writer ends (the kernel ties the writer to the
+// thread that started it).
 bool RunImageWriter(const std::vector<std::string>& argv, const std::string& output,
                     const std::string& logPath, const StopRequested& stop, StepProgress& progress,
                     std::string& error);

@@ -96,6 +96,14 @@ bool HalfCleaned(FileSystem& files, const TitleSetFiles& set, const std::string&
     return found;
 }
 
+// Both domains of an IFO (the video manager's First-Play PGC and its menus), whether their VOBs
+// are there or not: a run that reaches the domain refuses the IFO.
+void VerifyIfoStructure(CIfoFile& ifo, CVerifyReport& report) {
+    for (const bool menu : {false, true}) {
+        VerifyPgcStructure(ifo, menu, report);
+    }
+}
+
 // One domain: its stream scanned, then everything the IFO says about it.
 void VerifyDomain(CIfoFile& ifo, bool menu, CVerifyStream& stream, CVerifyReport& report) {
     if (!stream.Scan(report)) {
@@ -155,6 +163,7 @@ void VerifyVideoManager(FileSystem& files, const std::string& folder, CVerifyRep
     }
     VerifyLibdvdreadOpen(vmg, report);
     VerifyBackupIfo(files, path, report);
+    VerifyIfoStructure(vmg, report);
     VmgContext context;
     context.menuMissing = FindMissingDomains(files, vmg, manager, "VIDEO_TS", &report).menu;
     context.firstIncompleteTitleSet = FirstIncompleteTitleSet(files, folder);
@@ -179,6 +188,7 @@ void VerifyTitleSet(FileSystem& files, const TitleSetFiles& set, const std::stri
     }
     VerifyLibdvdreadOpen(ifo, report);
     VerifyBackupIfo(files, path, report);
+    VerifyIfoStructure(ifo, report);
     const MissingDomains missing = FindMissingDomains(files, ifo, set, name, &report);
     VerifyVtsSizes(ifo, files, set, missing, report);
 

@@ -1,10 +1,12 @@
 #include "engine/check/VerifyIfo.h"
 
+#include <set>
 #include <unordered_set>
 #include <vector>
 
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
+#include "ifo/PgcStructure.h"
 #include "support/BigEndian.h"
 #include "support/FileSystem.h"
 #include "support/Paths.h"
@@ -154,7 +156,18 @@ void CheckCellAddress(const PgcCell& c, const std::vector<const uint8_t*>& entri
 
 }  // namespace
 
+void VerifyPgcStructure(CIfoFile& ifo, bool menu, CVerifyReport& report) {
+    for (const ImpossiblePgc& pgc : FindImpossiblePgcs(ifo, menu)) {
+        IfoFinding(report, ifo, finding::kImpossiblePgc, pgc.text);
+    }
+}
+
 void VerifyCells(CIfoFile& ifo, bool menu, const CVerifyStream& stream, CVerifyReport& report) {
+    // The cells of a PGC no disc holds are bytes of other structures: its one finding says so.
+    std::set<std::pair<uint16_t, uint16_t>> impossible;
+    for (const ImpossiblePgc& pgc : FindImpossiblePgcs(ifo, menu)) {
+        impossible.insert({pgc.lu, pgc.pgcn});
+    }
     const int32_t index = menu ? IfoMenuCAdt : IfoVtsCAdt;
     const bool hasTable = ifo.GetTable(index) != nullptr;
     const std::vector<const uint8_t*> entries =
@@ -162,6 +175,9 @@ void VerifyCells(CIfoFile& ifo, bool menu, const CVerifyStream& stream, CVerifyR
     bool noTableReported = false;
     ifo.ForEachCell(
         menu, [&](uint16_t lu, uint16_t pgcn, uint16_t cell, uint8_t* playback, uint8_t* position) {
+            if (impossible.count({lu, pgcn}) != 0) {
+                return;
+            }
             const PgcCell c = ReadPgcCell(menu, lu, pgcn, cell, playback, position);
             if (!CheckCellNavpacks(c, stream, report)) {
                 return;

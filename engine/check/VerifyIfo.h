@@ -14,9 +14,13 @@ class CIfoFile;
 class FileSystem;
 class TitleSetFiles;
 
-// Every cell of every PGC of a domain: its first and last VOBU start sectors hold navpacks with
-// the cell's VOB/cell ID, its last sector ends the last VOBU, and the cell address table holds
-// and covers it (and names no VOB ID above its VOB count).
+// Every PGC of a domain that no disc holds (a cell count past its cell tables, VOB or cell ID 0,
+// more different cells than the cell address table, one cell played over and over): one finding
+// each, as the run's refusal words it.
+void VerifyPgcStructure(CIfoFile& ifo, bool menu, CVerifyReport& report);
+// Every cell of every PGC of a domain (but those VerifyPgcStructure reports): its first and last
+// VOBU start sectors hold navpacks with the cell's VOB/cell ID, its last sector ends the last VOBU,
+// and the cell address table holds and covers it (and names no VOB ID above its VOB count).
 void VerifyCells(CIfoFile& ifo, bool menu, const CVerifyStream& stream, CVerifyReport& report);
 // The VOBU address map lists exactly the navpacks of the stream.
 void VerifyVobuAdmap(CIfoFile& ifo, bool menu, const CVerifyStream& stream, CVerifyReport& report);

@@ -14,6 +14,8 @@ namespace dorvex {
 // The kinds of finding. The strings are part of the JSON output's schema: never rename one.
 namespace finding {
 inline constexpr const char* kIfoDamaged = "ifo-damaged";
+// A PGC no disc holds (ifo/PgcStructure.h): a run refuses its IFO.
+inline constexpr const char* kImpossiblePgc = "impossible-pgc";
 inline constexpr const char* kBupDiffers = "bup-differs";
 inline constexpr const char* kVobNumbering = "vob-numbering";
 inline constexpr const char* kSizeField = "size-field";

@@ -10,6 +10,7 @@
 #include "engine/PackLayout.h"
 #include "engine/journal/JournalSummary.h"
 #include "ifo/IfoFile.h"
+#include "ifo/PgcStructure.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 
@@ -63,10 +64,34 @@ RunCheck Preflight::Ifo() const {
                        ".BUP copy may be intact) and run again.",
                        ifoPath.c_str(), reason.c_str())};
     }
+    if (RunCheck check = PgcStructure(ifo); check.Refused()) {
+        return check;
+    }
     if (!m_Step.allowShort) {
         return StreamAgainstIfo(ifo);
     }
     return {};
+}
+
+RunCheck Preflight::PgcStructure(CIfoFile& ifo) const {
+    // The step rewrites the cells of its own domain; the video manager's First-Play PGC plays
+    // cells of its menu VOB.
+    std::vector<ImpossiblePgc> found = FindImpossiblePgcs(ifo, m_Step.menu);
+    if (ifo.m_bVmg) {
+        const std::vector<ImpossiblePgc> firstPlay = FindImpossiblePgcs(ifo, false);
+        found.insert(found.begin(), firstPlay.begin(), firstPlay.end());
+    }
+    if (found.empty()) {
+        return {};
+    }
+    const std::string more =
+        found.size() == 1 ? "" : " (and " + std::to_string(found.size() - 1) + " more)";
+    return {RunRefusal::Ifo,
+            Format("Couldn't use %s: %s%s. No disc holds such a program chain: the IFO is damaged "
+                   "past what a clean repairs. Nothing was changed; put an intact copy of the "
+                   "IFO in its place (the .BUP beside it, if it is not damaged the same way, or "
+                   "the IFO of another copy of the disc) and run again.",
+                   ifo.m_szPath.c_str(), found.front().text.c_str(), more.c_str())};
 }
 
 RunCheck Preflight::InterruptedRun(bool mayFinish) const {

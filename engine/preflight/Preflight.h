@@ -1,7 +1,8 @@
 // What a run checks before it changes anything, so that a title set it cannot clean whole is
 // left exactly as it is: no interrupted in-place run waiting to be finished (or this is that
 // run), a backup folder of its own that holds nothing of this title set from an earlier run, an
-// IFO it can use, and a stream as long as the IFO says, whose VOBUs start where the IFO says.
+// IFO it can use whose program chains a disc can hold, and a stream as long as the IFO says, whose
+// VOBUs start where the IFO says.
 #pragma once
 
 #include <set>
@@ -47,6 +48,7 @@ class Preflight {
   private:
     RunCheck BackupFolder() const;
     RunCheck Ifo() const;
+    RunCheck PgcStructure(CIfoFile& ifo) const;
     RunCheck StreamAgainstIfo(CIfoFile& ifo) const;
     RunCheck StreamLength(CIfoFile& ifo) const;
     RunCheck VobuStarts(CIfoFile& ifo) const;

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -201,6 +204,75 @@ TEST(RunSessionPrologue, RefusesAsksAndStopsBeforeAnythingChanges) {
         EXPECT_EQ(start.message.rfind(c.says, 0), 0u) << start.message;
         EXPECT_EQ(questions, c.questions);
         EXPECT_EQ(session.Options().m_AllowShort, c.allowShort);
+    }
+}
+
+// LockDiscFolder in a child process, as a user who may not read what root may: its refusal.
+std::string LockRefusalAsUser(const std::string& vob) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return "no pipe";
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        // nobody: permissions hold for it, as they hold for any user but root.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(1);
+        }
+        FolderLock lock;
+        std::string refusal;
+        const bool locked = LockDiscFolder(vob, lock, refusal);
+        const std::string said = locked ? "locked" : refusal;
+        const bool written =
+            write(fds[1], said.data(), said.size()) == static_cast<ssize_t>(said.size());
+        _exit(written ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string said;
+    char buffer[512];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof(buffer))) > 0;) {
+        said.append(buffer, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return said;
+}
+
+// A folder that cannot be locked is not said to be held by another run: the refusal names the
+// real error and what to change.
+TEST(RunSessionLock, AFolderThatCannotBeLockedSaysWhyNotAnotherRun) {
+    testkit::TempDir dir;
+    const std::string held = dir / "held";
+    const std::string unreadable = dir / "unreadable";
+    for (const std::string& folder : {held, unreadable}) {
+        std::filesystem::create_directories(folder);
+    }
+    // Others may pass through the temporary folder and into the disc folder, not list it.
+    chmod(dir.Path().c_str(), 0711);
+    chmod(unreadable.c_str(), 0311);
+    FolderLock elsewhere;
+    std::string holder;
+    ASSERT_TRUE(elsewhere.Acquire(held, holder));
+    struct Case {
+        std::string vob;
+        std::string says;
+    };
+    const Case cases[] = {
+        {held + "/VTS_01_1.VOB", "Another Dorvex run (process " + std::to_string(getpid())},
+        {unreadable + "/VTS_01_1.VOB",
+         "Couldn't lock " + unreadable +
+             " against other Dorvex runs: Permission denied. Nothing was changed; give your "
+             "user read permission on the folder"},
+        {dir / "gone/VTS_01_1.VOB", "Couldn't lock " + (dir / "gone") +
+                                        " against other Dorvex runs: No such file or directory. "
+                                        "Nothing was changed; check that the folder is still "
+                                        "there"},
+    };
+    for (const Case& c : cases) {
+        const std::string refusal = LockRefusalAsUser(c.vob);
+        EXPECT_EQ(refusal.rfind(c.says, 0), 0u) << refusal;
     }
 }
 

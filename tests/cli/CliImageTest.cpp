@@ -6,11 +6,17 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <thread>
 
 #include "CliHarness.h"
+#include "app/image/ImageFileSystem.h"
+#include "app/image/WorkFolder.h"
+#include "common/StreamBuilder.h"
 
 namespace dorvex::clitest {
 namespace {
@@ -161,6 +167,112 @@ TEST_F(CliImage, RefusalsWriteNothing) {
     EXPECT_TRUE(WorkFolders(Dir()).empty());
 }
 
+uint32_t LE32(const std::vector<uint8_t>& bytes, size_t at) {
+    return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 | uint32_t{bytes[at + 2]} << 16 |
+           uint32_t{bytes[at + 3]} << 24;
+}
+
+void PutLE32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+// Where the UDF file entry of the file whose data starts at `sector` lies in a genisoimage image,
+// and where in it the length of its one extent is: descriptors start with a 16-bit tag (5 the
+// partition, 261 a file entry) and name their own sector at byte 12; a partition descriptor
+// holds its start at 188, a file entry the length of its extended attributes at 168 and its
+// allocation descriptors (length, then sector in the partition) from 176 on.
+struct FileEntry {
+    size_t at = 0;
+    size_t extentLength = 0;
+};
+
+FileEntry FileEntryOf(const std::vector<uint8_t>& image, uint32_t sector) {
+    constexpr size_t kSector = 2048;
+    uint32_t partition = 0;
+    for (size_t s = 16; s < 512 && partition == 0; ++s) {
+        if ((LE32(image, s * kSector) & 0xFFFF) == 5 && LE32(image, s * kSector + 12) == s) {
+            partition = LE32(image, s * kSector + 188);
+        }
+    }
+    for (size_t s = partition; s < partition + 512 && s * kSector < image.size(); ++s) {
+        const size_t at = s * kSector;
+        const size_t extent = at + 176 + LE32(image, at + 168);
+        if ((LE32(image, at) & 0xFFFF) == 261 && LE32(image, extent + 4) + partition == sector) {
+            return {at, extent};
+        }
+    }
+    return {};
+}
+
+// An image whose files are not each their own run of sectors: refused by check, plan and clean,
+// naming the file and what to do, and nothing is written.
+TEST_F(CliImage, FilesThatShareSectorsEndPastTheImageOrCannotBeFoundAreRefused) {
+    std::string error;
+    const auto image = OpenDiscImage(Image(), error);
+    ASSERT_NE(image, nullptr) << error;
+    const auto sectorOf = [&image](const char* name) {
+        for (const auto& entry : image->Entries()) {
+            if (entry.name == name) {
+                return entry.firstSector;
+            }
+        }
+        return uint32_t{0};
+    };
+    struct Damage {
+        const char* name;
+        const char* file;
+        std::function<void(std::vector<uint8_t>&, const FileEntry&)> apply;
+        const char* says;
+    };
+    const Damage damages[] = {
+        {"an extent over the next file", "VTS_01_1.VOB",
+         [](std::vector<uint8_t>& bytes, const FileEntry& entry) {
+             PutLE32(bytes, entry.extentLength, LE32(bytes, entry.extentLength) + 2 * 2048);
+         },
+         "VTS_01_1.VOB (sectors "},
+        {"an extent past the image", "VTS_01_3.VOB",
+         [](std::vector<uint8_t>& bytes, const FileEntry& entry) {
+             PutLE32(bytes, entry.extentLength, 1u << 29);
+         },
+         "the image is cut short: VTS_01_3.VOB (sectors "},
+        {"a file entry that cannot be read", "VTS_01_2.VOB",
+         [](std::vector<uint8_t>& bytes, const FileEntry& entry) { bytes[entry.at] = 0; },
+         "VTS_01_2.VOB is in the image's VIDEO_TS folder, but its UDF file entry cannot be "
+         "read"},
+    };
+    const std::vector<uint8_t> intact = testkit::ReadBytes(Image());
+    for (const Damage& damage : damages) {
+        SCOPED_TRACE(damage.name);
+        std::vector<uint8_t> bytes = intact;
+        const FileEntry entry = FileEntryOf(bytes, sectorOf(damage.file));
+        ASSERT_NE(entry.at, 0u);
+        damage.apply(bytes, entry);
+        testkit::WriteBytes(Image(), bytes);
+        const Tree before = ReadTree(Dir());
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"check", Image()},
+              {"plan", "-u", Image()},
+              {"clean", "-u", "--log", Log(), Image(), "--output", Path("new.iso")},
+              {"clean", "-u", "--log", Log(), Image(), "--output", Path("new")}}) {
+            const ChildResult result = Cli(args);
+            EXPECT_EQ(result.status, 2) << args[0] << ": " << result.out << result.err;
+            const std::string said = Image() + ": " + damage.says;
+            EXPECT_NE(result.err.find(said), std::string::npos) << result.err;
+            EXPECT_NE(result.err.find("Make it again from the disc"), std::string::npos);
+        }
+        Tree after = ReadTree(Dir());
+        for (const char* capture : {"stdout.txt", "stderr.txt"}) {
+            after.erase(capture);
+        }
+        Tree expected = before;
+        expected.erase("stdout.txt");
+        expected.erase("stderr.txt");
+        EXPECT_TRUE(after == expected);
+    }
+}
+
 // A file system with room for the extracted files but not for them and a new image as well.
 TEST_F(CliImage, TooLittleFreeSpaceIsRefusedBeforeAnythingIsWritten) {
     const std::string small = Path("small");
@@ -282,6 +394,177 @@ INSTANTIATE_TEST_SUITE_P(Steps, CliImageSignal,
                          ::testing::Values("Cleaning the whole disc", "Copying ",
                                            "Remove unrefed is ON", "End of FULL DVD process"),
                          [](const auto& info) { return "Step" + std::to_string(info.index); });
+
+// Waits up to `seconds` for a child (or an orphan this process reaps) to end; its wait status,
+// or -1 when it is still running.
+int WaitAtMost(pid_t pid, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            return status;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+}
+
+// A clean killed while genisoimage writes takes the writer with it, and the next clean of the
+// image removes the work folder it left. The writer stands in for genisoimage: it says its
+// process ID and sleeps (exec keeps the ID); this process adopts orphans to see how it ends.
+TEST_F(CliImage, AKilledCleanLeavesNoWriterAndTheNextCleanRemovesItsWorkFolder) {
+    const std::string bin = Path("bin");
+    fs::create_directories(bin);
+    WriteText(bin + "/genisoimage",
+              "#!/bin/sh\necho $$ > '" + Path("writer.pid") + "'\nexec sleep 60\n");
+    fs::permissions(bin + "/genisoimage", fs::perms::owner_all);
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const pid_t cli = testkit::SpawnChild(
+        DORVEX_CLI2_PATH, {"clean", "-q", "--log", Log(), Image(), "--output", Path("new.iso")},
+        EnvWithPathFirst(bin), Dir());
+    pid_t writer = 0;
+    for (int i = 0; i < 1500 && writer <= 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::string text = ReadText(Path("writer.pid"));
+        writer = text.empty() ? 0 : std::stoi(text);
+    }
+    ASSERT_GT(writer, 0);
+    ASSERT_EQ(kill(cli, SIGKILL), 0);
+    Wait(cli);
+    const int ended = WaitAtMost(writer, 10);
+    if (ended < 0) {
+        kill(writer, SIGKILL);
+        WaitAtMost(writer, 10);
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    EXPECT_TRUE(ended >= 0 && WIFSIGNALED(ended) && WTERMSIG(ended) == SIGKILL)
+        << "the writer outlived the clean: " << ended;
+
+    const std::vector<std::string> left = WorkFolders(Dir());
+    ASSERT_EQ(left.size(), 1u);
+    const ChildResult again = Cli({"clean", "--log", Log(), Image(), "--output", Path("new.iso")});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.err.find("Removed " + left[0] + ", left by a clean of " + Image()),
+              std::string::npos)
+        << again.err;
+    EXPECT_TRUE(WorkFolders(Dir()).empty());
+    EXPECT_TRUE(fs::exists(Path("new.iso")));
+    ExpectImageUnchanged();
+}
+
+// Only a folder that is surely a killed clean's leftover of this image is removed; one that may
+// be but cannot be told for sure is named and kept; any other is passed over without a word.
+class WorkFolderSweep : public CliHarness {
+  protected:
+    // The work folder a clean of `image` into `output` leaves when its process is killed.
+    std::string KilledCleansFolder(const std::string& output, const std::string& image) {
+        const std::vector<std::string> before = WorkFolders(Dir());
+        const pid_t pid = fork();
+        if (pid == 0) {
+            auto* work = new WorkFolder();  // never destroyed: the process ends as a kill ends it
+            std::string error;
+            _exit(work->Create(output, image, error) ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        for (const std::string& path : WorkFolders(Dir())) {
+            if (std::find(before.begin(), before.end(), path) == before.end()) {
+                return path;
+            }
+        }
+        return {};
+    }
+};
+
+TEST_F(WorkFolderSweep, RemovesOnlyWhatIsSurelyAKilledCleansLeftoverAndNamesTheDoubtful) {
+    const std::string image = Path("movie.iso");
+    const std::string other = Path("other.iso");
+    WriteText(image, "an image");
+    WriteText(other, "another image");
+    const std::string output = Path("new.iso");
+    struct Case {
+        const char* name;
+        std::function<std::string()> make;  // the folder, set up
+        bool removed;
+        const char* named;  // what the line about it says; empty: no line
+    };
+    std::unique_ptr<WorkFolder> running;
+    const Case cases[] = {
+        {"a killed clean's, as it left it",
+         [&] {
+             const std::string work = KilledCleansFolder(output, image);
+             WriteText(work + "/disc/VIDEO_TS/VTS_01_1.VOB", "copied");
+             WriteText(work + "/disc/VIDEO_TS/VTS_01.dorvex-journal", "journal");
+             WriteText(work + "/disc/VIDEO_TS/VTS_01_0.IFO.dorvex-partial", "saving");
+             WriteText(work + "/new.iso", "half an image");
+             WriteText(work + "/genisoimage.log", "writing");
+             return work;
+         },
+         true, "that did not finish (process "},
+        {"a killed clean's holding someone's file",
+         [&] {
+             const std::string work = KilledCleansFolder(output, image);
+             WriteText(work + "/disc/notes.txt", "mine");
+             return work;
+         },
+         false, "but it holds disc/notes.txt, which a clean does not make"},
+        {"a killed clean's holding a link",
+         [&] {
+             const std::string work = KilledCleansFolder(output, image);
+             fs::create_symlink(Dir(), work + "/disc/VIDEO_TS/VTS_01_2.VOB");
+             return work;
+         },
+         false, "but it holds disc/VIDEO_TS/VTS_01_2.VOB, which a clean does not make"},
+        {"without a marker",
+         [&] {
+             const std::string work = KilledCleansFolder(output, image);
+             fs::remove(work + "/" + WorkFolder::kMarkerName);
+             return work;
+         },
+         false, "but it holds no marker saying which clean made it"},
+        {"a folder of that name others may read",
+         [&] {
+             const std::string work = KilledCleansFolder(output, image);
+             chmod(work.c_str(), 0755);
+             return work;
+         },
+         false, ""},
+        {"a killed clean's of another image", [&] { return KilledCleansFolder(output, other); },
+         false, ""},
+        {"a running clean's",
+         [&] {
+             running = std::make_unique<WorkFolder>();
+             std::string error;
+             EXPECT_TRUE(running->Create(output, image, error)) << error;
+             return running->Path();
+         },
+         false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string work = c.make();
+        ASSERT_FALSE(work.empty());
+        const Tree before = ReadTree(work);
+        const std::vector<SweepLine> lines = SweepLeftoverWorkFolders(output, image);
+        EXPECT_EQ(fs::exists(work), !c.removed);
+        if (!c.removed) {
+            EXPECT_TRUE(ReadTree(work) == before);
+        }
+        if (*c.named == '\0') {
+            EXPECT_TRUE(lines.empty()) << lines.front().text;
+        } else {
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_EQ(lines[0].removed, c.removed);
+            EXPECT_EQ(lines[0].text.rfind((c.removed ? "Removed " : "") + work, 0), 0u)
+                << lines[0].text;
+            EXPECT_NE(lines[0].text.find(c.named), std::string::npos) << lines[0].text;
+        }
+        running.reset();
+        std::error_code ignored;
+        fs::permissions(work, fs::perms::owner_all, ignored);
+        fs::remove_all(work, ignored);
+    }
+}
 
 TEST_F(CliImage, SeveralPathsGiveOneSummaryAndTheHighestExitStatus) {
     const std::string broken = Path("broken");

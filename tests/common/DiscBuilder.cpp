@@ -112,6 +112,10 @@ void MakeDamagedDisc(const std::string& folder, const DiscShape& shape) {
     titles.AddVobu(2, 1, 4);  // 18..22
     titles.Finish();
 
+    WriteIfoPair(folder + "/VTS_01_0.IFO", BuildVtsIfo(DamagedDiscTitleSet(shape)));
+}
+
+VtsSpec DamagedDiscTitleSet(const DiscShape& shape) {
     PgcSpec all = {Cell(1, 1, 0, 0, 6), Cell(1, 2, 7, 7, 11), Cell(1, 3, 12, 12, 17),
                    Cell(2, 1, 18, 18, 22)};
     VtsSpec vts;
@@ -125,7 +129,7 @@ void MakeDamagedDisc(const std::string& folder, const DiscShape& shape) {
     vts.menuUnits = {{{Cell(1, 1, 0, 0, 4)}}};
     vts.menuCAdt = CAdtFromPgcs({{Cell(1, 1, 0, 0, 4)}});
     vts.menuAdmap = {0};
-    WriteIfoPair(folder + "/VTS_01_0.IFO", BuildVtsIfo(vts));
+    return vts;
 }
 
 }  // namespace dorvex::testkit

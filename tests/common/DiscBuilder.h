@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "common/IfoBuilder.h"
+
 namespace dorvex::testkit {
 
 struct DiscShape {
@@ -18,6 +20,8 @@ struct DiscShape {
 // menu VOB and its titles over three VOB files, blank packs inside cells and a cell that the
 // title's program chain no longer plays.
 void MakeDamagedDisc(const std::string& folder, const DiscShape& shape = {});
+// The IFO of that disc's title set, as MakeDamagedDisc writes it: tests derive variants of it.
+VtsSpec DamagedDiscTitleSet(const DiscShape& shape = {});
 
 // Every regular file under a folder by its path relative to it, with its bytes.
 using Tree = std::map<std::string, std::string>;

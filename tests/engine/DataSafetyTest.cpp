@@ -13,6 +13,9 @@
 #include "common/DiscBuilder.h"
 #include "common/TempDir.h"
 #include "engine/check/VerifyFolder.h"
+#include "ifo/IfoFile.h"
+#include "ifo/IfoLayout.h"
+#include "ifo/PgcStructure.h"
 #include "support/Paths.h"
 #include "support/WholeFile.h"
 
@@ -90,6 +93,87 @@ TEST_F(DataSafety, ATitleSetWhoseIfoCannotBeUsedIsNotTouchedInEitherMode) {
     }
 }
 
+// A program chain no disc holds is refused before anything changes, with the finding check
+// reports on it; program chains that are odd but real are cleaned. The shapes stand on the
+// line drawn in docs/reliability.md.
+TEST_F(DataSafety, AProgramChainNoDiscHoldsIsRefusedWithTheFindingCheckReports) {
+    const CellSpec first = DamagedDiscTitleSet().titlePgcs[0][0];  // 1/1
+    struct Shape {
+        const char* name;
+        std::function<void(VtsSpec&)> change;
+        std::function<void(CIfoFile&)> patch;  // on what IfoBuilder does not write
+        bool menu;
+        const char* says;  // the start of the finding; empty: the run cleans
+    };
+    const Shape shapes[] = {
+        {"cell count past its tables", nullptr,
+         [](CIfoFile& ifo) { ifo.GetPgc(0, 1)[ifo::kPgcCellCount] = 255; }, false,
+         "PGC 1 claims 255 cells, more than its cell tables hold: the cell playback table from "
+         "byte "},
+        {"cell ID 0", [](VtsSpec& v) { v.titlePgcs[0][1].cellId = 0; }, nullptr, false,
+         "PGC 1 cell 2 names cell 1/0 (VOB ID/cell ID); both count from 1"},
+        {"VOB ID 0 in a menu", [](VtsSpec& v) { v.menuUnits[0][0][0].vobId = 0; }, nullptr, true,
+         "menu LU 1 PGC 1 cell 1 names cell 0/1 (VOB ID/cell ID)"},
+        {"more cells than the cell address table",
+         [](VtsSpec& v) {
+             for (uint8_t id = 4; id <= 6; ++id) {
+                 v.titlePgcs[0].push_back(Cell(1, id, 12, 12, 17));
+             }
+         },
+         nullptr, false, "PGC 1 plays 6 different cells; the cell address table holds 4"},
+        {"one cell over and over",
+         [&](VtsSpec& v) { v.titlePgcs.push_back(PgcSpec(kMostPlaysOfOneCell + 1, first)); },
+         nullptr, false, "PGC 2 plays cell 1/1 100 times"},
+        {"a cell played again, a PGC without cells, the most plays of one cell",
+         [&](VtsSpec& v) {
+             v.titlePgcs[0].insert(v.titlePgcs[0].begin() + 2, first);
+             v.titlePgcs.push_back({});
+             v.titlePgcs.push_back(PgcSpec(kMostPlaysOfOneCell, first));
+         },
+         nullptr, false, ""},
+    };
+    const std::string ifoPath = m_Dir + "/VTS_01_0.IFO";
+    for (const Shape& shape : shapes) {
+        for (const int32_t inPlace : {0, 1}) {
+            SCOPED_TRACE(std::string(shape.name) + (inPlace ? " in place" : " from backup"));
+            fs::remove_all(m_Dir);
+            MakeDamagedDisc(m_Dir);
+            VtsSpec vts = DamagedDiscTitleSet();
+            if (shape.change) {
+                shape.change(vts);
+            }
+            WriteIfoPair(ifoPath, BuildVtsIfo(vts));
+            if (shape.patch) {
+                CIfoFile ifo(ifoPath);
+                shape.patch(ifo);
+                WriteIfoPair(ifoPath,
+                             std::vector<uint8_t>(ifo.Data(), ifo.Data() + ifo.ImageSize()));
+            }
+            const CVerifyReport checked = VerifyFolder(m_Dir);
+            const Tree before = ReadTree(m_Dir);
+            Reset();
+            m_Engine.m_InPlace = inPlace;
+            Run(Vob(shape.menu ? 0 : 1));
+            if (*shape.says == '\0') {
+                EXPECT_EQ(checked.Count(finding::kImpossiblePgc), 0);
+                const auto alerts = CapturedSinks::Alerts();
+                EXPECT_TRUE(alerts.empty()) << alerts.front();
+                EXPECT_EQ(m_Engine.m_Refused.load(), 0);
+                EXPECT_EQ(m_Engine.m_Failed.load(), 0);
+                continue;
+            }
+            ASSERT_EQ(checked.Count(finding::kImpossiblePgc), 1);
+            const auto& findings = checked.Groups()[1].findings;
+            const auto found = std::find_if(findings.begin(), findings.end(), [](const auto& f) {
+                return f.kind == finding::kImpossiblePgc;
+            });
+            ASSERT_NE(found, findings.end());
+            EXPECT_EQ(found->message.rfind(shape.says, 0), 0u) << found->message;
+            ExpectRefused("Couldn't use " + ifoPath + ": " + found->message + ". ", before);
+        }
+    }
+}
+
 // The stream must be at least as long as the IFO says, and start its VOBUs where the IFO says.
 TEST_F(DataSafety, AStreamShorterThanItsIfoOrNotItsOwnIsRefusedUnlessAllowed) {
     std::vector<uint8_t> random(10 * kPack);
@@ -149,11 +233,15 @@ TEST_F(DataSafety, AFileCutOrRemovedDuringTheRunStopsItAndRestoreBringsBackTheIn
         int32_t part;
         int64_t keep;  // bytes left; -1 removes the file
         const char* alert;
+        const char* names;  // the file the alert must name
     };
     const Case cases[] = {
-        {"Found VCID 1/2 at LBA 7 (5 out)", 2, 2 * kPack, "Couldn't read "},
-        {"Found VCID 1/2 at LBA 7 (5 out)", 3, -1, "Couldn't read the rest of "},
-        {"Found VCID 1/2 at LBA 7 (5 out)", 3, kPack, "Couldn't read "},
+        {"Found VCID 1/2 at LBA 7 (5 out)", 2, 2 * kPack, "Couldn't read ",
+         ": VTS_01_2.VOB held 10 sectors when the run began, 2 now;"},
+        {"Found VCID 1/2 at LBA 7 (5 out)", 3, -1, "Couldn't read the rest of ",
+         ": VTS_01_3.VOB held 3 sectors when the run began, and is gone;"},
+        {"Found VCID 1/2 at LBA 7 (5 out)", 3, kPack, "Couldn't read ",
+         ": VTS_01_3.VOB held 3 sectors when the run began, 1 now;"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.part) + " " + std::to_string(c.keep));
@@ -181,6 +269,7 @@ TEST_F(DataSafety, AFileCutOrRemovedDuringTheRunStopsItAndRestoreBringsBackTheIn
         const auto alerts = CapturedSinks::Alerts();
         ASSERT_EQ(alerts.size(), 1u);
         EXPECT_EQ(alerts[0].rfind(c.alert, 0), 0u) << alerts[0];
+        EXPECT_NE(alerts[0].find(c.names), std::string::npos) << alerts[0];
         // What is left of the cut file comes back; the others whole.
         m_Engine.RestoreBackup();
         Tree after = ReadTree(m_Dir);
