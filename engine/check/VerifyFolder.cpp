@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/check/VerifyIfo.h"
+#include "engine/check/VerifyIlvu.h"
 #include "engine/check/VerifyLibdvdread.h"
 #include "engine/check/VerifyStream.h"
 #include "engine/journal/JournalSummary.h"
@@ -107,7 +108,12 @@ void VerifyDomain(CIfoFile& ifo, bool menu, CVerifyStream& stream, CVerifyReport
         VerifyTimeMaps(ifo, stream, report);
     }
     VerifyReferencedCells(ifo, menu, stream, report);
-    stream.CheckNavPointers(report);
+    if (menu) {
+        stream.CheckNavPointers(report);
+        return;
+    }
+    stream.CheckNavPointers(report, InterleavedCells(ifo, false));
+    VerifyIlvuLayout(ifo, stream, report);
 }
 
 // The first title set that is missing while a later one is there, or that lacks a VOB its IFO
