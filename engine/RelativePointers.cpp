@@ -40,6 +40,16 @@ int32_t CRemovedSectors::NewSector(int32_t oldSector) const {
     return run == nullptr ? oldSector : oldSector - run->removedBefore - run->count;
 }
 
+int32_t CRemovedSectors::KeptBefore(int32_t oldSector) const {
+    const Run* run = RunAtOrBefore(oldSector);
+    if (run == nullptr) {
+        return oldSector;
+    }
+    const int32_t removedUpTo =
+        oldSector < run->first + run->count ? oldSector - run->first : run->count;
+    return oldSector - run->removedBefore - removedUpTo;
+}
+
 int32_t CRemovedSectors::NextKept(int32_t oldSector) const {
     const Run* run = RunAtOrBefore(oldSector);
     // Runs never touch (adjacent removals merge), so the sector after a run is kept.

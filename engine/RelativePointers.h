@@ -37,6 +37,9 @@ class CRemovedSectors {
     bool IsRemoved(int32_t oldSector) const;
     // Position in the output stream of a sector that was kept.
     int32_t NewSector(int32_t oldSector) const;
+    // How many sectors before oldSector were kept: where the first kept sector at or after it
+    // lies in the output. The kept sectors of [a, b) are KeptBefore(b) - KeptBefore(a).
+    int32_t KeptBefore(int32_t oldSector) const;
     // The first kept sector at or after oldSector, and the last kept sector at or before it
     // (-1 when there is none).
     int32_t NextKept(int32_t oldSector) const;

@@ -4,9 +4,11 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/IlvuPointers.h"
 #include "engine/Navpack.h"
 #include "engine/PackInfo.h"
 #include "engine/VtsCleaner.h"
+#include "engine/ilvu/IfoCells.h"
 #include "engine/journal/JournalSummary.h"
 #include "engine/journal/PassJournal.h"
 #include "ifo/IfoFile.h"
@@ -300,7 +302,7 @@ void CVtsCleaner::RepairAfterPass(CIfoFile& ifo, int32_t firstPointerNav) {
     m_Phase = PhaseIfoProcessing;
     TidyVobFiles();
     if (!m_Failed.load() && !m_Removed.Empty()) {
-        FixRelativePointers(firstPointerNav);
+        FixRelativePointers(ifo, firstPointerNav);
     }
     if (!m_Failed.load() && m_Recorder != nullptr && !m_Recorder->RepairBegins()) {
         m_Failed = 1;
@@ -534,8 +536,11 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
     }
 }
 
-void CVtsCleaner::FixRelativePointers(int32_t firstNav) {
+void CVtsCleaner::FixRelativePointers(CIfoFile& ifo, int32_t firstNav) {
     const COldStreamLayout layout = OldLayout(m_ReadTotal.load());
+    const ilvu::Layout cells = ifo.m_bLoaded ? ilvu::IfoCellsOf(ifo, m_Menu != 0) : ilvu::Layout{};
+    const CIlvuPointers ilvuPointers({m_NavOld.data(), m_NavVcid.data(), m_NavCount}, m_Removed,
+                                     layout, cells);
     uint8_t* scratch = m_Data + kPackSize;
     int32_t adjusted = 0;
     int32_t nav = firstNav;
@@ -566,7 +571,8 @@ void CVtsCleaner::FixRelativePointers(int32_t firstNav) {
                 file.Close();
                 return;
             }
-            if (!RewriteRelativePointers(scratch, nav, m_Removed, layout)) {
+            const bool pointers = RewriteRelativePointers(scratch, nav, m_Removed, layout);
+            if (!ilvuPointers.Rewrite(scratch, nav) && !pointers) {
                 continue;
             }
             // Journaled, each navpack goes out as its own record's write: this rewrite cannot be

@@ -1,6 +1,7 @@
 // The checker on title sets with an interleaved block: an intact one checks clean (its cells'
 // pieces, next VOBU pointers across the other angles' ILVUs, ILVU and angle fields), and each
-// spoilt field or table is a finding that names it.
+// spoilt field or table is a finding that names it. The plan counts the ILVU and angle fields a
+// run would change.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include "EngineFixture.h"
 #include "common/DiscBuilder.h"
 #include "engine/check/VerifyFolder.h"
+#include "engine/plan/DryRun.h"
 #include "ifo/IfoFile.h"
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
@@ -131,6 +133,41 @@ TEST_F(InterleavedCheck, EachSpoiltFieldIsAFindingThatNamesIt) {
         }
         EXPECT_TRUE(named);
     }
+}
+
+// What plan counts under ilvu-angle is what the run then changes in those fields.
+TEST_F(InterleavedCheck, ThePlanCountsTheIlvuAndAngleFieldsTheRunChanges) {
+    std::vector<uint8_t> bytes = ReadBytes(VobPath(m_Disc, 1, 1));
+    std::fill_n(bytes.begin() + (Nav(1, 0, 1) + 2) * kPack, kPack, uint8_t{0});
+    WriteBytes(VobPath(m_Disc, 1, 1), bytes);
+    const std::vector<std::vector<uint8_t>> before = ReadPacks(VobPath(m_Disc, 1, 1));
+
+    CPlanningCleaner planner;
+    ASSERT_EQ(planner.Open(VobPath(m_Disc, 1, 1)), 0);
+    planner.m_RemoveUnrefed = 1;
+    const PlanResult plan = planner.Plan(false);
+    ASSERT_EQ(plan.steps.size(), 1u);
+    const int64_t planned =
+        plan.steps[0].fieldCounts[static_cast<int32_t>(navpack::Field::IlvuAngle)];
+
+    m_Engine.m_RemoveUnrefed = 1;
+    ASSERT_EQ(m_Engine.Open(VobPath(m_Disc, 1, 1)), 0);
+    m_Engine.ProcessVts();
+    std::vector<std::vector<uint8_t>> kept;
+    for (const auto& pack : before) {
+        if (IsNavPack(pack.data())) {
+            kept.push_back(pack);
+        }
+    }
+    int64_t changed = 0;
+    size_t k = 0;
+    for (const auto& pack : ReadPacks(VobPath(m_Disc, 1, 1))) {
+        if (IsNavPack(pack.data())) {
+            changed += ReadNav(pack.data()).ilvu != ReadNav(kept[k++].data()).ilvu ? 1 : 0;
+        }
+    }
+    EXPECT_GT(changed, 0);
+    EXPECT_EQ(planned, changed);
 }
 
 }  // namespace
