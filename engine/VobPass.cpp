@@ -460,8 +460,15 @@ bool CVtsCleaner::KeepNavpack(bool& changed) {
     }
     WriteBE16(m_Data, pack::kDsiVobId, newVobId);
     m_Data[pack::kDsiCellId] = newCellId;
-    const bool ilvuReset = m_ResetIlvu && ResetIlvu();
-    changed = oldPciLba != newLba || oldDsiLba != newLba || remapped || ilvuReset;
+    // A navpack outside any block may still carry angle destinations (category 0): in place it
+    // is written whenever a byte is cleared, as from backup, while the counter keeps counting
+    // non-zero categories.
+    const bool ilvuCleared =
+        m_ResetIlvu && !navpack::FieldIsClear(m_Data, navpack::Field::IlvuAngle);
+    if (m_ResetIlvu) {
+        ResetIlvu();
+    }
+    changed = oldPciLba != newLba || oldDsiLba != newLba || remapped || ilvuCleared;
     return true;
 }
 
