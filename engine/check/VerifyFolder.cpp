@@ -108,12 +108,10 @@ void VerifyDomain(CIfoFile& ifo, bool menu, CVerifyStream& stream, CVerifyReport
         VerifyTimeMaps(ifo, stream, report);
     }
     VerifyReferencedCells(ifo, menu, stream, report);
-    if (menu) {
-        stream.CheckNavPointers(report);
-        return;
+    stream.CheckNavPointers(report);
+    if (!menu) {
+        VerifyIlvuLayout(ifo, stream, report);
     }
-    stream.CheckNavPointers(report, InterleavedCells(ifo, false));
-    VerifyIlvuLayout(ifo, stream, report);
 }
 
 // The first title set that is missing while a later one is there, or that lacks a VOB its IFO

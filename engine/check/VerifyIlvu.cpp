@@ -9,17 +9,6 @@
 
 namespace dorvex {
 
-std::set<ilvu::CellId> InterleavedCells(CIfoFile& ifo, bool menu) {
-    const ilvu::Layout cells = ilvu::IfoCellsOf(ifo, menu);
-    std::set<ilvu::CellId> interleaved;
-    for (const ilvu::CellId& cell : cells.interleaved) {
-        if (cells.played.count(cell) != 0) {
-            interleaved.insert(cell);
-        }
-    }
-    return interleaved;
-}
-
 void VerifyIlvuLayout(CIfoFile& ifo, const CVerifyStream& stream, CVerifyReport& report) {
     ilvu::Layout layout;
     layout.navpacks = stream.IlvuNavpacks();

@@ -11,9 +11,6 @@ namespace dorvex {
 
 class CIfoFile;
 
-// The cells the domain's program chains play interleaved, for the VOBU search pointer checks.
-std::set<ilvu::CellId> InterleavedCells(CIfoFile& ifo, bool menu);
-
 void VerifyIlvuLayout(CIfoFile& ifo, const CVerifyStream& stream, CVerifyReport& report);
 
 }  // namespace dorvex

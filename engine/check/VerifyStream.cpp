@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
+#include <unordered_map>
 
 #include "engine/Navpack.h"
 #include "engine/PackInfo.h"
@@ -169,29 +169,23 @@ void CVerifyStream::CheckVobuEnds(CVerifyReport& report) {
     }
 }
 
-void CVerifyStream::FindCellNeighbours(const std::set<ilvu::CellId>& interleaved) {
+void CVerifyStream::FindCellNeighbours() {
     const int32_t n = static_cast<int32_t>(m_NavSectors.size());
     m_NextOfCell.assign(static_cast<size_t>(n), -1);
     m_PrevOfCell.assign(static_cast<size_t>(n), -1);
-    std::map<uint32_t, int32_t> lastOf;  // interleaved cells: their latest navpack so far
+    std::unordered_map<uint32_t, int32_t> lastOf;  // each cell's latest navpack so far
     for (int32_t i = 0; i < n; ++i) {
-        const ilvu::CellId cell{NavVobId(i), NavCellId(i)};
-        int32_t prev = i > 0 && Vcid(i - 1) == Vcid(i) ? i - 1 : -1;
-        if (interleaved.count(cell) != 0) {
-            auto found = lastOf.find(Vcid(i));
-            prev = found == lastOf.end() ? -1 : found->second;
-            lastOf[Vcid(i)] = i;
-        }
-        m_PrevOfCell[static_cast<size_t>(i)] = prev;
-        if (prev >= 0) {
-            m_NextOfCell[static_cast<size_t>(prev)] = i;
+        auto [at, first] = lastOf.try_emplace(Vcid(i), i);
+        if (!first) {
+            m_PrevOfCell[static_cast<size_t>(i)] = at->second;
+            m_NextOfCell[static_cast<size_t>(at->second)] = i;
+            at->second = i;
         }
     }
 }
 
-void CVerifyStream::CheckNavPointers(CVerifyReport& report,
-                                     const std::set<ilvu::CellId>& interleaved) {
-    FindCellNeighbours(interleaved);
+void CVerifyStream::CheckNavPointers(CVerifyReport& report) {
+    FindCellNeighbours();
     alignas(64) uint8_t pack[pack::kPackSize];
     CVobFile file(m_FileSystem);
     const File* open = nullptr;

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -24,9 +23,9 @@ class CVerifyStream {
     // the last pack the VOBU end addresses. False when a file could not be read (reported).
     bool Scan(CVerifyReport& report);
     // Second pass over the navpacks: search pointers, reference picture ends, sync offsets.
-    // The next and previous VOBU of a cell the IFO plays interleaved is its neighbour in that
-    // cell, wherever it lies: beyond the other cells' ILVUs.
-    void CheckNavPointers(CVerifyReport& report, const std::set<ilvu::CellId>& interleaved = {});
+    // The next and previous VOBU of a cell are its neighbours in that cell, wherever they lie:
+    // an interleaved cell's lie beyond the other cells' ILVUs.
+    void CheckNavPointers(CVerifyReport& report);
 
     // The file that findings name when the stream has no file at all (its first VOB).
     void SetNameWithoutFiles(std::string name) { m_NameWithoutFiles = std::move(name); }
@@ -67,9 +66,8 @@ class CVerifyStream {
         int64_t prevOfCell = -1;  // and of its previous one
         int64_t vobuEnd = 0;      // the next navpack's sector, or the end of the stream
     };
-    // Each navpack's next and previous navpack of its cell: the neighbour in the stream, or in
-    // a cell played interleaved the nearest one of that cell on either side.
-    void FindCellNeighbours(const std::set<ilvu::CellId>& interleaved);
+    // Each navpack's next and previous navpack of its cell, on either side.
+    void FindCellNeighbours();
     // A finding at the navpack about one of its fields, whose value it quotes.
     void Fail(CVerifyReport& report, const NavpackPlace& at, const char* kind, const char* what,
               uint32_t value) const;
