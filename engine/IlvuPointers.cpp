@@ -28,18 +28,17 @@ int32_t NsmlAt(int32_t n) {
 
 }  // namespace
 
-CIlvuPointers::CIlvuPointers(OldNavpacks navpacks, const CRemovedSectors& removed,
-                             const COldStreamLayout& layout, const ilvu::Layout& cells)
-    : m_Navpacks(navpacks),
-      m_Removed(removed),
+CIlvuPointers::CIlvuPointers(const CRemovedSectors& removed, const COldStreamLayout& layout,
+                             const ilvu::Layout& cells)
+    : m_Removed(removed),
       m_Layout(layout),
-      m_NextKeptOfCell(static_cast<size_t>(navpacks.count), -1) {
+      m_NextKeptOfCell(static_cast<size_t>(layout.NavCount()), -1) {
     std::unordered_map<int32_t, int32_t> nextKept;
-    for (int32_t i = navpacks.count - 1; i >= 0; --i) {
-        auto found = nextKept.find(navpacks.vcids[i]);
+    for (int32_t i = layout.NavCount() - 1; i >= 0; --i) {
+        auto found = nextKept.find(layout.NavVcid(i));
         m_NextKeptOfCell[static_cast<size_t>(i)] = found == nextKept.end() ? -1 : found->second;
-        if (!removed.IsRemoved(navpacks.sectors[i])) {
-            nextKept[navpacks.vcids[i]] = i;
+        if (!removed.IsRemoved(layout.NavSector(i))) {
+            nextKept[layout.NavVcid(i)] = i;
         }
     }
     for (const ilvu::AngleBlock& block : cells.blocks) {
@@ -68,12 +67,6 @@ CIlvuPointers::CIlvuPointers(OldNavpacks navpacks, const CRemovedSectors& remove
               [](const CellRole& a, const CellRole& b) { return a.vcid < b.vcid; });
 }
 
-int32_t CIlvuPointers::NavAt(int32_t sector) const {
-    const int32_t* end = m_Navpacks.sectors + m_Navpacks.count;
-    const int32_t* at = std::lower_bound(m_Navpacks.sectors, end, sector);
-    return at != end && *at == sector ? static_cast<int32_t>(at - m_Navpacks.sectors) : -1;
-}
-
 CIlvuPointers::Target CIlvuPointers::Resolve(int64_t sector) const {
     if (sector < 0 || sector >= m_Layout.TotalSectors()) {
         return {};  // not a pack of this stream: nothing to follow
@@ -82,10 +75,10 @@ CIlvuPointers::Target CIlvuPointers::Resolve(int64_t sector) const {
     if (!m_Removed.IsRemoved(target)) {
         return {Target::Kind::Kept, target, false};
     }
-    if (const int32_t nav = NavAt(target); nav >= 0) {
+    if (const int32_t nav = m_Layout.NavAt(target); nav >= 0) {
         const int32_t next = m_NextKeptOfCell[static_cast<size_t>(nav)];
         return next < 0 ? Target{Target::Kind::Gone, 0, false}
-                        : Target{Target::Kind::Kept, m_Navpacks.sectors[next], true};
+                        : Target{Target::Kind::Kept, m_Layout.NavSector(next), true};
     }
     // A field that names no navpack: the pack after the removed ones, as other pointers do.
     const int32_t kept = m_Removed.NextKept(target);
@@ -116,20 +109,20 @@ int32_t CIlvuPointers::CellOf(uint32_t address, int32_t nav) const {
     if (IsAngleSentinel(address)) {
         return -1;
     }
-    const int64_t from = m_Navpacks.sectors[nav];
+    const int64_t from = m_Layout.NavSector(nav);
     const int64_t distance = address & pack::kAngleDistanceMask;
     const int64_t target =
         (address & pack::kAngleBackward) != 0 ? from - distance : from + distance;
     if (target < 0 || target > INT32_MAX) {
         return -1;
     }
-    const int32_t at = NavAt(static_cast<int32_t>(target));
-    return at < 0 ? -1 : m_Navpacks.vcids[at];
+    const int32_t at = m_Layout.NavAt(static_cast<int32_t>(target));
+    return at < 0 ? -1 : m_Layout.NavVcid(at);
 }
 
 bool CIlvuPointers::RewriteIlvuEnd(uint8_t* pack, int32_t nav) const {
     const uint32_t value = ReadBE32(pack, pack::kDsiIlvuEnd);
-    const int32_t from = m_Navpacks.sectors[nav];
+    const int32_t from = m_Layout.NavSector(nav);
     const int64_t last = int64_t{from} + value;
     // 0 outside ILVUs and in the pre-unit; a last sector beyond the stream is not followed.
     if (value == 0 || last >= m_Layout.TotalSectors()) {
@@ -146,7 +139,7 @@ bool CIlvuPointers::RewriteNextIlvu(uint8_t* pack, int32_t nav) const {
     if (start == 0 || start == pack::kNextIlvuNone) {
         return false;
     }
-    const int32_t from = m_Navpacks.sectors[nav];
+    const int32_t from = m_Layout.NavSector(nav);
     const int64_t first = int64_t{from} + start;
     const Target target = Resolve(first);
     uint32_t newStart = start;
@@ -174,7 +167,7 @@ CIlvuPointers::Entry CIlvuPointers::Moved(Entry entry, bool sized, int32_t nav) 
     }
     const bool backward = (entry.address & pack::kAngleBackward) != 0;
     const int64_t distance = entry.address & pack::kAngleDistanceMask;
-    const int32_t from = m_Navpacks.sectors[nav];
+    const int32_t from = m_Layout.NavSector(nav);
     const int64_t first = backward ? from - distance : from + distance;
     const Target target = Resolve(first);
     if (target.kind == Target::Kind::Outside) {
@@ -233,7 +226,7 @@ bool CIlvuPointers::Rewrite(uint8_t* pack, int32_t navIndex) const {
     }
     Table newSml;
     Table newNsml;
-    const CellRole* role = RoleOf(m_Navpacks.vcids[navIndex]);
+    const CellRole* role = RoleOf(m_Layout.NavVcid(navIndex));
     if (role != nullptr) {
         const Block* block = role->block < 0 ? nullptr : &m_Blocks[role->block];
         newSml = Renumbered(sml, true, navIndex, block);

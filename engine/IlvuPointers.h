@@ -28,19 +28,13 @@
 
 namespace dorvex {
 
-// The navpacks of the old stream as the pass listed them, kept or dropped, in stream order.
-struct OldNavpacks {
-    const int32_t* sectors = nullptr;  // ascending
-    const int32_t* vcids = nullptr;    // VOB/cell ID as read (PackVcid)
-    int32_t count = 0;
-};
-
 class CIlvuPointers {
   public:
-    // `cells`: the cells the IFO plays, the interleaved ones and the angle blocks (the other
-    // members of the layout are not looked at). Built once per pass; Rewrite allocates nothing.
-    CIlvuPointers(OldNavpacks navpacks, const CRemovedSectors& removed,
-                  const COldStreamLayout& layout, const ilvu::Layout& cells);
+    // `layout`: the old stream's navpacks, kept or dropped, and their cells. `cells`: the cells
+    // the IFO plays, the interleaved ones and the angle blocks (the other members of the layout
+    // are not looked at). Built once per pass; Rewrite allocates nothing.
+    CIlvuPointers(const CRemovedSectors& removed, const COldStreamLayout& layout,
+                  const ilvu::Layout& cells);
 
     // Rewrites the fields of the kept navpack navIndex (its bytes in pack); true when a byte
     // changed.
@@ -68,7 +62,6 @@ class CIlvuPointers {
         int32_t block = -1;  // index into m_Blocks, -1 when in none
     };
 
-    int32_t NavAt(int32_t sector) const;
     Target Resolve(int64_t sector) const;
     int32_t KeptIn(int64_t first, int64_t end) const;
     int32_t KeptInPiece(int32_t sector) const;
@@ -80,7 +73,6 @@ class CIlvuPointers {
     Entry Moved(Entry entry, bool sized, int32_t nav) const;
     Table Renumbered(const Table& table, bool sized, int32_t nav, const Block* block) const;
 
-    OldNavpacks m_Navpacks;
     const CRemovedSectors& m_Removed;
     const COldStreamLayout& m_Layout;
     std::vector<int32_t> m_NextKeptOfCell;  // per navpack: the next kept one of its cell, or -1

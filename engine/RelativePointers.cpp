@@ -65,6 +65,7 @@ int32_t CRemovedSectors::PrevKept(int32_t oldSector) const {
 COldStreamLayout::COldStreamLayout(const int32_t* navSectors, const int32_t* navVcids,
                                    int32_t count, int32_t totalSectors)
     : m_NavSectors(navSectors),
+      m_NavVcids(navVcids),
       m_Count(count),
       m_Total(totalSectors),
       m_CellFirst(static_cast<size_t>(count)),
@@ -84,6 +85,11 @@ COldStreamLayout::COldStreamLayout(const int32_t* navSectors, const int32_t* nav
 int32_t COldStreamLayout::NavAtOrBefore(int32_t sector) const {
     const int32_t* after = std::upper_bound(m_NavSectors, m_NavSectors + m_Count, sector);
     return static_cast<int32_t>(after - m_NavSectors) - 1;
+}
+
+int32_t COldStreamLayout::NavAt(int32_t sector) const {
+    const int32_t nav = NavAtOrBefore(sector);
+    return nav >= 0 && m_NavSectors[nav] == sector ? nav : -1;
 }
 
 SectorRange COldStreamLayout::CellAt(int32_t sector) const {

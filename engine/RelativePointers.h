@@ -74,7 +74,11 @@ class COldStreamLayout {
 
     SectorRange CellAt(int32_t sector) const;
     SectorRange VobuOf(int32_t navIndex) const;
+    int32_t NavCount() const { return m_Count; }
     int32_t NavSector(int32_t navIndex) const { return m_NavSectors[navIndex]; }
+    int32_t NavVcid(int32_t navIndex) const { return m_NavVcids[navIndex]; }
+    // The navpack at exactly this sector, -1 when there is none.
+    int32_t NavAt(int32_t sector) const;
     int32_t TotalSectors() const { return m_Total; }
 
   private:
@@ -82,6 +86,7 @@ class COldStreamLayout {
     int32_t NavAtOrBefore(int32_t sector) const;
 
     const int32_t* m_NavSectors;
+    const int32_t* m_NavVcids;
     int32_t m_Count;
     int32_t m_Total;
     std::vector<int32_t> m_CellFirst;  // per navpack: first sector of its cell

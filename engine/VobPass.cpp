@@ -545,9 +545,7 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
 
 void CVtsCleaner::FixRelativePointers(CIfoFile& ifo, int32_t firstNav) {
     const COldStreamLayout layout = OldLayout(m_ReadTotal.load());
-    const ilvu::Layout cells = ifo.m_bLoaded ? ilvu::IfoCellsOf(ifo, m_Menu != 0) : ilvu::Layout{};
-    const CIlvuPointers ilvuPointers({m_NavOld.data(), m_NavVcid.data(), m_NavCount}, m_Removed,
-                                     layout, cells);
+    const CIlvuPointers ilvuPointers(m_Removed, layout, ilvu::IfoCellsOf(ifo, m_Menu != 0));
     uint8_t* scratch = m_Data + kPackSize;
     int32_t adjusted = 0;
     int32_t nav = firstNav;

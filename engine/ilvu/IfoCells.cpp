@@ -94,7 +94,9 @@ void ReadIfoCells(CIfoFile& ifo, bool menu, Layout& layout, std::vector<std::str
 Layout IfoCellsOf(CIfoFile& ifo, bool menu) {
     Layout layout;
     std::vector<std::string> problems;
-    ReadIfoCells(ifo, menu, layout, problems);
+    if (ifo.m_bLoaded) {
+        ReadIfoCells(ifo, menu, layout, problems);
+    }
     return layout;
 }
 

@@ -20,7 +20,8 @@ namespace dorvex::ilvu {
 // blocks goes to `problems`; the first block keeps it.
 void ReadIfoCells(CIfoFile& ifo, bool menu, Layout& layout, std::vector<std::string>& problems);
 
-// The same without the problems: what a clean needs to know of the program chains.
+// The same without the problems: what a clean needs to know of the program chains (nothing of
+// an IFO that did not load).
 Layout IfoCellsOf(CIfoFile& ifo, bool menu);
 
 struct CellSectorProblem {

@@ -262,7 +262,7 @@ TEST_F(OneField, EachRuleAndSentinel) {
                 removed.Remove(s);
             }
         }
-        const CIlvuPointers pointers({m_Navs.data(), m_Vcids.data(), 6}, removed, m_Layout, noIfo);
+        const CIlvuPointers pointers(removed, m_Layout, noIfo);
         uint8_t navpack[kPack] = {};
         WriteBE32(navpack, At(c.field), c.value);
         const bool sized = c.field == Field::NextIlvu || c.field == Field::SmlAngle;
