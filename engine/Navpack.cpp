@@ -1,5 +1,6 @@
 #include "engine/Navpack.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "support/BigEndian.h"
@@ -17,6 +18,16 @@ void ClearField(uint8_t* pack, Field field) {
             std::memset(pack + span.offset, 0, static_cast<size_t>(span.size));
         }
     }
+}
+
+bool FieldIsClear(const uint8_t* pack, Field field) {
+    for (const FieldSpan& span : kFieldSpans) {
+        if (span.field == field && std::any_of(pack + span.offset, pack + span.offset + span.size,
+                                               [](uint8_t byte) { return byte != 0; })) {
+            return false;
+        }
+    }
+    return true;
 }
 
 uint32_t ChangedFields(const uint8_t* before, const uint8_t* after) {

@@ -65,6 +65,8 @@ inline constexpr FieldSpan kFieldSpans[] = {
 
 // Zeroes every byte range of a field.
 void ClearField(uint8_t* pack, Field field);
+// True when every byte of a field is zero.
+bool FieldIsClear(const uint8_t* pack, Field field);
 
 // The bits (FieldBit) of the fields whose bytes differ between two versions of a navpack.
 uint32_t ChangedFields(const uint8_t* before, const uint8_t* after);

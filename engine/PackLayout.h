@@ -45,21 +45,47 @@ inline constexpr uint8_t kAudioStreamMask = 0x07;
 inline constexpr int32_t kPciPacket = 38;
 inline constexpr int32_t kDsiPacket = 1024;
 
-inline constexpr int32_t kPciNavLba = 45;        // PCI_GI: NV_PCK_LBA
-inline constexpr int32_t kPciButtonCount = 158;  // HLI: number of buttons
-inline constexpr int32_t kPciNsmlAngle = 105;    // NSML_AGLI: nine 4-byte destinations
-inline constexpr int32_t kPciNsmlAngleSize = 36;
+inline constexpr int32_t kPciNavLba = 45;         // PCI_GI: NV_PCK_LBA
+inline constexpr int32_t kPciButtonCount = 158;   // HLI: number of buttons
+inline constexpr int32_t kPciNsmlAngle = 105;     // NSML_AGLI: nine 4-byte destinations
+inline constexpr int32_t kPciNsmlAngleSize = 36;  // (the angle tables are described below)
 
-inline constexpr int32_t kDsiNavLba = 1035;        // DSI_GI: NV_PCK_LBA
-inline constexpr int32_t kDsiVobuEnd = 1039;       // DSI_GI: VOBU_EA (the forward pointer)
-inline constexpr int32_t kDsiRefEnd = 1043;        // DSI_GI: VOBU_1STREF_EA, 2NDREF, 3RDREF
-inline constexpr int32_t kDsiRefEndCount = 3;      // ... 4 bytes each, 0 when there is none
-inline constexpr int32_t kDsiVobId = 1055;         // DSI_GI: VOBU_VOB_IDN (16 bits)
-inline constexpr int32_t kDsiCellId = 1058;        // DSI_GI: VOBU_C_IDN (8 bits)
-inline constexpr int32_t kDsiIlvuCategory = 1063;  // SML_PBI: category (16 bits) ...
-inline constexpr int32_t kDsiIlvuSize = 12;        // ... through the next ILVU size
-inline constexpr int32_t kDsiSmlAngle = 1211;      // SML_AGLI: nine entries of 6 bytes
-inline constexpr int32_t kDsiSmlAngleSize = 54;
+inline constexpr int32_t kDsiNavLba = 1035;       // DSI_GI: NV_PCK_LBA
+inline constexpr int32_t kDsiVobuEnd = 1039;      // DSI_GI: VOBU_EA (the forward pointer)
+inline constexpr int32_t kDsiRefEnd = 1043;       // DSI_GI: VOBU_1STREF_EA, 2NDREF, 3RDREF
+inline constexpr int32_t kDsiRefEndCount = 3;     // ... 4 bytes each, 0 when there is none
+inline constexpr int32_t kDsiVobId = 1055;        // DSI_GI: VOBU_VOB_IDN (16 bits)
+inline constexpr int32_t kDsiCellId = 1058;       // DSI_GI: VOBU_C_IDN (8 bits)
+inline constexpr int32_t kDsiCellElapsed = 1059;  // DSI_GI: C_ELTM, BCD hh mm ss ff
+
+// SML_PBI, the interleaved-unit (ILVU) fields: the category (16 bits), the last sector of this
+// VOBU's ILVU (ILVU_EA), the first sector and the size in sectors of the same cell's next ILVU
+// (NT_ILVU_SA, NT_ILVU_SZ, 16 bits). Distances count sectors from the navpack.
+inline constexpr int32_t kDsiIlvuCategory = 1063;
+inline constexpr int32_t kDsiIlvuEnd = 1065;
+inline constexpr int32_t kDsiNextIlvuStart = 1069;
+inline constexpr int32_t kDsiNextIlvuSize = 1073;
+inline constexpr int32_t kDsiIlvuSize = 12;            // category through NT_ILVU_SZ
+inline constexpr uint16_t kIlvuPreUnit = 0x8000;       // the VOBUs that lead into a block
+inline constexpr uint16_t kIlvuInBlock = 0x4000;       // every VOBU of an ILVU
+inline constexpr uint16_t kIlvuUnitStart = 0x2000;     // first VOBU of an ILVU or the pre-unit
+inline constexpr uint16_t kIlvuUnitEnd = 0x1000;       // last VOBU of either
+inline constexpr uint32_t kNextIlvuNone = 0xFFFFFFFF;  // NT_ILVU_SA in the cell's last ILVU
+inline constexpr uint16_t kNextIlvuSizeNone = 0xFFFF;  // NT_ILVU_SZ with it
+
+// The angle tables, one entry per angle: SML_AGLI (seamless blocks: the address and size of
+// that angle's ILVU that follows this one in time) and NSML_AGLI (non-seamless blocks: that
+// angle's VOBU that starts when this one ends). Bit 31 of an address: the target lies before
+// the navpack; bits 29..0 the distance; 0 no such angle; kAngleEnd no further ILVU (VOBU).
+inline constexpr int32_t kAngleCount = 9;
+inline constexpr int32_t kDsiSmlAngle = 1211;
+inline constexpr int32_t kSmlAngleEntrySize = 6;
+inline constexpr int32_t kSmlAngleSizeAt = 4;  // the 16-bit size within an entry
+inline constexpr int32_t kDsiSmlAngleSize = kAngleCount * kSmlAngleEntrySize;
+inline constexpr int32_t kPciNsmlAngleEntrySize = 4;
+inline constexpr uint32_t kAngleBackward = 0x80000000;
+inline constexpr uint32_t kAngleDistanceMask = 0x3FFFFFFF;
+inline constexpr uint32_t kAngleEnd = 0x7FFFFFFF;
 
 // VOBU_SRI: 42 search pointers of 4 bytes, in this order: next VOBU with video, 19 forward
 // (farthest first), next VOBU, previous VOBU, 19 backward (nearest first), previous VOBU with

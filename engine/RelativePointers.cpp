@@ -40,6 +40,16 @@ int32_t CRemovedSectors::NewSector(int32_t oldSector) const {
     return run == nullptr ? oldSector : oldSector - run->removedBefore - run->count;
 }
 
+int32_t CRemovedSectors::KeptBefore(int32_t oldSector) const {
+    const Run* run = RunAtOrBefore(oldSector);
+    if (run == nullptr) {
+        return oldSector;
+    }
+    const int32_t removedUpTo =
+        oldSector < run->first + run->count ? oldSector - run->first : run->count;
+    return oldSector - run->removedBefore - removedUpTo;
+}
+
 int32_t CRemovedSectors::NextKept(int32_t oldSector) const {
     const Run* run = RunAtOrBefore(oldSector);
     // Runs never touch (adjacent removals merge), so the sector after a run is kept.
@@ -55,6 +65,7 @@ int32_t CRemovedSectors::PrevKept(int32_t oldSector) const {
 COldStreamLayout::COldStreamLayout(const int32_t* navSectors, const int32_t* navVcids,
                                    int32_t count, int32_t totalSectors)
     : m_NavSectors(navSectors),
+      m_NavVcids(navVcids),
       m_Count(count),
       m_Total(totalSectors),
       m_CellFirst(static_cast<size_t>(count)),
@@ -74,6 +85,11 @@ COldStreamLayout::COldStreamLayout(const int32_t* navSectors, const int32_t* nav
 int32_t COldStreamLayout::NavAtOrBefore(int32_t sector) const {
     const int32_t* after = std::upper_bound(m_NavSectors, m_NavSectors + m_Count, sector);
     return static_cast<int32_t>(after - m_NavSectors) - 1;
+}
+
+int32_t COldStreamLayout::NavAt(int32_t sector) const {
+    const int32_t nav = NavAtOrBefore(sector);
+    return nav >= 0 && m_NavSectors[nav] == sector ? nav : -1;
 }
 
 SectorRange COldStreamLayout::CellAt(int32_t sector) const {

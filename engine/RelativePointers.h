@@ -37,6 +37,9 @@ class CRemovedSectors {
     bool IsRemoved(int32_t oldSector) const;
     // Position in the output stream of a sector that was kept.
     int32_t NewSector(int32_t oldSector) const;
+    // How many sectors before oldSector were kept: where the first kept sector at or after it
+    // lies in the output. The kept sectors of [a, b) are KeptBefore(b) - KeptBefore(a).
+    int32_t KeptBefore(int32_t oldSector) const;
     // The first kept sector at or after oldSector, and the last kept sector at or before it
     // (-1 when there is none).
     int32_t NextKept(int32_t oldSector) const;
@@ -71,7 +74,11 @@ class COldStreamLayout {
 
     SectorRange CellAt(int32_t sector) const;
     SectorRange VobuOf(int32_t navIndex) const;
+    int32_t NavCount() const { return m_Count; }
     int32_t NavSector(int32_t navIndex) const { return m_NavSectors[navIndex]; }
+    int32_t NavVcid(int32_t navIndex) const { return m_NavVcids[navIndex]; }
+    // The navpack at exactly this sector, -1 when there is none.
+    int32_t NavAt(int32_t sector) const;
     int32_t TotalSectors() const { return m_Total; }
 
   private:
@@ -79,6 +86,7 @@ class COldStreamLayout {
     int32_t NavAtOrBefore(int32_t sector) const;
 
     const int32_t* m_NavSectors;
+    const int32_t* m_NavVcids;
     int32_t m_Count;
     int32_t m_Total;
     std::vector<int32_t> m_CellFirst;  // per navpack: first sector of its cell

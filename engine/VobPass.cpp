@@ -4,9 +4,11 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/IlvuPointers.h"
 #include "engine/Navpack.h"
 #include "engine/PackInfo.h"
 #include "engine/VtsCleaner.h"
+#include "engine/ilvu/IfoCells.h"
 #include "engine/journal/JournalSummary.h"
 #include "engine/journal/PassJournal.h"
 #include "ifo/IfoFile.h"
@@ -319,7 +321,7 @@ void CVtsCleaner::RepairAfterPass(CIfoFile& ifo, int32_t firstPointerNav) {
     m_Phase = PhaseIfoProcessing;
     TidyVobFiles();
     if (!m_Failed.load() && !m_Removed.Empty()) {
-        FixRelativePointers(firstPointerNav);
+        FixRelativePointers(ifo, firstPointerNav);
     }
     if (!m_Failed.load() && m_Recorder != nullptr && !m_Recorder->RepairBegins()) {
         m_Failed = 1;
@@ -477,8 +479,15 @@ bool CVtsCleaner::KeepNavpack(bool& changed) {
     }
     WriteBE16(m_Data, pack::kDsiVobId, newVobId);
     m_Data[pack::kDsiCellId] = newCellId;
-    const bool ilvuReset = m_ResetIlvu && ResetIlvu();
-    changed = oldPciLba != newLba || oldDsiLba != newLba || remapped || ilvuReset;
+    // A navpack outside any block may still carry angle destinations (category 0): in place it
+    // is written whenever a byte is cleared, as from backup, while the counter keeps counting
+    // non-zero categories.
+    const bool ilvuCleared =
+        m_ResetIlvu && !navpack::FieldIsClear(m_Data, navpack::Field::IlvuAngle);
+    if (m_ResetIlvu) {
+        ResetIlvu();
+    }
+    changed = oldPciLba != newLba || oldDsiLba != newLba || remapped || ilvuCleared;
     return true;
 }
 
@@ -549,8 +558,9 @@ void CVtsCleaner::PatchNavpackFwd(int32_t lba, int32_t value) {
     }
 }
 
-void CVtsCleaner::FixRelativePointers(int32_t firstNav) {
+void CVtsCleaner::FixRelativePointers(CIfoFile& ifo, int32_t firstNav) {
     const COldStreamLayout layout = OldLayout(m_ReadTotal.load());
+    const CIlvuPointers ilvuPointers(m_Removed, layout, ilvu::IfoCellsOf(ifo, m_Menu != 0));
     uint8_t* scratch = m_Data + kPackSize;
     int32_t adjusted = 0;
     int32_t nav = firstNav;
@@ -582,7 +592,8 @@ void CVtsCleaner::FixRelativePointers(int32_t firstNav) {
                 file.Close();
                 return;
             }
-            if (!RewriteRelativePointers(scratch, nav, m_Removed, layout)) {
+            const bool pointers = RewriteRelativePointers(scratch, nav, m_Removed, layout);
+            if (!ilvuPointers.Rewrite(scratch, nav) && !pointers) {
                 continue;
             }
             if (!file.WriteAt(inFile, scratch)) {

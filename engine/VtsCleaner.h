@@ -184,8 +184,10 @@ class CVtsCleaner : public PassModel {
     static bool TruncateVob(const std::string& path, int32_t sectors);
     void TidyVobFiles();
     // After a pass that removed packs: the DSI pointers of every kept navpack that count sectors
-    // relative to it follow the removals (one read and at most one write per navpack).
-    void FixRelativePointers(int32_t firstNav = 0);
+    // relative to it, and its ILVU and angle fields, follow the removals (one read and at most
+    // one write per navpack); the angle tables follow the angle blocks of the IFO's program
+    // chains.
+    void FixRelativePointers(CIfoFile& ifo, int32_t firstNav = 0);
 
     // --- IFO repair, full DVD ---
     int32_t UpdateIfos(CIfoFile& ifo);

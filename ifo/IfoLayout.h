@@ -69,6 +69,11 @@ inline constexpr uint8_t kCategoryInterleaved = 0x04;
 inline constexpr uint8_t kCategoryAngleBlockBit = 0x10;
 inline constexpr uint8_t kCategoryBlockModeLowBit = 0x40;
 inline constexpr uint8_t kCategoryBlockModeHighBit = 0x80;
+// The block mode's values: first, inside, last cell of a block; and an angle block whose angles
+// change seamlessly.
+inline constexpr uint8_t kCategoryBlockFirst = 0x40;
+inline constexpr uint8_t kCategoryBlockLast = 0xC0;
+inline constexpr uint8_t kCategorySeamlessAngle = 0x01;
 
 // Cell position information entry (4 bytes).
 inline constexpr int32_t kCellPositionSize = 4;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/check/VerifyIfo.h"
+#include "engine/check/VerifyIlvu.h"
 #include "engine/check/VerifyLibdvdread.h"
 #include "engine/check/VerifyStream.h"
 #include "engine/journal/JournalSummary.h"
@@ -116,6 +117,9 @@ void VerifyDomain(CIfoFile& ifo, bool menu, CVerifyStream& stream, CVerifyReport
     }
     VerifyReferencedCells(ifo, menu, stream, report);
     stream.CheckNavPointers(report);
+    if (!menu) {
+        VerifyIlvuLayout(ifo, stream, report);
+    }
 }
 
 // The first title set that is missing while a later one is there, or that lacks a VOB its IFO

@@ -1,5 +1,6 @@
 #include "engine/check/VerifyIfo.h"
 
+#include <algorithm>
 #include <set>
 #include <unordered_set>
 #include <vector>
@@ -133,25 +134,33 @@ void CheckCellLastSector(const PgcCell& c, const CVerifyStream& stream, CVerifyR
     }
 }
 
-// The cell address table holds the cell and covers its sectors.
+// The cell address table holds the cell and covers its sectors: an interleaved cell has one
+// entry per ILVU, which reach together from its first sector to its last (whether each entry
+// holds a piece of the cell is the interleaved layout's check).
 void CheckCellAddress(const PgcCell& c, const std::vector<const uint8_t*>& entries,
                       const CVerifyStream& stream, CVerifyReport& report) {
+    bool found = false;
+    uint32_t start = 0;
+    uint32_t end = 0;
     for (const uint8_t* entry : entries) {
         if (ReadBE16(entry, ifo::kCAdtVobId) == c.vobId && entry[ifo::kCAdtCellId] == c.cellId) {
-            const uint32_t start = ReadBE32(entry, ifo::kCAdtFirstSector);
-            const uint32_t end = ReadBE32(entry, ifo::kCAdtLastSector);
-            if (start > c.first || end < c.last) {
-                stream.Report(report, finding::kCellAddressRange, c.first,
-                              c.name + ": cell address table " + std::to_string(start) + ".." +
-                                  std::to_string(end) + " does not cover " +
-                                  std::to_string(c.first) + ".." + std::to_string(c.last));
-            }
-            return;
+            const uint32_t first = ReadBE32(entry, ifo::kCAdtFirstSector);
+            const uint32_t last = ReadBE32(entry, ifo::kCAdtLastSector);
+            start = found ? std::min(start, first) : first;
+            end = found ? std::max(end, last) : last;
+            found = true;
         }
     }
-    stream.Report(
-        report, finding::kCellAddressMissing, c.first,
-        c.name + ": " + Pair(c.vobId, c.cellId) + " is missing from the cell address table");
+    if (!found) {
+        stream.Report(
+            report, finding::kCellAddressMissing, c.first,
+            c.name + ": " + Pair(c.vobId, c.cellId) + " is missing from the cell address table");
+    } else if (start > c.first || end < c.last) {
+        stream.Report(report, finding::kCellAddressRange, c.first,
+                      c.name + ": cell address table " + std::to_string(start) + ".." +
+                          std::to_string(end) + " does not cover " + std::to_string(c.first) +
+                          ".." + std::to_string(c.last));
+    }
 }
 
 }  // namespace

@@ -36,6 +36,10 @@ inline constexpr const char* kCellAddressVobCount = "cell-address-vob-count";
 inline constexpr const char* kVobuAdmap = "vobu-admap";
 inline constexpr const char* kTimeMapEntry = "time-map-entry";
 inline constexpr const char* kUnreferencedCell = "unreferenced-cell";
+// Interleaved blocks: the pieces (ILVUs) the IFO gives a played cell against the stream's, and
+// a navpack's ILVU and angle fields against what the layout gives them.
+inline constexpr const char* kCellPieces = "cell-pieces";
+inline constexpr const char* kIlvuField = "ilvu-field";
 inline constexpr const char* kReadError = "read-error";
 inline constexpr const char* kVobMissing = "vob-missing";
 inline constexpr const char* kLibdvdreadRefuses = "libdvdread-refuses";

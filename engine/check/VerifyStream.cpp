@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 #include "engine/Navpack.h"
 #include "engine/PackInfo.h"
@@ -142,6 +143,10 @@ bool CVerifyStream::Scan(CVerifyReport& report) {
                 m_NavVcid.push_back(static_cast<uint32_t>(ReadBE16(pack, pack::kDsiVobId)) << 8 |
                                     pack[pack::kDsiCellId]);
                 m_NavVobuEnd.push_back(ReadBE32(pack, pack::kDsiVobuEnd));
+                m_Ilvu.push_back({static_cast<uint32_t>(sector),
+                                  {ReadBE16(pack, pack::kDsiVobId), pack[pack::kDsiCellId]},
+                                  ilvu::CellElapsedFrames(pack),
+                                  ilvu::ReadFields(pack)});
             }
             ++sector;
         }
@@ -164,7 +169,23 @@ void CVerifyStream::CheckVobuEnds(CVerifyReport& report) {
     }
 }
 
+void CVerifyStream::FindCellNeighbours() {
+    const int32_t n = static_cast<int32_t>(m_NavSectors.size());
+    m_NextOfCell.assign(static_cast<size_t>(n), -1);
+    m_PrevOfCell.assign(static_cast<size_t>(n), -1);
+    std::unordered_map<uint32_t, int32_t> lastOf;  // each cell's latest navpack so far
+    for (int32_t i = 0; i < n; ++i) {
+        auto [at, first] = lastOf.try_emplace(Vcid(i), i);
+        if (!first) {
+            m_PrevOfCell[static_cast<size_t>(i)] = at->second;
+            m_NextOfCell[static_cast<size_t>(at->second)] = i;
+            at->second = i;
+        }
+    }
+}
+
 void CVerifyStream::CheckNavPointers(CVerifyReport& report) {
+    FindCellNeighbours();
     alignas(64) uint8_t pack[pack::kPackSize];
     CVobFile file(m_FileSystem);
     const File* open = nullptr;
@@ -194,11 +215,12 @@ void CVerifyStream::CheckNavPointers(CVerifyReport& report) {
 // pack of its stream.
 void CVerifyStream::CheckOneNavpack(CVerifyReport& report, int32_t nav, const uint8_t* pack) const {
     const int32_t n = static_cast<int32_t>(m_NavSectors.size());
+    auto sectorOf = [&](int32_t i) { return i < 0 ? int64_t{-1} : int64_t{m_NavSectors[i]}; };
     NavpackPlace at;
     at.nav = nav;
     at.sector = m_NavSectors[static_cast<size_t>(nav)];
-    at.firstOfCell = nav == 0 || Vcid(nav - 1) != Vcid(nav);
-    at.lastOfCell = nav + 1 == n || Vcid(nav + 1) != Vcid(nav);
+    at.nextOfCell = sectorOf(m_NextOfCell[static_cast<size_t>(nav)]);
+    at.prevOfCell = sectorOf(m_PrevOfCell[static_cast<size_t>(nav)]);
     at.vobuEnd = nav + 1 < n ? int64_t{m_NavSectors[static_cast<size_t>(nav) + 1]} : Sectors();
     CheckSearchPointers(report, at, pack);
     CheckReferenceEnds(report, at, pack);
@@ -236,7 +258,8 @@ void CVerifyStream::CheckSearchPointers(CVerifyReport& report, const NavpackPlac
 void CVerifyStream::CheckNeighbourPointer(CVerifyReport& report, const NavpackPlace& at, bool next,
                                           uint32_t value) const {
     const uint32_t distance = value & pack::kSearchDistanceMask;
-    const bool noNeighbour = next ? at.lastOfCell : at.firstOfCell;
+    const int64_t neighbour = next ? at.nextOfCell : at.prevOfCell;
+    const bool noNeighbour = neighbour < 0;
     if (distance == pack::kSearchEndOfCell) {
         if (!noNeighbour) {
             Fail(report, at, finding::kSearchPointer,
@@ -247,8 +270,7 @@ void CVerifyStream::CheckNeighbourPointer(CVerifyReport& report, const NavpackPl
         return;
     }
     const int64_t target = next ? at.sector + distance : at.sector - distance;
-    if (noNeighbour ||
-        target != int64_t{m_NavSectors[static_cast<size_t>(at.nav + (next ? 1 : -1))]}) {
+    if (noNeighbour || target != neighbour) {
         Fail(report, at, finding::kSearchPointer,
              next ? "next VOBU pointer misses the next navpack of the cell"
                   : "previous VOBU pointer misses the previous navpack of the cell",

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/check/VerifyReport.h"
+#include "engine/ilvu/IlvuLayout.h"
 #include "support/FileSystem.h"
 
 namespace dorvex {
@@ -22,6 +23,8 @@ class CVerifyStream {
     // the last pack the VOBU end addresses. False when a file could not be read (reported).
     bool Scan(CVerifyReport& report);
     // Second pass over the navpacks: search pointers, reference picture ends, sync offsets.
+    // The next and previous VOBU of a cell are its neighbours in that cell, wherever they lie:
+    // an interleaved cell's lie beyond the other cells' ILVUs.
     void CheckNavPointers(CVerifyReport& report);
 
     // The file that findings name when the stream has no file at all (its first VOB).
@@ -36,6 +39,8 @@ class CVerifyStream {
     uint16_t NavVobId(int32_t nav) const { return static_cast<uint16_t>(m_NavVcid[nav] >> 8); }
     uint8_t NavCellId(int32_t nav) const { return static_cast<uint8_t>(m_NavVcid[nav]); }
     uint32_t NavVobuEnd(int32_t nav) const { return m_NavVobuEnd[nav]; }
+    // Every navpack with its cell elapsed time and ILVU and angle fields, for the layout rules.
+    const std::vector<ilvu::Navpack>& IlvuNavpacks() const { return m_Ilvu; }
 
     // A finding at a sector of this stream: the file and the sector in it are filled in.
     void Report(CVerifyReport& report, const char* kind, int64_t sector,
@@ -57,10 +62,12 @@ class CVerifyStream {
     struct NavpackPlace {
         int32_t nav = 0;
         int64_t sector = 0;
-        bool firstOfCell = false;
-        bool lastOfCell = false;
-        int64_t vobuEnd = 0;  // the next navpack's sector, or the end of the stream
+        int64_t nextOfCell = -1;  // the sector of the cell's next navpack, -1 when none
+        int64_t prevOfCell = -1;  // and of its previous one
+        int64_t vobuEnd = 0;      // the next navpack's sector, or the end of the stream
     };
+    // Each navpack's next and previous navpack of its cell, on either side.
+    void FindCellNeighbours();
     // A finding at the navpack about one of its fields, whose value it quotes.
     void Fail(CVerifyReport& report, const NavpackPlace& at, const char* kind, const char* what,
               uint32_t value) const;
@@ -81,6 +88,9 @@ class CVerifyStream {
     std::vector<uint32_t> m_NavSectors;
     std::vector<uint32_t> m_NavVcid;  // VOB ID << 8 | cell ID
     std::vector<uint32_t> m_NavVobuEnd;
+    std::vector<ilvu::Navpack> m_Ilvu;
+    std::vector<int32_t> m_NextOfCell;  // navpack indices, -1 none
+    std::vector<int32_t> m_PrevOfCell;
 };
 
 }  // namespace dorvex

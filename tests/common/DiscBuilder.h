@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/IfoBuilder.h"
+#include "common/StreamBuilder.h"
 
 namespace dorvex::testkit {
 
@@ -22,6 +23,21 @@ struct DiscShape {
 void MakeDamagedDisc(const std::string& folder, const DiscShape& shape = {});
 // The IFO of that disc's title set, as MakeDamagedDisc writes it: tests derive variants of it.
 VtsSpec DamagedDiscTitleSet(const DiscShape& shape = {});
+
+// A title set with an interleaved block, as commercial discs hold one: VIDEO_TS.IFO; title set 1
+// with a cell whose last three VOBUs are the pre-unit (VOB ID 1), the block of `block` (its
+// cells VOB IDs 2, 3, ...), a closing cell (the next VOB ID), split into VOB files of
+// `packsPerFile` packs; every navpack's next and previous VOBU pointers lead to its cell's
+// neighbours; an IFO whose title PGC plays the block as an angle block (a seamless branch: one
+// PGC per branch cell), its cell address table holding each ILVU as a piece.
+struct InterleavedDiscSpec {
+    InterleavedBlockSpec block;
+    int64_t packsPerFile = 1 << 20;
+    // A cell of the block (from 0) that an IFO edit left out of every PGC, the other cells
+    // numbered again as their block's angles (one left is no block); -1: none.
+    int32_t leftOut = -1;
+};
+InterleavedBlock MakeInterleavedDisc(const std::string& folder, const InterleavedDiscSpec& spec);
 
 // Every regular file under a folder by its path relative to it, with its bytes.
 using Tree = std::map<std::string, std::string>;

@@ -17,14 +17,6 @@ constexpr uint8_t kPackHeader[14] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04,
                                      0x00, 0x04, 0x01, 0x01, 0x89, 0xC3, 0xF8};
 constexpr uint8_t kSystemHeaderCode[4] = {0x00, 0x00, 0x01, 0xBB};
 
-// The navpack fields of an interleaved layout the engine does not name: the cell elapsed time
-// after the cell ID; after the SML_PBI category the ILVU end, the next ILVU's start and size.
-constexpr int32_t kDsiCellElapsed = pack::kDsiCellId + 1;
-constexpr int32_t kDsiIlvuEnd = pack::kDsiIlvuCategory + 2;
-constexpr int32_t kDsiNextIlvuStart = pack::kDsiIlvuCategory + 6;
-constexpr int32_t kDsiNextIlvuSize = pack::kDsiIlvuCategory + 10;
-constexpr int32_t kSmlAngleEntry = pack::kDsiSmlAngleSize / kAngleEntries;  // address, size
-constexpr int32_t kNsmlAngleEntry = pack::kPciNsmlAngleSize / kAngleEntries;
 constexpr int32_t kFramesPerVobu = 12;
 constexpr int32_t kFramesPerSecond = 25;
 constexpr uint8_t kCellElapsedRate25 = 0x40;
@@ -47,26 +39,30 @@ int32_t StartPes(uint8_t* pack, uint32_t code) {
 
 void WriteIlvu(uint8_t* pack, const IlvuFields& f) {
     WriteBE16(pack, pack::kDsiIlvuCategory, f.category);
-    WriteBE32(pack, kDsiIlvuEnd, f.ilvuEnd);
-    WriteBE32(pack, kDsiNextIlvuStart, f.nextIlvuStart);
-    WriteBE16(pack, kDsiNextIlvuSize, f.nextIlvuSize);
+    WriteBE32(pack, pack::kDsiIlvuEnd, f.ilvuEnd);
+    WriteBE32(pack, pack::kDsiNextIlvuStart, f.nextIlvuStart);
+    WriteBE16(pack, pack::kDsiNextIlvuSize, f.nextIlvuSize);
     for (int32_t n = 0; n < kAngleEntries; ++n) {
-        WriteBE32(pack, pack::kDsiSmlAngle + kSmlAngleEntry * n, f.angleAddress[n]);
-        WriteBE16(pack, pack::kDsiSmlAngle + kSmlAngleEntry * n + 4, f.angleSize[n]);
-        WriteBE32(pack, pack::kPciNsmlAngle + kNsmlAngleEntry * n, f.nonSeamlessAngle[n]);
+        WriteBE32(pack, pack::kDsiSmlAngle + pack::kSmlAngleEntrySize * n, f.angleAddress[n]);
+        WriteBE16(pack, pack::kDsiSmlAngle + pack::kSmlAngleEntrySize * n + pack::kSmlAngleSizeAt,
+                  f.angleSize[n]);
+        WriteBE32(pack, pack::kPciNsmlAngle + pack::kPciNsmlAngleEntrySize * n,
+                  f.nonSeamlessAngle[n]);
     }
 }
 
 IlvuFields ReadIlvu(const uint8_t* pack) {
     IlvuFields f;
     f.category = ReadBE16(pack, pack::kDsiIlvuCategory);
-    f.ilvuEnd = ReadBE32(pack, kDsiIlvuEnd);
-    f.nextIlvuStart = ReadBE32(pack, kDsiNextIlvuStart);
-    f.nextIlvuSize = ReadBE16(pack, kDsiNextIlvuSize);
+    f.ilvuEnd = ReadBE32(pack, pack::kDsiIlvuEnd);
+    f.nextIlvuStart = ReadBE32(pack, pack::kDsiNextIlvuStart);
+    f.nextIlvuSize = ReadBE16(pack, pack::kDsiNextIlvuSize);
     for (int32_t n = 0; n < kAngleEntries; ++n) {
-        f.angleAddress[n] = ReadBE32(pack, pack::kDsiSmlAngle + kSmlAngleEntry * n);
-        f.angleSize[n] = ReadBE16(pack, pack::kDsiSmlAngle + kSmlAngleEntry * n + 4);
-        f.nonSeamlessAngle[n] = ReadBE32(pack, pack::kPciNsmlAngle + kNsmlAngleEntry * n);
+        f.angleAddress[n] = ReadBE32(pack, pack::kDsiSmlAngle + pack::kSmlAngleEntrySize * n);
+        f.angleSize[n] = ReadBE16(
+            pack, pack::kDsiSmlAngle + pack::kSmlAngleEntrySize * n + pack::kSmlAngleSizeAt);
+        f.nonSeamlessAngle[n] =
+            ReadBE32(pack, pack::kPciNsmlAngle + pack::kPciNsmlAngleEntrySize * n);
     }
     return f;
 }
@@ -77,7 +73,7 @@ uint32_t Bcd(int32_t value) {
 
 uint32_t Relative(int64_t target, int64_t navpack) {
     return target >= navpack ? uint32_t(target - navpack)
-                             : kAngleBackward | uint32_t(navpack - target);
+                             : pack::kAngleBackward | uint32_t(navpack - target);
 }
 
 }  // namespace
@@ -106,20 +102,21 @@ InterleavedBlock PlanInterleavedBlock(const InterleavedBlockSpec& spec, int64_t 
             for (int32_t j = 0; j < perIlvu; ++j) {
                 const int64_t sector = at(c, k, j);
                 IlvuFields f;
-                f.category = kIlvuInIlvu | (j == 0 ? kIlvuUnitStart : 0) |
-                             (j + 1 == perIlvu ? kIlvuUnitEnd : 0);
+                f.category = pack::kIlvuInBlock | (j == 0 ? pack::kIlvuUnitStart : 0) |
+                             (j + 1 == perIlvu ? pack::kIlvuUnitEnd : 0);
                 f.ilvuEnd = uint32_t(at(c, k, perIlvu) - 1 - sector);
-                f.nextIlvuStart = lastIlvu ? kNextIlvuNone : uint32_t(at(c, k + 1, 0) - sector);
-                f.nextIlvuSize = lastIlvu ? kNextIlvuSizeNone : uint16_t(perIlvu * vobuPacks);
+                f.nextIlvuStart =
+                    lastIlvu ? pack::kNextIlvuNone : uint32_t(at(c, k + 1, 0) - sector);
+                f.nextIlvuSize = lastIlvu ? pack::kNextIlvuSizeNone : uint16_t(perIlvu * vobuPacks);
                 for (int32_t n = 0; n < cells && n < kAngleEntries; ++n) {
                     if (spec.kind == Kind::SeamlessAngles) {
                         f.angleAddress[n] =
-                            lastIlvu ? kAngleEnd : Relative(at(n, k + 1, 0), sector);
+                            lastIlvu ? pack::kAngleEnd : Relative(at(n, k + 1, 0), sector);
                         f.angleSize[n] = lastIlvu ? 0 : uint16_t(perIlvu * vobuPacks);
                     } else if (spec.kind == Kind::NonSeamlessAngles) {
                         const bool end = lastIlvu && j + 1 == perIlvu;
                         const int64_t next = j + 1 < perIlvu ? at(n, k, j + 1) : at(n, k + 1, 0);
-                        f.nonSeamlessAngle[n] = end ? kAngleEnd : Relative(next, sector);
+                        f.nonSeamlessAngle[n] = end ? pack::kAngleEnd : Relative(next, sector);
                     }
                 }
                 block.navpacks[c][k].push_back(sector);
@@ -157,7 +154,7 @@ void MakeIlvuNavPack(uint8_t* pack, const IlvuNavFields& f) {
     NavFields plain = f.nav;
     plain.ilvuCategory = 0;
     MakeNavPack(pack, plain);
-    WriteBE32(pack, kDsiCellElapsed, f.cellElapsed);
+    WriteBE32(pack, pack::kDsiCellElapsed, f.cellElapsed);
     WriteIlvu(pack, f.ilvu);
 }
 
@@ -321,8 +318,8 @@ void StreamWriter::AddPreUnitCell(uint16_t vobId, int32_t count, int32_t dataPac
         fields.nav.cellId = 1;
         fields.cellElapsed = CellElapsedOfVobu(i);
         if (i >= first) {
-            fields.ilvu.category = kIlvuPreUnit | (i == first ? kIlvuUnitStart : 0) |
-                                   (i + 1 == count ? kIlvuUnitEnd : 0);
+            fields.ilvu.category = pack::kIlvuPreUnit | (i == first ? pack::kIlvuUnitStart : 0) |
+                                   (i + 1 == count ? pack::kIlvuUnitEnd : 0);
         }
         AddIlvuVobu(fields, dataPacks);
     }

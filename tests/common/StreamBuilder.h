@@ -10,22 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/PackLayout.h"
+
 namespace dorvex::testkit {
 
 inline constexpr int32_t kPack = 2048;
-inline constexpr int32_t kAngleEntries = 9;
-
-// SML_PBI category bits, and the sentinels of a last ILVU (NT_ILVU_SA/SZ) and of an angle with
-// no further ILVU or VOBU (SML_AGLI / NSML_AGLI); bit 31 of an angle entry marks a target
-// before the navpack.
-inline constexpr uint16_t kIlvuPreUnit = 0x8000;
-inline constexpr uint16_t kIlvuInIlvu = 0x4000;
-inline constexpr uint16_t kIlvuUnitStart = 0x2000;
-inline constexpr uint16_t kIlvuUnitEnd = 0x1000;
-inline constexpr uint32_t kNextIlvuNone = 0xFFFFFFFF;
-inline constexpr uint16_t kNextIlvuSizeNone = 0xFFFF;
-inline constexpr uint32_t kAngleEnd = 0x7FFFFFFF;
-inline constexpr uint32_t kAngleBackward = 0x80000000;
+inline constexpr int32_t kAngleEntries = pack::kAngleCount;
 
 // The interleaved-unit and angle fields of a navpack: seamless playback (SML_PBI), seamless
 // angles (SML_AGLI) and non-seamless angles (NSML_AGLI). Distances count sectors from the

@@ -499,6 +499,42 @@ TEST_F(VobPass, ASecondRunFromBackupIsRefusedUntilTheBackupIsRestoredOrDeleted) 
     EXPECT_EQ(ReadBytes(Vob(1)), afterFirst);
 }
 
+// -a clears the ILVU and angle fields of every navpack, in place as from backup, also where
+// nothing else of the navpack changes and its category is 0; the counter counts only navpacks
+// whose category was not 0.
+TEST_F(VobPass, ResetIlvuClearsInPlaceWhatItClearsFromBackup) {
+    struct Navpack {
+        uint16_t category;
+        uint32_t nonSeamless;  // NSML_AGLI of angle 1
+    };
+    const Navpack navpacks[] = {{0, 0x23}, {pack::kIlvuPreUnit, 0}, {0, 0}, {0x5000, 0x11}};
+    for (const bool inPlace : {true, false}) {
+        SCOPED_TRACE(inPlace ? "in place" : "from backup");
+        const std::string folder = m_Dir + (inPlace ? "/inplace" : "/backup");
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        {
+            StreamWriter w(folder, 1, 100);
+            for (const Navpack& n : navpacks) {
+                IlvuNavFields fields;
+                fields.nav.vobId = 1;
+                fields.nav.cellId = 1;
+                fields.ilvu.category = n.category;
+                fields.ilvu.nonSeamlessAngle[0] = n.nonSeamless;
+                w.AddIlvuVobu(fields, 2);
+            }
+        }
+        m_Engine.m_InPlace = inPlace ? 1 : 0;
+        m_Engine.m_ResetIlvu = 1;
+        Run(VobPath(folder, 1, 1));
+        EXPECT_EQ(m_Engine.m_IlvuReset, 2);
+        const Packs out = ReadPacks(VobPath(folder, 1, 1));
+        ASSERT_EQ(out.size(), 12u);
+        for (size_t k = 0; k < 4; ++k) {
+            EXPECT_TRUE(ReadNav(out[3 * k].data()).ilvuFieldsClear) << "navpack " << k;
+        }
+    }
+}
+
 TEST_F(VobPass, VobIdsAreRemappedInTheNavpacks) {
     StreamWriter w(m_Dir, 1, 100);
     w.AddVobu(5, 3, 2);

@@ -10,10 +10,6 @@ namespace {
 
 using SpansByCell = std::map<CellId, std::vector<Span>>;
 
-std::string Name(const CellId& cell) {
-    return std::to_string(cell.vob) + "/" + std::to_string(cell.cell);
-}
-
 std::string Text(const std::vector<Span>& spans) {
     std::string text;
     for (const Span& s : spans) {

@@ -106,10 +106,9 @@ TEST_P(BuiltBlocks, HoldWhatTheRecomputedLayoutGivesThem) {
     // The pre-unit: the three VOBUs before the block, first and last marked.
     const auto& navs = built.layout.navpacks;
     EXPECT_EQ(expected.at(navs[0].sector).category, 0);
-    EXPECT_EQ(expected.at(navs[1].sector).category,
-              testkit::kIlvuPreUnit | testkit::kIlvuUnitStart);
-    EXPECT_EQ(expected.at(navs[2].sector).category, testkit::kIlvuPreUnit);
-    EXPECT_EQ(expected.at(navs[3].sector).category, testkit::kIlvuPreUnit | testkit::kIlvuUnitEnd);
+    EXPECT_EQ(expected.at(navs[1].sector).category, pack::kIlvuPreUnit | pack::kIlvuUnitStart);
+    EXPECT_EQ(expected.at(navs[2].sector).category, pack::kIlvuPreUnit);
+    EXPECT_EQ(expected.at(navs[3].sector).category, pack::kIlvuPreUnit | pack::kIlvuUnitEnd);
     EXPECT_EQ(expected.at(navs.back().sector), ilvu::Fields{});
 }
 
@@ -128,9 +127,9 @@ struct WrongField {
 
 TEST(IlvuLayout, NamesEachFieldThatDiffers) {
     const WrongField cases[] = {
-        {"ILVU category", [](ilvu::Fields& f) { f.category ^= ilvu::kCategoryUnitEnd; }},
+        {"ILVU category", [](ilvu::Fields& f) { f.category ^= pack::kIlvuUnitEnd; }},
         {"ILVU_EA", [](ilvu::Fields& f) { f.ilvuEnd += 1; }},
-        {"NT_ILVU_SA", [](ilvu::Fields& f) { f.nextStart = ilvu::kNextIlvuNone; }},
+        {"NT_ILVU_SA", [](ilvu::Fields& f) { f.nextStart = pack::kNextIlvuNone; }},
         {"NT_ILVU_SZ", [](ilvu::Fields& f) { f.nextSize -= 1; }},
         {"SML_AGLI[2] address", [](ilvu::Fields& f) { f.smlAddress[1] = f.smlAddress[0]; }},
         {"SML_AGLI[2] size", [](ilvu::Fields& f) { f.smlSize[1] = 0; }},
@@ -170,7 +169,7 @@ TEST(IlvuLayout, AnAngleWhoseNextIlvuIsGoneGoesOnAtItsFollowingOneOrTheEnd) {
     Remove(built, 1, 1);
     EXPECT_EQ(ilvu::ExpectedFields(built.layout).at(first).smlAddress[1], at[1][2][0] - first);
     Remove(built, 1, 2);
-    EXPECT_EQ(ilvu::ExpectedFields(built.layout).at(first).smlAddress[1], ilvu::kAngleEnd);
+    EXPECT_EQ(ilvu::ExpectedFields(built.layout).at(first).smlAddress[1], pack::kAngleEnd);
     EXPECT_EQ(ilvu::ExpectedFields(built.layout).at(first).smlAddress[0], at[0][1][0] - first);
 
     Built nonSeamless = Build(Spec(Kind::NonSeamlessAngles, 3, 3, 1));

@@ -6,7 +6,10 @@
 // the files on disk. With --before it also checks that the cleaned stream holds every pack of the
 // original that had to survive, in order, byte for byte outside the fields the cleaner rewrites.
 //
-//   dvdcheck FOLDER|IMAGE [--before ORIGINAL_FOLDER] [--removed]
+//   dvdcheck FOLDER|IMAGE [--before ORIGINAL_FOLDER] [--removed] [--ilvu-cleared]
+//
+// --ilvu-cleared: the ILVU and angle fields of every navpack must be 0 (a clean with -a), instead
+// of what the interleaved layout gives them.
 //
 // An image (.iso) is read the way a player reads it: libdvdread opens the image, and every file
 // the checks look at is one libdvdread read from it by domain (DVDOpenFile, DVDReadBlocks), laid
@@ -315,15 +318,25 @@ void CheckNavPointers(const Stream& s) {
 }
 
 // The seamless playback and angle fields of every navpack against what the title set's
-// interleaved layout gives them, and the IFO's pieces against the stream's (IlvuLayout.h).
-void CheckIlvuFields(const Stream& s, const ifo_handle_t& ifo) {
+// interleaved layout gives them (or, cleared, against 0), and the IFO's pieces against the
+// stream's (IlvuLayout.h).
+void CheckIlvuFields(const Stream& s, const ifo_handle_t& ifo, bool cleared) {
     std::vector<std::string> problems;
     const dorvex::ilvu::Layout layout =
         dorvex::ilvu::LayoutOf(ifo, s.bytes.data(), uint32_t(s.Sectors()), problems);
     for (const std::string& problem : problems) {
         Fail("%s: %s", s.name.c_str(), problem.c_str());
     }
-    const std::vector<dorvex::ilvu::Mismatch> mismatches = dorvex::ilvu::CompareFields(layout);
+    std::vector<dorvex::ilvu::Mismatch> mismatches;
+    if (!cleared) {
+        mismatches = dorvex::ilvu::CompareFields(layout);
+    }
+    for (size_t i = 0; cleared && i < layout.navpacks.size(); ++i) {
+        const dorvex::ilvu::Navpack& nav = layout.navpacks[i];
+        if (nav.found != dorvex::ilvu::Fields{}) {
+            mismatches.push_back({nav.sector, nav.cell, "fields not cleared", 0, 1});
+        }
+    }
     for (size_t i = 0; i < mismatches.size() && i < 10; ++i) {
         Fail("%s: %s", s.name.c_str(), dorvex::ilvu::Describe(mismatches[i]).c_str());
     }
@@ -698,7 +711,10 @@ void CheckPreserved(const Stream& before, Stream& after,
             cell = p[1058];
         }
         bool blank = IsBlank(p);
-        if (j < after.Sectors()) {
+        // With removal on a cell no PGC plays is dropped whole: the navpacks of another angle's
+        // ILVU may equal its own in every field the cleaner keeps, so it is not matched at all.
+        const bool unplayed = referenced.count({vob, cell}) == 0;
+        if (j < after.Sectors() && !(removed && unplayed)) {
             const uint8_t* q = after.Pack(uint32_t(j));
             if ((blank && IsStuffing(q)) || SameExceptNavFields(p, q, nav)) {
                 if (blank) {
@@ -708,7 +724,7 @@ void CheckPreserved(const Stream& before, Stream& after,
                 continue;
             }
         }
-        bool mayDrop = (blank && removed) || referenced.count({vob, cell}) == 0;
+        bool mayDrop = (blank && removed) || unplayed;
         if (!mayDrop) {
             Fail("%s: pack %u of the original (VCID %d/%d) is missing from the result",
                  before.name.c_str(), i, vob, cell);
@@ -829,17 +845,21 @@ std::string FolderOfImage(dvd_reader_t* dvd) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: dvdcheck FOLDER [--before ORIGINAL_FOLDER] [--removed]\n");
+        fprintf(stderr,
+                "usage: dvdcheck FOLDER [--before ORIGINAL_FOLDER] [--removed] [--ilvu-cleared]\n");
         return 2;
     }
     std::string folder = argv[1];
     std::string beforeFolder;
     bool removed = false;
+    bool ilvuCleared = false;
     for (int i = 2; i < argc; ++i) {
         if (strcmp(argv[i], "--before") == 0 && i + 1 < argc) {
             beforeFolder = argv[++i];
         } else if (strcmp(argv[i], "--removed") == 0) {
             removed = true;
+        } else if (strcmp(argv[i], "--ilvu-cleared") == 0) {
+            ilvuCleared = true;
         }
     }
 
@@ -956,7 +976,7 @@ int main(int argc, char** argv) {
                 CheckPgc(titles, ifo->vts_c_adt, p + 1, ifo->vts_pgcit->pgci_srp[p].pgc);
             }
             CheckTimeMaps(titles, ifo->vts_tmapt);
-            CheckIlvuFields(titles, *ifo);
+            CheckIlvuFields(titles, *ifo, ilvuCleared);
             NoteUnplayedCells(titles, ReferencedCells(ifo->vts_pgcit));
         }
 

@@ -5,10 +5,11 @@
 // where the IFO's description of the pieces (cell address table, a cell's sectors and first
 // ILVU end) disagrees with the stream.
 //
-//   ilvucheck FOLDER|IMAGE [--layout]
+//   ilvucheck FOLDER|IMAGE [--layout] [--cleared]
 //
-// --layout also prints the layout: every cell's pieces and the angle blocks. Exits 1 when
-// anything differs, 0 when every navpack holds what its layout gives it.
+// --layout also prints the layout: every cell's pieces and the angle blocks. --cleared holds
+// every navpack, played or not, to fields all 0 instead (what a clean with -a leaves). Exits 1
+// when anything differs, 0 when every navpack holds what its layout gives it.
 
 #include <dvdread/dvd_reader.h>
 #include <dvdread/ifo_read.h>
@@ -59,8 +60,25 @@ void PrintLayout(const char* name, const Layout& layout) {
     }
 }
 
+struct Options {
+    bool printLayout = false;
+    bool cleared = false;
+};
+
+// Every navpack whose ILVU and angle fields are not all 0.
+std::vector<Mismatch> NotCleared(const Layout& layout) {
+    std::vector<Mismatch> found;
+    for (const Navpack& nav : layout.navpacks) {
+        if (nav.found != Fields{}) {
+            found.push_back(
+                {nav.sector, nav.cell, "ILVU and angle fields not cleared", 0, nav.found.category});
+        }
+    }
+    return found;
+}
+
 // Returns the number of differences found in the title set.
-int CheckTitleSet(dvd_reader_t* dvd, int vts, bool printLayout) {
+int CheckTitleSet(dvd_reader_t* dvd, int vts, const Options& options) {
     ifo_handle_t* ifo = ifoOpen(dvd, vts);
     char name[16];
     snprintf(name, sizeof(name), "VTS_%02d", vts);
@@ -73,13 +91,14 @@ int CheckTitleSet(dvd_reader_t* dvd, int vts, bool printLayout) {
     const Layout layout =
         LayoutOf(*ifo, stream.data(), uint32_t(stream.size() / DVD_VIDEO_LB_LEN), problems);
     ifoClose(ifo);
-    if (printLayout) {
+    if (options.printLayout) {
         PrintLayout(name, layout);
     }
     for (const std::string& problem : problems) {
         printf("FAIL: %s: %s\n", name, problem.c_str());
     }
-    const std::vector<Mismatch> mismatches = CompareFields(layout);
+    const std::vector<Mismatch> mismatches =
+        options.cleared ? NotCleared(layout) : CompareFields(layout);
     for (const Mismatch& m : mismatches) {
         printf("FAIL: %s: %s\n", name, Describe(m).c_str());
     }
@@ -88,10 +107,10 @@ int CheckTitleSet(dvd_reader_t* dvd, int vts, bool printLayout) {
         unplayed += layout.played.count(nav.cell) == 0 ? 1 : 0;
     }
     printf(
-        "%s: %zu navpacks (%zu of cells no PGC plays, not compared), %zu interleaved cells, "
+        "%s: %zu navpacks (%zu of cells no PGC plays%s), %zu interleaved cells, "
         "%zu angle blocks: %zu mismatches\n",
-        name, layout.navpacks.size(), unplayed, layout.interleaved.size(), layout.blocks.size(),
-        mismatches.size() + problems.size());
+        name, layout.navpacks.size(), unplayed, options.cleared ? "" : ", not compared",
+        layout.interleaved.size(), layout.blocks.size(), mismatches.size() + problems.size());
     return int(mismatches.size() + problems.size());
 }
 
@@ -99,10 +118,14 @@ int CheckTitleSet(dvd_reader_t* dvd, int vts, bool printLayout) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: ilvucheck FOLDER|IMAGE [--layout]\n");
+        fprintf(stderr, "usage: ilvucheck FOLDER|IMAGE [--layout] [--cleared]\n");
         return 2;
     }
-    const bool printLayout = argc > 2 && strcmp(argv[2], "--layout") == 0;
+    Options options;
+    for (int i = 2; i < argc; ++i) {
+        options.printLayout |= strcmp(argv[i], "--layout") == 0;
+        options.cleared |= strcmp(argv[i], "--cleared") == 0;
+    }
     static const dvd_logger_cb kLogger = {Quiet};
     dvd_reader_t* dvd = DVDOpen2(nullptr, &kLogger, argv[1]);
     if (dvd == nullptr) {
@@ -117,7 +140,7 @@ int main(int argc, char** argv) {
             continue;
         }
         ++sets;
-        differences += CheckTitleSet(dvd, vts, printLayout);
+        differences += CheckTitleSet(dvd, vts, options);
     }
     DVDClose(dvd);
     printf("%s: %d title set(s), %d mismatch(es)\n", argv[1], sets, differences);
