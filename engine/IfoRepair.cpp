@@ -97,6 +97,9 @@ int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
             }
         }
     }
+    if (!m_InPlace) {
+        SettleBackup();
+    }
     m_Phase = PhaseDone;
     return 0;
 }

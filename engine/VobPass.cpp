@@ -250,7 +250,7 @@ bool CVtsCleaner::Refuses() {
 }
 
 bool CVtsCleaner::OpenPass() {
-    if ((!m_InPlace && !Backup().MakeReady()) || OpenPassFiles() != 0) {
+    if ((!m_InPlace && !BeginBackup(true)) || OpenPassFiles() != 0) {
         if (!m_Abort.load()) {
             m_Failed = 1;
             m_Phase = PhaseAborted;

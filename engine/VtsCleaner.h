@@ -16,11 +16,14 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/PackLayout.h"
 #include "engine/PassModel.h"
 #include "engine/PassRecorder.h"
 #include "engine/VobIo.h"
+#include "engine/backup/BackupRestore.h"
 #include "engine/backup/BackupStore.h"
 #include "engine/journal/JournalRecords.h"
 #include "engine/preflight/Preflight.h"
@@ -30,6 +33,7 @@
 
 namespace dorvex {
 
+class BackupRecorder;
 class CIfoFile;
 class PassJournal;
 struct InterruptedRun;
@@ -83,6 +87,9 @@ class CVtsCleaner : public PassModel {
     std::atomic<uint8_t> m_Refused{0};
     // Set when an in-place run ended early and kept its journal: running it again finishes it.
     std::atomic<uint8_t> m_JournalLeft{0};
+    // Set when the last Restore or Delete Backup refused, or left undone part of what it was
+    // asked to do (it has said what).
+    std::atomic<uint8_t> m_BackupLeft{0};
     // Pause after entering each IFO phase, so that the dialog's progress display shows it. The
     // dialog asks for it (RunOptions); nothing else shows the phases long enough to need it.
     int32_t m_IfoPauseMs = 0;
@@ -172,6 +179,13 @@ class CVtsCleaner : public PassModel {
     int32_t OpenInput(bool fromBackup);
     int32_t OpenOutput();
     std::unique_ptr<CIfoFile> LoadIfo();
+    // Restore Backup of several domains at once (a whole disc, in the order of a full-DVD run):
+    // everything checked before the first file moves, one summary line. `force` goes on over a
+    // backup whose record does not vouch for its copies or for the files they replace (never
+    // over a link or what may not be changed). True when all of it was put back.
+    bool RestoreDomains(const std::vector<RestoreDomain>& domains, bool force);
+    // What RestoreDomains would refuse, and why; nothing is changed or said.
+    RestoreCheck CheckRestore(const std::vector<RestoreDomain>& domains);
 
     // --- VOB pass ---
     // One pack of the pass: m_Data, or (ProcessPackAt) a pack held elsewhere, which stays
@@ -254,8 +268,19 @@ class CVtsCleaner : public PassModel {
     Durability RepairedIfoDurability() const {
         return m_InPlace ? Durability::Flushed : Durability::Cached;
     }
-    // The backup copy of an IFO, made once per run.
-    bool BackUpIfoOnce(CIfoFile& ifo, const std::string& path);
+    // From backup, before the first file of a step moves: the backup's record of the step's
+    // files (the VOBs the pass will move, when it moves any), then the copies of its IFOs and
+    // BUPs, each flushed. Once per step; a second call adds nothing. False, alerted and failed,
+    // when the record or a copy cannot be made.
+    bool BeginBackup(bool movesVobs);
+    // An IFO and its BUP into the backup (or, made by an earlier step, kept), their copies'
+    // bytes added to `copies`.
+    bool BackUpIfoPair(const std::string& ifoPath, BackupRecorder& record,
+                       std::vector<std::pair<std::string, std::vector<uint8_t>>>& copies);
+    // Once a step is done: what it left, in the backup's record.
+    void SettleBackup();
+    // The VOBs a pass from backup moves, as it will find them.
+    std::vector<std::string> StepVobs();
     bool RunFullDvdStep(const std::string& vobPath, bool menu);
 
     // Whoever records the pass while it runs (an in-place run's journal), or null.

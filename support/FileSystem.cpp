@@ -255,6 +255,14 @@ bool RealFileSystem::WriteWhole(const std::string& path, const uint8_t* data, si
     return WriteWholeFile(*this, path, data, size, error, durability);
 }
 
+bool RealFileSystem::MayChange(const std::string& path, std::string& error) {
+    if (access(path.c_str(), W_OK) == 0) {
+        return true;
+    }
+    error = strerror(errno);
+    return false;
+}
+
 bool RealFileSystem::FlushFolder(const std::string& folder, std::string& error) {
     return FlushFileSystemOf(folder, error);
 }

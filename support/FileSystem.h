@@ -38,8 +38,9 @@ struct FileIdentity {
 };
 
 // The operations a fault-injecting file system can fail, with the file and the sector they
-// concern (0 where no sector applies). Create is an Open that makes the file.
-enum class FileOp { Open, Create, Read, Write, Truncate, Sync, Close, Rename, Remove };
+// concern (0 where no sector applies). Create is an Open that makes the file; Access asks
+// whether a file or folder may be changed.
+enum class FileOp { Open, Create, Read, Write, Truncate, Sync, Close, Rename, Remove, Access };
 
 // One open file: positioned reads and writes, nothing buffered. Every call that fails sets
 // errno and returns -1 or false.
@@ -103,6 +104,12 @@ class FileSystem {
     // Everything written to the file system holding `folder` reaches the disk.
     virtual bool FlushFolder(const std::string& folder, std::string& error) = 0;
 
+    // Whether this process may write the file at path, or add, rename and remove names in the
+    // folder at path (access(2) W_OK), so that a change of many files can be refused before the
+    // first one; false with the reason. A file system that cannot tell says yes, and the change
+    // itself then fails and says why.
+    virtual bool MayChange(const std::string& /*path*/, std::string& /*error*/) { return true; }
+
     int32_t SizeKB(const std::string& path) { return static_cast<int32_t>(SizeBytes(path) / 1024); }
     // A folder itself, not a link to one; a regular file itself.
     bool IsFolder(const std::string& path) { return KindOf(path) == FileKind::Folder; }
@@ -129,6 +136,7 @@ class RealFileSystem final : public FileSystem {
     bool WriteWhole(const std::string& path, const uint8_t* data, size_t size, std::string& error,
                     Durability durability) override;
     bool FlushFolder(const std::string& folder, std::string& error) override;
+    bool MayChange(const std::string& path, std::string& error) override;
 };
 
 FileSystem& TheRealFileSystem();

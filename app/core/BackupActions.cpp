@@ -17,22 +17,6 @@ std::string SetName(const std::string& vob) {
     return titleSet >= 0 ? TitleSetName(titleSet) : GetBaseName(vob);
 }
 
-// One step of a full-DVD run put back. A step whose VOB is gone (a run that only brought its
-// IFO in line) is restored through its path all the same.
-void RestoreStep(CVtsCleaner& engine, const FullDvdStep& step, const BackupListing& backup) {
-    const bool anyCopy =
-        std::any_of(backup.files.begin(), backup.files.end(),
-                    [&step](const std::string& name) { return BelongsToTitleSet(step.vob, name); });
-    if (!anyCopy) {
-        return;
-    }
-    if (engine.CVtsCleaner::Open(step.vob) != 0) {
-        engine.SetVobPath(step.vob);
-        engine.m_Menu = step.menu ? 1 : 0;
-    }
-    engine.RestoreBackup();
-}
-
 }  // namespace
 
 BackupListing ListBackup(CVtsCleaner& engine) {
@@ -88,31 +72,40 @@ BackupCheck BackupAction::Check() {
                                 : "no backup in " + backup.folder;
         return check;
     }
+    if (restore) {
+        const RestoreCheck found = m_Engine.CheckRestore(Domains());
+        if (found.Refused()) {
+            check.forceable = found.refusal == RestoreRefusal::Unverified;
+            check.message = found.message;
+            return check;
+        }
+    }
     check.refused = false;
     return check;
 }
 
-bool BackupAction::Perform() {
+bool BackupAction::Perform(bool force) {
     ScopedAbortOnSignals holdSignals(m_Engine);
     const BackupListing backup = ListBackup(m_Engine);
     if (m_Kind == BackupActionKind::Delete) {
         m_Engine.DeleteBackup();
-        return !m_Engine.m_Files.Exists(backup.folder);
+        return m_Engine.m_BackupLeft.load() == 0;
     }
-    if (m_WholeDisc) {
-        RestoreWholeDisc(backup);
-    } else {
-        m_Engine.RestoreBackup();
-    }
+    const bool done = m_Engine.RestoreDomains(Domains(), force);
     m_Engine.m_Files.Remove(backup.folder);  // only when nothing is left in it
-    return true;
+    return done;
 }
 
-void BackupAction::RestoreWholeDisc(const BackupListing& backup) {
-    // Each title set's menu and titles, then the video manager, as the run went.
-    for (const FullDvdStep& step : FullDvdSteps(GetFolder(m_Engine.VobPathSnapshot()))) {
-        RestoreStep(m_Engine, step, backup);
+std::vector<RestoreDomain> BackupAction::Domains() const {
+    if (!m_WholeDisc) {
+        return {{m_Engine.VobPathSnapshot(), m_Engine.m_Menu != 0}};
     }
+    // Each title set's menu and titles, then the video manager, as the run went.
+    std::vector<RestoreDomain> domains;
+    for (const FullDvdStep& step : FullDvdSteps(GetFolder(m_Engine.VobPathSnapshot()))) {
+        domains.push_back({step.vob, step.menu});
+    }
+    return domains;
 }
 
 }  // namespace dorvex

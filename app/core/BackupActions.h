@@ -30,6 +30,9 @@ enum class BackupActionKind { Restore, Delete };
 // What an action would touch, or why it will not go on.
 struct BackupCheck {
     bool refused = false;
+    // A restore the backup's record does not vouch for (no record, or a copy or a file not what
+    // it says): done only when the user asks for it again (--force, a second question).
+    bool forceable = false;
     // Why, for the user; empty when the engine has said it.
     std::string message;
     // The copies it would put back or delete, and where they are.
@@ -49,16 +52,20 @@ class BackupAction {
     // run or another command holds it.
     bool Lock(std::string& refusal);
     // After Lock, for a front end that says what it is about to do: the copies, and the
-    // refusals (an unsafe backup folder, a half-cleaned title set, nothing to restore or delete).
+    // refusals (an unsafe backup folder, a half-cleaned title set, nothing to restore or delete,
+    // and what a restore finds before anything moves: a backup its record does not vouch for, a
+    // link, what may not be changed).
     BackupCheck Check();
     // After Lock: the action, with Ctrl-C and SIGTERM held off until it is done, since half a
-    // restore is worse than a late exit. A restore goes in the order of a full-DVD run and
-    // removes the backup folder when it leaves it empty. True when the action did all it was
-    // asked (a delete: the backup folder is gone); the engine says why not.
-    bool Perform();
+    // restore is worse than a late exit. A restore goes in the order of a full-DVD run, checks
+    // everything first (force: goes on over a forceable refusal), reports each file and removes
+    // the backup folder when it leaves it empty. True when the action did all it was asked (a
+    // delete: every file of the program's is gone); the engine says why not.
+    bool Perform(bool force = false);
 
   private:
-    void RestoreWholeDisc(const BackupListing& backup);
+    // What a restore undoes: the opened domain, or every step of a full-DVD run of the folder.
+    std::vector<RestoreDomain> Domains() const;
 
     CVtsCleaner& m_Engine;
     const BackupActionKind m_Kind;

@@ -59,7 +59,8 @@ RunStart RunSession::Prepare() {
     if (m_Options.m_EmptyBackup) {
         m_Engine.DeleteBackup();
         // The engine has said why it kept the backup.
-        if (m_Hooks.stopWhenBackupKept && m_Engine.m_Refused.load() != 0) {
+        if (m_Hooks.stopWhenBackupKept &&
+            (m_Engine.m_Refused.load() != 0 || m_Engine.m_BackupLeft.load() != 0)) {
             return {StartStatus::Refused, ""};
         }
     }
@@ -132,7 +133,9 @@ std::string DescribeOutcome(const RunOutcome& outcome, bool inPlace) {
     if (inPlace) {
         return std::string(how) + "; no title set was left half cleaned.";
     }
-    return std::string(how) + ".";
+    return std::string(how) +
+           "; the backup was not restored in full (see above): what it did not put back is still "
+           "in the backup folder.";
 }
 
 void RunSession::Begin() {
@@ -186,7 +189,8 @@ RunOutcome RunSession::Finish(bool closing) {
     // A refused step changed nothing, and what the backup holds then is an earlier run's.
     if (m_Engine.m_InPlace == 0 && outcome.Interrupted() && !outcome.refused) {
         m_Engine.RestoreBackup();
-        outcome.restored = true;
+        // A restore that could not put everything back has said what is left where.
+        outcome.restored = m_Engine.m_BackupLeft.load() == 0;
     }
     return outcome;
 }

@@ -6,6 +6,7 @@
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
 #include "app/dorvexcli/Target.h"
+#include "support/Paths.h"
 
 namespace dorvex::cli {
 
@@ -61,12 +62,15 @@ class DeleteBackupCommand : public Command {
                     "pass --yes to delete anyway");
                 return kExitUsage;
         }
+        // Each file deleted, and what could not be, has been said.
         if (!remove.Perform()) {
-            PrintError("could not delete all of " + check.folder +
-                       " (files this program does not put there are left alone)");
+            PrintError("not all of the backup in " + check.folder + " was deleted");
             return kExitFailed;
         }
-        PrintNote("Deleted " + check.folder);
+        PrintNote(FileExists(check.folder)
+                      ? "Deleted the backup; " + check.folder +
+                            " stays for the files Dorvex did not put there"
+                      : "Deleted " + check.folder);
         return kExitOk;
     }
 

@@ -17,6 +17,10 @@ class RestoreCommand : public Command {
         CLI::App* restore = program.add_subcommand(
             "restore", "Put the backup copies back, undoing the last run from backup");
         restore->add_flag("-y,--yes", m_Yes, "Do not ask for confirmation");
+        restore->add_flag("--force", m_Force,
+                          "Restore a backup whose record does not vouch for its copies or for "
+                          "the files they replace (never over a link or what may not be "
+                          "changed)");
         restore->add_flag("-f,--full-dvd", m_FullDvd, "Every title set of the folder and VIDEO_TS");
         restore->add_flag("--backup-above", m_BackupAbove, "The backup folder is beside VIDEO_TS");
         AddPathArgument(*restore, m_Path);
@@ -42,7 +46,7 @@ class RestoreCommand : public Command {
             return kExitUsage;
         }
         const BackupCheck check = restore.Check();
-        if (check.refused) {
+        if (check.refused && !(check.forceable && m_Force)) {
             if (!check.message.empty()) {
                 PrintError(check.message);
             }
@@ -62,12 +66,13 @@ class RestoreCommand : public Command {
                            std::string("pass --yes to restore anyway"));
                 return kExitUsage;
         }
-        restore.Perform();
-        return kExitOk;
+        // Each file restored, and what was not, has been said.
+        return restore.Perform(m_Force) ? kExitOk : kExitFailed;
     }
 
   private:
     bool m_Yes = false;
+    bool m_Force = false;
     bool m_FullDvd = false;
     bool m_BackupAbove = false;
     std::string m_Path;

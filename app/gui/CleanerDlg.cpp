@@ -430,14 +430,32 @@ void CCleanerDlg::OnBackupAction(BackupActionKind kind, const char* question) {
         }
     }
     m_Options.ApplyTo(m_Engine);
-    // The current title set: the engine says itself what it will not restore or delete.
+    // The current title set: the engine says itself what it will not restore or delete, and
+    // what it could not do.
     BackupAction action(m_Engine, kind, false);
     std::string refusal;
     if (!action.Lock(refusal)) {
         m_Prompts.message(QString::fromStdString(refusal));
         return;
     }
-    action.Perform();
+    bool force = false;
+    if (kind == BackupActionKind::Restore) {
+        const BackupCheck check = action.Check();
+        if (check.refused && !check.forceable) {
+            if (!check.message.empty()) {
+                m_Prompts.message(QString::fromStdString(check.message));
+            }
+            return;
+        }
+        // A backup its record does not vouch for is restored only when asked for twice.
+        if (check.refused && (m_Launch.m_CommandLine ||
+                              !m_Prompts.okCancel(QString::fromStdString(check.message) +
+                                                  kQuestionRestoreAnyway))) {
+            return;
+        }
+        force = check.refused;
+    }
+    action.Perform(force);
 }
 
 bool CCleanerDlg::OnClose() {

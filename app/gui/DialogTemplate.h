@@ -58,6 +58,9 @@ inline const char* const kHintDragDrop = "To start, drag/drop a problematic VOB 
 inline const char* const kQuestionRestore =
     "This will restore your backup and undo the last procesing! Proceed?";
 inline const char* const kQuestionDelete = "This will delete all backup files! Proceed?";
+// After a restore's refusal that only the user can overrule: the files it replaces are then lost.
+inline const char* const kQuestionRestoreAnyway =
+    "\n\nRestore anyway? The files it replaces are then gone for good.";
 inline const char* const kQuestionInPlace =
     "Warning: you're about to process in-place, without backing up\nthe VOB files. Dorvex will "
     "not damage the files, even if you abort, but you will not be\nable to recover their initial "

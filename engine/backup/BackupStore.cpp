@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/backup/BackupManifest.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 #include "support/TitleSetFiles.h"
@@ -19,11 +20,12 @@ constexpr const char* kBackupFolderName = "DorvexBackup";
 
 bool IsBackupFileName(const std::string& name) {
     const std::string partial = PartialPathFor("");
+    std::string whole = name;
     if (name.size() > partial.size() &&
         name.compare(name.size() - partial.size(), partial.size(), partial) == 0) {
-        return IsDvdFileName(name.substr(0, name.size() - partial.size()));
+        whole = name.substr(0, name.size() - partial.size());
     }
-    return IsDvdFileName(name);
+    return IsDvdFileName(whole) || whole == BackupManifest::kFileName;
 }
 
 BackupStore::BackupStore(FileSystem& files, const std::string& discFile, bool above)
@@ -48,6 +50,10 @@ std::string BackupStore::Folder() const {
 
 std::string BackupStore::CopyOf(const std::string& path) const {
     return ResolveCase(m_Files, m_Path + GetFileName(path));
+}
+
+std::string BackupStore::ManifestPath() const {
+    return m_Path + std::string(BackupManifest::kFileName);
 }
 
 bool BackupStore::IsUsable() const {
@@ -92,8 +98,8 @@ std::vector<std::string> BackupStore::Copies() const {
     return copies;
 }
 
-bool BackupStore::HoldsOtherSets(int32_t titleSet) const {
-    for (const std::string& name : m_Files.ListFiles(m_Path)) {
+bool HoldsOtherSets(const std::vector<std::string>& names, int32_t titleSet) {
+    for (const std::string& name : names) {
         const int32_t owner = TitleSetOf(name);
         if (!IsDvdFileName(name) || owner == titleSet) {
             continue;
@@ -106,27 +112,6 @@ bool BackupStore::HoldsOtherSets(int32_t titleSet) const {
     return false;
 }
 
-bool BackupStore::RestoreFile(const std::string& path) const {
-    // A whole-file write cut short (a kill, a crash) leaves its temporary file behind; the
-    // target itself was never touched, so the leftover is only clutter.
-    const std::string partial = PartialPathFor(path);
-    if (m_Files.IsRegularFile(partial)) {
-        m_Files.Remove(partial);
-    }
-    const std::string copy = CopyOf(path);
-    if (m_Files.IsRegularFile(PartialPathFor(copy))) {
-        m_Files.Remove(PartialPathFor(copy));  // a copy that was never finished
-    }
-    if (!m_Files.IsRegularFile(copy)) {
-        return false;
-    }
-    // rename() replaces an existing file atomically, so the file is never absent meanwhile. A
-    // file that is gone comes back under the name its copy keeps (its own case).
-    const std::string target = m_Files.Exists(path) ? path : GetFolder(path) + GetFileName(copy);
-    m_Files.Rename(copy, target);
-    return true;
-}
-
 bool BackupStore::DeleteCopies() const {
     // From now on the title set's files are the only copy: what a run left to the kernel's
     // write-back has to be on disk before the originals go.
@@ -137,13 +122,34 @@ bool BackupStore::DeleteCopies() const {
         return false;
     }
     // Only the copies this program makes: whatever else someone put there stays, and with it
-    // the folder.
+    // the folder. The record goes last, so that copies left by an interrupted delete are still
+    // known.
+    std::vector<std::string> names;
     for (const std::string& name : m_Files.ListFiles(m_Path)) {
         if (IsBackupFileName(name)) {
-            m_Files.Remove(m_Path + name);
+            names.push_back(name);
         }
     }
-    m_Files.Remove(Folder());
+    std::sort(names.begin(), names.end());
+    std::stable_partition(names.begin(), names.end(), [](const std::string& name) {
+        return name.rfind(BackupManifest::kFileName, 0) != 0;
+    });
+    std::string kept;
+    for (const std::string& name : names) {
+        if (m_Files.Remove(m_Path + name) == 0) {
+            Logf("Deleted %s", (m_Path + name).c_str());
+        } else {
+            kept += (kept.empty() ? "" : ", ") + name + " (" + strerror(errno) + ")";
+        }
+    }
+    if (!kept.empty()) {
+        Alert(("Couldn't delete all of the backup in " + Folder() + ": " + kept +
+               " are still there. Make the folder and its files writable, then delete the "
+               "backup again.")
+                  .c_str());
+        return false;
+    }
+    m_Files.Remove(Folder());  // only when nothing is left in it
     return true;
 }
 

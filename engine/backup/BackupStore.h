@@ -11,8 +11,13 @@
 
 namespace dorvex {
 
-// A copy, or what is left of one an interrupted write was making.
+// A copy or the backup's record of them (BackupManifest.h), or what is left of one an
+// interrupted write was making.
 bool IsBackupFileName(const std::string& name);
+
+// True when the names (of a backup folder's copies) hold copies of other title sets than this
+// one (the video manager's IFO and BUP belong to none).
+bool HoldsOtherSets(const std::vector<std::string>& names, int32_t titleSet);
 
 class BackupStore {
   public:
@@ -26,6 +31,8 @@ class BackupStore {
     // Where the copy of a file of the disc folder goes (a copy made from a file spelled in
     // another case is still that file's copy).
     std::string CopyOf(const std::string& path) const;
+    // The record of which files the copies belong to.
+    std::string ManifestPath() const;
 
     // Missing or a folder of its own: anything else (a link, a file) is never used.
     bool IsUsable() const;
@@ -35,14 +42,9 @@ class BackupStore {
 
     // The names of the program's copies in it, sorted.
     std::vector<std::string> Copies() const;
-    // True when it holds copies of other title sets than this one (the video manager's IFO and
-    // BUP belong to none).
-    bool HoldsOtherSets(int32_t titleSet) const;
-    // Moves the copy of `path` back over it (or under its own name when the file is gone); the
-    // leftovers of interrupted whole-file writes go. False when there is no copy.
-    bool RestoreFile(const std::string& path) const;
-    // Flushes the disc's file system, then removes every copy and the folder when nothing else
-    // is left in it. False (alerted) when the flush fails: nothing is removed then.
+    // Flushes the disc's file system, then removes every copy (each one logged) and the record,
+    // and the folder when nothing else is left in it. False (alerted, naming what is left) when
+    // the flush fails, and then nothing is removed, or when a file of the program's stays.
     bool DeleteCopies() const;
 
   private:

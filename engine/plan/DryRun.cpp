@@ -7,6 +7,7 @@
 #include "engine/plan/IfoChanges.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
+#include "support/TitleSetFiles.h"
 
 namespace dorvex {
 
@@ -200,7 +201,8 @@ void CPlanningCleaner::CollectFiles(PlanResult& result) {
                     break;
                 }
                 written.push_back(record.path);
-                if (inBackup(record.path)) {
+                // The backup's record of its copies is written there, not copied from the disc.
+                if (inBackup(record.path) && IsDvdFileName(GetFileName(record.path))) {
                     result.files.push_back(
                         {"backup", Concat(GetFolder(VobPathSnapshot()), GetFileName(record.path)),
                          record.path});

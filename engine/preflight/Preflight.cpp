@@ -8,6 +8,8 @@
 
 #include "engine/Navpack.h"
 #include "engine/PackLayout.h"
+#include "engine/backup/BackupManifest.h"
+#include "engine/backup/BackupVerify.h"
 #include "engine/journal/JournalSummary.h"
 #include "ifo/IfoFile.h"
 #include "ifo/PgcStructure.h"
@@ -135,37 +137,127 @@ RunCheck Preflight::BackupFolder() const {
         return {RunRefusal::BackupFolder, backup.UnsafeMessage()};
     }
     const int32_t titleSet = TitleSetOf(m_Step.vobPath);
-    if (m_Step.files.KindOf(backup.Folder()) == FileKind::Missing || titleSet < 0) {
+    if (titleSet < 0) {
         return {};
     }
+    const TitleSetFiles files = m_Step.Files();
+    for (const VobPart& part : files.Parts(m_Step.menu)) {
+        if (m_Step.files.KindOf(part.path) == FileKind::Link) {
+            return {RunRefusal::BackupFolder,
+                    Format("%s is a link: a run from backup moves the file itself into the backup "
+                           "folder, and a link there would be no copy of it. Nothing was changed; "
+                           "put the file itself in place of the link, or clean in place (-i).",
+                           part.path.c_str())};
+        }
+    }
+    if (m_Step.files.KindOf(backup.Folder()) == FileKind::Missing) {
+        return {};
+    }
+    if (std::vector<std::string> taken = EarlierCopies(); !taken.empty()) {
+        return EarlierBackup(taken, TitleSetName(titleSet));
+    }
+    // The copy of VIDEO_TS.IFO is kept from the first run that made the folder: this run's
+    // result is undone with it, so it must be this disc's too.
+    const std::string vmgCopy = backup.CopyOf(files.VideoManagerIfo());
+    if (m_Step.files.KindOf(vmgCopy) != FileKind::Missing && !MadeThisRun(vmgCopy)) {
+        bool running = false;
+        return ForeignBackup({vmgCopy}, GetFileName(vmgCopy), running);
+    }
+    return {};
+}
+
+bool Preflight::MadeThisRun(const std::string& copy) const {
+    return m_Step.copiesThisRun != nullptr && m_Step.copiesThisRun->count(copy) != 0;
+}
+
+std::vector<std::string> Preflight::EarlierCopies() const {
     // The copies this step would make, and any other copy of the set's files: the video
     // manager's IFO is kept from the first run that made the folder, whatever title set that run
     // cleaned, so for it only a copy of VIDEO_TS.VOB means its menu was cleaned.
-    std::vector<std::string> taken;
+    const BackupStore& backup = m_Step.backup;
+    const int32_t titleSet = TitleSetOf(m_Step.vobPath);
+    std::vector<std::string> candidates;
     const TitleSetFiles files = m_Step.Files();
     for (const std::string& path : {files.Ifo(), files.Bup()}) {
         if (titleSet != kVideoManager) {
-            taken.push_back(backup.CopyOf(path));
+            candidates.push_back(backup.CopyOf(path));
         }
     }
     for (const VobPart& part : files.Parts(m_Step.menu)) {
-        taken.push_back(backup.CopyOf(part.path));
+        candidates.push_back(backup.CopyOf(part.path));
     }
     for (const std::string& name : m_Step.files.ListFiles(backup.Path())) {
         if (IsDvdFileName(name) && TitleSetOf(name) == titleSet &&
             (titleSet != kVideoManager || EqualsIgnoreCase(GetFileExt(name), ".VOB"))) {
-            taken.push_back(backup.Path() + name);
+            candidates.push_back(backup.Path() + name);
         }
     }
-    for (const std::string& copy : taken) {
-        if (m_Step.files.KindOf(copy) == FileKind::Missing ||
-            (m_Step.copiesThisRun != nullptr && m_Step.copiesThisRun->count(copy) != 0)) {
-            continue;
+    std::vector<std::string> taken;
+    for (const std::string& copy : candidates) {
+        if (m_Step.files.KindOf(copy) != FileKind::Missing && !MadeThisRun(copy) &&
+            std::find(taken.begin(), taken.end(), copy) == taken.end()) {
+            taken.push_back(copy);
         }
+    }
+    return taken;
+}
+
+RunCheck Preflight::EarlierBackup(const std::vector<std::string>& copies,
+                                  const std::string& what) const {
+    bool running = false;
+    if (RunCheck foreign = ForeignBackup(copies, what, running); foreign.Refused()) {
+        return foreign;
+    }
+    const std::string folder = m_Step.backup.Folder();
+    if (running) {
         return {RunRefusal::EarlierBackup,
-                Format("%s already holds %s from an earlier run: Restore Backup to undo that "
-                       "run, or Delete Backup to keep the current files",
-                       backup.Folder().c_str(), TitleSetName(titleSet).c_str())};
+                folder + " already holds " + what + " from an earlier run on these files that "
+                "did not finish: Restore Backup to undo it, then run again. Nothing was changed."};
+    }
+    return {RunRefusal::EarlierBackup,
+            folder + " already holds " + what + " from an earlier run on these files: Restore "
+            "Backup to undo that run, or Delete Backup to keep the current files"};
+}
+
+RunCheck Preflight::ForeignBackup(const std::vector<std::string>& copies, const std::string& what,
+                                  bool& running) const {
+    const std::string folder = m_Step.backup.Folder();
+    for (const std::string& copy : copies) {
+        if (m_Step.files.KindOf(copy) != FileKind::Regular) {
+            return {RunRefusal::EarlierBackup,
+                    folder + " already holds " + what + " from an earlier run, or something else "
+                    "where a copy goes: " + copy + " is not a file. Nothing was changed; move it "
+                    "away and run again."};
+        }
+    }
+    BackupManifest manifest;
+    std::string error;
+    const ManifestRead read = manifest.Read(m_Step.files, m_Step.backup.ManifestPath(), error);
+    if (read != ManifestRead::Read) {
+        const std::string why =
+            read == ManifestRead::Missing
+                ? std::string("with no record of the files it belongs to (an older Dorvex made "
+                              "it)")
+                : "and its record " + m_Step.backup.ManifestPath() + " cannot be read (" + error +
+                      ")";
+        return {RunRefusal::EarlierBackup,
+                folder + " already holds " + what + " from an earlier run, " + why +
+                    ": it may be another disc's. Nothing was changed; move it away and run "
+                    "again (if it is this disc's earlier run, Restore Backup with --force undoes "
+                    "it, and Delete Backup keeps the current files)."};
+    }
+    for (const std::string& copy : copies) {
+        const std::string file = m_Step.Files().Folder() + GetFileName(copy);
+        const RecordFinding found = VerifyAgainstRecord(m_Step.files, manifest, file, copy, true);
+        if (found.verdict != RecordVerdict::AsRecorded) {
+            return {RunRefusal::EarlierBackup,
+                    folder + " already holds " + what + " from an earlier run, but not of these "
+                    "files: " + found.detail + " (another disc's backup, or these files were "
+                    "changed since). Nothing was changed; move " + folder + " away (it may hold "
+                    "another disc's only copy) and run again."};
+        }
+        const BackupRecord* record = manifest.Find(GetFileName(copy));
+        running = running || (record != nullptr && record->running);
     }
     return {};
 }

@@ -7,6 +7,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "engine/backup/BackupStore.h"
 #include "engine/journal/JournalRecords.h"
@@ -47,6 +48,16 @@ class Preflight {
 
   private:
     RunCheck BackupFolder() const;
+    // Copies of the step's title set in the backup that this run did not make.
+    std::vector<std::string> EarlierCopies() const;
+    bool MadeThisRun(const std::string& copy) const;
+    // Why copies from an earlier run stop this one: whether the backup's record says they are of
+    // these files (and that run finished) or not, and so what undoes them safely.
+    RunCheck EarlierBackup(const std::vector<std::string>& copies, const std::string& what) const;
+    // The refusal when the copies are not of these files (or nothing tells); `running` when
+    // the run that made them did not finish.
+    RunCheck ForeignBackup(const std::vector<std::string>& copies, const std::string& what,
+                           bool& running) const;
     RunCheck Ifo() const;
     RunCheck PgcStructure(CIfoFile& ifo) const;
     RunCheck StreamAgainstIfo(CIfoFile& ifo) const;

@@ -35,6 +35,16 @@ class CliBackup : public CliHarness {
         return cleaned;
     }
 
+    // Another disc of the same layout cleaned from backup in its own folder, its backup left
+    // over in this one (a ripper reusing an output folder); this disc's own backup goes.
+    void LeaveForeignBackup() {
+        const std::string other = Path("other");
+        MakeDamagedDisc(other, testkit::DiscShape{480, false});
+        fs::remove_all(Disc() + "/DorvexBackup");
+        EXPECT_EQ(Cli({"clean", "-q", "-u", other}).status, 0);
+        fs::rename(other + "/DorvexBackup", Disc() + "/DorvexBackup");
+    }
+
     Tree m_Original;
 };
 
@@ -105,6 +115,95 @@ TEST_F(CliBackup, NoBackupIsRefusedWithoutMakingOne) {
     WriteText(Disc() + "/DorvexBackup/VTS_02_1.VOB", "another set");
     EXPECT_EQ(Cli({"restore", "--yes", Vob()}).status, 2);
     EXPECT_EQ(ReadText(Disc() + "/DorvexBackup/VTS_02_1.VOB"), "another set");
+}
+
+// What is found beside a disc is trusted only once it is shown to belong to its files: the
+// .BUP's own bytes come back, another disc's backup or one without its record is not put back
+// unless asked twice (--force), and nothing goes back through a link.
+enum class Tamper { ForeignBackup, LinkedVob, RecordRemoved };
+enum class Forced { NotTried, StillRefused, BringsBackTheOriginal };
+
+struct TrustCase {
+    const char* name;
+    Tamper tamper;     // done to the disc after a clean from backup
+    const char* says;  // in restore's refusal
+    Forced forced;     // what restore --force then does
+};
+
+class CliBackupTrust : public CliBackup, public ::testing::WithParamInterface<TrustCase> {
+  protected:
+    // The path of a file outside the disc that must keep its bytes, or empty.
+    std::string Apply(Tamper tamper) {
+        const std::string scratch = Path("elsewhere");
+        switch (tamper) {
+            case Tamper::ForeignBackup:
+                LeaveForeignBackup();
+                return {};
+            case Tamper::LinkedVob: {
+                fs::create_directories(scratch);
+                const std::string victim = scratch + "/VTS_01_1.VOB";
+                fs::rename(Vob(), victim);
+                fs::create_symlink(victim, Vob());
+                return victim;
+            }
+            case Tamper::RecordRemoved:
+                fs::remove(Disc() + "/DorvexBackup/manifest.dorvex-backup");
+                return {};
+        }
+        return {};
+    }
+};
+
+TEST_P(CliBackupTrust, OnlyWhatBelongsToTheFilesGoesBack) {
+    const TrustCase& c = GetParam();
+    Clean({"-u"}, Disc());
+    const std::string victim = Apply(c.tamper);
+    const Tree before = ReadTree(Root());
+    const std::string victimBytes = victim.empty() ? "" : ReadText(victim);
+    ChildResult restore = Cli({"restore", "--yes", Disc()});
+    EXPECT_EQ(restore.status, 2) << restore.err;
+    EXPECT_NE(restore.err.find(c.says), std::string::npos) << restore.err;
+    EXPECT_EQ(restore.err.find("Backup files restored"), std::string::npos) << restore.err;
+    EXPECT_TRUE(ReadTree(Root()) == before);
+    if (!victim.empty()) {
+        EXPECT_EQ(ReadText(victim), victimBytes);
+    }
+    if (c.forced == Forced::NotTried) {
+        return;
+    }
+    const bool restores = c.forced == Forced::BringsBackTheOriginal;
+    ChildResult forced = Cli({"restore", "--yes", "--force", Disc()});
+    EXPECT_EQ(forced.status, restores ? 0 : 2) << forced.err;
+    EXPECT_TRUE(ReadTree(Root()) == (restores ? m_Original : before));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tampered, CliBackupTrust,
+    ::testing::Values(TrustCase{"AnotherDiscsBackup", Tamper::ForeignBackup,
+                                "looks like another disc's", Forced::NotTried},
+                      TrustCase{"AVobReplacedByALink", Tamper::LinkedVob, "is a link",
+                                Forced::StillRefused},
+                      TrustCase{"NoRecord", Tamper::RecordRemoved, "holds no record",
+                                Forced::BringsBackTheOriginal}),
+    [](const ::testing::TestParamInfo<TrustCase>& info) { return std::string(info.param.name); });
+
+TEST_F(CliBackup, TheBupComesBackAsItWasAndAnotherDiscsBackupIsNotOfferedForRestore) {
+    // A .BUP that differs from its IFO (the IFO damaged, the .BUP the good copy) is kept whole.
+    const std::string bup = Disc() + "/VTS_01_0.BUP";
+    std::string bytes = ReadText(bup);
+    bytes[bytes.size() - 1] ^= 0x5a;
+    WriteText(bup, bytes);
+    m_Original = ReadTree(Root());
+    Clean({"-u"}, Disc());
+    EXPECT_EQ(Cli({"restore", "--yes", Disc()}).status, 0);
+    EXPECT_TRUE(ReadTree(Root()) == m_Original);
+
+    // Another disc's leftover backup stops a run, and the refusal does not advise restoring it.
+    LeaveForeignBackup();
+    ChildResult clean = Cli({"clean", "-q", "-u", Disc()});
+    EXPECT_EQ(clean.status, 2) << clean.err;
+    EXPECT_NE(clean.err.find("not of these files"), std::string::npos) << clean.err;
+    EXPECT_EQ(clean.err.find("Restore Backup to undo"), std::string::npos) << clean.err;
 }
 
 // A pseudo-terminal in raw mode, so the bytes the child writes arrive as they are.

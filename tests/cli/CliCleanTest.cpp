@@ -182,9 +182,11 @@ TEST_F(CliClean, AlertsShowAsErrorLinesAndARefusedRunExitsTwoChangingNothing) {
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(SplitLines(result.err),
               std::vector<std::string>{"error: " + Disc() +
-                                       "/DorvexBackup already holds VTS_01 from an earlier run: "
-                                       "Restore Backup to undo that run, or Delete Backup to "
-                                       "keep the current files"});
+                                       "/DorvexBackup already holds VTS_01 from an earlier run, "
+                                       "or something else where a copy goes: " +
+                                       Disc() +
+                                       "/DorvexBackup/VTS_01_1.VOB is not a file. Nothing was "
+                                       "changed; move it away and run again."});
     Tree after = ReadTree(Disc());
     after.erase("DorvexBackup/VTS_01_1.VOB/keep");
     EXPECT_TRUE(after == m_Original);

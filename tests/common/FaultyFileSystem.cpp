@@ -109,4 +109,12 @@ bool FaultyFileSystem::FlushFolder(const std::string& folder, std::string& error
     return m_Inner.FlushFolder(folder, error);
 }
 
+bool FaultyFileSystem::MayChange(const std::string& path, std::string& error) {
+    if (!Allows(FileOp::Access, path)) {
+        error = strerror(EACCES);
+        return false;
+    }
+    return m_Inner.MayChange(path, error);
+}
+
 }  // namespace dorvex::testkit

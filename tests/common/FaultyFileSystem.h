@@ -45,6 +45,8 @@ class FaultyFileSystem final : public FileSystem {
                     Durability durability) override;
     // Asks for Sync on the folder.
     bool FlushFolder(const std::string& folder, std::string& error) override;
+    // Asks for Access on the path; a refusal says EACCES, as a file without write permission.
+    bool MayChange(const std::string& path, std::string& error) override;
 
   private:
     FileSystem& m_Inner;

@@ -381,6 +381,51 @@ TEST_F(DataSafety, RestoringOneOfTwoCleanedTitleSetsKeepsVideoTsIfoInLineWithThe
     }
 }
 
+// A restore says what it did not do. What may not be changed (a read-only folder, a VOB without
+// write permission) stops it before the first file moves; a move that fails midway is named,
+// the rest still goes back, and the restore ends failed, never with "Backup files restored".
+TEST_F(DataSafety, ARestoreThatCannotPutEverythingBackSaysSoAndFails) {
+    struct Fault {
+        FileOp op;
+        std::string path;
+        bool movesNothing;
+    };
+    const std::vector<Fault> faults = {
+        {FileOp::Access, m_Dir, true},
+        {FileOp::Access, m_Dir + "/VTS_01_2.VOB", true},
+        {FileOp::Rename, m_Dir + "/DorvexBackup/VTS_01_2.VOB", false}};
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.path);
+        Run();
+        ASSERT_EQ(m_Engine.m_Failed.load(), 0);
+        const Tree cleaned = ReadTree(m_Dir);
+        Reset();
+        m_FileSystem.SetRule([&fault](FileOp op, const std::string& path, int64_t) {
+            return !(op == fault.op && path == fault.path);
+        });
+        m_Engine.RestoreBackup();
+        m_FileSystem.SetRule(nullptr);
+        EXPECT_FALSE(HasLine(CapturedSinks::Logs(), "Backup files restored"));
+        ASSERT_EQ(CapturedSinks::Alerts().size(), 1u);
+        EXPECT_NE(CapturedSinks::Alerts()[0].find(fault.movesNothing ? "may not be changed"
+                                                                     : "VTS_01_2.VOB"),
+                  std::string::npos)
+            << CapturedSinks::Alerts()[0];
+        EXPECT_EQ(m_Engine.m_Refused.load() + m_Engine.m_Failed.load(), 1);
+        if (fault.movesNothing) {
+            EXPECT_TRUE(ReadTree(m_Dir) == cleaned);
+        } else {
+            EXPECT_EQ(ReadTree(m_Dir).at("VTS_01_1.VOB"), m_Original.at("VTS_01_1.VOB"));
+        }
+        // Once nothing stands in the way, the restore finishes what is left.
+        Reset();
+        m_Engine.RestoreBackup();
+        EXPECT_TRUE(HasLine(CapturedSinks::Logs(), "Backup files restored"));
+        EXPECT_TRUE(ReadTree(m_Dir) == m_Original);
+        Reset();
+    }
+}
+
 // Restore and Delete Backup touch only the names the program gives its copies, never a folder.
 TEST_F(DataSafety, RestoreAndDeleteLeaveEverythingElseInTheBackupFolder) {
     Run();

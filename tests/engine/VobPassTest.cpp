@@ -483,8 +483,9 @@ TEST_F(VobPass, ASecondRunFromBackupIsRefusedUntilTheBackupIsRestoredOrDeleted) 
     EXPECT_EQ(m_Engine.m_Refused.load(), 1);
     EXPECT_EQ(CapturedSinks::Alerts(),
               std::vector<std::string>{m_Dir + "/DorvexBackup already holds VTS_01 from an "
-                                               "earlier run: Restore Backup to undo that run, or "
-                                               "Delete Backup to keep the current files"});
+                                               "earlier run on these files: Restore Backup to "
+                                               "undo that run, or Delete Backup to keep the "
+                                               "current files"});
     EXPECT_EQ(ReadBytes(Vob(1)), afterFirst);
     EXPECT_EQ(ReadBytes(IfoPathFor(Vob(1))), ifoAfterFirst);
     EXPECT_EQ(ReadBytes(Backup("VTS_01_1.VOB")), original);
