@@ -175,7 +175,7 @@ void PutTables(ByteRecordWriter& out, const TableExtent& extent, const PassTable
     sent.removedRuns = std::max(0, extent.removedRuns - 1);
 }
 
-void PutFileState(ByteRecordWriter& out, const FileState& files) {
+void PutPartsState(ByteRecordWriter& out, const PartsState& files) {
     out.U32(static_cast<uint32_t>(files.sizes.size()));
     for (int64_t size : files.sizes) {
         out.I64(size);
@@ -206,7 +206,7 @@ int64_t PartSectors(const JournalHeader& header, uint8_t part) {
     return (header.parts[part].size + kPackSize - 1) / kPackSize;
 }
 
-bool GetFileState(ByteRecordReader& in, const JournalHeader& header, FileState& files) {
+bool GetPartsState(ByteRecordReader& in, const JournalHeader& header, PartsState& files) {
     const uint32_t parts = in.U32();
     if (!in.Good() || parts != header.parts.size()) {
         return false;
@@ -278,7 +278,7 @@ bool GetPassRecord(ByteRecordReader& in, const JournalHeader& header, JournalRec
                    PassTables& tables) {
     record.at = GetSnapshot(in);
     if (!GetTables(in, tables) || !WithinStream(record.at, header, tables) ||
-        !GetFileState(in, header, record.files)) {
+        !GetPartsState(in, header, record.files)) {
         return false;
     }
     if (record.kind == JournalRecordKind::Checkpoint) {
@@ -305,7 +305,7 @@ void EncodePassRecord(std::vector<uint8_t>& bytes, const PassRecordToEncode& rec
     out.U8(static_cast<uint8_t>(record.kind));
     PutSnapshot(out, *record.at);
     PutTables(out, record.at->tables, tables, sent);
-    PutFileState(out, *record.files);
+    PutPartsState(out, *record.files);
     if (record.kind == JournalRecordKind::Checkpoint) {
         PutPieces(out, record.pieces);
     } else if (record.kind == JournalRecordKind::Cut) {

@@ -91,7 +91,7 @@ struct RecordedPieces {
 };
 
 // What a checkpoint, cut or pass end says besides the pass's snapshot.
-struct FileState {
+struct PartsState {
     std::vector<int64_t> sizes;  // bytes, per part
     std::vector<PackCheck> checks;
 };
@@ -100,7 +100,7 @@ struct FileState {
 struct JournalRecord {
     JournalRecordKind kind = JournalRecordKind::Checkpoint;
     PassSnapshot at;                     // Checkpoint, Cut, PassDone
-    FileState files;                     // Checkpoint, Cut, PassDone
+    PartsState files;                     // Checkpoint, Cut, PassDone
     std::vector<RecordedPieces> pieces;  // Checkpoint, PointerBatch
     uint8_t cutPart = 0;                 // Cut
     int64_t cutSectors = 0;              // Cut
@@ -126,7 +126,7 @@ struct JournalCursor {
 struct PassRecordToEncode {
     JournalRecordKind kind = JournalRecordKind::Checkpoint;
     const PassSnapshot* at = nullptr;
-    const FileState* files = nullptr;
+    const PartsState* files = nullptr;
     const std::vector<PiecesToRecord>* pieces = nullptr;
     uint8_t cutPart = 0;
     int64_t cutSectors = 0;

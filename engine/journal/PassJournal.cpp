@@ -173,7 +173,7 @@ bool PassJournal::BeforeVobWrite(CVobFile& file, const PendingVobWrite& write) {
                    file.Path().c_str(), static_cast<long long>(lowest));
             return false;
         }
-        const FileState files = FilesNow(part, at, lowest);
+        const PartsState files = FilesNow(part, at, lowest);
         PassRecordToEncode record;
         record.at = &at;
         record.files = &files;
@@ -205,7 +205,7 @@ bool PassJournal::BeforeVobTruncate(CVobFile& file, int64_t sectors) {
                file.Path().c_str());
         return false;
     }
-    const FileState files = FilesNow(part, m_PackStart, sectors);
+    const PartsState files = FilesNow(part, m_PackStart, sectors);
     PassRecordToEncode record;
     record.kind = JournalRecordKind::Cut;
     record.at = &m_PackStart;
@@ -255,7 +255,7 @@ bool PassJournal::PiecesOf(CVobFile& file, int32_t part, const PendingVobWrite& 
     return true;
 }
 
-void PassJournal::AddCheck(FileState& state, int32_t part, int64_t sector) {
+void PassJournal::AddCheck(PartsState& state, int32_t part, int64_t sector) {
     const std::string path = PartPathNow(part);
     if (sector < 0 || sector >= m_Files.SizeBytes(path) / kPackSize) {
         return;
@@ -268,8 +268,8 @@ void PassJournal::AddCheck(FileState& state, int32_t part, int64_t sector) {
     }
 }
 
-FileState PassJournal::FilesNow(int32_t part, const PassSnapshot& at, int64_t lowest) {
-    FileState state;
+PartsState PassJournal::FilesNow(int32_t part, const PassSnapshot& at, int64_t lowest) {
+    PartsState state;
     const int32_t parts = static_cast<int32_t>(m_Header.parts.size());
     for (int32_t i = 0; i < parts; ++i) {
         state.sizes.push_back(m_Files.SizeBytes(PartPathNow(i)));
@@ -339,7 +339,7 @@ bool PassJournal::PassDone() {
         return false;
     }
     PackStarts();
-    const FileState files = FilesNow(-1, m_PackStart, 0);
+    const PartsState files = FilesNow(-1, m_PackStart, 0);
     PassRecordToEncode record;
     record.kind = JournalRecordKind::PassDone;
     record.at = &m_PackStart;

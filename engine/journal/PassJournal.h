@@ -97,8 +97,8 @@ class PassJournal final : public PassRecorder {
     std::string PartPathNow(int32_t part) const;
     // Everything written to `file` so far on disk, then `record` appended and on disk.
     bool Barrier(CVobFile& file, const PassRecordToEncode& record);
-    FileState FilesNow(int32_t part, const PassSnapshot& at, int64_t lowest);
-    void AddCheck(FileState& state, int32_t part, int64_t sector);
+    PartsState FilesNow(int32_t part, const PassSnapshot& at, int64_t lowest);
+    void AddCheck(PartsState& state, int32_t part, int64_t sector);
     // The batch's packs by their bytes, reading from the file those the kernel would copy.
     bool PiecesOf(CVobFile& file, int32_t part, const PendingVobWrite& write);
     bool Append();
@@ -127,7 +127,7 @@ class PassJournal final : public PassRecorder {
     std::vector<uint8_t> m_CopiedBytes;  // packs a batch copies in the kernel, when recorded
     // What the last pass record said, for replacing the journal.
     PassSnapshot m_LastPassAt;
-    FileState m_LastPassFiles;
+    PartsState m_LastPassFiles;
     JournalRecordKind m_LastPassKind = JournalRecordKind::Checkpoint;
 };
 

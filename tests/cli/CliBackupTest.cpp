@@ -180,7 +180,7 @@ TEST_P(CliBackupTrust, OnlyWhatBelongsToTheFilesGoesBack) {
 INSTANTIATE_TEST_SUITE_P(
     Tampered, CliBackupTrust,
     ::testing::Values(TrustCase{"AnotherDiscsBackup", Tamper::ForeignBackup,
-                                "looks like another disc's", Forced::NotTried},
+                                "is not what the run left", Forced::NotTried},
                       TrustCase{"AVobReplacedByALink", Tamper::LinkedVob, "is a link",
                                 Forced::StillRefused},
                       TrustCase{"NoRecord", Tamper::RecordRemoved, "holds no record",
