@@ -239,7 +239,8 @@ void PowerCutFileSystem::Cut(uint64_t seed) {
     if (m_Dead) {
         return;
     }
-    std::mt19937_64 random(seed);
+    // Mixed with the point of the cut: one seed chooses afresh at every point of a run.
+    std::mt19937_64 random(seed * 0x9E3779B97F4A7C15u + static_cast<uint64_t>(m_Operations));
     const auto metadata =
         static_cast<size_t>(std::count_if(m_Pending.begin(), m_Pending.end(),
                                           [](const Pending& change) { return change.Metadata(); }));

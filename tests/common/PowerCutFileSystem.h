@@ -49,8 +49,9 @@ class PowerCutFileSystem final : public FileSystem {
     // Every regular file in folder (not below it) is on disk as it is now.
     void MarkDurable(const std::string& folder);
     // The power goes off: what the disk holds (what was flushed, then some first part of the
-    // pending metadata and a random choice of the pending pages, both picked by seed) is written
-    // back to every name this file system has touched, and every later call fails with EIO.
+    // pending metadata and a random choice of the pending pages, both picked by seed and the
+    // number of operations so far) is written back to every name this file system has touched,
+    // and every later call fails with EIO.
     void Cut(uint64_t seed);
     // The power goes off in place of the change or flush that follows the first `operations`.
     void CutAfter(int64_t operations, uint64_t seed);
