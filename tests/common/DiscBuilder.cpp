@@ -1,5 +1,6 @@
 #include "common/DiscBuilder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -59,7 +60,8 @@ Tree ReadTree(const std::string& folder) {
     return tree;
 }
 
-void WriteIfoDescribing(const std::string& folder, int32_t titleSet) {
+void WriteIfoDescribing(const std::string& folder, int32_t titleSet,
+                        const std::vector<CellRef>& unplayed) {
     if (titleSet == 0) {
         const Described menu = Describe({folder + "/VIDEO_TS.VOB"});
         VmgSpec vmg;
@@ -78,9 +80,14 @@ void WriteIfoDescribing(const std::string& folder, int32_t titleSet) {
     }
     VtsSpec vts;
     const Described titles = Describe(titleFiles);
-    vts.titlePgcs = {titles.cells};
-    vts.titleCAdt = CAdtFromPgcs(vts.titlePgcs);
+    vts.titleCAdt = CAdtFromPgcs({titles.cells});
     vts.titleAdmap = titles.admap;
+    PgcSpec played = titles.cells;
+    std::erase_if(played, [&](const CellSpec& cell) {
+        return std::find(unplayed.begin(), unplayed.end(), CellRef(cell.vobId, cell.cellId)) !=
+               unplayed.end();
+    });
+    vts.titlePgcs = {played};
     const std::string menuVob = VobPath(folder, titleSet, 0);
     if (fs::exists(menuVob)) {
         const Described menu = Describe({menuVob});

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/IfoBuilder.h"
 #include "common/StreamBuilder.h"
@@ -43,9 +45,15 @@ InterleavedBlock MakeInterleavedDisc(const std::string& folder, const Interleave
 using Tree = std::map<std::string, std::string>;
 Tree ReadTree(const std::string& folder);
 
+// A cell by its VOB ID and cell ID.
+using CellRef = std::pair<uint16_t, uint8_t>;
+
 // Writes VTS_tt_0.IFO and .BUP for the VOB files of a title set already in folder, as an
-// authoring tool would: one PGC per domain that plays every cell, the cell address tables and
-// VOBU address maps of the streams. For tests of the pass, where every cell counts.
-void WriteIfoDescribing(const std::string& folder, int32_t titleSet);
+// authoring tool would: one PGC per domain that plays every cell (but the title cells in
+// `unplayed`, which stay in the cell address table, for a run with -u to remove), the cell
+// address tables and VOBU address maps of the streams. For tests of the pass, where every cell
+// counts.
+void WriteIfoDescribing(const std::string& folder, int32_t titleSet,
+                        const std::vector<CellRef>& unplayed = {});
 
 }  // namespace dorvex::testkit

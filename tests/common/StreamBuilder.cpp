@@ -302,6 +302,20 @@ int64_t StreamWriter::AddVobu(uint16_t vobId, uint8_t cellId, int32_t dataPacks,
     return WriteVobu(pack, dataPacks);
 }
 
+int64_t StreamWriter::AddVobuEndingInBlanks(uint16_t vobId, uint8_t cellId, int32_t dataPacks,
+                                            int32_t blanks) {
+    NavFields nav;
+    nav.lba = static_cast<uint32_t>(m_Total);
+    nav.vobuEnd = static_cast<uint32_t>(dataPacks + blanks);
+    nav.vobId = vobId;
+    nav.cellId = cellId;
+    uint8_t pack[kPack];
+    MakeNavPack(pack, nav);
+    const int64_t lba = WriteVobu(pack, dataPacks);
+    AddBlank(blanks);
+    return lba;
+}
+
 int64_t StreamWriter::AddIlvuVobu(IlvuNavFields fields, int32_t dataPacks) {
     fields.nav.lba = static_cast<uint32_t>(m_Total);
     fields.nav.vobuEnd = static_cast<uint32_t>(dataPacks);

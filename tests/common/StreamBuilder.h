@@ -120,6 +120,10 @@ class StreamWriter {
     // A VOBU: a navpack (LBA = its run-relative position, end address = dataPacks) and
     // dataPacks video packs, the first with a sequence header. Returns the navpack's LBA.
     int64_t AddVobu(uint16_t vobId, uint8_t cellId, int32_t dataPacks, uint16_t ilvuCategory = 0);
+    // A VOBU whose end address also covers `blanks` blank packs after its data: a run with -u
+    // removes them, and the navpack changes where it stands.
+    int64_t AddVobuEndingInBlanks(uint16_t vobId, uint8_t cellId, int32_t dataPacks,
+                                  int32_t blanks);
     // The same with an interleaved layout's fields as given (LBA and end address set here).
     int64_t AddIlvuVobu(IlvuNavFields fields, int32_t dataPacks);
     // A cell (ID 1) of `count` VOBUs whose last three are a pre-unit, as before a block.
