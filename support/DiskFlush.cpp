@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 
 namespace dorvex {
 
@@ -32,25 +31,7 @@ bool FlushFileSystemOf(const std::string& folder, std::string& error) {
     return flushed;
 }
 
-namespace {
-
-std::mutex g_BootIdLock;
-std::string g_BootIdForTesting;
-
-}  // namespace
-
-void SetBootIdForTesting(std::string id) {
-    std::lock_guard<std::mutex> guard(g_BootIdLock);
-    g_BootIdForTesting = std::move(id);
-}
-
 std::string CurrentBootId() {
-    {
-        std::lock_guard<std::mutex> guard(g_BootIdLock);
-        if (!g_BootIdForTesting.empty()) {
-            return g_BootIdForTesting;
-        }
-    }
     std::ifstream in("/proc/sys/kernel/random/boot_id");
     std::string id;
     std::getline(in, id);

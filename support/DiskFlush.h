@@ -24,8 +24,4 @@ bool FlushFileSystemOf(const std::string& folder, std::string& error);
 // survive a killed process, not a restart: a changed boot ID tells which of the two happened.
 std::string CurrentBootId();
 
-// Test seam: a test stands for a restart between a run and the one that finishes it by giving
-// the boot ID CurrentBootId returns from now on; an empty one gives the system's again.
-void SetBootIdForTesting(std::string id);
-
 }  // namespace dorvex

@@ -47,8 +47,11 @@ std::string CheckPart(FileSystem& files, const std::string& folder, const Journa
         return GetFileName(path) + " is another file than the one the run was changing (it was " +
                "replaced or copied back)";
     }
+    // In place a part only shrinks, and each cut is announced by a flushed record before it is
+    // made: a part longer than the record says is one whose cut the disk has not kept yet (the
+    // finishing run makes it again); a shorter one lost bytes the run still needs.
     const int64_t now = files.SizeBytes(path);
-    if (now != size) {
+    if (now < size) {
         return GetFileName(path) + " holds " + std::to_string(now) +
                " bytes, the interrupted run left " + std::to_string(size);
     }
@@ -121,6 +124,25 @@ std::string CheckFilesAgainst(FileSystem& files, const std::string& folder,
         }
     }
     return {};
+}
+
+bool RedoCuts(FileSystem& files, const std::string& folder, const JournalHeader& header,
+              const JournalRecord& record, bool renamed, std::string& error) {
+    for (size_t part = 0; part < header.parts.size(); ++part) {
+        const std::string path = PartPath(files, folder, header, part, renamed);
+        const int64_t size = record.files.sizes[part];
+        if (path.empty() || files.SizeBytes(path) <= size) {
+            continue;
+        }
+        std::unique_ptr<FileHandle> file = files.Open(path, OpenMode::Update, error);
+        if (file == nullptr || !file->Truncate(size) || !file->Sync() || !file->Close()) {
+            error =
+                "Couldn't cut " + path + " to the " + std::to_string(size) +
+                " bytes the interrupted run left: " + (file == nullptr ? error : strerror(errno));
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace dorvex

@@ -2,7 +2,8 @@
 // files it describes: each VOB part is the file the run was changing (the same file, a regular
 // file, not a link), of the size the run left, holding the packs the journal's last pass record
 // fingerprinted (the last packs the run had finished, the input it had not read yet, the other
-// parts' ends).
+// parts' ends). A part may be longer than the run left it: a cut it announced that the disk had
+// not kept when the power went.
 #pragma once
 
 #include <cstdint>
@@ -29,5 +30,10 @@ std::string PartPath(FileSystem& files, const std::string& folder, const Journal
 std::string CheckFilesAgainst(FileSystem& files, const std::string& folder,
                               const JournalHeader& header, const JournalRecord& record,
                               bool renamed);
+
+// Makes again the cuts the record announced that the disk did not keep: every part longer than
+// the record says is cut to that size. False, with the reason, when one cannot be cut.
+bool RedoCuts(FileSystem& files, const std::string& folder, const JournalHeader& header,
+              const JournalRecord& record, bool renamed, std::string& error);
 
 }  // namespace dorvex

@@ -13,6 +13,8 @@ namespace dorvex {
 namespace {
 
 constexpr size_t kFrameHeaderSize = 4 + 8;  // payload size, payload fingerprint
+// The unit in which a file's data reaches the disk (the page cache's page).
+constexpr size_t kDiskPage = 4096;
 
 uint64_t FrameCheck(const uint8_t* payload, size_t size) {
     return Fingerprint(payload, size, size);
@@ -99,14 +101,37 @@ bool JournalFile::IsCutShortCreate(const std::vector<uint8_t>& bytes, const char
     if (std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte == 0; })) {
         return true;
     }
+    const auto zeros = [&bytes](size_t from, size_t to) {
+        return std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(to),
+                           [](uint8_t byte) { return byte == 0; });
+    };
+    // A power cut can keep the file's length and lose its first page.
+    if (bytes.size() >= kDiskPage && zeros(0, kDiskPage)) {
+        return true;
+    }
     // A shorter start cannot be told from someone else's file.
-    if (bytes.size() < kFrameHeaderSize + magicSize) {
+    if (bytes.size() < kFrameHeaderSize + magicSize ||
+        std::memcmp(bytes.data() + kFrameHeaderSize, magic, magicSize) != 0) {
         return false;
     }
     ByteRecordReader in(bytes.data(), bytes.size());
     const uint32_t size = in.U32();
-    return size > bytes.size() - kFrameHeaderSize &&
-           std::memcmp(bytes.data() + kFrameHeaderSize, magic, magicSize) == 0;
+    if (size > bytes.size() - kFrameHeaderSize) {
+        return true;
+    }
+    // Or keep the length and some pages of the header: one of its pages holds nothing but
+    // zeros, and nothing but zeros follows it.
+    const size_t frameEnd = kFrameHeaderSize + size;
+    if (!zeros(frameEnd, bytes.size())) {
+        return false;
+    }
+    for (size_t page = kDiskPage; page + kDiskPage <= frameEnd; page += kDiskPage) {
+        if (zeros(page, page + kDiskPage)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool JournalFile::Open(const std::string& path, std::vector<std::vector<uint8_t>>& frames) {

@@ -48,8 +48,8 @@ class JournalFile {
                                                     bool* damaged = nullptr);
     static bool IsTornTail(const std::vector<uint8_t>& bytes, size_t from);
     // Whether bytes are what a Create cut short leaves of a header starting with magic: no
-    // whole frame, and nothing but zeros (blocks allocated, data not yet on disk) or the start
-    // of that header.
+    // whole frame, and nothing but zeros (blocks allocated, data not yet on disk), the start of
+    // that header, or the header with a page of it never written (a power cut kept the length).
     static bool IsCutShortCreate(const std::vector<uint8_t>& bytes, const char* magic,
                                  size_t magicSize);
 

@@ -445,6 +445,10 @@ std::string CheckInterruptedRunFiles(FileSystem& files, const std::string& folde
 
 bool RedoLastChange(FileSystem& files, const std::string& folder, const InterruptedRun& run,
                     std::string& error) {
+    if (run.hasPassRecord &&
+        !RedoCuts(files, folder, run.header, run.lastPass, run.Renamed(), error)) {
+        return false;
+    }
     for (const RecordedPieces& piece : run.redo) {
         const std::string path = PartPath(files, folder, run.header, piece.part, run.Renamed());
         std::unique_ptr<FileHandle> file =

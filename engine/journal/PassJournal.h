@@ -135,7 +135,8 @@ class PassJournal final : public PassRecorder {
 std::string CheckInterruptedRunFiles(FileSystem& files, const std::string& folder,
                                      const InterruptedRun& run);
 
-// Writes again, by their bytes, the packs the run's last record holds.
+// Makes again the cuts the last record announced that the disk did not keep, then writes again,
+// by their bytes, the packs it holds.
 bool RedoLastChange(FileSystem& files, const std::string& folder, const InterruptedRun& run,
                     std::string& error);
 

@@ -271,12 +271,32 @@ void PowerCutFileSystem::WriteBack() {
         const auto name = m_DiskNames.find(key);
         return name != m_DiskNames.end() && m_Disk.at(name->second).folder == folder;
     };
+    // A file the disk holds under another name than the system does (a rename that did not
+    // land) goes back to that name as the same file, so that what tells files apart (their
+    // identity) comes back with their bytes.
+    std::map<std::string, std::string> moved;  // disk name -> where the file waits meanwhile
+    for (const auto& [key, node] : m_DiskNames) {
+        for (const auto& [name, systemNode] : m_Names) {
+            if (systemNode == node && name != key && m_Inner.IsRegularFile(name)) {
+                moved[key] = key + ".power-cut-move";
+                if (m_Inner.Rename(name, moved[key]) != 0) {
+                    throw std::runtime_error("PowerCutFileSystem cannot move " + name);
+                }
+                break;
+            }
+        }
+    }
     // What the system has and the disk has not goes first, what is inside a folder before it.
     for (auto key = m_Touched.rbegin(); key != m_Touched.rend(); ++key) {
         const FileKind kind = m_Inner.KindOf(*key);
         if ((kind == FileKind::Regular && !onDisk(*key, false)) ||
             (kind == FileKind::Folder && !onDisk(*key, true))) {
             m_Inner.Remove(*key);
+        }
+    }
+    for (const auto& [key, waiting] : moved) {
+        if (m_Inner.Rename(waiting, key) != 0) {
+            throw std::runtime_error("PowerCutFileSystem cannot move back " + key);
         }
     }
     for (const std::string& key : m_Touched) {

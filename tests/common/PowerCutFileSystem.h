@@ -67,6 +67,7 @@ class PowerCutFileSystem final : public FileSystem {
     bool Exists(const std::string& path) override;
     int64_t SizeBytes(const std::string& path) override;
     FileKind KindOf(const std::string& path) override;
+    FileIdentity IdentityOf(const std::string& path) override { return m_Inner.IdentityOf(path); }
     std::vector<std::string> ListFiles(const std::string& folder) override;
     int Rename(const std::string& from, const std::string& to) override;
     int Exchange(const std::string& first, const std::string& second) override;

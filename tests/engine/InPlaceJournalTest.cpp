@@ -117,6 +117,31 @@ TEST_F(InPlaceJournal, ARunStoppedByAnyFailingOperationIsFinishedByteForByte) {
     }
 }
 
+// A power cut can keep the records after a part's cut and lose the cut itself (parts only
+// shrink in place, and every cut is announced by a flushed record): the part is longer than the
+// journal says, its tail stale. The finishing run cuts it again and finishes byte for byte.
+TEST_F(InPlaceJournal, ACutTheDiskDidNotKeepIsMadeAgain) {
+    const Tree cleaned = Cleaned();
+    const std::string first = Vob(1);
+    bool cut = false;
+    int32_t writesAfter = 0;
+    m_FileSystem.SetRule([&](FileOp op, const std::string& path, int64_t) {
+        cut = cut || (op == FileOp::Truncate && path == first);
+        return !(cut && op == FileOp::Write && ++writesAfter == 3);
+    });
+    Run();
+    m_FileSystem.SetRule(nullptr);
+    ASSERT_TRUE(cut);
+    ASSERT_TRUE(m_Engine.RunInterrupted());
+    const std::string input = m_Input.at("VTS_01_1.VOB");
+    const std::string now = ReadText(first);
+    ASSERT_LT(now.size(), input.size());
+    WriteText(first, now + input.substr(now.size()));
+    Run();
+    EXPECT_FALSE(m_Engine.RunInterrupted()) << testing::PrintToString(CapturedSinks::Alerts());
+    EXPECT_TRUE(ReadTree(m_Dir) == cleaned);
+}
+
 // What a run killed while it made its journal leaves, and what stands under the journal's name.
 TEST_F(InPlaceJournal, AJournalWithoutItsHeaderIsDroppedAnythingElseIsLeftAlone) {
     const Tree cleaned = Cleaned();
@@ -128,10 +153,27 @@ TEST_F(InPlaceJournal, AJournalWithoutItsHeaderIsDroppedAnythingElseIsLeftAlone)
     // A header frame's size, its fingerprint, then the header as far as it got.
     const std::string start = std::string("\x40\x00\x00\x00", 4) + std::string(8, 'x') +
                               "DORVEXJL" + std::string("\x01\x00", 2);
+    // A whole header whose first page, or a later one, never reached the disk (a power cut that
+    // kept the journal's length).
+    Interrupt();
+    const std::string journal = ReadText(Journal());
+    const size_t headerEnd = 12 + static_cast<uint8_t>(journal[0]) +
+                             (static_cast<size_t>(static_cast<uint8_t>(journal[1])) << 8) +
+                             (static_cast<size_t>(static_cast<uint8_t>(journal[2])) << 16);
+    ASSERT_GE(headerEnd, 2u * 4096u);
+    std::string firstPageLost = journal.substr(0, headerEnd);
+    std::string laterPageLost = firstPageLost;
+    firstPageLost.replace(0, 4096, 4096, '\0');
+    laterPageLost.replace(4096, 4096, 4096, '\0');
     const Case cases[] = {
-        {"empty", "", true},          {"zeros", std::string(300, '\0'), true},
-        {"torn header", start, true}, {"someone's text", "a shopping list", false},
-        {"link", "link", false},      {"folder", "folder", false},
+        {"empty", "", true},
+        {"zeros", std::string(300, '\0'), true},
+        {"torn header", start, true},
+        {"header's first page lost", firstPageLost, true},
+        {"a page of the header lost", laterPageLost, true},
+        {"someone's text", "a shopping list", false},
+        {"link", "link", false},
+        {"folder", "folder", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
