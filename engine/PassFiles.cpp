@@ -196,8 +196,7 @@ bool CVtsCleaner::SaveIfoCopy(CIfoFile& ifo, const std::string& target, Durabili
     // says which bytes it may hold before they are there.
     if (!m_InPlace) {
         BackupRecorder record(m_Files, Backup());
-        const FileState repaired =
-            StateOfBytes(ifo.Data(), static_cast<size_t>(ifo.ImageSize()));
+        const FileState repaired = StateOfBytes(ifo.Data(), static_cast<size_t>(ifo.ImageSize()));
         std::string error;
         bool recorded = record.Load(error);
         if (recorded) {
@@ -246,8 +245,9 @@ bool CVtsCleaner::BeginBackup(bool movesVobs) {
         return false;
     }
     if (!record.Load(error)) {
-        return fail(store.ManifestPath(), "read", error + ". Nothing was changed; move " +
-                                                      store.Folder() + " away and run again");
+        return fail(
+            store.ManifestPath(), "read",
+            error + ". Nothing was changed; move " + store.Folder() + " away and run again");
     }
     for (const std::string& vob : movesVobs ? StepVobs() : std::vector<std::string>()) {
         FileState now;
@@ -352,8 +352,8 @@ void CVtsCleaner::SettleBackup() {
             names.push_back(files.Vob(part));
         }
     }
-    for (const std::string& file : {files.Ifo(), files.Bup(), files.VideoManagerIfo(),
-                                    files.VideoManagerBup()}) {
+    for (const std::string& file :
+         {files.Ifo(), files.Bup(), files.VideoManagerIfo(), files.VideoManagerBup()}) {
         names.push_back(file);
     }
     std::string error;
@@ -364,9 +364,10 @@ void CVtsCleaner::SettleBackup() {
     // The files are cleaned and whole; an undo still knows the originals, and a record still
     // marked running makes it take the cleaned VOBs as they are.
     if (!recorded || !record.Save(Durability::Cached, error)) {
-        Logf("Couldn't record what the run left in %s: %s. Restore Backup still knows the "
-             "originals.",
-             Backup().ManifestPath().c_str(), error.c_str());
+        Logf(
+            "Couldn't record what the run left in %s: %s. Restore Backup still knows the "
+            "originals.",
+            Backup().ManifestPath().c_str(), error.c_str());
     }
 }
 

@@ -67,10 +67,9 @@ class DeleteBackupCommand : public Command {
             PrintError("not all of the backup in " + check.folder + " was deleted");
             return kExitFailed;
         }
-        PrintNote(FileExists(check.folder)
-                      ? "Deleted the backup; " + check.folder +
-                            " stays for the files Dorvex did not put there"
-                      : "Deleted " + check.folder);
+        PrintNote(FileExists(check.folder) ? "Deleted the backup; " + check.folder +
+                                                 " stays for the files Dorvex did not put there"
+                                           : "Deleted " + check.folder);
         return kExitOk;
     }
 

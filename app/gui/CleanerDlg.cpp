@@ -448,9 +448,9 @@ void CCleanerDlg::OnBackupAction(BackupActionKind kind, const char* question) {
             return;
         }
         // A backup its record does not vouch for is restored only when asked for twice.
-        if (check.refused && (m_Launch.m_CommandLine ||
-                              !m_Prompts.okCancel(QString::fromStdString(check.message) +
-                                                  kQuestionRestoreAnyway))) {
+        if (check.refused &&
+            (m_Launch.m_CommandLine ||
+             !m_Prompts.okCancel(QString::fromStdString(check.message) + kQuestionRestoreAnyway))) {
             return;
         }
         force = check.refused;

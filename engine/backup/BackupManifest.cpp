@@ -118,7 +118,8 @@ bool BackupManifest::Write(FileSystem& files, const std::string& path, Durabilit
     out.U32(static_cast<uint32_t>(m_Records.size()));
     for (const BackupRecord& record : m_Records) {
         out.Text(record.name);
-        out.U8(static_cast<uint8_t>((record.copied ? kCopied : 0) | (record.running ? kRunning : 0)));
+        out.U8(
+            static_cast<uint8_t>((record.copied ? kCopied : 0) | (record.running ? kRunning : 0)));
         PutState(out, record.original);
         out.U32(static_cast<uint32_t>(record.left.size()));
         for (const FileState& state : record.left) {
@@ -159,8 +160,9 @@ BackupRecord& BackupManifest::Entry(std::string_view name) {
 }
 
 void BackupManifest::Erase(std::string_view name) {
-    std::erase_if(m_Records,
-                  [name](const BackupRecord& record) { return EqualsIgnoreCase(record.name, name); });
+    std::erase_if(m_Records, [name](const BackupRecord& record) {
+        return EqualsIgnoreCase(record.name, name);
+    });
 }
 
 }  // namespace dorvex

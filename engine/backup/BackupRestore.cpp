@@ -80,11 +80,10 @@ void BackupRestore::PlanDomain(const RestoreDomain& domain, std::vector<std::str
     const std::string firstVob = set.Vob(domain.menu ? kMenuVobPart : kFirstTitleVobPart);
     // A domain of a title set the backup holds nothing of has nothing to undo, not even
     // VIDEO_TS.IFO (whose copy belongs to the title sets still cleaned).
-    const bool anyCopy = std::any_of(remaining.begin(), remaining.end(),
-                                     [titleSet](const std::string& name) {
-                                         return TitleSetOf(name) == titleSet;
-                                     }) ||
-                         m_Files.KindOf(m_Store.CopyOf(firstVob)) == FileKind::Link;
+    const bool anyCopy =
+        std::any_of(remaining.begin(), remaining.end(),
+                    [titleSet](const std::string& name) { return TitleSetOf(name) == titleSet; }) ||
+        m_Files.KindOf(m_Store.CopyOf(firstVob)) == FileKind::Link;
     if (!anyCopy) {
         return;
     }
@@ -294,9 +293,10 @@ std::string BackupRestore::RefusalMessage(const Findings& findings) const {
     if (!findings.blocked.empty()) {
         std::string next = "Nothing was changed; ";
         if (findings.link) {
-            next += "Dorvex never restores over or through a link: put the file itself in place "
-                    "of a link in the disc folder, and move a link in the backup folder back to "
-                    "where it was yourself; ";
+            next +=
+                "Dorvex never restores over or through a link: put the file itself in place "
+                "of a link in the disc folder, and move a link in the backup folder back to "
+                "where it was yourself; ";
         }
         return head + Join(findings.blocked, "; ") + ". " + next +
                "make the folders and files writable, then restore again.";
@@ -352,7 +352,8 @@ bool BackupRestore::Perform(const Step& step, std::string& reason) {
         case Action::PutBack: {
             // A whole-file write cut short (a kill, a crash) leaves its temporary file behind;
             // the target itself was never touched, so the leftover is only clutter.
-            for (const std::string& partial : {PartialPathFor(step.file), PartialPathFor(step.copy)}) {
+            for (const std::string& partial :
+                 {PartialPathFor(step.file), PartialPathFor(step.copy)}) {
                 if (m_Files.IsRegularFile(partial)) {
                     m_Files.Remove(partial);
                 }

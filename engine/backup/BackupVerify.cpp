@@ -59,9 +59,8 @@ RecordFinding VerifyAgainstRecord(FileSystem& files, const BackupManifest& manif
     }
     RecordFinding finding;
     // A file that was absent or that the run was still writing says nothing about whose it is.
-    finding.fileMatched =
-        found.present &&
-        std::find(record->left.begin(), record->left.end(), found) != record->left.end();
+    finding.fileMatched = found.present && std::find(record->left.begin(), record->left.end(),
+                                                     found) != record->left.end();
     return finding;
 }
 

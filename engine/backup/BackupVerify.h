@@ -31,7 +31,6 @@ struct RecordFinding {
 // copy may be empty (a file the restore removes, or updates); checkCopy false takes the copy on
 // trust (the undo of a run by the engine that made it).
 RecordFinding VerifyAgainstRecord(FileSystem& files, const BackupManifest& manifest,
-                                  const std::string& file, const std::string& copy,
-                                  bool checkCopy);
+                                  const std::string& file, const std::string& copy, bool checkCopy);
 
 }  // namespace dorvex

@@ -39,8 +39,7 @@ FileState StateOfBytes(const uint8_t* data, size_t size) {
     return {true, length, FingerprintOf(sample, length)};
 }
 
-bool MeasureFile(FileSystem& files, const std::string& path, FileState& state,
-                 std::string& error) {
+bool MeasureFile(FileSystem& files, const std::string& path, FileState& state, std::string& error) {
     state = {};
     if (files.KindOf(path) != FileKind::Regular) {
         return true;

@@ -100,7 +100,7 @@ struct PartsState {
 struct JournalRecord {
     JournalRecordKind kind = JournalRecordKind::Checkpoint;
     PassSnapshot at;                     // Checkpoint, Cut, PassDone
-    PartsState files;                     // Checkpoint, Cut, PassDone
+    PartsState files;                    // Checkpoint, Cut, PassDone
     std::vector<RecordedPieces> pieces;  // Checkpoint, PointerBatch
     uint8_t cutPart = 0;                 // Cut
     int64_t cutSectors = 0;              // Cut

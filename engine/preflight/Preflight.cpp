@@ -210,13 +210,16 @@ RunCheck Preflight::EarlierBackup(const std::vector<std::string>& copies,
     }
     const std::string folder = m_Step.backup.Folder();
     if (running) {
-        return {RunRefusal::EarlierBackup,
-                folder + " already holds " + what + " from an earlier run on these files that "
+        return {
+            RunRefusal::EarlierBackup,
+            folder + " already holds " + what +
+                " from an earlier run on these files that "
                 "did not finish: Restore Backup to undo it, then run again. Nothing was changed."};
     }
     return {RunRefusal::EarlierBackup,
-            folder + " already holds " + what + " from an earlier run on these files: Restore "
-            "Backup to undo that run, or Delete Backup to keep the current files"};
+            folder + " already holds " + what +
+                " from an earlier run on these files: Restore "
+                "Backup to undo that run, or Delete Backup to keep the current files"};
 }
 
 RunCheck Preflight::ForeignBackup(const std::vector<std::string>& copies, const std::string& what,
@@ -224,10 +227,12 @@ RunCheck Preflight::ForeignBackup(const std::vector<std::string>& copies, const 
     const std::string folder = m_Step.backup.Folder();
     for (const std::string& copy : copies) {
         if (m_Step.files.KindOf(copy) != FileKind::Regular) {
-            return {RunRefusal::EarlierBackup,
-                    folder + " already holds " + what + " from an earlier run, or something else "
-                    "where a copy goes: " + copy + " is not a file. Nothing was changed; move it "
-                    "away and run again."};
+            return {RunRefusal::EarlierBackup, folder + " already holds " + what +
+                                                   " from an earlier run, or something else "
+                                                   "where a copy goes: " +
+                                                   copy +
+                                                   " is not a file. Nothing was changed; move it "
+                                                   "away and run again."};
         }
     }
     BackupManifest manifest;
@@ -236,8 +241,9 @@ RunCheck Preflight::ForeignBackup(const std::vector<std::string>& copies, const 
     if (read != ManifestRead::Read) {
         const std::string why =
             read == ManifestRead::Missing
-                ? std::string("with no record of the files it belongs to (an older Dorvex made "
-                              "it)")
+                ? std::string(
+                      "with no record of the files it belongs to (an older Dorvex made "
+                      "it)")
                 : "and its record " + m_Step.backup.ManifestPath() + " cannot be read (" + error +
                       ")";
         return {RunRefusal::EarlierBackup,
@@ -250,11 +256,15 @@ RunCheck Preflight::ForeignBackup(const std::vector<std::string>& copies, const 
         const std::string file = m_Step.Files().Folder() + GetFileName(copy);
         const RecordFinding found = VerifyAgainstRecord(m_Step.files, manifest, file, copy, true);
         if (found.verdict != RecordVerdict::AsRecorded) {
-            return {RunRefusal::EarlierBackup,
-                    folder + " already holds " + what + " from an earlier run, but not of these "
-                    "files: " + found.detail + " (another disc's backup, or these files were "
-                    "changed since). Nothing was changed; move " + folder + " away (it may hold "
-                    "another disc's only copy) and run again."};
+            return {RunRefusal::EarlierBackup, folder + " already holds " + what +
+                                                   " from an earlier run, but not of these "
+                                                   "files: " +
+                                                   found.detail +
+                                                   " (another disc's backup, or these files were "
+                                                   "changed since). Nothing was changed; move " +
+                                                   folder +
+                                                   " away (it may hold "
+                                                   "another disc's only copy) and run again."};
         }
         const BackupRecord* record = manifest.Find(GetFileName(copy));
         running = running || (record != nullptr && record->running);

@@ -254,9 +254,9 @@ TEST_F(IfoRun, FromBackupOnlyTheBackupCopiesAreFlushedInPlaceEveryRepairedIfo) {
         }
         return result;
     };
-    EXPECT_EQ(flushed, partials({Backup("manifest.dorvex-backup"), Backup("VTS_01_0.IFO"),
-                                 Backup("VTS_01_0.BUP"), Backup("VIDEO_TS.IFO"),
-                                 Backup("VIDEO_TS.BUP")}));
+    EXPECT_EQ(flushed,
+              partials({Backup("manifest.dorvex-backup"), Backup("VTS_01_0.IFO"),
+                        Backup("VTS_01_0.BUP"), Backup("VIDEO_TS.IFO"), Backup("VIDEO_TS.BUP")}));
 
     flushed.clear();
     m_Engine.m_InPlace = 1;
