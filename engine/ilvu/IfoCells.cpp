@@ -19,20 +19,6 @@ bool InAngleBlock(uint8_t category) {
     return (category & ifo::kCategoryBlockTypeMask) == ifo::kCategoryAngleBlockBit;
 }
 
-void AddBlock(Layout& layout, const AngleBlock& block, std::vector<std::string>& problems) {
-    for (const AngleBlock& known : layout.blocks) {
-        if (known == block) {
-            return;
-        }
-        for (const CellId& cell : block.angles) {
-            if (std::find(known.angles.begin(), known.angles.end(), cell) != known.angles.end()) {
-                problems.push_back("cell " + Name(cell) + " is in two different angle blocks");
-            }
-        }
-    }
-    layout.blocks.push_back(block);
-}
-
 void ReadCellAddressTable(CIfoFile& ifo, bool menu, Layout& layout) {
     const int32_t index = menu ? IfoMenuCAdt : IfoVtsCAdt;
     const uint8_t* table = ifo.GetTable(index);

@@ -338,6 +338,20 @@ int64_t CellElapsedFrames(const uint8_t* pack) {
     return ((Bcd(t[0]) * 60 + Bcd(t[1])) * 60 + Bcd(t[2])) * rate + Bcd(t[3] & 0x3F);
 }
 
+void AddBlock(Layout& layout, const AngleBlock& block, std::vector<std::string>& problems) {
+    for (const AngleBlock& known : layout.blocks) {
+        if (known == block) {
+            return;
+        }
+        for (const CellId& cell : block.angles) {
+            if (std::find(known.angles.begin(), known.angles.end(), cell) != known.angles.end()) {
+                problems.push_back("cell " + Name(cell) + " is in two different angle blocks");
+            }
+        }
+    }
+    layout.blocks.push_back(block);
+}
+
 std::string Name(const CellId& cell) {
     return std::to_string(cell.vob) + "/" + std::to_string(cell.cell);
 }

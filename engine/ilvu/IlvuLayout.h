@@ -128,4 +128,8 @@ std::vector<Mismatch> CompareFields(const Layout& layout);
 std::string Describe(const Mismatch& mismatch);
 std::string Name(const CellId& cell);
 
+// Adds an angle block as a program chain names it: once, however many chains name it; a cell
+// found in two different blocks goes to `problems`, and the first block keeps it.
+void AddBlock(Layout& layout, const AngleBlock& block, std::vector<std::string>& problems);
+
 }  // namespace dorvex::ilvu

@@ -19,20 +19,6 @@ std::string Text(const std::vector<Span>& spans) {
     return text.empty() ? "nothing" : text;
 }
 
-void AddBlock(Layout& layout, const AngleBlock& block, std::vector<std::string>& problems) {
-    for (const AngleBlock& known : layout.blocks) {
-        if (known == block) {
-            return;
-        }
-        for (const CellId& cell : block.angles) {
-            if (std::find(known.angles.begin(), known.angles.end(), cell) != known.angles.end()) {
-                problems.push_back("cell " + Name(cell) + " is in two different angle blocks");
-            }
-        }
-    }
-    layout.blocks.push_back(block);
-}
-
 void ReadProgramChains(const pgcit_t& pgcit, Layout& layout, std::vector<std::string>& problems) {
     for (int p = 0; p < pgcit.nr_of_pgci_srp; ++p) {
         const pgc_t* pgc = pgcit.pgci_srp[p].pgc;
