@@ -50,7 +50,10 @@ int32_t CVtsCleaner::Open(const std::string& named) {
     }
     // A name derived from another (a full-DVD step's) finds its file in whatever case.
     const std::string path = ResolveCase(m_Files, named);
-    if (!m_Files.Exists(path)) {
+    // A run from backup killed between moving the original away and making its output leaves
+    // the name empty: the same command again must reach the check that names the backup.
+    if (!m_Files.Exists(path) &&
+        !m_Files.IsRegularFile(BackupStore(m_Files, path, m_BackupAbove != 0).CopyOf(path))) {
         return -1;
     }
     std::string vobPath = path;

@@ -381,6 +381,16 @@ TEST_F(DataSafety, RestoringOneOfTwoCleanedTitleSetsKeepsVideoTsIfoInLineWithThe
     }
 }
 
+// Killed between moving the first VOB into the backup and making its output, a run leaves the
+// name empty; the same command again names the backup instead of failing to open the file.
+TEST_F(DataSafety, AVobMovedToTheBackupByAKilledRunLeadsToTheBackupsRefusal) {
+    fs::create_directories(m_Dir + "/DorvexBackup");
+    fs::rename(Vob(1), Backup("VTS_01_1.VOB"));
+    const Tree before = ReadTree(m_Dir);
+    Run();
+    ExpectRefused(m_Dir + "/DorvexBackup already holds VTS_01 from an earlier run", before);
+}
+
 // A restore says what it did not do. What may not be changed (a read-only folder, a VOB without
 // write permission) stops it before the first file moves; a move that fails midway is named,
 // the rest still goes back, and the restore ends failed, never with "Backup files restored".
