@@ -70,11 +70,13 @@ uint64_t Fingerprint(const uint8_t* data, size_t size, uint64_t seed) {
         hash = seed + kPrime5;
     }
     hash += static_cast<uint64_t>(size);
-    for (; p + 8 <= end; p += 8) {
+    // Compare what is left, never p + n against end: p may be null for an empty input, and
+    // pointer arithmetic past the end is undefined.
+    for (; end - p >= 8; p += 8) {
         hash ^= Round(0, Load64(p));
         hash = RotateLeft(hash, 27) * kPrime1 + kPrime4;
     }
-    if (p + 4 <= end) {
+    if (end - p >= 4) {
         hash ^= static_cast<uint64_t>(Load32(p)) * kPrime1;
         hash = RotateLeft(hash, 23) * kPrime2 + kPrime3;
         p += 4;

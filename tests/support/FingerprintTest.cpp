@@ -20,6 +20,8 @@ TEST(Fingerprint, MatchesThePublishedXxh64Values) {
     EXPECT_EQ(Of("a"), 0xD24EC4F1A98C6E5Bu);
     EXPECT_EQ(Of("abc"), 0x44BC2CF5AD770999u);
     EXPECT_EQ(Of("Nobody inspects the spammish repetition"), 0xFBCEA83C8A378BF1u);
+    // An empty record may come as a null pointer (an empty vector's data()).
+    EXPECT_EQ(Fingerprint(nullptr, 0), 0xEF46DB3751D8E999u);
 }
 
 TEST(Fingerprint, EveryByteOfAPackCounts) {
