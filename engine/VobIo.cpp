@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine/PackLayout.h"
+#include "support/Fingerprint.h"
 
 namespace dorvex {
 
@@ -197,12 +198,21 @@ bool CVobFile::InCopiedPiece(int64_t sector) const {
 bool CVobFile::RoomForOnePack(int64_t sector) {
     // A full batch goes out before the next pack joins it, not as the last one joins: a pack
     // given while a pass handles one input pack never leaves with that pack's own batch.
-    if (m_BatchPacks >= m_BatchLimit && m_BatchPacks > 0 && !Flush()) {
+    // The piece list is sized once (a long batch of copies needs a few hundred pieces).
+    const bool full =
+        m_BatchPacks >= m_BatchLimit || m_Pieces.size() >= static_cast<size_t>(kWriteBehindPacks);
+    if (full && m_BatchPacks > 0 && !Flush()) {
         return false;
     }
     if (m_BatchPacks == 0) {
-        const int64_t asked = m_Observer != nullptr ? m_Observer->BatchStarts(*this, sector) : 0;
-        m_BatchLimit = asked > 0 ? std::min(asked, kWriteBehindPacks) : kWriteBehindPacks;
+        const BatchPlan plan =
+            m_Observer != nullptr ? m_Observer->BatchStarts(*this, sector) : BatchPlan{};
+        m_LongBatch = plan.longWithFingerprints;
+        const int64_t most = m_LongBatch ? kLongBatchPacks : kWriteBehindPacks;
+        m_BatchLimit = plan.packs > 0 ? std::min(plan.packs, most) : most;
+        if (m_LongBatch && m_CopyFingerprints.empty()) {
+            m_CopyFingerprints.resize(static_cast<size_t>(kLongBatchPacks));
+        }
     }
     return true;
 }
@@ -215,8 +225,10 @@ bool CVobFile::WriteAt(int64_t sector, const uint8_t* pack) {
     if (WritePiece* piece = LiteralAt(sector)) {
         memcpy(const_cast<uint8_t*>(piece->bytes) + (sector - piece->sector) * kPack, pack, kPack);
     } else {
-        // A pack written where a copy is waiting lands after it, as asked.
-        if ((InCopiedPiece(sector) && !Flush()) || !RoomForOnePack(sector)) {
+        // A pack written where a copy is waiting lands after it, as asked; a long batch goes
+        // out when its literal packs fill the buffer.
+        if (((InCopiedPiece(sector) || m_LiteralPacks >= kWriteBehindPacks) && !Flush()) ||
+            !RoomForOnePack(sector)) {
             return false;
         }
         if (m_WriteBuf.empty()) {
@@ -290,11 +302,24 @@ bool CVobFile::CopyPackFrom(const CVobFile& source, int64_t sourceSector, int64_
             return false;
         }
         m_Pieces.push_back({sector, 1, nullptr, sourceSector, &source == this});
-        m_Sources.push_back({&source, source.m_File.get(), source.m_ReadBufGeneration});
+        m_Sources.push_back(
+            {&source, source.m_File.get(), source.m_ReadBufGeneration, m_CopyFingerprintCount});
         ++m_BatchPacks;
     }
+    const int64_t inBuffer = sourceSector - source.m_ReadBufStart;
+    if (m_LongBatch) {
+        // A long batch's copies are read again when it goes out; their fingerprints are taken
+        // now, while the pack is in memory anyway.
+        if (inBuffer < 0 || inBuffer >= source.m_ReadBufPacks) {
+            m_LastError = "a copied pack was not read first";
+            return false;
+        }
+        m_CopyFingerprints[static_cast<size_t>(m_CopyFingerprintCount++)] =
+            Fingerprint(source.m_ReadBuf.data() + inBuffer * kPack, static_cast<size_t>(kPack));
+        return true;
+    }
     // The buffer's last pack: the next read refills it, so the batch is written while it is there.
-    if (sourceSector + 1 == source.m_ReadBufStart + source.m_ReadBufPacks) {
+    if (inBuffer + 1 == source.m_ReadBufPacks) {
         return Flush();
     }
     return true;
@@ -313,6 +338,8 @@ void CVobFile::LocateCopiedBytes() {
                               file->m_File.get() == source.handle && first >= 0 &&
                               first + piece.packs <= file->m_ReadBufPacks;
         piece.bytes = buffered ? file->m_ReadBuf.data() + first * kPack : nullptr;
+        piece.fingerprints =
+            m_LongBatch ? m_CopyFingerprints.data() + source.fingerprintAt : nullptr;
     }
 }
 
@@ -331,6 +358,7 @@ bool CVobFile::Flush() {
     m_Sources.clear();
     m_LiteralPacks = 0;
     m_BatchPacks = 0;
+    m_CopyFingerprintCount = 0;
     return issued;
 }
 
@@ -369,6 +397,10 @@ bool CVobFile::IssueCopy(const WritePiece& piece) {
     int64_t from = piece.from * kPack;
     int64_t to = piece.sector * kPack;
     int64_t remaining = piece.packs * kPack;
+    // The kernel refuses a copy within one file onto its own source: no need to ask.
+    if (piece.fromThisFile && piece.from + piece.packs > piece.sector) {
+        return CopyThroughMemory(source, from, to, remaining);
+    }
     while (remaining > 0) {
         const int64_t copied = m_File->CopyFrom(source, from, to, remaining);
         if (copied > 0) {

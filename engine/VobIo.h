@@ -44,7 +44,22 @@ struct WritePiece {
     const uint8_t* bytes = nullptr;
     int64_t from = -1;  // copied: the first source sector; -1 for literal packs
     bool fromThisFile = false;
+    // Copied, in a batch planned with fingerprints: each pack's Fingerprint, taken as it was
+    // read; else null.
+    const uint64_t* fingerprints = nullptr;
 };
+
+// How a batch of writes is to be gathered, as its observer asks.
+struct BatchPlan {
+    // The most packs it may hold; 0 for the default (the write-behind buffer's size).
+    int64_t packs = 0;
+    // Long: copies wait for the batch instead of leaving while their source's read-ahead
+    // buffer holds them (they are read again when it goes out), so that up to kLongBatchPacks
+    // packs share one batch; and each copied pack is fingerprinted as it is read.
+    bool longWithFingerprints = false;
+};
+// The most packs a long batch holds (64 MiB).
+inline constexpr int64_t kLongBatchPacks = 32768;
 
 // A batch of writes about to reach a VOB file, in the order they will be made.
 struct PendingVobWrite {
@@ -63,9 +78,8 @@ struct PendingVobWrite {
 class VobWriteObserver {
   public:
     virtual ~VobWriteObserver() = default;
-    // A new batch begins with a piece at `sector`: the most packs it may hold (0 when the
-    // observer sets no limit of its own).
-    virtual int64_t BatchStarts(CVobFile& /*file*/, int64_t /*sector*/) { return 0; }
+    // A new batch begins with a piece at `sector`: how to gather it.
+    virtual BatchPlan BatchStarts(CVobFile& /*file*/, int64_t /*sector*/) { return {}; }
     virtual bool BeforeVobWrite(CVobFile& file, const PendingVobWrite& write) = 0;
     virtual bool BeforeVobTruncate(CVobFile& file, int64_t sectors) = 0;
 };
@@ -156,13 +170,17 @@ class CVobFile {
         const CVobFile* file = nullptr;
         FileHandle* handle = nullptr;
         uint64_t generation = 0;
+        int64_t fingerprintAt = 0;  // the index of its first pack's in m_CopyFingerprints
     };
     std::vector<CopySource> m_Sources;
     PageBuffer m_WriteBuf;
     int64_t m_LiteralPacks = 0;
     int64_t m_BatchPacks = 0;
     int64_t m_BatchLimit = 0;  // packs the batch may hold
-    PageBuffer m_CopyBuf;      // copies the kernel cannot make go through here
+    bool m_LongBatch = false;
+    std::vector<uint64_t> m_CopyFingerprints;  // a long batch's copied packs, in order
+    int64_t m_CopyFingerprintCount = 0;
+    PageBuffer m_CopyBuf;  // copies the kernel cannot make go through here
 };
 
 }  // namespace dorvex

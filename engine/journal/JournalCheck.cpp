@@ -1,5 +1,6 @@
 #include "engine/journal/JournalCheck.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "engine/Navpack.h"
@@ -139,6 +140,91 @@ bool RedoCuts(FileSystem& files, const std::string& folder, const JournalHeader&
             error =
                 "Couldn't cut " + path + " to the " + std::to_string(size) +
                 " bytes the interrupted run left: " + (file == nullptr ? error : strerror(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+enum class MovedPack { Made, ToMake, Lost };
+
+// Where one pack of a move stands, with the source's bytes read into `pack` when it is to make.
+MovedPack Where(FileHandle& file, const RecordedMove& move, int64_t i, uint8_t* pack) {
+    const uint64_t wanted = move.fingerprints[static_cast<size_t>(i)];
+    const auto holds = [&](int64_t sector) {
+        return file.Read(pack, kPackSize, sector * kPackSize) == kPackSize &&
+               Fingerprint(pack, static_cast<size_t>(kPackSize)) == wanted;
+    };
+    if (holds(move.sector + i)) {
+        return MovedPack::Made;
+    }
+    return holds(move.from + i) ? MovedPack::ToMake : MovedPack::Lost;
+}
+
+std::unique_ptr<FileHandle> OpenMovePart(FileSystem& files, const std::string& folder,
+                                         const JournalHeader& header, const RecordedMove& move,
+                                         bool renamed, OpenMode mode, std::string& error) {
+    const std::string path = PartPath(files, folder, header, move.part, renamed);
+    std::unique_ptr<FileHandle> file = path.empty() ? nullptr : files.Open(path, mode, error);
+    if (file == nullptr) {
+        error = "Couldn't open " + (path.empty() ? header.parts[move.part].name : path) +
+                (error.empty() ? "" : ": " + error);
+    }
+    return file;
+}
+
+}  // namespace
+
+std::string FindLostMoves(FileSystem& files, const std::string& folder, const JournalHeader& header,
+                          const std::vector<RecordedMove>& moves, bool renamed) {
+    uint8_t pack[pack::kPackSize];
+    for (const RecordedMove& move : moves) {
+        std::string error;
+        std::unique_ptr<FileHandle> file =
+            OpenMovePart(files, folder, header, move, renamed, OpenMode::Read, error);
+        if (file == nullptr) {
+            return error;
+        }
+        int64_t lost = 0;
+        int64_t first = -1;
+        for (int64_t i = 0; i < move.Packs(); ++i) {
+            if (Where(*file, move, i, pack) == MovedPack::Lost) {
+                first = first < 0 ? move.sector + i : first;
+                ++lost;
+            }
+        }
+        if (lost > 0) {
+            return header.parts[move.part].name + ": " + std::to_string(lost) +
+                   " packs the run was moving down to sectors from " + std::to_string(first) +
+                   " on were lost (the disk kept later writes over them, not the moves)";
+        }
+    }
+    return {};
+}
+
+bool RedoMoves(FileSystem& files, const std::string& folder, const JournalHeader& header,
+               const std::vector<RecordedMove>& moves, bool renamed, std::string& error) {
+    uint8_t pack[pack::kPackSize];
+    for (const RecordedMove& move : moves) {
+        std::unique_ptr<FileHandle> file =
+            OpenMovePart(files, folder, header, move, renamed, OpenMode::Update, error);
+        if (file == nullptr) {
+            return false;
+        }
+        for (int64_t i = 0; i < move.Packs(); ++i) {
+            const MovedPack where = Where(*file, move, i, pack);
+            if (where == MovedPack::Lost ||
+                (where == MovedPack::ToMake &&
+                 !file->Write(pack, kPackSize, (move.sector + i) * kPackSize))) {
+                error = "Couldn't move " + header.parts[move.part].name + " sector " +
+                        std::to_string(move.from + i) + " down again";
+                return false;
+            }
+        }
+        if (!file->Sync() || !file->Close()) {
+            error = "Couldn't write " + header.parts[move.part].name + ": " + strerror(errno);
             return false;
         }
     }

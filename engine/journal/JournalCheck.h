@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/journal/JournalRecords.h"
 #include "support/FileSystem.h"
@@ -35,5 +36,17 @@ std::string CheckFilesAgainst(FileSystem& files, const std::string& folder,
 // the record says is cut to that size. False, with the reason, when one cannot be cut.
 bool RedoCuts(FileSystem& files, const std::string& folder, const JournalHeader& header,
               const JournalRecord& record, bool renamed, std::string& error);
+
+// The moves a checkpoint holds, pack by pack: already made (the destination holds the pack),
+// still to make (the source still does), or lost (neither: between two flushes the disk kept a
+// later write over the source and not the move itself). Empty when none is lost; else which
+// packs, for the user. Nothing is written.
+std::string FindLostMoves(FileSystem& files, const std::string& folder, const JournalHeader& header,
+                          const std::vector<RecordedMove>& moves, bool renamed);
+
+// Makes the moves not yet made, in the order the run made them (each reads its source before a
+// later one writes over it). False, with the reason, when a file cannot be read or written.
+bool RedoMoves(FileSystem& files, const std::string& folder, const JournalHeader& header,
+               const std::vector<RecordedMove>& moves, bool renamed, std::string& error);
 
 }  // namespace dorvex

@@ -201,6 +201,22 @@ void PutPieces(ByteRecordWriter& out, const std::vector<PiecesToRecord>* pieces)
     }
 }
 
+void PutMoves(ByteRecordWriter& out, const std::vector<MoveToRecord>* moves) {
+    out.U32(moves == nullptr ? 0 : static_cast<uint32_t>(moves->size()));
+    if (moves == nullptr) {
+        return;
+    }
+    for (const MoveToRecord& move : *moves) {
+        out.U8(move.part);
+        out.I64(move.sector);
+        out.I64(move.from);
+        out.U32(static_cast<uint32_t>(move.packs));
+        for (int64_t i = 0; i < move.packs; ++i) {
+            out.U64(move.fingerprints[i]);
+        }
+    }
+}
+
 // Sectors of a part as the run found it: nothing a record names lies beyond them.
 int64_t PartSectors(const JournalHeader& header, uint8_t part) {
     return (header.parts[part].size + kPackSize - 1) / kPackSize;
@@ -258,6 +274,32 @@ bool GetPieces(ByteRecordReader& in, const JournalHeader& header,
     return in.Good();
 }
 
+// A move only ever goes down, within the part as the run found it.
+bool GetMoves(ByteRecordReader& in, const JournalHeader& header, std::vector<RecordedMove>& moves) {
+    const uint32_t count = in.U32();
+    if (!in.Good() || count > in.Left() / 21) {
+        return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        RecordedMove move;
+        move.part = in.U8();
+        move.sector = in.I64();
+        move.from = in.I64();
+        const uint32_t packs = in.U32();
+        if (!in.Good() || move.part >= header.parts.size() || move.sector < 0 ||
+            move.from <= move.sector || packs > in.Left() / sizeof(uint64_t) ||
+            move.from + packs > PartSectors(header, move.part)) {
+            return false;
+        }
+        move.fingerprints.resize(packs);
+        for (uint64_t& fingerprint : move.fingerprints) {
+            fingerprint = in.U64();
+        }
+        moves.push_back(std::move(move));
+    }
+    return in.Good();
+}
+
 // A snapshot that points outside the stream or tables larger than it can only be forged.
 bool WithinStream(const PassSnapshot& at, const JournalHeader& header, const PassTables& t) {
     const PassCursor& c = at.cursor;
@@ -282,7 +324,12 @@ bool GetPassRecord(ByteRecordReader& in, const JournalHeader& header, JournalRec
         return false;
     }
     if (record.kind == JournalRecordKind::Checkpoint) {
-        return GetPieces(in, header, record.pieces);
+        if (!GetPieces(in, header, record.pieces) || !GetMoves(in, header, record.moves)) {
+            return false;
+        }
+        const uint8_t settled = in.U8();
+        record.settled = settled != 0;
+        return in.Good() && settled <= 1;
     }
     if (record.kind == JournalRecordKind::Cut) {
         record.cutPart = in.U8();
@@ -308,6 +355,8 @@ void EncodePassRecord(std::vector<uint8_t>& bytes, const PassRecordToEncode& rec
     PutPartsState(out, *record.files);
     if (record.kind == JournalRecordKind::Checkpoint) {
         PutPieces(out, record.pieces);
+        PutMoves(out, record.moves);
+        out.U8(record.settled ? 1 : 0);
     } else if (record.kind == JournalRecordKind::Cut) {
         out.U8(record.cutPart);
         out.I64(record.cutSectors);

@@ -5,8 +5,11 @@
 // A journal is a header, then records in the order the run wrote them:
 //   Checkpoint    where the pass may go on from: its snapshot, the table entries added since the
 //                 last record, the size of every VOB part, the packs a finishing run checks, and
-//                 the packs of the batch about to be written when they are needed by their bytes
-//                 (the pass goes on from after them) rather than made again from the input;
+//                 when the pass goes on from after the batch about to be written (rather than
+//                 making it again from the input): the batch's packs from memory by their bytes,
+//                 and the packs it moves down within their file by source and fingerprint;
+//                 and whether every write before it was on disk when it was written (settled):
+//                 if not, what the records since the last settled one hold is made again too;
 //   Cut           the same, at the end of a part, before the part is cut to its new length;
 //   PassDone      the same once every pack is read and on disk;
 //   PointerBatch  navpacks whose relative pointers follow the removals, by their bytes, about to
@@ -26,7 +29,7 @@
 namespace dorvex {
 
 inline constexpr char kJournalMagic[8] = {'D', 'O', 'R', 'V', 'E', 'X', 'J', 'L'};
-inline constexpr uint32_t kJournalVersion = 3;
+inline constexpr uint32_t kJournalVersion = 4;
 
 enum class JournalRecordKind : uint8_t {
     Checkpoint = 1,
@@ -90,6 +93,26 @@ struct RecordedPieces {
     int64_t Packs() const;
 };
 
+// Packs a record moves down within their part, unchanged: from `from` on to `sector` on, with
+// each pack's fingerprint (CheckedFingerprint), so that a finishing run can tell, pack by pack,
+// whether the move reached the disk, is still to make, or lost its source. To be encoded ...
+struct MoveToRecord {
+    uint8_t part = 0;
+    int64_t sector = 0;
+    int64_t from = 0;
+    int64_t packs = 0;
+    const uint64_t* fingerprints = nullptr;
+};
+// ... and decoded.
+struct RecordedMove {
+    uint8_t part = 0;
+    int64_t sector = 0;
+    int64_t from = 0;
+    std::vector<uint64_t> fingerprints;
+
+    int64_t Packs() const { return static_cast<int64_t>(fingerprints.size()); }
+};
+
 // What a checkpoint, cut or pass end says besides the pass's snapshot.
 struct PartsState {
     std::vector<int64_t> sizes;  // bytes, per part
@@ -102,6 +125,8 @@ struct JournalRecord {
     PassSnapshot at;                     // Checkpoint, Cut, PassDone
     PartsState files;                    // Checkpoint, Cut, PassDone
     std::vector<RecordedPieces> pieces;  // Checkpoint, PointerBatch
+    std::vector<RecordedMove> moves;     // Checkpoint
+    bool settled = true;                 // Checkpoint (the others always are)
     uint8_t cutPart = 0;                 // Cut
     int64_t cutSectors = 0;              // Cut
     int32_t nextPointerNav = 0;          // PointerBatch
@@ -122,12 +147,14 @@ struct JournalCursor {
 
 // A pass record (Checkpoint, Cut or PassDone): the snapshot, the table entries past `sent` up to
 // the snapshot's extent (advancing `sent`), the files' state, then for a Checkpoint its pieces
-// and for a Cut the part and its new length.
+// and moves and for a Cut the part and its new length.
 struct PassRecordToEncode {
     JournalRecordKind kind = JournalRecordKind::Checkpoint;
     const PassSnapshot* at = nullptr;
     const PartsState* files = nullptr;
     const std::vector<PiecesToRecord>* pieces = nullptr;
+    const std::vector<MoveToRecord>* moves = nullptr;
+    bool settled = true;
     uint8_t cutPart = 0;
     int64_t cutSectors = 0;
 };

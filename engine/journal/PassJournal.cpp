@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "engine/PackLayout.h"
 #include "engine/journal/JournalCheck.h"
+#include "support/Fingerprint.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 #include "support/TitleSetFiles.h"
@@ -19,9 +21,13 @@ constexpr int64_t kPackSize = pack::kPackSize;
 // that a checkpoint made before it need not hold its packs: smaller batches would cost more in
 // barriers than recording the packs does.
 constexpr int64_t kMinBatchByReference = 512;
-// Beyond this the journal is replaced by its header and one record: recorded packs are needed
-// only until the next checkpoint.
+// Beyond this the journal is replaced by its header and one settled record: recorded packs are
+// needed only until the next settled checkpoint.
 constexpr int64_t kReplaceJournalAt = 64 << 20;
+// How much a run writes between two flushes of a VOB file. Each flush stalls the pass until
+// its writes are on disk; between two, a power cut may lose any of them, and the records since
+// the last flush say how to make them again.
+constexpr int64_t kSettleEveryPacks = 131072;  // 256 MiB
 
 // The stream's part numbers are the digits before ".VOB"; a menu's is 0, VIDEO_TS.VOB's too.
 int32_t PartNumber(const std::string& name) {
@@ -56,7 +62,16 @@ bool FollowRecord(JournalRecord& record, InterruptedRun& run) {
             }
             run.stage =
                 record.kind == JournalRecordKind::PassDone ? Stage::PassDone : Stage::InPass;
-            run.redo = std::move(record.pieces);
+            // Writes made since the last settled record may not all be on disk: each is made
+            // again, in the order the run made them.
+            if (record.settled) {
+                run.redo.clear();
+                run.redoMoves.clear();
+            }
+            std::move(record.pieces.begin(), record.pieces.end(), std::back_inserter(run.redo));
+            std::move(record.moves.begin(), record.moves.end(), std::back_inserter(run.redoMoves));
+            record.pieces.clear();
+            record.moves.clear();
             run.lastPass = std::move(record);
             run.hasPassRecord = true;
             return true;
@@ -66,6 +81,7 @@ bool FollowRecord(JournalRecord& record, InterruptedRun& run) {
             }
             run.nextPointerNav = record.nextPointerNav;
             run.redo = std::move(record.pieces);
+            run.redoMoves.clear();
             return true;
         case JournalRecordKind::IfoRepair:
             if (run.stage != Stage::PassDone) {
@@ -73,6 +89,7 @@ bool FollowRecord(JournalRecord& record, InterruptedRun& run) {
             }
             run.stage = Stage::IfoRepair;
             run.redo.clear();
+            run.redoMoves.clear();
             return true;
     }
     return false;
@@ -88,6 +105,7 @@ bool PassJournal::Create(const std::string& path, const JournalHeader& header) {
     }
     m_Sent = {};
     m_LimitPart = -1;
+    m_SettledPart = -1;
     PackStarts();
     return true;
 }
@@ -125,6 +143,7 @@ bool PassJournal::Resume(const std::string& path, InterruptedRun& run) {
         m_LastPassKind = run.lastPass.kind;
     }
     m_LimitPart = -1;
+    m_SettledPart = -1;  // the finishing run's redo is flushed before it goes on
     return true;
 }
 
@@ -144,14 +163,19 @@ std::string PassJournal::PartPathNow(int32_t part) const {
     return PartPath(m_Files, GetFolder(m_File.Path()), m_Header, static_cast<size_t>(part), true);
 }
 
-int64_t PassJournal::BatchStarts(CVobFile& file, int64_t sector) {
+BatchPlan PassJournal::BatchStarts(CVobFile& file, int64_t sector) {
     m_BatchStart = m_PackStart;
     m_BatchPart = PartOf(file.Path());
     const int64_t gap = m_BatchStart.cursor.readInFile - sector;
     const bool sameFile =
         m_BatchPart >= 0 && PartNumber(m_Header.parts[static_cast<size_t>(m_BatchPart)].name) ==
                                 m_BatchStart.cursor.filePart;
-    return sameFile && gap >= kMinBatchByReference ? gap : 0;
+    if (sameFile && gap >= kMinBatchByReference) {
+        return {gap, false};
+    }
+    // Too little gap to make the batch again from its input: its moves are recorded by
+    // fingerprint, and one long batch shares the barrier that records it.
+    return {0, true};
 }
 
 bool PassJournal::BeforeVobWrite(CVobFile& file, const PendingVobWrite& write) {
@@ -173,16 +197,25 @@ bool PassJournal::BeforeVobWrite(CVobFile& file, const PendingVobWrite& write) {
                    file.Path().c_str(), static_cast<long long>(lowest));
             return false;
         }
-        const PartsState files = FilesNow(part, at, lowest);
         PassRecordToEncode record;
+        record.settled = part != m_SettledPart || m_UnsettledPacks >= kSettleEveryPacks ||
+                         m_File.Size() >= kReplaceJournalAt;
+        if (record.settled && !Settle(file, part, lowest)) {
+            return false;
+        }
+        const PartsState files = FilesNow(part, at, lowest);
         record.at = &at;
         record.files = &files;
         record.pieces = byReference ? nullptr : &m_Pieces;
-        if (!Barrier(file, record)) {
+        record.moves = byReference ? nullptr : &m_Moves;
+        if (!Record(record)) {
             return false;
         }
         m_LimitPart = part;
         m_Limit = at.cursor.readInFile;
+    }
+    for (const WritePiece& piece : write) {
+        m_UnsettledPacks += piece.packs;
     }
     // The batch's last pack from memory is checked by the next checkpoint, once it is on disk.
     for (auto piece = write.end(); piece != write.begin();) {
@@ -205,6 +238,9 @@ bool PassJournal::BeforeVobTruncate(CVobFile& file, int64_t sectors) {
                file.Path().c_str());
         return false;
     }
+    if (!Settle(file, part, sectors)) {
+        return false;
+    }
     const PartsState files = FilesNow(part, m_PackStart, sectors);
     PassRecordToEncode record;
     record.kind = JournalRecordKind::Cut;
@@ -213,15 +249,22 @@ bool PassJournal::BeforeVobTruncate(CVobFile& file, int64_t sectors) {
     record.cutPart = static_cast<uint8_t>(part);
     record.cutSectors = sectors;
     m_LimitPart = -1;
-    return Barrier(file, record);
+    return Record(record);
 }
 
-bool PassJournal::Barrier(CVobFile& file, const PassRecordToEncode& record) {
+bool PassJournal::Settle(CVobFile& file, int32_t part, int64_t lowest) {
     if (!file.SyncIssued()) {
         Alertf("Couldn't flush %s to disk: %s. The change was not made.", file.Path().c_str(),
                file.LastError().c_str());
         return false;
     }
+    m_SettledPart = part;
+    m_SettledEnd = lowest;
+    m_UnsettledPacks = 0;
+    return true;
+}
+
+bool PassJournal::Record(const PassRecordToEncode& record) {
     if (!AppendOrReplace(record)) {
         return false;
     }
@@ -234,30 +277,66 @@ bool PassJournal::Barrier(CVobFile& file, const PassRecordToEncode& record) {
 
 bool PassJournal::PiecesOf(CVobFile& file, int32_t part, const PendingVobWrite& write) {
     m_Pieces.clear();
-    int64_t copied = 0;
+    m_Moves.clear();
+    m_MoveFingerprints.clear();
+    const auto partIndex = static_cast<uint8_t>(part);
     for (const WritePiece& piece : write) {
-        copied += piece.bytes == nullptr ? piece.packs : 0;
+        if (piece.from < 0) {
+            m_Pieces.push_back({partIndex, piece.sector, piece.packs, piece.bytes});
+            continue;
+        }
+        // Copies from another file, or up, are no writes a pass makes in place.
+        if (!piece.fromThisFile || piece.from < piece.sector) {
+            return false;
+        }
+        if (piece.from == piece.sector) {
+            continue;  // the packs are already there
+        }
+        if (piece.fingerprints != nullptr) {
+            m_MoveFingerprints.insert(m_MoveFingerprints.end(), piece.fingerprints,
+                                      piece.fingerprints + piece.packs);
+        } else if (!FingerprintMoved(file, piece)) {
+            return false;
+        }
+        m_Moves.push_back({partIndex, piece.sector, piece.from, piece.packs, nullptr});
     }
-    m_CopiedBytes.resize(static_cast<size_t>(copied * kPackSize));
-    uint8_t* next = m_CopiedBytes.data();
-    for (const WritePiece& piece : write) {
-        const uint8_t* bytes = piece.bytes;
-        // Copied within the file from sectors the batch has not yet written: still as read.
-        if (bytes == nullptr) {
-            if (!piece.fromThisFile || !file.ReadIssued(piece.from, piece.packs, next)) {
+    const uint64_t* next = m_MoveFingerprints.data();
+    for (MoveToRecord& move : m_Moves) {
+        move.fingerprints = next;
+        next += move.packs;
+    }
+    return true;
+}
+
+bool PassJournal::FingerprintMoved(CVobFile& file, const WritePiece& piece) {
+    constexpr int64_t kChunkPacks = 256;
+    for (int64_t done = 0; done < piece.packs;) {
+        int64_t chunk = piece.packs - done;
+        const uint8_t* packs = nullptr;
+        if (piece.bytes != nullptr) {
+            packs = piece.bytes + done * kPackSize;
+        } else {
+            // Not in memory any more: read as the file holds it, which the batch has not yet
+            // written over (a move only goes down, and the batch's writes trail its reads).
+            chunk = std::min(chunk, kChunkPacks);
+            m_CopiedBytes.resize(static_cast<size_t>(kChunkPacks * kPackSize));
+            if (!file.ReadIssued(piece.from + done, chunk, m_CopiedBytes.data())) {
                 return false;
             }
-            bytes = next;
-            next += piece.packs * kPackSize;
+            packs = m_CopiedBytes.data();
         }
-        m_Pieces.push_back({static_cast<uint8_t>(part), piece.sector, piece.packs, bytes});
+        for (int64_t i = 0; i < chunk; ++i) {
+            m_MoveFingerprints.push_back(
+                Fingerprint(packs + i * kPackSize, static_cast<size_t>(kPackSize)));
+        }
+        done += chunk;
     }
     return true;
 }
 
 void PassJournal::AddCheck(PartsState& state, int32_t part, int64_t sector) {
-    const std::string path = PartPathNow(part);
-    if (sector < 0 || sector >= m_Files.SizeBytes(path) / kPackSize) {
+    const std::string& path = m_CheckPaths[static_cast<size_t>(part)];
+    if (sector < 0 || sector >= state.sizes[static_cast<size_t>(part)] / kPackSize) {
         return;
     }
     std::string error;
@@ -271,8 +350,13 @@ void PassJournal::AddCheck(PartsState& state, int32_t part, int64_t sector) {
 PartsState PassJournal::FilesNow(int32_t part, const PassSnapshot& at, int64_t lowest) {
     PartsState state;
     const int32_t parts = static_cast<int32_t>(m_Header.parts.size());
+    // Each part's path is looked up once per record (it lists the folder).
+    m_CheckPaths.clear();
     for (int32_t i = 0; i < parts; ++i) {
-        state.sizes.push_back(m_Files.SizeBytes(PartPathNow(i)));
+        m_CheckPaths.push_back(PartPathNow(i));
+        state.sizes.push_back(m_Files.SizeBytes(m_CheckPaths.back()));
+    }
+    for (int32_t i = 0; i < parts; ++i) {
         const int64_t last = state.sizes.back() / kPackSize - 1;
         if (part < 0 || i < part) {
             AddCheck(state, i, last);  // a finished part: its end
@@ -286,7 +370,8 @@ PartsState PassJournal::FilesNow(int32_t part, const PassSnapshot& at, int64_t l
     }
     // What the run had finished just below the batch, the last pack it wrote from memory, and
     // the input from the read position on, which the run will read again.
-    const int64_t finished = std::min<int64_t>(lowest, at.cursor.writtenInFile);
+    const int64_t finished = std::min<int64_t>(
+        {lowest, at.cursor.writtenInFile, part == m_SettledPart ? m_SettledEnd : int64_t{0}});
     AddCheck(state, part, finished - 1);
     AddCheck(state, part, finished - 2);
     if (m_LastWrittenPart == part && m_LastWrittenSector < finished) {
@@ -317,7 +402,9 @@ bool PassJournal::AppendOrReplace(const PassRecordToEncode& record) {
     m_LastPassAt = *record.at;
     m_LastPassFiles = *record.files;
     m_LastPassKind = record.kind;
-    if (m_File.Size() + static_cast<int64_t>(m_Record.size()) <= kReplaceJournalAt) {
+    // Only a settled record may stand alone: the records before it are needed until one is.
+    if (!record.settled ||
+        m_File.Size() + static_cast<int64_t>(m_Record.size()) <= kReplaceJournalAt) {
         m_Sent = sent;
         return Append();
     }
@@ -356,7 +443,7 @@ bool PassJournal::PassDone() {
 
 bool PassJournal::PointerBatch(CVobFile& file, const PendingVobWrite& write, int32_t nextNav) {
     const int32_t part = PartOf(file.Path());
-    if (part < 0 || !PiecesOf(file, part, write)) {
+    if (part < 0 || !PiecesOf(file, part, write) || !m_Moves.empty()) {
         Alertf("%s: the rewrite cannot be recorded. The change was not made.", file.Path().c_str());
         return false;
     }
@@ -445,8 +532,18 @@ std::string CheckInterruptedRunFiles(FileSystem& files, const std::string& folde
 
 bool RedoLastChange(FileSystem& files, const std::string& folder, const InterruptedRun& run,
                     std::string& error) {
+    // Lost moves are found before anything is written, so that a refusal leaves the files as
+    // the interrupted run did.
+    if (std::string lost = FindLostMoves(files, folder, run.header, run.redoMoves, run.Renamed());
+        !lost.empty()) {
+        error = lost + ". The title set cannot be finished: restore it from your backup or source";
+        return false;
+    }
     if (run.hasPassRecord &&
         !RedoCuts(files, folder, run.header, run.lastPass, run.Renamed(), error)) {
+        return false;
+    }
+    if (!RedoMoves(files, folder, run.header, run.redoMoves, run.Renamed(), error)) {
         return false;
     }
     for (const RecordedPieces& piece : run.redo) {

@@ -9,22 +9,31 @@
 // destroys the input it lands on; a power cut keeps any subset of the writes since the last
 // flush, in any order, page by page, a cut or a rename included. So:
 //   - The journal holds checkpoints: where the pass can go on from (its snapshot and tables).
-//     The input from a checkpoint's read position on is never written before a later checkpoint
-//     is on disk: a batch of writes that would reach past it waits for a barrier, in which
-//     everything written so far is flushed, then a new checkpoint is appended and flushed, and
-//     only then is the batch issued. Going on from a checkpoint makes every pack after it again,
-//     from input that is still there, so whatever part of the writes since it reached the disk
-//     does not matter.
-//   - A checkpoint is the pass as it stood when the batch began, when the gap between reads and
-//     writes is as large as the batch (the batch's packs are made again from their input); when
-//     it is not, the checkpoint is the pass as it stands now and holds the batch's packs by their
-//     bytes, which the finishing run writes again. A batch that begins with enough gap is cut to
-//     it, so that its packs need not be recorded.
-//   - A part is cut only after a checkpoint at its end is on disk; the files are renamed only
-//     after the pass's end is; each batch of relative-pointer rewrites (which must not shift a
-//     pointer twice) is recorded by its bytes and flushed before it is written, and flushed
-//     before the next; the IFO repair starts over from the IFO as the run found it, which the
-//     header holds; the journal goes last.
+//     A batch of writes that reaches past the last checkpoint's read position waits until a new
+//     checkpoint is appended and flushed; only then is it issued. The input from a checkpoint's
+//     read position on is never written before that.
+//   - When the gap between reads and writes is as large as the batch, the checkpoint is the
+//     pass as it stood when the batch began: going on from it makes the batch's packs again
+//     from input that is still there (a batch that begins with enough gap is cut to it).
+//   - When it is not (a few packs removed so far in this file, every later one moving down a
+//     little), the checkpoint is the pass as it stands after the batch, and holds the batch:
+//     packs from memory by their bytes, packs moved down by source and fingerprint. Such a
+//     batch is long (up to 64 MiB, one record and one journal flush for all of it) and
+//     overwrites its own sources as it goes, in ascending order.
+//   - The VOB file is flushed (settled) only every 256 MiB, at a new part and before a cut;
+//     every record since the last settled one is made again by a finishing run, in order: a
+//     move whose destination holds its pack is done, one whose source still does is made, and
+//     one that holds neither was lost (the disk kept a later write over its source and not the
+//     move itself). A killed process cannot lose one (the page cache keeps every write, in
+//     order); a power cut can, in a batch that overwrote its own sources: the finishing run
+//     then refuses before changing anything and says which packs. Flushing a few packs at a
+//     time instead, or writing every moved pack to the journal first, would make that
+//     impossible at two to three times the run's time (measured on the benchmark).
+//   - A part is cut only after a settled checkpoint at its end is on disk; the files are
+//     renamed only after the pass's end is; each batch of relative-pointer rewrites (which must
+//     not shift a pointer twice) is recorded by its bytes and flushed before it is written, and
+//     flushed before the next; the IFO repair starts over from the IFO as the run found it,
+//     which the header holds; the journal goes last.
 // A killed process loses nothing it wrote, a special case of the above. The finishing run first
 // checks that the files are what the last checkpoint says (JournalCheck.h), then goes on from it.
 #pragma once
@@ -54,9 +63,10 @@ struct InterruptedRun {
     JournalRecord lastPass;  // the last Checkpoint, Cut or PassDone
     PassTables tables;
     int32_t nextPointerNav = 0;
-    // Packs to write again by their bytes before going on: the last checkpoint's or pointer
-    // batch's.
+    // Packs to write again before going on: the last checkpoint's or pointer batch's, by their
+    // bytes, and the checkpoint's moves.
     std::vector<RecordedPieces> redo;
+    std::vector<RecordedMove> redoMoves;
 
     bool Renamed() const { return stage == Stage::PassDone || stage == Stage::IfoRepair; }
 };
@@ -76,7 +86,7 @@ class PassJournal final : public PassRecorder {
     const std::string& Path() const { return m_File.Path(); }
 
     void PackStarts() override { m_PackStart = m_Model.Snapshot(); }
-    int64_t BatchStarts(CVobFile& file, int64_t sector) override;
+    BatchPlan BatchStarts(CVobFile& file, int64_t sector) override;
     bool BeforeVobWrite(CVobFile& file, const PendingVobWrite& write) override;
     bool BeforeVobTruncate(CVobFile& file, int64_t sectors) override;
     bool PassDone() override;
@@ -95,12 +105,17 @@ class PassJournal final : public PassRecorder {
     // The header's index of a file of the stream, or -1.
     int32_t PartOf(const std::string& path) const;
     std::string PartPathNow(int32_t part) const;
-    // Everything written to `file` so far on disk, then `record` appended and on disk.
-    bool Barrier(CVobFile& file, const PassRecordToEncode& record);
+    // Everything written to `file` so far on disk, so that records before the next one are no
+    // longer needed; `lowest` is the sector below which `part` is now finished on disk.
+    bool Settle(CVobFile& file, int32_t part, int64_t lowest);
+    // `record` appended and on disk, before the writes it describes are made.
+    bool Record(const PassRecordToEncode& record);
     PartsState FilesNow(int32_t part, const PassSnapshot& at, int64_t lowest);
     void AddCheck(PartsState& state, int32_t part, int64_t sector);
-    // The batch's packs by their bytes, reading from the file those the kernel would copy.
+    // The batch as a record holds it: packs from memory by their bytes, packs moved down within
+    // the file by source and fingerprint.
     bool PiecesOf(CVobFile& file, int32_t part, const PendingVobWrite& write);
+    bool FingerprintMoved(CVobFile& file, const WritePiece& piece);
     bool Append();
     // A journal grown large is replaced by its header and one record holding the whole tables.
     bool AppendOrReplace(const PassRecordToEncode& record);
@@ -121,10 +136,18 @@ class PassJournal final : public PassRecorder {
     int32_t m_LastWrittenPart = -1;
     int64_t m_LastWrittenSector = 0;
     uint64_t m_LastWrittenFingerprint = 0;
+    // The part last flushed to disk, and below which sector it was finished then; packs
+    // written since.
+    int32_t m_SettledPart = -1;
+    int64_t m_SettledEnd = 0;
+    int64_t m_UnsettledPacks = 0;
     JournalCursor m_Sent;
     std::vector<uint8_t> m_Record;  // reused for every record
     std::vector<PiecesToRecord> m_Pieces;
-    std::vector<uint8_t> m_CopiedBytes;  // packs a batch copies in the kernel, when recorded
+    std::vector<std::string> m_CheckPaths;  // the parts' paths while a record is made
+    std::vector<MoveToRecord> m_Moves;
+    std::vector<uint64_t> m_MoveFingerprints;
+    std::vector<uint8_t> m_CopiedBytes;  // packs a batch copies in the kernel, to fingerprint
     // What the last pass record said, for replacing the journal.
     PassSnapshot m_LastPassAt;
     PartsState m_LastPassFiles;

@@ -262,6 +262,27 @@ void ForgeJournal(
     file.Close();
 }
 
+// Appends to an interrupted run's journal a checkpoint as its last one, writing `pieces` and
+// making `moves`.
+void AppendForgedRecord(const std::string& path, const std::vector<PiecesToRecord>* pieces,
+                        const std::vector<MoveToRecord>* moves) {
+    ForgeJournal(path, [&](JournalHeader& header, auto& frames) {
+        JournalRecord last;
+        PassTables tables;
+        for (size_t i = 1; i < frames.size(); ++i) {
+            ASSERT_TRUE(DecodeJournalRecord(frames[i], header, last, tables));
+        }
+        PassRecordToEncode record;
+        record.at = &last.at;
+        record.files = &last.files;
+        record.pieces = pieces;
+        record.moves = moves;
+        JournalCursor whole;
+        frames.emplace_back();
+        EncodePassRecord(frames.back(), record, tables, whole);
+    });
+}
+
 // A journal is used only on the files it describes: whatever stands in the way is refused before
 // anything changes, and a file put back as the run left it lets the run be finished.
 TEST_F(InPlaceJournal, AJournalIsUsedOnlyOnTheFilesItDescribes) {
@@ -317,22 +338,16 @@ TEST_F(InPlaceJournal, AJournalIsUsedOnlyOnTheFilesItDescribes) {
          "holds an IFO that cannot be used", false},
         {"a record writing far beyond its part",
          [&] {
-             ForgeJournal(Journal(), [](JournalHeader& header, auto& frames) {
-                 JournalRecord last;
-                 PassTables tables;
-                 for (size_t i = 1; i < frames.size(); ++i) {
-                     ASSERT_TRUE(DecodeJournalRecord(frames[i], header, last, tables));
-                 }
-                 const std::vector<uint8_t> pack(2048, 0x5A);
-                 const std::vector<PiecesToRecord> far = {{0, int64_t{1} << 40, 1, pack.data()}};
-                 PassRecordToEncode record;
-                 record.at = &last.at;
-                 record.files = &last.files;
-                 record.pieces = &far;
-                 JournalCursor whole;
-                 frames.emplace_back();
-                 EncodePassRecord(frames.back(), record, tables, whole);
-             });
+             const std::vector<uint8_t> pack(2048, 0x5A);
+             const std::vector<PiecesToRecord> far = {{0, int64_t{1} << 40, 1, pack.data()}};
+             AppendForgedRecord(Journal(), &far, nullptr);
+         },
+         "is damaged", false},
+        {"a record moving packs up",
+         [&] {
+             const uint64_t fingerprint = 0;
+             const std::vector<MoveToRecord> up = {{0, 5, 3, 1, &fingerprint}};
+             AppendForgedRecord(Journal(), nullptr, &up);
          },
          "is damaged", false},
     };

@@ -4,13 +4,16 @@
 
 #include <type_traits>
 
+#include "common/StreamBuilder.h"
 #include "common/TempDir.h"
 #include "engine/PassModel.h"
 #include "engine/journal/PassJournal.h"
+#include "support/Fingerprint.h"
 
 namespace dorvex {
 namespace {
 
+using testkit::kPack;
 using testkit::TempDir;
 
 constexpr int32_t kFileSectors = 1000;
@@ -161,6 +164,65 @@ TEST_F(PassJournalTest, ResetStartsEveryPerRunFieldAndKeepsWhatBelongsToTheOpenF
         EXPECT_EQ(after.*field.slot,
                   field.onReset == OnReset::Start ? field.start : before.*field.slot);
     });
+}
+
+// A checkpoint's moves (packs 10..19 moved down by one) made again after a stop, from each
+// state the disk may hold: the moves that reached it are the ones listed.
+TEST_F(PassJournalTest, MovesAreMadeAgainWhereTheyCanBeAndALostOneIsRefusedUnchanged) {
+    constexpr int64_t kPacks = 30;
+    constexpr int64_t kFrom = 10;
+    constexpr int64_t kTo = 9;
+    constexpr int64_t kMoved = 10;
+    std::vector<uint8_t> original(static_cast<size_t>(kPacks * kPack));
+    for (int64_t i = 0; i < kPacks; ++i) {
+        std::fill_n(original.begin() + i * kPack, kPack, static_cast<uint8_t>(i + 1));
+    }
+    auto moved = [&](const std::vector<int64_t>& landed) {
+        std::vector<uint8_t> bytes = original;
+        for (int64_t to : landed) {
+            std::copy_n(original.begin() + (to + 1) * kPack, kPack, bytes.begin() + to * kPack);
+        }
+        return bytes;
+    };
+    std::vector<int64_t> every;
+    for (int64_t to = kTo; to < kTo + kMoved; ++to) {
+        every.push_back(to);
+    }
+    const std::vector<uint8_t> done = moved(every);
+    RecordedMove move{0, kTo, kFrom, {}};
+    for (int64_t i = 0; i < kMoved; ++i) {
+        move.fingerprints.push_back(Fingerprint(original.data() + (kFrom + i) * kPack, kPack));
+    }
+    const struct {
+        const char* what;
+        std::vector<int64_t> landed;
+        bool lost;
+    } cases[] = {
+        {"none reached the disk", {}, false},
+        {"all did", every, false},
+        {"a killed run's first ones did", {9, 10, 11, 12}, false},
+        {"a power cut kept a later one over a source, not its move", {9, 10, 12}, true},
+    };
+    const std::string vob = m_Dir / "VTS_01_1.VOB";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<uint8_t> before = moved(c.landed);
+        testkit::WriteBytes(vob, before);
+        InterruptedRun run;
+        run.header = m_Header;
+        run.header.parts[0].identity = m_Files.IdentityOf(vob);
+        run.stage = InterruptedRun::Stage::InPass;
+        run.hasPassRecord = true;
+        run.lastPass.files.sizes = {static_cast<int64_t>(before.size())};
+        run.redoMoves = {move};
+        std::string error;
+        const bool redone = RedoLastChange(m_Files, m_Dir.Path(), run, error);
+        EXPECT_EQ(redone, !c.lost) << error;
+        EXPECT_TRUE(testkit::ReadBytes(vob) == (c.lost ? before : done));
+        if (c.lost) {
+            EXPECT_NE(error.find("sectors from 11 on were lost"), std::string::npos) << error;
+        }
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "EngineFixture.h"
+#include "support/Fingerprint.h"
 #include "support/Paths.h"
 
 namespace dorvex::testkit {
@@ -21,6 +22,9 @@ class VobIo : public EngineTest {
         WriteBytes(path, bytes);
         return path;
     }
+    // Moves the packs of `path` down in place, dropping some and rewriting others, as a pass
+    // does, and checks every pack where it landed.
+    void MoveDownAndCheck(const std::string& path, VobWriteObserver* observer);
     uint8_t m_Pack[kPack] = {};
 };
 
@@ -153,10 +157,61 @@ TEST_F(VobIo, MovingEveryPackDownInPlaceThenCuttingKeepsTheStreamIntact) {
 // In place the pass copies a moved pack from the read-ahead buffer to its earlier position in
 // the same file, writes navpacks from memory between those runs and patches the previous
 // navpack once the next one is known; runs cross refills and files end on a cut.
+// Sees each batch as it goes out; asks for long batches when `longBatches`, and checks that
+// each copied pack then comes with the fingerprint of the pack it copies.
+class BatchWatch final : public VobWriteObserver {
+  public:
+    BatchWatch(bool longBatches, std::vector<uint8_t> original)
+        : m_Long(longBatches), m_Original(std::move(original)) {}
+    BatchPlan BatchStarts(CVobFile&, int64_t) override { return {0, m_Long}; }
+    bool BeforeVobWrite(CVobFile&, const PendingVobWrite& write) override {
+        ++batches;
+        for (const WritePiece& piece : write) {
+            if (piece.from < 0) {
+                continue;
+            }
+            for (int64_t i = 0; i < piece.packs; ++i) {
+                const uint8_t* source = m_Original.data() + (piece.from + i) * kPack;
+                if (m_Long && (piece.fingerprints == nullptr ||
+                               piece.fingerprints[i] != Fingerprint(source, kPack))) {
+                    ++wrongFingerprints;
+                }
+            }
+        }
+        return true;
+    }
+    bool BeforeVobTruncate(CVobFile&, int64_t) override { return true; }
+
+    int32_t batches = 0;
+    int32_t wrongFingerprints = 0;
+
+  private:
+    bool m_Long;
+    std::vector<uint8_t> m_Original;
+};
+
+// In short batches each goes out while the read-ahead buffer holds its copies; in long ones the
+// copies wait for the batch (across refills) and are read again, onto their own sources.
 TEST_F(VobIo, MovingPacksDownInPlaceFromTheReadBufferKeepsTheStreamIntact) {
-    std::string path = MakeFile(3000, 700);
+    for (const bool longBatches : {false, true}) {
+        SCOPED_TRACE(longBatches ? "long batches" : "short batches");
+        std::string path = MakeFile(3000, 700);
+        BatchWatch watch(longBatches, ReadBytes(path));
+        MoveDownAndCheck(path, &watch);
+        EXPECT_EQ(watch.wrongFingerprints, 0);
+        // One long batch holds the whole move; short ones go out as the read buffer refills.
+        if (longBatches) {
+            EXPECT_EQ(watch.batches, 1);
+        } else {
+            EXPECT_GE(watch.batches, 4);
+        }
+    }
+}
+
+void VobIo::MoveDownAndCheck(const std::string& path, VobWriteObserver* observer) {
     CVobFile file(m_FileSystem);
     ASSERT_TRUE(file.Open(path, OpenMode::Update));
+    file.SetWriteObserver(observer);
     // Dropped: the first pack (every later pack moves, an odd count off), the last pack of the
     // first read-ahead buffer, and a stretch across the third refill.
     auto dropped = [](int64_t i) { return i == 0 || i == 511 || (i >= 1500 && i < 1600); };
