@@ -201,6 +201,9 @@ GIB=$(echo "scale=6; $FILES * $FILE_MIB / 1024" | bc -l)
 cpu_per_gib() { printf '%.3f' "$(echo "$(printf '%s' "${C[$1]}" | median) / $GIB" | bc -l)"; }
 peak_rss() { printf '%s' "${R[$1]}" | sort -g | tail -n 1; }
 
+# The file system holding a folder and its mount options, for the report.
+fs_of() { findmnt -n -o FSTYPE,OPTIONS --target "$1" | awk '{print $1 " (" $2 ")"}'; }
+
 # The timed rounds on the title sets in D; LABEL names the file system in the report.
 bench_here() {
     local label="$1" run key
@@ -265,7 +268,7 @@ for name in "${FS_NAMES[@]}"; do
     if [ "$name" = here ]; then
         D="$WORK"
         REFLINK=0
-        bench_here "here ($(findmnt -n -o FSTYPE,OPTIONS --target "$WORK") at $WORK)"
+        bench_here "here: $(fs_of "$WORK") at $WORK"
         continue
     fi
     reason="$(missing_fs "$name")"
@@ -278,7 +281,7 @@ for name in "${FS_NAMES[@]}"; do
     cp -r --reflink=never "$WORK/clean" "$WORK/dirty" "$D/"
     REFLINK=0
     if [ "$name" != ext4 ]; then REFLINK=1; fi
-    bench_here "$name (loop image, $(findmnt -n -o FSTYPE,OPTIONS --target "$D"))"
+    bench_here "$name: $(fs_of "$D") on a loop image"
     cleanup
 done
 
