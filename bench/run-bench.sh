@@ -258,7 +258,10 @@ bench_here() {
         echo "  in place / cp --reflink=never     : $(ratio inplace_disk cpnr_inplace_disk)"
         echo "  from backup / cp --reflink=never  : $(ratio backup_disk cpnr_backup_disk)"
     fi
-    echo "CPU time of dorvex per GiB (median, user + system, s): clean $(cpu_per_gib clean), in place $(cpu_per_gib inplace), from backup $(cpu_per_gib backup); cp $(cpu_per_gib cp_backup)"
+    local cp_cpu
+    cp_cpu="cp $(cpu_per_gib cp_backup)"
+    if [ "$REFLINK" -eq 1 ]; then cp_cpu+=", cp --reflink=never $(cpu_per_gib cpnr_backup)"; fi
+    echo "CPU time per GiB (median, user + system, s): dorvex clean $(cpu_per_gib clean), in place $(cpu_per_gib inplace), from backup $(cpu_per_gib backup); $cp_cpu"
     echo "Peak RSS of dorvex (target <= 65536 KiB): clean $(peak_rss clean) KiB, in place $(peak_rss inplace) KiB, from backup $(peak_rss backup) KiB"
     echo
     rm -rf "$D/run"
