@@ -57,7 +57,7 @@ GEN="$BUILD/bench/dorvex_bench_gen"
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$BUILD/CMakeCache.txt"; }
 COMPILER="$(cache_value CMAKE_CXX_COMPILER)"
 echo "Build measured: $(git -C "$ROOT" describe --always --dirty) ($(git -C "$ROOT" rev-parse --abbrev-ref HEAD)), $(cache_value CMAKE_BUILD_TYPE) build in $BUILD, $("$COMPILER" --version | head -n 1)"
-echo "Machine: $(uname -srm), $(nproc) CPUs, $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo) RAM, $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "Machine: $(uname -srm), $(nproc) CPUs, $(awk '/MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo) RAM, load average $(cut -d ' ' -f 1-3 /proc/loadavg) at the start, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "Title set: $FILES x $FILE_MIB MiB, $RUNS runs; file systems: $FS_LIST"
 echo
 
