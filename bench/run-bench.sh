@@ -73,7 +73,10 @@ LOOPS=()
 IMAGES=()
 cleanup() {
     local i
-    for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do umount "${MOUNTS[$i]}" 2>/dev/null || true; done
+    for ((i = ${#MOUNTS[@]} - 1; i >= 0; i--)); do
+        # Lazily if a command cut short by Ctrl-C still holds it: it goes once that ends.
+        umount "${MOUNTS[$i]}" 2>/dev/null || umount -l "${MOUNTS[$i]}" 2>/dev/null || true
+    done
     for loop in "${LOOPS[@]}"; do losetup -d "$loop" 2>/dev/null || true; done
     for image in "${IMAGES[@]}"; do rm -f "$image"; done
     for mount in "${MOUNTS[@]}"; do rmdir "$mount" 2>/dev/null || true; done
