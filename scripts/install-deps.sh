@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
-# Installs what the build, the tests and the demo need on Debian 12. Safe to run again.
+# Installs what the build, the tests and the demo need on Debian 12, and any further Debian
+# packages named as arguments (the benchmark asks for its file systems' tools only when it
+# measures them). Safe to run again.
+#
+#   scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
 
 PACKAGES=(
@@ -10,6 +14,7 @@ PACKAGES=(
     xvfb xauth python3 time bc strace
     clang libclang-rt-14-dev
     libcli11-dev desktop-file-utils
+    "$@"
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/KernelCopy.h"
 #include "support/WholeFile.h"
 
 namespace dorvex {
@@ -88,28 +89,14 @@ class RealFileHandle final : public FileHandle {
             errno = EXDEV;
             return -1;
         }
-        loff_t in = static_cast<loff_t>(from);
-        loff_t out = static_cast<loff_t>(to);
-        int64_t done = 0;
-        while (done < size) {
-            const ssize_t n =
-                ::copy_file_range(real->m_Fd, &in, m_Fd, &out, static_cast<size_t>(size - done), 0);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                // The kernel cannot copy between these files: the caller goes through memory.
-                if (errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
-                    errno = EXDEV;
-                }
-                return done > 0 && errno == EXDEV ? done : -1;
-            }
-            if (n == 0) {
-                break;
-            }
-            done += n;
-        }
-        return done;
+        const int in = real->m_Fd;
+        return CopyInKernel(
+            [in, this](int64_t inOffset, int64_t outOffset, int64_t wanted) -> int64_t {
+                loff_t inAt = static_cast<loff_t>(inOffset);
+                loff_t outAt = static_cast<loff_t>(outOffset);
+                return ::copy_file_range(in, &inAt, m_Fd, &outAt, static_cast<size_t>(wanted), 0);
+            },
+            from, to, size);
     }
 
     bool Truncate(int64_t size) override {

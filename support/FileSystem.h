@@ -53,8 +53,9 @@ class FileHandle {
     // Writes the pieces (at most 4) one after another from offset, all of them or fail.
     virtual bool Write(const iovec* pieces, int count, int64_t offset) = 0;
     // Copies size bytes at `from` of source to `to` here inside the kernel: the bytes copied
-    // (fewer at the source's end), or -1 with errno EXDEV when the two files cannot be copied
-    // between without passing through memory (the caller then does that).
+    // (fewer at the source's end or where the file system stops short, down to none), or -1
+    // with errno EXDEV when the two files cannot be copied between without passing through
+    // memory (the caller then does that, for the rest).
     virtual int64_t CopyFrom(FileHandle& source, int64_t from, int64_t to, int64_t size) = 0;
     virtual bool Truncate(int64_t size) = 0;
     virtual bool Sync() = 0;

@@ -3,6 +3,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include <algorithm>
+#include <vector>
+
+#include "support/KernelCopy.h"
 #include "support/WholeFile.h"
 
 namespace dorvex::testkit {
@@ -33,7 +37,11 @@ class FaultyHandle final : public FileHandle {
             return -1;
         }
         auto* faulty = dynamic_cast<FaultyHandle*>(&source);
-        return m_Inner->CopyFrom(faulty != nullptr ? faulty->Inner() : source, from, to, size);
+        FileHandle& inner = faulty != nullptr ? faulty->Inner() : source;
+        if (m_Files.CopyFault()) {
+            return CopyAsTheFaultSays(inner, from, to, size);
+        }
+        return m_Inner->CopyFrom(inner, from, to, size);
     }
     bool Truncate(int64_t size) override {
         return m_Files.Allows(FileOp::Truncate, m_Path, size / kPack) && m_Inner->Truncate(size);
@@ -46,6 +54,26 @@ class FaultyHandle final : public FileHandle {
     void ExpectSequentialReads() override { m_Inner->ExpectSequentialReads(); }
 
   private:
+    int64_t CopyAsTheFaultSays(FileHandle& source, int64_t from, int64_t to, int64_t size) {
+        const KernelCopyFault fault = *m_Files.CopyFault();
+        std::vector<uint8_t> bytes;
+        auto call = [&](int64_t in, int64_t out, int64_t wanted) -> int64_t {
+            const bool refused = m_Files.KernelCopyCalls() >= fault.pieces;
+            m_Files.CountKernelCopyCall();
+            if (refused) {
+                errno = fault.refusal;
+                return fault.refusal == 0 ? 0 : -1;
+            }
+            bytes.resize(static_cast<size_t>(std::min(wanted, fault.piece)));
+            const int64_t got = source.Read(bytes.data(), static_cast<int64_t>(bytes.size()), in);
+            if (got > 0 && !m_Inner->Write(bytes.data(), got, out)) {
+                return -1;
+            }
+            return got;
+        };
+        return CopyInKernel(call, from, to, size);
+    }
+
     FaultyFileSystem& m_Files;
     std::string m_Path;
     std::unique_ptr<FileHandle> m_Inner;

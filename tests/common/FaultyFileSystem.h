@@ -4,12 +4,22 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "support/FileSystem.h"
 
 namespace dorvex::testkit {
+
+// A kernel whose copy between files (copy_file_range) copies at most `piece` bytes a call for
+// its first `pieces` calls, then refuses every call with errno `refusal` (0: copies nothing, as
+// at the source's end).
+struct KernelCopyFault {
+    int64_t piece = 0;
+    int32_t pieces = 0;
+    int refusal = 0;
+};
 
 class FaultyFileSystem final : public FileSystem {
   public:
@@ -22,6 +32,16 @@ class FaultyFileSystem final : public FileSystem {
     // True when the rule lets the operation through; else errno is EIO.
     bool Allows(FileOp op, const std::string& path, int64_t sector = 0) const;
     FileSystem& Inner() { return m_Inner; }
+    // Copies between files then go through a stand-in for the kernel's copy that behaves as
+    // `fault` says, through the same loop as the disk's copies; none: the inner file system's.
+    void SetKernelCopyFault(std::optional<KernelCopyFault> fault) {
+        m_CopyFault = fault;
+        m_KernelCopyCalls = 0;
+    }
+    const std::optional<KernelCopyFault>& CopyFault() const { return m_CopyFault; }
+    // How many times the stand-in was called since the fault was set.
+    int64_t KernelCopyCalls() const { return m_KernelCopyCalls; }
+    void CountKernelCopyCall() { ++m_KernelCopyCalls; }
 
     std::unique_ptr<FileHandle> Open(const std::string& path, OpenMode mode,
                                      std::string& error) override;
@@ -51,6 +71,8 @@ class FaultyFileSystem final : public FileSystem {
   private:
     FileSystem& m_Inner;
     Rule m_Rule;
+    std::optional<KernelCopyFault> m_CopyFault;
+    int64_t m_KernelCopyCalls = 0;
 };
 
 }  // namespace dorvex::testkit
