@@ -278,7 +278,8 @@ std::string TitleSetSvg(const TitleSetMap& map, const SvgOptions& options) {
     out += "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"" + EscapeMarkup(options.idPrefix) +
            "\" width=\"" + Num(options.width) + "\" height=\"" + Num(height) + "\" viewBox=\"0 0 " +
            Num(options.width) + " " + Num(height) +
-           "\" font-family=\"sans-serif\">\n<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n";
+           "\" font-family=\"sans-serif\" shape-rendering=\"crispEdges\">\n<rect width=\"100%\" "
+           "height=\"100%\" fill=\"#fff\"/>\n";
     Text(out, kMargin, 20, map.name, "font-size=\"16\" font-weight=\"bold\" fill=\"#111\"");
     double y = kTitleHeight;
     for (size_t i = 0; i < map.domains.size(); ++i) {
@@ -308,6 +309,16 @@ std::string MarkIdFor(const TitleSetMap& map, const SvgOptions& options,
             if (sector >= marks[k].first && sector < marks[k].end) {
                 return DomainId(options, i) + "-m" + std::to_string(k);
             }
+        }
+    }
+    return {};
+}
+
+std::string BandIdFor(const TitleSetMap& map, const SvgOptions& options,
+                      const std::string& domainName) {
+    for (size_t i = 0; i < map.domains.size(); ++i) {
+        if (map.domains[i].name == domainName) {
+            return DomainId(options, i) + "-before";
         }
     }
     return {};

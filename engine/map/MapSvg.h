@@ -47,6 +47,10 @@ std::string TitleSetSvg(const TitleSetMap& map, const SvgOptions& options = {});
 std::string MarkIdFor(const TitleSetMap& map, const SvgOptions& options,
                       const std::string& domainName, int64_t sector);
 
+// The id of the band of domain `domainName` before the run, empty when the map has no such domain.
+std::string BandIdFor(const TitleSetMap& map, const SvgOptions& options,
+                      const std::string& domainName);
+
 // "829 sectors (1.7 MB)".
 std::string SizeText(int64_t sectors);
 
