@@ -6,8 +6,8 @@
                                          link has its target, ids unique, and the figures of the
                                          report's tables the same as --json's
   map_report.py render HTML PROBES PNG   the page screenshot by headless chromium; the map's
-                                         bands found in the picture and the colour at each
-                                         probe (a fraction along a band) as the model says
+                                         bands found in the picture and the colour in the
+                                         middle of each probed sector as the model says
 
 Exit status 0 when everything holds, 1 with what did not, 77 when chromium is missing.
 """
@@ -133,7 +133,16 @@ def same_figures(tables, report):
 
 
 def read_png(path):
-    """Width, height and rows of (r, g, b) of an 8-bit RGB or RGBA PNG, as chromium writes."""
+    """Width, height and rows of (r, g, b) of an 8-bit RGB or RGBA PNG, as chromium writes:
+    through Pillow where it is installed (python3-pil), else decoded here."""
+    try:
+        from PIL import Image
+        image = Image.open(path).convert("RGB")
+        width, height = image.size
+        pixels = list(image.getdata())
+        return width, height, [pixels[y * width:(y + 1) * width] for y in range(height)]
+    except ImportError:
+        pass
     data = open(path, "rb").read()
     pos, chunks, header = 8, b"", None
     while pos < len(data):
@@ -177,10 +186,11 @@ def near(a, b):
 
 
 def bands(rows, palette, min_pixels):
-    """Each band: (row in its middle, first x, last x), top to bottom."""
-    found, current = [], []
+    """Each band: (row in its middle, first x, last x), top to bottom. The map's shapes have
+    crisp edges: a band's pixels are the palette's colours exactly."""
+    found, current, palette = [], [], set(palette)
     for y, row in enumerate(rows):
-        xs = [x for x, p in enumerate(row) if any(near(p, c) for c in palette)]
+        xs = [x for x, p in enumerate(row) if p in palette]
         if len(xs) >= min_pixels:
             current.append((y, xs[0], xs[-1]))
         elif current:
@@ -209,9 +219,10 @@ def render(html_path, probes_path, png_path):
         return [f"{len(found)} bands in the picture, the model has {len(probes['bands'])}"]
     for index, ((y, first, last), band) in enumerate(zip(found, probes["bands"])):
         for probe in band:
-            x = first + int(probe["at"] * (last - first + 1))
+            at = (probe["sector"] + 0.5) / probe["sectors"]
+            x = first + int(at * (last - first + 1))
             if not near(rows[y][x], rgb(probe["colour"])):
-                problems.append(f"band {index} at {probe['at']:.3f} ({probe['what']}): "
+                problems.append(f"band {index} ({probe['what']}): "
                                 f"{rows[y][x]} in x {x} y {y}, expected {probe['colour']}")
     return problems
 
