@@ -255,7 +255,7 @@ void Legend(std::string& out, const TitleSetMap& map, double y) {
     for (const auto& [fill, text] : keys) {
         Rect(out, x, y, 12, 12, fill, text);
         Text(out, x + 16, y + 10, text, "font-size=\"11\" fill=\"#333\"");
-        x += 22 + 6.2 * static_cast<double>(std::char_traits<char>::length(text));
+        x += 24 + 7.0 * static_cast<double>(std::char_traits<char>::length(text));
     }
 }
 
@@ -278,8 +278,9 @@ std::string TitleSetSvg(const TitleSetMap& map, const SvgOptions& options) {
     out += "<svg xmlns=\"http://www.w3.org/2000/svg\" id=\"" + EscapeMarkup(options.idPrefix) +
            "\" width=\"" + Num(options.width) + "\" height=\"" + Num(height) + "\" viewBox=\"0 0 " +
            Num(options.width) + " " + Num(height) +
-           "\" font-family=\"sans-serif\" shape-rendering=\"crispEdges\">\n<rect width=\"100%\" "
-           "height=\"100%\" fill=\"#fff\"/>\n";
+           "\" font-family=\"sans-serif\" shape-rendering=\"crispEdges\">\n";
+    out += "<rect width=\"" + Num(options.width) + "\" height=\"" + Num(height) +
+           "\" fill=\"#fff\"/>\n";
     Text(out, kMargin, 20, map.name, "font-size=\"16\" font-weight=\"bold\" fill=\"#111\"");
     double y = kTitleHeight;
     for (size_t i = 0; i < map.domains.size(); ++i) {
