@@ -169,11 +169,32 @@ std::string BeforeLabel(const DomainMap& domain) {
     return text;
 }
 
+// Sectors that both run lists hold (each in stream order).
+int64_t Overlap(const std::vector<SectorRun>& a, const std::vector<SectorRun>& b) {
+    int64_t both = 0;
+    for (size_t i = 0, j = 0; i < a.size() && j < b.size();) {
+        both += std::max<int64_t>(
+            0, std::min(a[i].End(), b[j].End()) - std::max(a[i].first, b[j].first));
+        (a[i].End() < b[j].End() ? i : j) += 1;
+    }
+    return both;
+}
+
 std::string AfterLabel(const DomainMap& domain) {
+    const int64_t removed = TotalSectors(domain.removed);
+    const int64_t blankRemoved = Overlap(domain.blank, domain.removed);
+    const int64_t stuffed = TotalSectors(domain.blank) - blankRemoved;
     std::string text =
         "after the run: " + SizeText(domain.sectorsAfter) + " in " +
         Plural(static_cast<int64_t>(domain.filesAfter.size()), "VOB file", "VOB files") + ", " +
-        Plural(TotalSectors(domain.removed), "sector", "sectors") + " removed";
+        Plural(removed, "sector", "sectors") + " removed";
+    if (removed > 0) {
+        text += " (" + Plural(blankRemoved, "blank pack", "blank packs") + ", " +
+                Thousands(removed - blankRemoved) + " of cells no PGC plays)";
+    }
+    if (stuffed > 0) {
+        text += ", " + Plural(stuffed, "blank pack", "blank packs") + " replaced by stuffing";
+    }
     return text;
 }
 
