@@ -131,10 +131,17 @@ void Files(std::string& out, const std::vector<FileSpan>& files, const BandScale
         const double x = scale.X(first);
         out += "<line x1=\"" + Num(x) + "\" y1=\"" + Num(y - kBandHeight) + "\" x2=\"" + Num(x) +
                "\" y2=\"" + Num(y + 4) + "\" stroke=\"#000\" stroke-width=\"1\"/>\n";
-        const double room = scale.X(end) - x;
-        if (room > 7.0 * static_cast<double>(file.name.size())) {
-            Text(out, x + 3, y + 12, file.name + " (" + Thousands(file.sectors) + ")",
-                 "font-size=\"10\" fill=\"#333\"");
+        Rect(out, x, y + 1, std::max(1.0, scale.X(end) - x), kFileRowHeight - 2, "#fff",
+             file.name + ": " + Thousands(file.sectors) + " sectors");
+        // About 6 pixels a character at this size; a name without room for it is left to the
+        // band's hover text.
+        const double room = scale.X(end) - x - 6.0;
+        std::string label = file.name + " (" + Thousands(file.sectors) + ")";
+        if (room < 6.0 * static_cast<double>(label.size())) {
+            label = file.name;
+        }
+        if (room >= 6.0 * static_cast<double>(label.size())) {
+            Text(out, x + 3, y + 12, label, "font-size=\"10\" fill=\"#333\"");
         }
     }
 }
