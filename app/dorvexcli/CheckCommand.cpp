@@ -217,14 +217,56 @@ class CheckCommand : public Command {
                 return kExitUsage;
             }
         }
+        if (m_Paths.size() == 1) {
+            const std::vector<Checked> all = {CheckPath(m_Paths.front())};
+            const Checked& checked = all.front();
+            if (!WriteReports(all)) {
+                return kExitUsage;
+            }
+            if (!checked.report) {
+                PrintError(checked.result.detail);
+                return kExitUsage;
+            }
+            WriteStdout(m_Json ? Json(*checked.report, checked.folder)
+                               : Readable(*checked.report, checked.folder));
+            return checked.result.status;
+        }
+        // Each path's report as soon as it is checked; the files and the summary after the last.
         std::vector<Checked> all;
+        std::vector<PathResult> results;
         for (const std::string& path : m_Paths) {
             all.push_back(CheckPath(path));
+            const Checked& checked = all.back();
+            results.push_back(checked.result);
+            if (m_Json) {
+                continue;
+            }
+            WriteStdout("== " + path + "\n");
+            if (checked.report) {
+                WriteStdout(Readable(*checked.report, checked.folder));
+            } else {
+                PrintError(checked.result.detail);
+            }
         }
         if (!WriteReports(all)) {
             return kExitUsage;
         }
-        return Print(all);
+        if (!m_Json) {
+            WriteStdout(ReadableSummary(results));
+            return WorstStatus(results);
+        }
+        CJsonWriter json;
+        json.BeginObject();
+        json.Member("schema", 1);
+        json.Member("command", "check");
+        SummaryMembers(json, results, [&all](CJsonWriter& writer, size_t i) {
+            if (all[i].report) {
+                ReportMembers(writer, *all[i].report, all[i].folder);
+            }
+        });
+        json.EndObject();
+        WriteStdout(json.Text());
+        return WorstStatus(results);
     }
 
   private:
@@ -253,49 +295,6 @@ class CheckCommand : public Command {
             PrintError(error);
         }
         return error.empty();
-    }
-
-    int Print(const std::vector<Checked>& all) const {
-        if (all.size() == 1) {
-            const Checked& checked = all.front();
-            if (!checked.report) {
-                PrintError(checked.result.detail);
-                return kExitUsage;
-            }
-            WriteStdout(m_Json ? Json(*checked.report, checked.folder)
-                               : Readable(*checked.report, checked.folder));
-            return checked.result.status;
-        }
-        std::vector<PathResult> results;
-        for (const Checked& checked : all) {
-            const std::string& path = checked.result.path;
-            results.push_back(checked.result);
-            if (m_Json) {
-                continue;
-            }
-            WriteStdout("== " + path + "\n");
-            if (checked.report) {
-                WriteStdout(Readable(*checked.report, checked.folder));
-            } else {
-                PrintError(checked.result.detail);
-            }
-        }
-        if (!m_Json) {
-            WriteStdout(ReadableSummary(results));
-            return WorstStatus(results);
-        }
-        CJsonWriter json;
-        json.BeginObject();
-        json.Member("schema", 1);
-        json.Member("command", "check");
-        SummaryMembers(json, results, [&all](CJsonWriter& writer, size_t i) {
-            if (all[i].report) {
-                ReportMembers(writer, *all[i].report, all[i].folder);
-            }
-        });
-        json.EndObject();
-        WriteStdout(json.Text());
-        return WorstStatus(results);
     }
 
     bool m_Json = false;

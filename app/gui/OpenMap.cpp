@@ -46,7 +46,7 @@ void CCleanerDlg::OnMap() {
         options.m_FixPGCLBAs = m_FixPgcLbas->isChecked() ? 1 : 0;
         options.ApplyTo(planner);
         std::vector<map::DomainMap> domains;
-        if (planner.CVtsCleaner::Open(vob) == 0) {
+        if (planner.Open(vob) == 0) {
             for (const PlannedStep& step : planner.Plan(false).steps) {
                 domains.push_back(step.map);
             }
