@@ -19,6 +19,8 @@ std::vector<FileSpan> FilesOf(const std::vector<VobPart>& parts) {
     return files;
 }
 
+constexpr size_t kBlankRunsReserved = 4096;
+
 }  // namespace
 
 void CRunMapRecorder::BeginPass(const CVtsCleaner& run) {
@@ -27,6 +29,9 @@ void CRunMapRecorder::BeginPass(const CVtsCleaner& run) {
     const int32_t titleSet = std::max(kVideoManager, TitleSetOf(run.VobPathSnapshot()));
     domain.name = TitleSetName(titleSet) + (domain.menu ? " menu" : " titles");
     domain.files = FilesOf(run.SetFiles().Parts(domain.menu));
+    // Room for the runs of a badly damaged stream before the pass, so that recording a blank
+    // pack does not allocate in the pass of a real run.
+    domain.blank.reserve(kBlankRunsReserved);
     m_Domains.push_back(std::move(domain));
     m_IfoCells = {};
     m_IfoCellsRead = false;
