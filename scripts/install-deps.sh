@@ -9,9 +9,10 @@ set -euo pipefail
 PACKAGES=(
     build-essential cmake ninja-build pkg-config
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    qt6-base-dev libsimpleini-dev
+    qt6-base-dev qt6-svg-dev libsimpleini-dev
     libdvdread-dev libdvdnav-dev ffmpeg dvdauthor mpv genisoimage
-    xvfb xauth python3 time bc strace
+    xvfb xauth python3 python3-pil time bc strace
+    chromium
     clang libclang-rt-14-dev
     libcli11-dev desktop-file-utils
     "$@"

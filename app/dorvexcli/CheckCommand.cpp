@@ -8,7 +8,9 @@
 #include "app/core/DiscFolder.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
+#include "app/dorvexcli/HtmlReport.h"
 #include "app/dorvexcli/ImageArgument.h"
+#include "app/dorvexcli/ReportFiles.h"
 #include "app/dorvexcli/Summary.h"
 #include "engine/check/VerifyFolder.h"
 #include "support/JsonWriter.h"
@@ -185,6 +187,16 @@ class CheckCommand : public Command {
             "check", "Verify a VIDEO_TS folder without changing anything (exit 1 on findings)");
         check->add_flag("--json", m_Json, "The report as JSON (schema in docs/json.md)");
         check
+            ->add_option("--html", m_Html,
+                         "Also write the report with a map of every title set as one HTML "
+                         "file (a new file: FILE must not exist)")
+            ->type_name("FILE");
+        check
+            ->add_option("--svg", m_Svg,
+                         "Also write each title set's map as an SVG file into the folder DIR "
+                         "(VTS_01.svg ...; new files only)")
+            ->type_name("DIR");
+        check
             ->add_option("PATH", m_Paths,
                          "A VIDEO_TS folder, a file in it, or a disc image (.iso); several are "
                          "checked one after the other, with a summary at the end")
@@ -199,8 +211,18 @@ class CheckCommand : public Command {
     }
 
     int Run() override {
+        if (!m_Html.empty()) {
+            if (const std::string refusal = RefuseReportPath(m_Html, "--html"); !refusal.empty()) {
+                PrintError(refusal);
+                return kExitUsage;
+            }
+        }
         if (m_Paths.size() == 1) {
-            const Checked checked = CheckPath(m_Paths.front());
+            const std::vector<Checked> all = {CheckPath(m_Paths.front())};
+            const Checked& checked = all.front();
+            if (!WriteReports(all)) {
+                return kExitUsage;
+            }
             if (!checked.report) {
                 PrintError(checked.result.detail);
                 return kExitUsage;
@@ -209,6 +231,7 @@ class CheckCommand : public Command {
                                : Readable(*checked.report, checked.folder));
             return checked.result.status;
         }
+        // Each path's report as soon as it is checked; the files and the summary after the last.
         std::vector<Checked> all;
         std::vector<PathResult> results;
         for (const std::string& path : m_Paths) {
@@ -224,6 +247,9 @@ class CheckCommand : public Command {
             } else {
                 PrintError(checked.result.detail);
             }
+        }
+        if (!WriteReports(all)) {
+            return kExitUsage;
         }
         if (!m_Json) {
             WriteStdout(ReadableSummary(results));
@@ -244,7 +270,36 @@ class CheckCommand : public Command {
     }
 
   private:
+    // --html and --svg, after every PATH was checked; false when one could not be written.
+    bool WriteReports(const std::vector<Checked>& all) const {
+        if (m_Html.empty() && m_Svg.empty()) {
+            return true;
+        }
+        std::vector<CheckedDisc> discs;
+        for (const Checked& checked : all) {
+            discs.push_back({checked.result.path, checked.folder,
+                             checked.report ? &*checked.report : nullptr, checked.result.detail});
+        }
+        std::string error;
+        if (!m_Svg.empty()) {
+            const std::vector<NamedMap> maps = CheckMaps(discs);
+            error = RefuseSvgFolder(m_Svg, SvgNames(maps));
+            if (error.empty() && !WriteSvgFiles(m_Svg, maps, error)) {
+                error += "; the SVG files written before it are kept";
+            }
+        }
+        if (error.empty() && !m_Html.empty()) {
+            WriteNewFile(m_Html, CheckHtml(discs), error);
+        }
+        if (!error.empty()) {
+            PrintError(error);
+        }
+        return error.empty();
+    }
+
     bool m_Json = false;
+    std::string m_Html;
+    std::string m_Svg;
     std::vector<std::string> m_Paths;
 };
 

@@ -11,7 +11,9 @@
 #include "app/core/OpenCheck.h"
 #include "app/dorvexcli/Command.h"
 #include "app/dorvexcli/Console.h"
+#include "app/dorvexcli/HtmlReport.h"
 #include "app/dorvexcli/ImageArgument.h"
+#include "app/dorvexcli/ReportFiles.h"
 #include "app/dorvexcli/Target.h"
 #include "engine/plan/DryRun.h"
 #include "support/JsonWriter.h"
@@ -24,13 +26,6 @@ namespace {
 
 std::string Vcid(uint32_t vobId, uint32_t cellId) {
     return std::to_string(vobId) + "/" + std::to_string(cellId);
-}
-
-std::string CellAction(const PlannedCell& cell) {
-    if (cell.dropped) {
-        return "drop";
-    }
-    return cell.newVobId == cell.vobId && cell.newCellId == cell.cellId ? "keep" : "renumber";
 }
 
 std::string FieldList(uint32_t fields) {
@@ -345,6 +340,14 @@ class PlanCommand : public Command {
         plan->add_flag("-f,--full-dvd", m_FullDvd, "Every title set of the folder, then VIDEO_TS");
         plan->add_flag("--prune-missing-vobs", m_PruneMissingVobs, kPruneMissingVobsHelp);
         plan->add_flag("--json", m_Json, "The report as JSON (schema in docs/json.md)");
+        plan->add_option("--html", m_Html,
+                         "Also write the plan with a map of each title set before and after as "
+                         "one HTML file (a new file: FILE must not exist)")
+            ->type_name("FILE");
+        plan->add_option("--svg", m_Svg,
+                         "Also write each title set's map as an SVG file into the folder DIR "
+                         "(new files only)")
+            ->type_name("DIR");
         plan->add_flag("--allow-short", m_AllowShort,
                        "Plan for VOB files shorter than their IFO says, as clean --allow-short");
         AddPathArgument(*plan, m_Path);
@@ -357,6 +360,12 @@ class PlanCommand : public Command {
     }
 
     int Run() override {
+        if (!m_Html.empty()) {
+            if (const std::string refusal = RefuseReportPath(m_Html, "--html"); !refusal.empty()) {
+                PrintError(refusal);
+                return kExitUsage;
+            }
+        }
         InstallConsoleSinks(true);
         ScopedSinks quiet(DiscardMessage, nullptr);
         // An image is read where it is, as a folder of its own.
@@ -382,6 +391,9 @@ class PlanCommand : public Command {
         }
         const std::string vob = engine.VobPathSnapshot();
         const PlanResult plan = engine.Plan(m_FullDvd);
+        if (!WriteReports(plan, vob)) {
+            return kExitUsage;
+        }
         const std::string text =
             m_Json ? Json(plan, vob, m_RemoveUnreferenced, m_FullDvd, m_PruneMissingVobs)
                    : Readable(plan);
@@ -391,6 +403,26 @@ class PlanCommand : public Command {
     }
 
   private:
+    // --html and --svg; false when one could not be written (said why).
+    bool WriteReports(const PlanResult& plan, const std::string& vob) const {
+        std::string error;
+        if (!m_Svg.empty()) {
+            const std::vector<NamedMap> maps = PlanMaps(plan);
+            error = RefuseSvgFolder(m_Svg, SvgNames(maps));
+            if (error.empty() && !WriteSvgFiles(m_Svg, maps, error)) {
+                error += "; the SVG files written before it are kept";
+            }
+        }
+        if (error.empty() && !m_Html.empty()) {
+            const PlanPage page{m_Path, vob, m_RemoveUnreferenced, m_FullDvd, m_PruneMissingVobs};
+            WriteNewFile(m_Html, PlanHtml(plan, page), error);
+        }
+        if (!error.empty()) {
+            PrintError(error);
+        }
+        return error.empty();
+    }
+
     bool OpenImageTarget(CVtsCleaner& engine, ImageFileSystem& image) const {
         const std::string vob = FirstVobInFolder(image, image.Folder(), m_FullDvd);
         if (vob.empty()) {
@@ -406,6 +438,8 @@ class PlanCommand : public Command {
     bool m_FullDvd = false;
     bool m_PruneMissingVobs = false;
     bool m_Json = false;
+    std::string m_Html;
+    std::string m_Svg;
     std::string m_Path;
 };
 

@@ -91,6 +91,24 @@ int32_t CCleanerDlgEngine::Open(const std::string& path) {
     return 0;
 }
 
+void CCleanerDlgEngine::ProcessVts() {
+    m_RunMap.BeginPass(*this);
+    CVtsCleaner::ProcessVts();
+}
+
+void CCleanerDlgEngine::OnNewVcid(CIfoFile& ifo) {
+    CVtsCleaner::OnNewVcid(ifo);
+    m_RunMap.OnNewVcid(*this, ifo);
+}
+
+void CCleanerDlgEngine::OnBlankPack(bool /*removed*/) {
+    m_RunMap.OnBlankPack(*this);
+}
+
+void CCleanerDlgEngine::OnVobPassDone() {
+    m_RunMap.EndPass(*this);
+}
+
 CCleanerDlg::CCleanerDlg(FileSystem& files, QWidget* parent)
     : QDialog(parent), m_Engine(*this, files) {
     InitDialogResources();
@@ -316,6 +334,8 @@ bool CCleanerDlg::StartRun() {
         return false;
     }
     EnableControls(false);
+    m_Engine.m_RunMap.Clear();
+    m_Engine.m_RunMapVob = m_Engine.VobPathSnapshot();
     session->Begin();
     m_WorkerDone = false;
     m_Engine.m_Running = 1;
@@ -525,6 +545,8 @@ void CCleanerDlg::contextMenuEvent(QContextMenuEvent* event) {
     openVob->setShortcut(QKeySequence::Open);
     openVob->setEnabled(!m_Engine.m_Running.load());
     menu.addAction("Open LOG", this, [this] { OpenLog(); });
+    QAction* showMap = menu.addAction("Map", this, [this] { OnMap(); });
+    showMap->setEnabled(!m_Engine.m_Running.load() && !m_Engine.VobPathSnapshot().empty());
     menu.addAction("&About Dorvex...", this, [this] { ShowAbout(); });
     menu.exec(event->globalPos());
 }

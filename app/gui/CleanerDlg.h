@@ -20,7 +20,9 @@
 #include "app/core/Progress.h"
 #include "app/core/RunSession.h"
 #include "app/gui/DialogTemplate.h"
+#include "app/gui/MapWindow.h"
 #include "engine/VtsCleaner.h"
+#include "engine/map/RunMapRecorder.h"
 #include "support/IniSettings.h"
 
 namespace dorvex::gui {
@@ -33,6 +35,14 @@ class CCleanerDlgEngine : public CVtsCleaner {
     CCleanerDlgEngine(CCleanerDlg& dialog, FileSystem& files)
         : CVtsCleaner(files), m_Dialog(dialog) {}
     int32_t Open(const std::string& path) override;
+
+    // The run's map, recorded by its pass for the Map window; read once the worker has ended.
+    void ProcessVts() override;
+    void OnNewVcid(CIfoFile& ifo) override;
+    void OnBlankPack(bool removed) override;
+    void OnVobPassDone() override;
+    map::CRunMapRecorder m_RunMap;
+    std::string m_RunMapVob;  // the VOB the recorded run was started on
 
   private:
     CCleanerDlg& m_Dialog;
@@ -75,6 +85,11 @@ class CCleanerDlg : public QDialog, private IWindowPlacement {
     // "Open VOB..." (Ctrl+O, the context menu, a click on the status area): the file chooser, and
     // the VOB chosen opened as a dropped one; nothing while a run is in progress.
     void OnOpenVob();
+    // "Map" (the context menu): the map of the current VOB's title set in a window of its own,
+    // as the last run on it left it, or else as a run with the dialog's options would (a plan,
+    // read now). Nothing while a run is in progress.
+    void OnMap();
+    CMapWindow* MapWindow() const { return m_MapWindow; }
     // Waits until the worker has ended (serving its calls to this thread meanwhile).
     void FinishWorker();
     bool WorkerRunning() const { return m_Worker.joinable() && !m_WorkerDone.load(); }
@@ -144,6 +159,7 @@ class CCleanerDlg : public QDialog, private IWindowPlacement {
     QLineEdit* m_PhaseLine = nullptr;
     QLineEdit* m_StatusLine = nullptr;
     QIcon m_Icon;
+    CMapWindow* m_MapWindow = nullptr;
     QTimer m_Timer;
     std::thread m_Worker;
     std::atomic<bool> m_WorkerDone{true};

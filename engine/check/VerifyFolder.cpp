@@ -6,6 +6,7 @@
 #include "engine/check/VerifyIlvu.h"
 #include "engine/check/VerifyLibdvdread.h"
 #include "engine/check/VerifyStream.h"
+#include "engine/ilvu/IfoCells.h"
 #include "engine/journal/JournalSummary.h"
 #include "ifo/IfoFile.h"
 #include "support/Paths.h"
@@ -120,6 +121,7 @@ void VerifyDomain(CIfoFile& ifo, bool menu, CVerifyStream& stream, CVerifyReport
     if (!menu) {
         VerifyIlvuLayout(ifo, stream, report);
     }
+    report.AddMap(stream.Map(ilvu::IfoCellsOf(ifo, menu), menu));
 }
 
 // The first title set that is missing while a later one is there, or that lacks a VOB its IFO

@@ -21,6 +21,10 @@ void CVerifyReport::Add(VerifyFinding finding) {
     }
     VerifyGroup& group = m_Groups.back();
     ++group.counts[finding.kind];
+    if (finding.sector >= 0 && !finding.stream.empty() && finding.kind != finding::kBlankPack &&
+        finding.kind != finding::kNotAPack) {
+        group.markedSectors[finding.stream].push_back(finding.sector);
+    }
     std::pair<std::string, std::string> key{finding.stream.empty() ? finding.file : finding.stream,
                                             finding.kind};
     int64_t& kept = group.kept[key];
@@ -37,6 +41,19 @@ void CVerifyReport::AddNote(VerifyFinding note) {
         BeginGroup("");
     }
     m_Groups.back().notes.push_back(std::move(note));
+}
+
+void CVerifyReport::AddMap(map::DomainMap domain) {
+    if (m_Groups.empty()) {
+        BeginGroup("");
+    }
+    VerifyGroup& group = m_Groups.back();
+    auto marked = group.markedSectors.find(domain.name);
+    if (marked != group.markedSectors.end()) {
+        domain.marks = map::MarksOf(std::move(marked->second));
+        group.markedSectors.erase(marked);
+    }
+    group.maps.push_back(std::move(domain));
 }
 
 int64_t CVerifyReport::Total() const {

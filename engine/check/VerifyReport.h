@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/map/DiscMap.h"
+
 namespace dorvex {
 
 // The kinds of finding. The strings are part of the JSON output's schema: never rename one.
@@ -70,6 +72,11 @@ struct VerifyGroup {
     std::map<std::pair<std::string, std::string>, int64_t> kept;
     // Said for information; not findings, not counted.
     std::vector<VerifyFinding> notes;
+    // The map of each domain whose stream was read, and, until then, the sector of every finding
+    // in a stream (kept in full or not) but blank packs and sectors without a pack header, which
+    // the map draws as runs.
+    std::vector<map::DomainMap> maps;
+    std::map<std::string, std::vector<int64_t>> markedSectors;
 
     int64_t Total() const;
 };
@@ -83,6 +90,8 @@ class CVerifyReport {
     void BeginGroup(const std::string& name);
     void Add(VerifyFinding finding);
     void AddNote(VerifyFinding note);
+    // The current group's map of a domain, its marks taken from the findings in its stream.
+    void AddMap(map::DomainMap domain);
 
     const std::vector<VerifyGroup>& Groups() const { return m_Groups; }
     int64_t Total() const;

@@ -169,6 +169,17 @@ void CVerifyStream::CheckVobuEnds(CVerifyReport& report) {
     }
 }
 
+void CVerifyStream::AddPackRuns(map::DomainMap& domain) const {
+    const size_t n = m_Class.size();
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t cls = m_Class[i];
+        if (cls == kClassBlank || cls == kClassNotAPack) {
+            map::AppendRun(cls == kClassBlank ? domain.blank : domain.notPacks,
+                           static_cast<int64_t>(i));
+        }
+    }
+}
+
 void CVerifyStream::FindCellNeighbours() {
     const int32_t n = static_cast<int32_t>(m_NavSectors.size());
     m_NextOfCell.assign(static_cast<size_t>(n), -1);

@@ -10,6 +10,7 @@
 
 #include "engine/check/VerifyReport.h"
 #include "engine/ilvu/IlvuLayout.h"
+#include "engine/map/DiscMap.h"
 #include "support/FileSystem.h"
 
 namespace dorvex {
@@ -42,6 +43,10 @@ class CVerifyStream {
     // Every navpack with its cell elapsed time and ILVU and angle fields, for the layout rules.
     const std::vector<ilvu::Navpack>& IlvuNavpacks() const { return m_Ilvu; }
 
+    // The map of what Scan read: files, cells (who plays them, as the IFO's cells say), blank
+    // packs and sectors without a pack header (engine/check/StreamMap.cpp).
+    map::DomainMap Map(const ilvu::Layout& ifoCells, bool menu) const;
+
     // A finding at a sector of this stream: the file and the sector in it are filled in.
     void Report(CVerifyReport& report, const char* kind, int64_t sector,
                 const std::string& message) const;
@@ -57,6 +62,8 @@ class CVerifyStream {
     const File& FileOf(int64_t sector) const;
     uint32_t Vcid(int32_t nav) const { return m_NavVcid[nav]; }
     void CheckVobuEnds(CVerifyReport& report);
+    // The runs of blank packs and of sectors without a pack header.
+    void AddPackRuns(map::DomainMap& domain) const;
     void CheckOneNavpack(CVerifyReport& report, int32_t nav, const uint8_t* pack) const;
     // Where a navpack stands in the stream and in its cell, for the checks of its pointers.
     struct NavpackPlace {

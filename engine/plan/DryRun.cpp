@@ -22,6 +22,7 @@ bool IsIfoOrBup(const std::string& path) {
 
 PlanResult CPlanningCleaner::Plan(bool fullDvd) {
     m_Result = PlanResult{};
+    m_Map.Clear();
     // A plan answers for a run from backup with the settings given; it has no log file and no
     // reason to pause for a display.
     m_InPlace = 0;
@@ -55,12 +56,14 @@ void CPlanningCleaner::ProcessVts() {
     m_Input = SetFiles().Parts(m_Menu != 0);
     m_CellIndex.clear();
     m_Result.steps.push_back(std::move(step));
+    m_Map.BeginPass(*this);
     CVtsCleaner::ProcessVts();
 }
 
 void CPlanningCleaner::OnNewVcid(CIfoFile& ifo) {
     CVtsCleaner::OnNewVcid(ifo);
     PlannedStep& step = m_Result.steps.back();
+    m_Map.OnNewVcid(*this, ifo);
     const int32_t key = PackVcid(m_VobId, m_CellId);
     if (m_CellIndex.count(key) != 0) {
         return;
@@ -87,6 +90,7 @@ void CPlanningCleaner::OnMissingVob(bool updated, uint32_t describedSectors) {
 void CPlanningCleaner::OnBlankPack(bool removed) {
     PlannedStep& step = m_Result.steps.back();
     ++(removed ? step.blankRemoved : step.blankStuffed);
+    m_Map.OnBlankPack(*this);
     if (step.firstBlanks.size() < kListed) {
         step.firstBlanks.push_back(Locate(m_ReadTotal.load()));
     }
@@ -118,6 +122,8 @@ void CPlanningCleaner::OnVobPassDone() {
         }
     }
     RecordNavpacks(step);
+    m_Map.EndPass(*this);
+    step.map = m_Map.Domains().back();
 }
 
 // Each kept navpack as the run leaves it (in the overlay) against its bytes in the input.

@@ -11,6 +11,7 @@
 
 #include "engine/Navpack.h"
 #include "engine/VtsCleaner.h"
+#include "engine/map/RunMapRecorder.h"
 #include "engine/plan/OverlayFileSystem.h"
 
 namespace dorvex {
@@ -53,6 +54,8 @@ struct PlannedStep {
     int64_t navpacksDropped = 0;
     int64_t fieldCounts[navpack::kFieldCount] = {};
     std::vector<PlannedNavpack> firstNavpacks;
+    // The stream before and after the step (a VOB pass): its cells, blank packs, what goes.
+    map::DomainMap map;
 };
 
 // A full-DVD step whose VOB is missing while its IFO is there.
@@ -118,6 +121,7 @@ class CPlanningCleaner : private PlanOverlay, public CVtsCleaner {
     PlanResult m_Result;
     std::vector<VobPart> m_Input;  // of the current step, as it was before the step
     std::map<int32_t, size_t> m_CellIndex;
+    map::CRunMapRecorder m_Map;
 };
 
 }  // namespace dorvex

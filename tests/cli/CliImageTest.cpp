@@ -69,6 +69,28 @@ class CliImage : public CliHarness {
     std::string m_ImageBytes;
 };
 
+// check --svg and plan --svg of an image draw what they draw of the folder it was made of.
+TEST_F(CliImage, MapsOfTheImageAreThoseOfItsFolder) {
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"check"}, std::vector<std::string>{"plan", "-u"}}) {
+        SCOPED_TRACE(command.front());
+        std::map<std::string, std::string> pictures[2];
+        for (const int i : {0, 1}) {
+            const std::string folder = Path(command.front() + std::to_string(i));
+            fs::create_directories(folder);
+            std::vector<std::string> args = command;
+            args.insert(args.end(), {"--svg", folder, i == 0 ? Image() : Path("disc/VIDEO_TS")});
+            EXPECT_LE(Cli(args).status, 1);
+            for (const auto& entry : fs::directory_iterator(folder)) {
+                pictures[i][entry.path().filename()] = ReadText(entry.path());
+            }
+        }
+        EXPECT_FALSE(pictures[0].empty());
+        EXPECT_TRUE(pictures[0] == pictures[1]);
+    }
+    ExpectImageUnchanged();
+}
+
 TEST_F(CliImage, CheckPlanAndCleanReadTheImageWhereItIsAndNeverChangeIt) {
     // check and plan see what they see in the folder the image was made of.
     const ChildResult folderCheck = Cli({"check", Path("disc")});

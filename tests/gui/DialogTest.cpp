@@ -13,6 +13,7 @@
 #include "common/StreamBuilder.h"
 #include "common/TempDir.h"
 #include "engine/VobIo.h"
+#include "engine/map/MapSvg.h"
 #include "support/Paths.h"
 #include "support/Sinks.h"
 
@@ -441,6 +442,53 @@ class DialogTest : public QObject {
         QCOMPARE(m_Messages.size(), 1);
         QVERIFY(m_Messages[0].startsWith("Couldn't write "));
         QVERIFY(onDialogThread);
+    }
+
+    // The Map window before a run (a plan with the dialog's options, nothing changed) and after
+    // it (the run's own record): the same stream, the same blank pack removed, the same sizes;
+    // drawn with the map's colours, and saved beside the test.
+    void mapWindowBeforeAndAfterARun() {
+        const std::string vob = MakeTitleSet();
+        const auto original = testkit::ReadBytes(vob);
+        CCleanerDlg dlg(m_Files);
+        Prepare(dlg);
+        dlg.OnInitDialog();
+        QCOMPARE(dlg.m_Engine.Open(vob), 0);
+        dlg.CheckBox(1000)->setChecked(true);
+        for (const char* picture : {"map-before-run.png", "map-after-run.png"}) {
+            dlg.OnMap();
+            CMapWindow* window = dlg.MapWindow();
+            QVERIFY(window != nullptr && window->isVisible());
+            QCOMPARE(window->Maps().size(), size_t{1});
+            QCOMPARE(window->Maps()[0].domains.size(), size_t{1});
+            const map::DomainMap& titles = window->Maps()[0].domains[0];
+            QCOMPARE(titles.name, std::string("VTS_01 titles"));
+            QCOMPARE(titles.sectors, int64_t{43});
+            QCOMPARE(titles.cells.size(), size_t{2});
+            QCOMPARE(map::TotalSectors(titles.blank), int64_t{1});
+            QCOMPARE(map::TotalSectors(titles.removed), int64_t{1});
+            QCOMPARE(titles.sectorsAfter, int64_t{42});
+            QTest::qWait(100);
+            const QImage image = window->grab().toImage();
+            QVERIFY(image.save(QString(DORVEX_PICTURES_DIR "/") + picture));
+            int64_t played = 0;
+            int64_t removed = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor pixel = image.pixelColor(x, y);
+                    played += pixel == QColor(map::colour::kTitles) ? 1 : 0;
+                    removed += pixel == QColor(map::colour::kRemoved) ? 1 : 0;
+                }
+            }
+            QVERIFY2(played > 2 * 900 * 20, picture);  // the titles' cells, before and after
+            QVERIFY2(removed > 0, picture);
+            if (std::string(picture) == "map-before-run.png") {
+                QVERIFY(testkit::ReadBytes(vob) == original);  // a plan changes nothing
+                dlg.OnCleanup();
+                WaitForRunEnd(dlg);
+                QVERIFY(testkit::ReadBytes(vob) != original);
+            }
+        }
     }
 
     void screenshots() {

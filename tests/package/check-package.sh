@@ -73,7 +73,7 @@ deb)
     depends="$(field Depends)"
     needed=(libc6 libstdc++6)
     if [ "$GUI" = 1 ]; then
-        needed+=(libqt6core6 libqt6widgets6 qt6-qpa-plugins)
+        needed+=(libqt6core6 libqt6widgets6 libqt6svg6 libqt6svgwidgets6 qt6-qpa-plugins)
     fi
     names="$(tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/[ (].*//')"
     for package in "${needed[@]}"; do
