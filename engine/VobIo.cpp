@@ -398,7 +398,8 @@ bool CVobFile::IssueCopy(const WritePiece& piece) {
     int64_t to = piece.sector * kPack;
     int64_t remaining = piece.packs * kPack;
     // The kernel refuses a copy within one file onto its own source: no need to ask.
-    if (piece.fromThisFile && piece.from + piece.packs > piece.sector) {
+    if (piece.fromThisFile && piece.from < piece.sector + piece.packs &&
+        piece.sector < piece.from + piece.packs) {
         return CopyThroughMemory(source, from, to, remaining);
     }
     while (remaining > 0) {
