@@ -363,6 +363,23 @@ bool CVobFile::Flush() {
 }
 
 bool CVobFile::Issue() {
+    if (!IssuePieces()) {
+        return false;
+    }
+    // Left to itself the kernel holds a run's writes in memory until a flush or the run's end
+    // and then writes them all while the run waits; handed on at once they go to the disk while
+    // the pass reads and sorts the next packs. Nothing here depends on when they arrive.
+    int64_t first = m_Pieces.front().sector;
+    int64_t end = first;
+    for (const WritePiece& piece : m_Pieces) {
+        first = std::min(first, piece.sector);
+        end = std::max(end, piece.sector + piece.packs);
+    }
+    m_File->StartWriteBack(first * kPack, (end - first) * kPack);
+    return true;
+}
+
+bool CVobFile::IssuePieces() {
     // Pieces in memory that follow one another on disk go out in one call (a navpack and the
     // packs after it), as many as the call takes.
     size_t i = 0;

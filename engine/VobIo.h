@@ -145,6 +145,7 @@ class CVobFile {
     // Each copied piece's bytes where its source's buffer still holds them, else null.
     void LocateCopiedBytes();
     bool Issue();
+    bool IssuePieces();
     bool IssueCopy(const WritePiece& piece);
     bool CopyThroughMemory(FileHandle& source, int64_t from, int64_t to, int64_t size);
     bool Refill();

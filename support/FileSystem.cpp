@@ -115,6 +115,10 @@ class RealFileHandle final : public FileHandle {
     }
 
     void ExpectSequentialReads() override { posix_fadvise(m_Fd, 0, 0, POSIX_FADV_SEQUENTIAL); }
+    void StartWriteBack(int64_t offset, int64_t size) override {
+        ::sync_file_range(m_Fd, static_cast<off64_t>(offset), static_cast<off64_t>(size),
+                          SYNC_FILE_RANGE_WRITE);
+    }
 
   private:
     int m_Fd;

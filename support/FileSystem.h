@@ -62,6 +62,9 @@ class FileHandle {
     virtual bool Close() = 0;
     // Reading hint: the file will be read from start to end.
     virtual void ExpectSequentialReads() {}
+    // Writing hint: what was written in [offset, offset + size) may go to the disk now, without
+    // waiting for it. Nothing is promised about when it is there.
+    virtual void StartWriteBack(int64_t /*offset*/, int64_t /*size*/) {}
 
     bool Write(const uint8_t* data, int64_t size, int64_t offset) {
         iovec piece{const_cast<uint8_t*>(data), static_cast<size_t>(size)};

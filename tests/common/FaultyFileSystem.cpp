@@ -52,6 +52,10 @@ class FaultyHandle final : public FileHandle {
         return m_Files.Allows(FileOp::Close, m_Path) && closed;
     }
     void ExpectSequentialReads() override { m_Inner->ExpectSequentialReads(); }
+    void StartWriteBack(int64_t offset, int64_t size) override {
+        m_Files.HintedWriteBack(m_Path, offset, size);
+        m_Inner->StartWriteBack(offset, size);
+    }
 
   private:
     int64_t CopyAsTheFaultSays(FileHandle& source, int64_t from, int64_t to, int64_t size) {

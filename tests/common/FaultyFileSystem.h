@@ -42,6 +42,14 @@ class FaultyFileSystem final : public FileSystem {
     // How many times the stand-in was called since the fault was set.
     int64_t KernelCopyCalls() const { return m_KernelCopyCalls; }
     void CountKernelCopyCall() { ++m_KernelCopyCalls; }
+    // Sees every write-back hint (path, offset, size) before it goes on to the disk.
+    using WriteBackWatch = std::function<void(const std::string&, int64_t, int64_t)>;
+    void SetWriteBackWatch(WriteBackWatch watch) { m_WriteBackWatch = std::move(watch); }
+    void HintedWriteBack(const std::string& path, int64_t offset, int64_t size) const {
+        if (m_WriteBackWatch) {
+            m_WriteBackWatch(path, offset, size);
+        }
+    }
 
     std::unique_ptr<FileHandle> Open(const std::string& path, OpenMode mode,
                                      std::string& error) override;
@@ -73,6 +81,7 @@ class FaultyFileSystem final : public FileSystem {
     Rule m_Rule;
     std::optional<KernelCopyFault> m_CopyFault;
     int64_t m_KernelCopyCalls = 0;
+    WriteBackWatch m_WriteBackWatch;
 };
 
 }  // namespace dorvex::testkit

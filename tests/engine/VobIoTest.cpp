@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 
 #include "EngineFixture.h"
 #include "support/Fingerprint.h"
@@ -25,7 +26,25 @@ class VobIo : public EngineTest {
     // Moves the packs of `path` down in place, dropping some and rewriting others, as a pass
     // does, and checks every pack where it landed.
     void MoveDownAndCheck(const std::string& path, VobWriteObserver* observer);
+    // Every pack of `path` whose write the file system was told it may take to the disk.
+    void WatchWriteBack(const std::string& path) {
+        m_FileSystem.SetWriteBackWatch(
+            [this, path](const std::string& file, int64_t offset, int64_t size) {
+                for (int64_t pack = offset / kPack; file == path && pack * kPack < offset + size;
+                     ++pack) {
+                    m_HandedToWriteBack.insert(pack);
+                }
+            });
+    }
+    // The whole file's packs were handed to write-back as they went out (not left for the
+    // final flush to write all at once).
+    void ExpectAllHandedToWriteBack(int64_t packs) {
+        for (int64_t pack = 0; pack < packs; ++pack) {
+            ASSERT_TRUE(m_HandedToWriteBack.count(pack) != 0) << "pack " << pack;
+        }
+    }
     uint8_t m_Pack[kPack] = {};
+    std::set<int64_t> m_HandedToWriteBack;
 };
 
 TEST_F(VobIo, ReadsPacksInOrderThenThePartialTailThenEnd) {
@@ -83,6 +102,7 @@ TEST_F(VobIo, PacksCopiedWhileReadingLandInOrderAcrossRefillsAndRemovals) {
     ASSERT_TRUE(in.Open(source, OpenMode::Read));
     CVobFile out(m_FileSystem);
     ASSERT_TRUE(out.Open(m_Dir + "/out.VOB", OpenMode::Create));
+    WatchWriteBack(m_Dir + "/out.VOB");
     // Dropped: one pack (the output then lies half a page off the input), the last pack of the
     // first buffer (the run before it stays pending over the refill), a long stretch across
     // the second refill. Every 97th kept pack is written from memory instead, as a navpack is.
@@ -105,6 +125,7 @@ TEST_F(VobIo, PacksCopiedWhileReadingLandInOrderAcrossRefillsAndRemovals) {
     }
     ASSERT_TRUE(out.Close());
     ASSERT_TRUE(in.Close());
+    ExpectAllHandedToWriteBack(written);
 
     auto packs = ReadPacks(m_Dir + "/out.VOB");
     ASSERT_EQ(packs.size(), expected.size());
@@ -212,6 +233,8 @@ void VobIo::MoveDownAndCheck(const std::string& path, VobWriteObserver* observer
     CVobFile file(m_FileSystem);
     ASSERT_TRUE(file.Open(path, OpenMode::Update));
     file.SetWriteObserver(observer);
+    m_HandedToWriteBack.clear();
+    WatchWriteBack(path);
     // Dropped: the first pack (every later pack moves, an odd count off), the last pack of the
     // first read-ahead buffer, and a stretch across the third refill.
     auto dropped = [](int64_t i) { return i == 0 || i == 511 || (i >= 1500 && i < 1600); };
@@ -242,6 +265,7 @@ void VobIo::MoveDownAndCheck(const std::string& path, VobWriteObserver* observer
     }
     ASSERT_TRUE(file.TruncateTo(written));
     ASSERT_TRUE(file.Close());
+    ExpectAllHandedToWriteBack(written);
 
     EXPECT_EQ(ReadBytes(path).size(), static_cast<size_t>(written) * kPack);
     auto packs = ReadPacks(path);
