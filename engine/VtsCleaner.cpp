@@ -70,19 +70,7 @@ int32_t CVtsCleaner::Open(const std::string& named) {
 }
 
 bool CVtsCleaner::NextVobFile(std::string& path, bool skipEmpty) {
-    if (m_Menu) {
-        return false;
-    }
-    // Only a decimal digit below '9' can step; any other character ends the walk at once.
-    for (char digit = GetVobDigit(path); digit >= '0' && digit < '9'; digit = GetVobDigit(path)) {
-        SetVobDigit(path, static_cast<char>(digit + 1));
-        // The next part may be spelled in another case than this one.
-        path = ResolveCase(m_Files, path);
-        if (!skipEmpty || m_Files.SizeKB(path) >= 1) {
-            return true;
-        }
-    }
-    return false;
+    return m_Menu == 0 && NextTitleVob(m_Files, path, skipEmpty);
 }
 
 uint32_t CVtsCleaner::GetTotalSectors() {
