@@ -91,7 +91,7 @@ std::string CVtsCleaner::DescribeShortFile() const {
         // From backup a file the pass read is its copy, which the pass only reads. In place a
         // file read is cut to what was kept and tells nothing; the files after it are untouched.
         const std::string copy = backup.CopyOf(path);
-        const bool moved = m_CopiesThisRun.count(copy) != 0;
+        const bool moved = m_BackupRun.CopiesThisRun().count(copy) != 0;
         if (m_InPlace && GetVobDigit(path) <= GetVobDigit(reached)) {
             continue;
         }
@@ -107,8 +107,14 @@ std::string CVtsCleaner::DescribeShortFile() const {
 }
 
 RunStep CVtsCleaner::Step() const {
-    return {m_Files,  VobPathSnapshot(),       m_Menu != 0,     m_InPlace != 0, m_AllowShort != 0,
-            Backup(), CurrentJournalOptions(), &m_CopiesThisRun};
+    return {m_Files,
+            VobPathSnapshot(),
+            m_Menu != 0,
+            m_InPlace != 0,
+            m_AllowShort != 0,
+            Backup(),
+            CurrentJournalOptions(),
+            &m_BackupRun.CopiesThisRun()};
 }
 
 RunCheck CVtsCleaner::CheckBeforeRun() const {
