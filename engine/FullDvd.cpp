@@ -44,7 +44,7 @@ bool CVtsCleaner::RunFullDvdStep(const std::string& vobPath, bool menu) {
 
 void CVtsCleaner::ProcessFullDvd() {
     const std::string folder = GetFolder(VobPathSnapshot());
-    m_CopiesThisRun.clear();
+    m_BackupRun.StartRun();
     m_InFullDvd = true;
     struct FullDvdScope {
         bool& flag;

@@ -98,7 +98,7 @@ int32_t CVtsCleaner::UpdateIfos(CIfoFile& ifo) {
         }
     }
     if (!m_InPlace) {
-        SettleBackup();
+        m_BackupRun.Settle(Backup(), VobPathSnapshot(), m_Menu != 0);
     }
     m_Phase = PhaseDone;
     return 0;

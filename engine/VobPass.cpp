@@ -150,7 +150,7 @@ bool CVtsCleaner::AdvanceToNextFile() {
 void CVtsCleaner::ProcessVts() {
     m_Pause = 0;
     if (!m_InFullDvd) {
-        m_CopiesThisRun.clear();
+        m_BackupRun.StartRun();
     }
     CloseLogFile();
     if (OpenLogFile(m_LogPath, "a", m_LogFollowsLinks != 0)) {

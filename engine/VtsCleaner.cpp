@@ -70,19 +70,7 @@ int32_t CVtsCleaner::Open(const std::string& named) {
 }
 
 bool CVtsCleaner::NextVobFile(std::string& path, bool skipEmpty) {
-    if (m_Menu) {
-        return false;
-    }
-    // Only a decimal digit below '9' can step; any other character ends the walk at once.
-    for (char digit = GetVobDigit(path); digit >= '0' && digit < '9'; digit = GetVobDigit(path)) {
-        SetVobDigit(path, static_cast<char>(digit + 1));
-        // The next part may be spelled in another case than this one.
-        path = ResolveCase(m_Files, path);
-        if (!skipEmpty || m_Files.SizeKB(path) >= 1) {
-            return true;
-        }
-    }
-    return false;
+    return m_Menu == 0 && NextTitleVob(m_Files, path, skipEmpty);
 }
 
 uint32_t CVtsCleaner::GetTotalSectors() {
@@ -103,7 +91,7 @@ std::string CVtsCleaner::DescribeShortFile() const {
         // From backup a file the pass read is its copy, which the pass only reads. In place a
         // file read is cut to what was kept and tells nothing; the files after it are untouched.
         const std::string copy = backup.CopyOf(path);
-        const bool moved = m_CopiesThisRun.count(copy) != 0;
+        const bool moved = m_BackupRun.CopiesThisRun().count(copy) != 0;
         if (m_InPlace && GetVobDigit(path) <= GetVobDigit(reached)) {
             continue;
         }
@@ -119,8 +107,14 @@ std::string CVtsCleaner::DescribeShortFile() const {
 }
 
 RunStep CVtsCleaner::Step() const {
-    return {m_Files,  VobPathSnapshot(),       m_Menu != 0,     m_InPlace != 0, m_AllowShort != 0,
-            Backup(), CurrentJournalOptions(), &m_CopiesThisRun};
+    return {m_Files,
+            VobPathSnapshot(),
+            m_Menu != 0,
+            m_InPlace != 0,
+            m_AllowShort != 0,
+            Backup(),
+            CurrentJournalOptions(),
+            &m_BackupRun.CopiesThisRun()};
 }
 
 RunCheck CVtsCleaner::CheckBeforeRun() const {

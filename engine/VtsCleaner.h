@@ -5,16 +5,17 @@
 // writes meanwhile are atomics.
 //
 // Where the work lies: VobPass.cpp follows every pack through the pass; IfoRepair.cpp repairs the
-// IFOs after it; FullDvd.cpp walks a whole disc; PassFiles.cpp opens the pass's files and keeps
-// the backup copies; ResumableRun.cpp starts, ends and finishes an in-place run's journal
-// (journal/); the checks before a run are preflight/, the backup folder backup/.
+// IFOs after it; FullDvd.cpp walks a whole disc; PassFiles.cpp opens the pass's files and loads
+// and saves its IFOs; ResumableRun.cpp starts, ends and finishes an in-place run's journal
+// (journal/); the checks before a run are preflight/. The backup side of a run from backup (the
+// record and the copies, each VOB moved into the backup folder) and Restore and Delete Backup
+// are backup/BackupRun.h, which the engine only calls; the backup folder itself is backup/.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "engine/PassRecorder.h"
 #include "engine/VobIo.h"
 #include "engine/backup/BackupRestore.h"
+#include "engine/backup/BackupRun.h"
 #include "engine/backup/BackupStore.h"
 #include "engine/journal/JournalRecords.h"
 #include "engine/preflight/Preflight.h"
@@ -33,7 +35,6 @@
 
 namespace dorvex {
 
-class BackupRecorder;
 class CIfoFile;
 class PassJournal;
 struct InterruptedRun;
@@ -122,8 +123,20 @@ class CVtsCleaner : public PassModel {
     // --- Engine operations the dialog may specialise ---
     virtual int32_t Open(const std::string& path);
     virtual void OnNewVcid(CIfoFile& ifo);
-    virtual void RestoreBackup();
-    virtual void DeleteBackup();
+    // Restore Backup of the current domain (a title set's titles from their first VOB).
+    virtual void RestoreBackup() {
+        if (!m_Menu) {
+            SetVobPathDigit('1');
+        }
+        RestoreDomains({{VobPathSnapshot(), m_Menu != 0}}, false);
+    }
+    virtual void DeleteBackup() {
+        m_BackupLeft = 1;
+        // The backup may hold the only sound copy of a title set that run was moving.
+        if (!RefusesForInterruptedRun(true)) {
+            m_BackupRun.Delete(Backup());
+        }
+    }
     virtual void ProcessVts();
     virtual void ProcessFullDvd();
     // Told of each blank pack the pass removes (or replaces with stuffing), and, before the IFO
@@ -183,9 +196,15 @@ class CVtsCleaner : public PassModel {
     // everything checked before the first file moves, one summary line. `force` goes on over a
     // backup whose record does not vouch for its copies or for the files they replace (never
     // over a link or what may not be changed). True when all of it was put back.
-    bool RestoreDomains(const std::vector<RestoreDomain>& domains, bool force);
+    bool RestoreDomains(const std::vector<RestoreDomain>& domains, bool force) {
+        m_BackupLeft = 1;
+        return !RefusesForInterruptedRun(domains.size() > 1) &&
+               m_BackupRun.Restore(Backup(), domains, force);
+    }
     // What RestoreDomains would refuse, and why; nothing is changed or said.
-    RestoreCheck CheckRestore(const std::vector<RestoreDomain>& domains);
+    RestoreCheck CheckRestore(const std::vector<RestoreDomain>& domains) const {
+        return m_BackupRun.CheckRestore(Backup(), domains);
+    }
 
     // --- VOB pass ---
     // One pack of the pass: m_Data, or (ProcessPackAt) a pack held elsewhere, which stays
@@ -268,27 +287,17 @@ class CVtsCleaner : public PassModel {
     Durability RepairedIfoDurability() const {
         return m_InPlace ? Durability::Flushed : Durability::Cached;
     }
-    // From backup, before the first file of a step moves: the backup's record of the step's
-    // files (the VOBs the pass will move, when it moves any), then the copies of its IFOs and
-    // BUPs, each flushed. Once per step; a second call adds nothing. False, alerted and failed,
-    // when the record or a copy cannot be made.
-    bool BeginBackup(bool movesVobs);
-    // An IFO and its BUP into the backup (or, made by an earlier step, kept), their copies'
-    // bytes added to `copies`.
-    bool BackUpIfoPair(const std::string& ifoPath, BackupRecorder& record,
-                       std::vector<std::pair<std::string, std::vector<uint8_t>>>& copies);
-    // Once a step is done: what it left, in the backup's record.
-    void SettleBackup();
-    // The VOBs a pass from backup moves, as it will find them.
-    std::vector<std::string> StepVobs();
+    // From backup, before the first file of the current step moves (BackupRun::Begin).
+    bool BeginBackup(bool movesVobs) {
+        return m_BackupRun.Begin(Backup(), VobPathSnapshot(), m_Menu != 0, movesVobs);
+    }
     bool RunFullDvdStep(const std::string& vobPath, bool menu);
 
     // Whoever records the pass while it runs (an in-place run's journal), or null.
     PassRecorder* m_Recorder = nullptr;
-    // Files copied into the backup folder during the current run. A full-DVD run passes a
-    // title set's IFO (and VIDEO_TS.IFO) several times; only the first copy holds the state
-    // before the run, so later steps keep it. Copies that are not in here are an earlier run's.
-    std::set<std::string> m_CopiesThisRun;
+    // The backup side of runs from backup, and Restore and Delete Backup; it keeps which copies
+    // the current run made.
+    BackupRun m_BackupRun{m_Files, {m_Failed, m_Refused, m_BackupLeft}};
     bool m_InFullDvd = false;
 
     mutable std::mutex m_VobPathLock;

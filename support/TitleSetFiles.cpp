@@ -154,6 +154,19 @@ std::string ResolveCase(FileSystem& files, const std::string& path) {
     return found.empty() ? path : GetFolder(path) + found;
 }
 
+bool NextTitleVob(FileSystem& files, std::string& path, bool skipEmpty) {
+    // Only a decimal digit below '9' can step; any other character ends the walk at once.
+    for (char digit = GetVobDigit(path); digit >= '0' && digit < '9'; digit = GetVobDigit(path)) {
+        SetVobDigit(path, static_cast<char>(digit + 1));
+        // The next part may be spelled in another case than this one.
+        path = ResolveCase(files, path);
+        if (!skipEmpty || files.SizeKB(path) >= 1) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string BupOfIfo(FileSystem& files, const std::string& ifoPath) {
     const std::string ext = GetFileExt(ifoPath);
     const bool lower = !ext.empty() && ext == ".ifo";

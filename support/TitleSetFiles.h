@@ -88,6 +88,12 @@ std::optional<JournalNameParts> ParseJournalFileName(std::string_view path);
 // or Rock Ridge have lower-case names (vts_01_1.vob); some tools mix cases.
 std::string ResolveCase(FileSystem& files, const std::string& path);
 
+// Steps path to the next title VOB of its stream (the digit before ".VOB" counted up to 9, each
+// name in the case its file has): true at the first one, or, with skipEmpty, the first one of 1
+// KiB or more. False, with path at the last name tried, when there is none; a digit that is not
+// one below '9' ends the walk at once.
+bool NextTitleVob(FileSystem& files, std::string& path, bool skipEmpty);
+
 // The .BUP copy of an IFO path: the file there in any case, else the IFO's name with its
 // extension's case (vts_01_0.ifo gives vts_01_0.bup).
 std::string BupOfIfo(FileSystem& files, const std::string& ifoPath);
