@@ -67,6 +67,8 @@ int32_t CVtsCleaner::OpenInput(bool fromBackup) {
     if (!m_InFile.IsOpen()) {
         return 1;
     }
+    // In place the run flushes the file before it ends: the disk may as well take each write now.
+    m_InFile.HandWritesToDiskAtOnce();
     m_In = &m_InFile;
     return 0;
 }

@@ -68,6 +68,7 @@ bool CVobFile::Open(const std::string& path, OpenMode mode) {
     m_Sources.clear();
     m_LiteralPacks = 0;
     m_BatchPacks = 0;
+    m_WriteBackAtOnce = false;
     m_File = m_Files.Open(path, mode, m_LastError);
     if (m_File == nullptr) {
         return false;
@@ -366,9 +367,14 @@ bool CVobFile::Issue() {
     if (!IssuePieces()) {
         return false;
     }
-    // Left to itself the kernel holds a run's writes in memory until a flush or the run's end
-    // and then writes them all while the run waits; handed on at once they go to the disk while
-    // the pass reads and sorts the next packs. Nothing here depends on when they arrive.
+    if (!m_WriteBackAtOnce) {
+        return true;
+    }
+    // Left to itself the kernel holds the writes in memory until the run's flush and then
+    // writes them all while the run waits; handed on at once they go to the disk while the pass
+    // reads and sorts the next packs. Nothing depends on when they arrive. Not for a file the
+    // run does not flush (from backup): there the run would wait for the disk (sync_file_range
+    // blocks while the disk's queue is full), 1.4 s against 3.4 s for 4 GiB in the page cache.
     int64_t first = m_Pieces.front().sector;
     int64_t end = first;
     for (const WritePiece& piece : m_Pieces) {

@@ -93,6 +93,9 @@ class CVobFile {
     CVobFile& operator=(const CVobFile&) = delete;
 
     bool Open(const std::string& path, OpenMode mode);
+    // Until the file is opened again, each batch is handed to the disk's write-back as it goes
+    // out, for a file the run flushes before it ends anyway (in place).
+    void HandWritesToDiskAtOnce() { m_WriteBackAtOnce = true; }
     // Null for none.
     void SetWriteObserver(VobWriteObserver* observer) { m_Observer = observer; }
     // Flushes buffered writes and closes; false when a pending write failed.
@@ -179,6 +182,7 @@ class CVobFile {
     int64_t m_BatchPacks = 0;
     int64_t m_BatchLimit = 0;  // packs the batch may hold
     bool m_LongBatch = false;
+    bool m_WriteBackAtOnce = false;
     std::vector<uint64_t> m_CopyFingerprints;  // a long batch's copied packs, in order
     int64_t m_CopyFingerprintCount = 0;
     PageBuffer m_CopyBuf;  // copies the kernel cannot make go through here

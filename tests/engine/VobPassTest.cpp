@@ -170,6 +170,33 @@ TEST_F(VobPass, FromBackupBlankPacksAreRemovedAndPointersCorrected) {
     EXPECT_EQ(CountPrefix(CapturedSinks::Logs(), "Skipping blank pack"), 5);
 }
 
+// In place the run flushes the VOB before it ends, so its writes go to the disk as they are
+// made; from backup nothing flushes the new files, and the run leaves them to the kernel.
+TEST_F(VobPass, OnlyInPlaceAreWritesHandedToTheDiskAsTheyAreMade) {
+    for (const bool inPlace : {true, false}) {
+        SCOPED_TRACE(inPlace ? "in place" : "from backup");
+        StreamWriter w(m_Dir, 1, 1000);
+        AddVobuWithBlanks(w, 1, 1, 5, 3);
+        AddVobuWithBlanks(w, 1, 2, 6, 2);
+        w.Finish();
+        int64_t hintedBytes = 0;
+        m_FileSystem.SetWriteBackWatch([&](const std::string& path, int64_t, int64_t size) {
+            hintedBytes += path == Vob(1) ? size : 0;
+        });
+        m_Engine.m_InPlace = inPlace ? 1 : 0;
+        m_Engine.m_RemoveUnrefed = 1;
+        Run(Vob(1));
+        m_FileSystem.SetWriteBackWatch(nullptr);
+        ASSERT_EQ(m_Engine.m_PacksRemoved.load(), 5);
+        if (inPlace) {
+            EXPECT_GE(hintedBytes, static_cast<int64_t>(ReadBytes(Vob(1)).size()));
+        } else {
+            EXPECT_EQ(hintedBytes, 0);
+            m_Engine.DeleteBackup();
+        }
+    }
+}
+
 TEST_F(VobPass, BlankPacksAreReplacedByStuffingAndInPlaceOnlyThirtyAreLogged) {
     CVtsCleaner::s_BlankReplacedInPlace = 0;
     StreamWriter w(m_Dir, 1, 1000);
