@@ -278,6 +278,7 @@ bool PassJournal::Record(const PassRecordToEncode& record) {
 bool PassJournal::PiecesOf(CVobFile& file, int32_t part, const PendingVobWrite& write) {
     m_Pieces.clear();
     m_Moves.clear();
+    m_MoveFingerprintsAt.clear();
     m_MoveFingerprints.clear();
     const auto partIndex = static_cast<uint8_t>(part);
     for (const WritePiece& piece : write) {
@@ -292,18 +293,23 @@ bool PassJournal::PiecesOf(CVobFile& file, int32_t part, const PendingVobWrite& 
         if (piece.from == piece.sector) {
             continue;  // the packs are already there
         }
-        if (piece.fingerprints != nullptr) {
-            m_MoveFingerprints.insert(m_MoveFingerprints.end(), piece.fingerprints,
-                                      piece.fingerprints + piece.packs);
-        } else if (!FingerprintMoved(file, piece)) {
-            return false;
+        // A long batch took its copies' fingerprints as it read them: the record points at
+        // those. Others are taken now, into m_MoveFingerprints.
+        int64_t takenAt = -1;
+        if (piece.fingerprints == nullptr) {
+            takenAt = static_cast<int64_t>(m_MoveFingerprints.size());
+            if (!FingerprintMoved(file, piece)) {
+                return false;
+            }
         }
-        m_Moves.push_back({partIndex, piece.sector, piece.from, piece.packs, nullptr});
+        m_Moves.push_back({partIndex, piece.sector, piece.from, piece.packs, piece.fingerprints});
+        m_MoveFingerprintsAt.push_back(takenAt);
     }
-    const uint64_t* next = m_MoveFingerprints.data();
-    for (MoveToRecord& move : m_Moves) {
-        move.fingerprints = next;
-        next += move.packs;
+    // Pointed at only now: m_MoveFingerprints has stopped growing.
+    for (size_t i = 0; i < m_Moves.size(); ++i) {
+        if (m_MoveFingerprintsAt[i] >= 0) {
+            m_Moves[i].fingerprints = m_MoveFingerprints.data() + m_MoveFingerprintsAt[i];
+        }
     }
     return true;
 }

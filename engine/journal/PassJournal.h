@@ -146,7 +146,8 @@ class PassJournal final : public PassRecorder {
     std::vector<PiecesToRecord> m_Pieces;
     std::vector<std::string> m_CheckPaths;  // the parts' paths while a record is made
     std::vector<MoveToRecord> m_Moves;
-    std::vector<uint64_t> m_MoveFingerprints;
+    std::vector<uint64_t> m_MoveFingerprints;   // those the batch did not take as it read
+    std::vector<int64_t> m_MoveFingerprintsAt;  // per move, its first there; -1 for none
     std::vector<uint8_t> m_CopiedBytes;  // packs a batch copies in the kernel, to fingerprint
     // What the last pass record said, for replacing the journal.
     PassSnapshot m_LastPassAt;
