@@ -11,25 +11,34 @@
 #include <vector>
 
 #include "support/FileSystem.h"
+#include "support/WriteBackThread.h"
 
 namespace dorvex {
 
 // Page-aligned storage for the I/O buffers: the kernel copies to and from page-aligned user
 // memory several times faster than from memory that is not (measured: a 1 GiB pass from backup
-// took 1.1 s with a heap vector's buffer, against cp's 0.2 s).
+// took 1.1 s with a heap vector's buffer, against cp's 0.2 s). Pages are given by the system as
+// they are first used: a buffer sized for the worst case (the write-behind buffer, of which a
+// pass that copies kept packs in the kernel fills a few navpacks) costs memory only for what it
+// holds.
 class PageBuffer {
   public:
-    uint8_t* data() const { return m_Data.get(); }
+    PageBuffer() = default;
+    ~PageBuffer();
+    PageBuffer(const PageBuffer&) = delete;
+    PageBuffer& operator=(const PageBuffer&) = delete;
+
+    uint8_t* data() const { return m_Data; }
     bool empty() const { return m_Size == 0; }
     // Allocates n zeroed bytes; earlier contents are not kept.
     void resize(size_t n);
 
   private:
-    struct Free {
-        void operator()(uint8_t* p) const { std::free(p); }
-    };
-    std::unique_ptr<uint8_t, Free> m_Data;
-    size_t m_Size = 0;
+    void Release();
+
+    uint8_t* m_Data = nullptr;
+    size_t m_Size = 0;    // as asked
+    size_t m_Mapped = 0;  // whole pages
 };
 
 class CVobFile;
@@ -94,8 +103,8 @@ class CVobFile {
 
     bool Open(const std::string& path, OpenMode mode);
     // Until the file is opened again, each batch is handed to the disk's write-back as it goes
-    // out, for a file the run flushes before it ends anyway (in place).
-    void HandWritesToDiskAtOnce() { m_WriteBackAtOnce = true; }
+    // out (from a thread of its own: the pass never waits for the disk's queue).
+    void HandWritesToDiskAtOnce();
     // Null for none.
     void SetWriteObserver(VobWriteObserver* observer) { m_Observer = observer; }
     // Flushes buffered writes and closes; false when a pending write failed.
@@ -137,6 +146,8 @@ class CVobFile {
     const std::string& LastError() const { return m_LastError; }
 
   private:
+    // Nothing left for the write-back thread to start, before the file is flushed or closed.
+    void WaitForWriteBack();
     // Records the system's reason for a failed call; false, for returning.
     bool Failed();
     // Makes room for one more pack in the batch (sending a full one out first), and starts a
@@ -183,7 +194,8 @@ class CVobFile {
     int64_t m_BatchLimit = 0;  // packs the batch may hold
     bool m_LongBatch = false;
     bool m_WriteBackAtOnce = false;
-    std::vector<uint64_t> m_CopyFingerprints;  // a long batch's copied packs, in order
+    std::unique_ptr<WriteBackThread> m_WriteBack;  // made at the first file handed on at once
+    std::vector<uint64_t> m_CopyFingerprints;      // a long batch's copied packs, in order
     int64_t m_CopyFingerprintCount = 0;
     PageBuffer m_CopyBuf;  // copies the kernel cannot make go through here
 };

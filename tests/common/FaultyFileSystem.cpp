@@ -62,8 +62,14 @@ class FaultyHandle final : public FileHandle {
         const KernelCopyFault fault = *m_Files.CopyFault();
         std::vector<uint8_t> bytes;
         auto call = [&](int64_t in, int64_t out, int64_t wanted) -> int64_t {
-            const bool refused = m_Files.KernelCopyCalls() >= fault.pieces;
             m_Files.CountKernelCopyCall();
+            // As the kernel: never within one file between ranges that overlap.
+            if (&source == m_Inner.get() && in < out + wanted && out < in + wanted) {
+                m_Files.CountOverlappingKernelCopy();
+                errno = EINVAL;
+                return -1;
+            }
+            const bool refused = m_Files.KernelCopyCalls() > fault.pieces;
             if (refused) {
                 errno = fault.refusal;
                 return fault.refusal == 0 ? 0 : -1;

@@ -37,11 +37,16 @@ class FaultyFileSystem final : public FileSystem {
     void SetKernelCopyFault(std::optional<KernelCopyFault> fault) {
         m_CopyFault = fault;
         m_KernelCopyCalls = 0;
+        m_OverlappingKernelCopies = 0;
     }
     const std::optional<KernelCopyFault>& CopyFault() const { return m_CopyFault; }
     // How many times the stand-in was called since the fault was set.
     int64_t KernelCopyCalls() const { return m_KernelCopyCalls; }
     void CountKernelCopyCall() { ++m_KernelCopyCalls; }
+    // Calls the stand-in refused, as the kernel does, for copying within one file between
+    // ranges that overlap.
+    int64_t OverlappingKernelCopies() const { return m_OverlappingKernelCopies; }
+    void CountOverlappingKernelCopy() { ++m_OverlappingKernelCopies; }
     // Sees every write-back hint (path, offset, size) before it goes on to the disk.
     using WriteBackWatch = std::function<void(const std::string&, int64_t, int64_t)>;
     void SetWriteBackWatch(WriteBackWatch watch) { m_WriteBackWatch = std::move(watch); }
@@ -81,6 +86,7 @@ class FaultyFileSystem final : public FileSystem {
     Rule m_Rule;
     std::optional<KernelCopyFault> m_CopyFault;
     int64_t m_KernelCopyCalls = 0;
+    int64_t m_OverlappingKernelCopies = 0;
     WriteBackWatch m_WriteBackWatch;
 };
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
+#include <climits>
 #include <cstring>
 #include <set>
 
@@ -213,21 +216,31 @@ class BatchWatch final : public VobWriteObserver {
 };
 
 // In short batches each goes out while the read-ahead buffer holds its copies; in long ones the
-// copies wait for the batch (across refills) and are read again, onto their own sources.
+// copies wait for the batch (across refills) and are made again from the file: by the kernel, in
+// steps of the distance they move (never onto what a later step reads, which the kernel refuses),
+// and through memory where that distance is short.
 TEST_F(VobIo, MovingPacksDownInPlaceFromTheReadBufferKeepsTheStreamIntact) {
+    const KernelCopyFault asAsked{INT64_MAX, INT32_MAX, 0};
     for (const bool longBatches : {false, true}) {
         SCOPED_TRACE(longBatches ? "long batches" : "short batches");
         std::string path = MakeFile(3000, 700);
         BatchWatch watch(longBatches, ReadBytes(path));
+        m_FileSystem.SetKernelCopyFault(asAsked);
         MoveDownAndCheck(path, &watch);
         EXPECT_EQ(watch.wrongFingerprints, 0);
+        EXPECT_EQ(m_FileSystem.OverlappingKernelCopies(), 0);
         // One long batch holds the whole move; short ones go out as the read buffer refills.
         if (longBatches) {
             EXPECT_EQ(watch.batches, 1);
+            // Past the stretch dropped the packs move by 102, far enough for the kernel: at
+            // least one call for each of the nine runs between navpacks there, each longer than
+            // the distance (through memory, none of them would be).
+            EXPECT_GE(m_FileSystem.KernelCopyCalls(), 9);
         } else {
             EXPECT_GE(watch.batches, 4);
         }
     }
+    m_FileSystem.SetKernelCopyFault(std::nullopt);
 }
 
 void VobIo::MoveDownAndCheck(const std::string& path, VobWriteObserver* observer) {
@@ -281,6 +294,25 @@ void VobIo::MoveDownAndCheck(const std::string& path, VobWriteObserver* observer
         ASSERT_EQ(packs[j][2], nav ? 0xE0 : value) << j;
         ASSERT_EQ(packs[j][kPack - 1], value) << j;
     }
+}
+
+// A buffer sized for the worst case costs memory only for the pages a run writes.
+TEST(PageBuffer, TakesMemoryOnlyForWhatItHoldsAndReadsZeros) {
+    constexpr size_t kSize = 4 << 20;
+    constexpr size_t kPage = 4096;
+    PageBuffer buffer;
+    buffer.resize(kSize);
+    buffer.data()[0] = 1;
+    buffer.data()[3 * kPage + 5] = 2;
+    std::vector<unsigned char> resident(kSize / kPage);
+    ASSERT_EQ(mincore(buffer.data(), kSize, resident.data()), 0);
+    int32_t pages = 0;
+    for (unsigned char page : resident) {
+        pages += page & 1;
+    }
+    EXPECT_EQ(pages, 2);
+    EXPECT_EQ(buffer.data()[kPage], 0);
+    EXPECT_EQ(buffer.data()[kSize - 1], 0);
 }
 
 TEST_F(VobIo, ReadBackSeesBufferedWritesAndLaterWritesPatchThem) {
