@@ -25,6 +25,9 @@ constexpr int64_t kWriteBehindPacks = 2048;  // 4 MiB
 // in the page cache: 0.19 s in 8 KiB steps, 0.11 s in 32 KiB steps or through memory, 0.09 s in
 // 64 KiB steps).
 constexpr int64_t kShortestKernelStep = 32 * kPack;
+// A file handed to the disk as it is written is handed on at least this often (4 MiB), so that
+// the disk starts on a long batch while the rest of it is still going out.
+constexpr int64_t kHandOnEveryPacks = 2048;
 // The most pieces one write call takes (FileHandle::Write).
 constexpr int kPiecesPerCall = 4;
 constexpr const char* kNotRecorded = "the change could not be recorded first";
@@ -76,6 +79,7 @@ bool CVobFile::Open(const std::string& path, OpenMode mode) {
     m_LiteralPacks = 0;
     m_BatchPacks = 0;
     m_WriteBackAtOnce = false;
+    m_RangesHandedOn = 0;
     m_File = m_Files.Open(path, mode, m_LastError);
     if (m_File == nullptr) {
         return false;
@@ -405,23 +409,34 @@ bool CVobFile::Flush() {
 }
 
 bool CVobFile::Issue() {
-    if (!IssuePieces()) {
-        return false;
-    }
+    const bool issued = IssuePieces();
+    HandOnWritten();
+    return issued;
+}
+
+void CVobFile::Written(int64_t sector, int64_t packs) {
     if (!m_WriteBackAtOnce) {
-        return true;
+        return;
     }
+    m_UnhandedFirst = m_UnhandedPacks == 0 ? sector : std::min(m_UnhandedFirst, sector);
+    m_UnhandedEnd = m_UnhandedPacks == 0 ? sector + packs : std::max(m_UnhandedEnd, sector + packs);
+    m_UnhandedPacks += packs;
+    if (m_UnhandedPacks >= kHandOnEveryPacks) {
+        HandOnWritten();
+    }
+}
+
+void CVobFile::HandOnWritten() {
     // Left to itself the kernel holds the writes in memory until the run's flush and then
-    // writes them all while the run waits; handed on at once they go to the disk while the pass
-    // reads and sorts the next packs. Nothing depends on when they arrive.
-    int64_t first = m_Pieces.front().sector;
-    int64_t end = first;
-    for (const WritePiece& piece : m_Pieces) {
-        first = std::min(first, piece.sector);
-        end = std::max(end, piece.sector + piece.packs);
+    // writes them all while the run waits; handed on as they are made they go to the disk while
+    // the pass writes the rest of a long batch and reads the next. Nothing depends on when they
+    // arrive.
+    if (m_UnhandedPacks > 0) {
+        m_WriteBack->Start(*m_File, m_UnhandedFirst * kPack,
+                           (m_UnhandedEnd - m_UnhandedFirst) * kPack);
+        m_UnhandedPacks = 0;
+        ++m_RangesHandedOn;
     }
-    m_WriteBack->Start(*m_File, first * kPack, (end - first) * kPack);
-    return true;
 }
 
 bool CVobFile::IssuePieces() {
@@ -434,6 +449,7 @@ bool CVobFile::IssuePieces() {
             if (!IssueCopy(first)) {
                 return false;
             }
+            Written(first.sector, first.packs);
             ++i;
             continue;
         }
@@ -450,6 +466,7 @@ bool CVobFile::IssuePieces() {
         if (!m_File->Write(pieces, count, first.sector * kPack)) {
             return Failed();
         }
+        Written(first.sector, next - first.sector);
     }
     return true;
 }

@@ -105,6 +105,8 @@ class CVobFile {
     // Until the file is opened again, each batch is handed to the disk's write-back as it goes
     // out (from a thread of its own: the pass never waits for the disk's queue).
     void HandWritesToDiskAtOnce();
+    // How many ranges were handed to the disk's write-back since the file was opened.
+    int64_t RangesHandedOn() const { return m_RangesHandedOn; }
     // Null for none.
     void SetWriteObserver(VobWriteObserver* observer) { m_Observer = observer; }
     // Flushes buffered writes and closes; false when a pending write failed.
@@ -160,6 +162,9 @@ class CVobFile {
     void LocateCopiedBytes();
     bool Issue();
     bool IssuePieces();
+    // Packs just written, to be handed to the disk (a file handed on at once).
+    void Written(int64_t sector, int64_t packs);
+    void HandOnWritten();
     bool IssueCopy(const WritePiece& piece);
     bool CopyThroughMemory(FileHandle& source, int64_t from, int64_t to, int64_t size);
     bool Refill();
@@ -195,7 +200,11 @@ class CVobFile {
     bool m_LongBatch = false;
     bool m_WriteBackAtOnce = false;
     std::unique_ptr<WriteBackThread> m_WriteBack;  // made at the first file handed on at once
-    std::vector<uint64_t> m_CopyFingerprints;      // a long batch's copied packs, in order
+    int64_t m_UnhandedFirst = 0;                   // the sectors written and not handed on yet
+    int64_t m_UnhandedEnd = 0;
+    int64_t m_UnhandedPacks = 0;
+    int64_t m_RangesHandedOn = 0;
+    std::vector<uint64_t> m_CopyFingerprints;  // a long batch's copied packs, in order
     int64_t m_CopyFingerprintCount = 0;
     PageBuffer m_CopyBuf;  // copies the kernel cannot make go through here
 };

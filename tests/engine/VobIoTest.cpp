@@ -48,6 +48,7 @@ class VobIo : public EngineTest {
     }
     uint8_t m_Pack[kPack] = {};
     std::set<int64_t> m_HandedToWriteBack;
+    int64_t m_RangesHandedOn = 0;  // by the file MoveDownAndCheck moved
 };
 
 TEST_F(VobIo, ReadsPacksInOrderThenThePartialTailThenEnd) {
@@ -232,6 +233,8 @@ TEST_F(VobIo, MovingPacksDownInPlaceFromTheReadBufferKeepsTheStreamIntact) {
         // One long batch holds the whole move; short ones go out as the read buffer refills.
         if (longBatches) {
             EXPECT_EQ(watch.batches, 1);
+            // ... handed to the disk while it goes out, every 4 MiB, not once at its end.
+            EXPECT_GE(m_RangesHandedOn, 2);
             // Past the stretch dropped the packs move by 102, far enough for the kernel: at
             // least one call for each of the nine runs between navpacks there, each longer than
             // the distance (through memory, none of them would be).
@@ -279,6 +282,7 @@ void VobIo::MoveDownAndCheck(const std::string& path, VobWriteObserver* observer
         ++written;
     }
     ASSERT_TRUE(file.TruncateTo(written));
+    m_RangesHandedOn = file.RangesHandedOn();
     ASSERT_TRUE(file.Close());
     ExpectAllHandedToWriteBack(written);
 
