@@ -82,6 +82,9 @@ int32_t CVtsCleaner::OpenOutput() {
         Alertf("Couldn't open %s for writing", vob.c_str());
         return 1;
     }
+    // Not handed to the disk as it is written: nothing here flushes the new file, and starting
+    // its write-back during the pass made a 4 GiB run 2.6 times cp in the page cache (the hints
+    // from a thread of their own), and no faster until on disk.
     m_Out = &m_OutFile;
     return 0;
 }
