@@ -94,10 +94,24 @@ void CIfoFile::UpdateVideoManagerSizes(bool trim) {
         WriteBE32(header, ifo::kMenuVobsSector, 0);
     }
 
+    // Asked name by name, each of the 99 title sets would list the folder eleven times (every
+    // name is looked up in any case); one listing says which are there at all. A listing that
+    // fails (a folder that can be searched but not read) leaves every title set to be asked.
+    bool present[kLastTitleSet + 1] = {};
+    const std::vector<std::string> names = m_Files.ListFiles(folder);
+    for (const std::string& name : names) {
+        if (const std::optional<DvdNameParts> parts = ParseDvdFileName(name)) {
+            present[parts->titleSet] = true;
+        }
+    }
     TitleSetLayout layout;
     uint32_t previousSize = 2 * ifoSectors + menu;
     for (int32_t i = 1; i <= kLastTitleSet; ++i) {
         layout.start[i] = layout.start[i - 1] + previousSize;
+        previousSize = 0;
+        if (!names.empty() && !present[i]) {
+            continue;
+        }
         const TitleSetFiles set = TitleSetFiles::InFolder(m_Files, folder, i);
         const uint32_t setIfo = Sectors(set.Ifo());
         if (setIfo > 0) {

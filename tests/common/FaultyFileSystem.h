@@ -62,9 +62,13 @@ class FaultyFileSystem final : public FileSystem {
     int64_t SizeBytes(const std::string& path) override { return m_Inner.SizeBytes(path); }
     FileKind KindOf(const std::string& path) override { return m_Inner.KindOf(path); }
     FileIdentity IdentityOf(const std::string& path) override { return m_Inner.IdentityOf(path); }
+    // Counted; empty, as for a folder that can be searched but not read, once told so.
     std::vector<std::string> ListFiles(const std::string& folder) override {
-        return m_Inner.ListFiles(folder);
+        ++m_Listings;
+        return m_ListingsFail ? std::vector<std::string>{} : m_Inner.ListFiles(folder);
     }
+    int64_t Listings() const { return m_Listings; }
+    void SetListingsFail(bool fail) { m_ListingsFail = fail; }
     int Rename(const std::string& from, const std::string& to) override;
     // Asks for Rename on the first name.
     int Exchange(const std::string& first, const std::string& second) override;
@@ -87,6 +91,8 @@ class FaultyFileSystem final : public FileSystem {
     std::optional<KernelCopyFault> m_CopyFault;
     int64_t m_KernelCopyCalls = 0;
     int64_t m_OverlappingKernelCopies = 0;
+    int64_t m_Listings = 0;
+    bool m_ListingsFail = false;
     WriteBackWatch m_WriteBackWatch;
 };
 

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "IfoTestSupport.h"
+#include "common/FaultyFileSystem.h"
 #include "ifo/IfoLayout.h"
 #include "support/BigEndian.h"
 
@@ -87,20 +88,34 @@ class VideoManager : public ::testing::Test {
     TempDir m_Dir;
 };
 
+// The folder is listed once to see which title sets are there, not once per name of each of 99;
+// where it cannot be listed, every title set is asked for by name and the sizes are the same.
 TEST_F(VideoManager, StartSectorsSkipMissingTitleSets) {
-    auto vmg = Load(3, {{1, 1, 0}, {3, 1, 0}, {3, 2, 0}});
-    const uint32_t vmgSectors = static_cast<uint32_t>(vmg->m_nSizeKB / 2);
-    TitleSet(1, 10, 0, {100, 50});
-    TitleSet(3, 12, 20, {300});
-    vmg->UpdateSizeFields(false);
-    EXPECT_EQ(Field(*vmg, ifo::kLastSectorOfIfo), vmgSectors - 1);
-    EXPECT_EQ(Field(*vmg, ifo::kMenuVobsSector), 0u);  // no VIDEO_TS.VOB
-    EXPECT_EQ(Field(*vmg, ifo::kLastSectorOfSet), 2 * vmgSectors - 1);
-    EXPECT_EQ(ReadBE16(vmg->Data(), ifo::kVmgTitleSetCount), 3);
-    const uint32_t set1 = 2 * vmgSectors;
-    EXPECT_EQ(TitleStart(*vmg, 0), set1);
-    EXPECT_EQ(TitleStart(*vmg, 1), set1 + 2 * 10 + 150);  // set 2 adds nothing
-    EXPECT_EQ(TitleStart(*vmg, 2), set1 + 2 * 10 + 150);
+    for (const bool listingFails : {false, true}) {
+        SCOPED_TRACE(listingFails ? "the folder cannot be listed" : "the folder is listed");
+        FaultyFileSystem files;
+        files.SetListingsFail(listingFails);
+        Load(3, {{1, 1, 0}, {3, 1, 0}, {3, 2, 0}});
+        CIfoFile vmg(m_Dir / "VIDEO_TS.IFO", files);
+        const uint32_t vmgSectors = static_cast<uint32_t>(vmg.m_nSizeKB / 2);
+        TitleSet(1, 10, 0, {100, 50});
+        TitleSet(3, 12, 20, {300});
+        const int64_t listingsBefore = files.Listings();
+        vmg.UpdateSizeFields(false);
+        EXPECT_EQ(Field(vmg, ifo::kLastSectorOfIfo), vmgSectors - 1);
+        EXPECT_EQ(Field(vmg, ifo::kMenuVobsSector), 0u);  // no VIDEO_TS.VOB
+        EXPECT_EQ(Field(vmg, ifo::kLastSectorOfSet), 2 * vmgSectors - 1);
+        EXPECT_EQ(ReadBE16(vmg.Data(), ifo::kVmgTitleSetCount), 3);
+        const uint32_t set1 = 2 * vmgSectors;
+        EXPECT_EQ(TitleStart(vmg, 0), set1);
+        EXPECT_EQ(TitleStart(vmg, 1), set1 + 2 * 10 + 150);  // set 2 adds nothing
+        EXPECT_EQ(TitleStart(vmg, 2), set1 + 2 * 10 + 150);
+        if (!listingFails) {
+            // The manager's menu VOB looked up, one listing, then eleven names for each of the
+            // two title sets there.
+            EXPECT_LE(files.Listings() - listingsBefore, 2 + 2 * 11);
+        }
+    }
 }
 
 TEST_F(VideoManager, TitleVobsStopAtTheFirstMissingPart) {
