@@ -87,6 +87,11 @@ bool CVobFile::Open(const std::string& path, OpenMode mode) {
     if (mode != OpenMode::Create) {
         m_File->ExpectSequentialReads();
     }
+    // Only a file nothing writes: what is read ahead can never be stale.
+    m_ReadsAhead = mode == OpenMode::Read && m_File->ReadsFromAnyThread();
+    if (m_ReadsAhead && m_ReadAhead == nullptr) {
+        m_ReadAhead = std::make_unique<ReadAheadThread>();
+    }
     return true;
 }
 
@@ -109,6 +114,7 @@ bool CVobFile::Close() {
     }
     bool ok = Flush();
     WaitForWriteBack();
+    ForgetReadAhead();
     if (!m_File->Close() && ok) {
         ok = Failed();
     }
@@ -134,6 +140,12 @@ void PageBuffer::Release() {
     m_Data = nullptr;
     m_Size = 0;
     m_Mapped = 0;
+}
+
+void PageBuffer::swap(PageBuffer& other) noexcept {
+    std::swap(m_Data, other.m_Data);
+    std::swap(m_Size, other.m_Size);
+    std::swap(m_Mapped, other.m_Mapped);
 }
 
 void PageBuffer::resize(size_t n) {
@@ -209,18 +221,46 @@ bool CVobFile::Refill() {
             break;
         }
     }
-    // Allocated on first use and kept across files: an output file never needs one.
-    if (m_ReadBuf.empty()) {
-        m_ReadBuf.resize(static_cast<size_t>(kReadAheadPacks * kPack));
-    }
-    const int64_t got =
-        m_File->Read(m_ReadBuf.data(), kReadAheadPacks * kPack, m_ReadCursor * kPack);
+    const int64_t got = ReadStretch();
     if (got < 0) {
         return Failed();
     }
     m_ReadBufPacks = got / kPack;
     m_ReadBufTail = static_cast<int32_t>(got % kPack);
     return true;
+}
+
+int64_t CVobFile::ReadStretch() {
+    // Allocated on first use and kept across files: an output file never needs one.
+    constexpr int64_t kStretch = kReadAheadPacks * kPack;
+    if (m_ReadBuf.empty()) {
+        m_ReadBuf.resize(static_cast<size_t>(kStretch));
+    }
+    int64_t got = 0;
+    if (m_AheadStart == m_ReadCursor) {
+        got = m_ReadAhead->Finish();
+        m_AheadStart = -1;
+        m_ReadBuf.swap(m_AheadBuf);
+    } else {
+        // A jump of the read cursor: what was read ahead is not what is wanted.
+        ForgetReadAhead();
+        got = m_File->Read(m_ReadBuf.data(), kStretch, m_ReadCursor * kPack);
+    }
+    if (m_ReadsAhead && got == kStretch) {
+        if (m_AheadBuf.empty()) {
+            m_AheadBuf.resize(static_cast<size_t>(kStretch));
+        }
+        m_AheadStart = m_ReadCursor + kReadAheadPacks;
+        m_ReadAhead->Start(*m_File, m_AheadBuf.data(), kStretch, m_AheadStart * kPack);
+    }
+    return got;
+}
+
+void CVobFile::ForgetReadAhead() {
+    if (m_AheadStart >= 0) {
+        m_ReadAhead->Finish();
+        m_AheadStart = -1;
+    }
 }
 
 WritePiece* CVobFile::LiteralAt(int64_t sector) {

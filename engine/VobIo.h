@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/FileSystem.h"
+#include "support/ReadAheadThread.h"
 #include "support/WriteBackThread.h"
 
 namespace dorvex {
@@ -32,6 +33,7 @@ class PageBuffer {
     bool empty() const { return m_Size == 0; }
     // Allocates n zeroed bytes; earlier contents are not kept.
     void resize(size_t n);
+    void swap(PageBuffer& other) noexcept;
 
   private:
     void Release();
@@ -101,6 +103,8 @@ class CVobFile {
     CVobFile(const CVobFile&) = delete;
     CVobFile& operator=(const CVobFile&) = delete;
 
+    // A file opened to be read only is read a stretch ahead, on a thread of its own, where its
+    // file system allows that.
     bool Open(const std::string& path, OpenMode mode);
     // Until the file is opened again, each batch is handed to the disk's write-back as it goes
     // out (from a thread of its own: the pass never waits for the disk's queue).
@@ -168,6 +172,9 @@ class CVobFile {
     bool IssueCopy(const WritePiece& piece);
     bool CopyThroughMemory(FileHandle& source, int64_t from, int64_t to, int64_t size);
     bool Refill();
+    // Reads the stretch at the read cursor into m_ReadBuf: the bytes read, or -1.
+    int64_t ReadStretch();
+    void ForgetReadAhead();
 
     FileSystem& m_Files;
     VobWriteObserver* m_Observer = nullptr;
@@ -183,6 +190,11 @@ class CVobFile {
     // Changes whenever m_ReadBuf is refilled, cut or the file reopened: a copied piece takes its
     // bytes from m_ReadBuf only while this is what it was.
     uint64_t m_ReadBufGeneration = 0;
+    // The stretch after m_ReadBuf's, being read into m_AheadBuf (a file opened to be read only).
+    bool m_ReadsAhead = false;
+    std::unique_ptr<ReadAheadThread> m_ReadAhead;  // made at the first file read ahead
+    PageBuffer m_AheadBuf;
+    int64_t m_AheadStart = -1;  // its first sector; -1 while none is being read
     // The batch: its pieces in the order asked for, the literal packs' bytes in m_WriteBuf.
     std::vector<WritePiece> m_Pieces;
     // Per copied piece (index as in m_Pieces): its source and that source's buffer generation.

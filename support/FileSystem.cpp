@@ -115,6 +115,7 @@ class RealFileHandle final : public FileHandle {
     }
 
     void ExpectSequentialReads() override { posix_fadvise(m_Fd, 0, 0, POSIX_FADV_SEQUENTIAL); }
+    bool ReadsFromAnyThread() const override { return true; }
     void StartWriteBack(int64_t offset, int64_t size) override {
         ::sync_file_range(m_Fd, static_cast<off64_t>(offset), static_cast<off64_t>(size),
                           SYNC_FILE_RANGE_WRITE);

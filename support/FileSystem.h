@@ -62,6 +62,9 @@ class FileHandle {
     virtual bool Close() = 0;
     // Reading hint: the file will be read from start to end.
     virtual void ExpectSequentialReads() {}
+    // Whether Read may be called from another thread while the owner makes its other calls
+    // (the disk: yes; a file system that must see its calls one at a time: no).
+    virtual bool ReadsFromAnyThread() const { return false; }
     // Writing hint: what was written in [offset, offset + size) may go to the disk now, without
     // waiting for it. Nothing is promised about when it is there.
     virtual void StartWriteBack(int64_t /*offset*/, int64_t /*size*/) {}

@@ -52,6 +52,9 @@ class FaultyHandle final : public FileHandle {
         return m_Files.Allows(FileOp::Close, m_Path) && closed;
     }
     void ExpectSequentialReads() override { m_Inner->ExpectSequentialReads(); }
+    bool ReadsFromAnyThread() const override {
+        return m_Files.ReadsFromAnyThread() && m_Inner->ReadsFromAnyThread();
+    }
     void StartWriteBack(int64_t offset, int64_t size) override {
         m_Files.HintedWriteBack(m_Path, offset, size);
         m_Inner->StartWriteBack(offset, size);
@@ -92,6 +95,7 @@ class FaultyHandle final : public FileHandle {
 }  // namespace
 
 bool FaultyFileSystem::Allows(FileOp op, const std::string& path, int64_t sector) const {
+    std::lock_guard<std::mutex> oneAtATime(m_RuleMutex);
     if (m_Rule && !m_Rule(op, path, sector)) {
         errno = EIO;
         return false;

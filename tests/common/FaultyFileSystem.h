@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,10 +29,18 @@ class FaultyFileSystem final : public FileSystem {
     explicit FaultyFileSystem(FileSystem& inner = TheRealFileSystem()) : m_Inner(inner) {}
 
     // Null lets everything through.
-    void SetRule(Rule rule) { m_Rule = std::move(rule); }
-    // True when the rule lets the operation through; else errno is EIO.
+    void SetRule(Rule rule) {
+        std::lock_guard<std::mutex> oneAtATime(m_RuleMutex);
+        m_Rule = std::move(rule);
+    }
+    // True when the rule lets the operation through; else errno is EIO. The rule sees one call
+    // at a time, whichever thread makes it.
     bool Allows(FileOp op, const std::string& path, int64_t sector = 0) const;
     FileSystem& Inner() { return m_Inner; }
+    // Whether its files may be read from another thread, as the disk's may (the rule then sees
+    // those reads from there); yes unless told otherwise.
+    void SetReadsFromAnyThread(bool allowed) { m_ReadsFromAnyThread = allowed; }
+    bool ReadsFromAnyThread() const { return m_ReadsFromAnyThread; }
     // Copies between files then go through a stand-in for the kernel's copy that behaves as
     // `fault` says, through the same loop as the disk's copies; none: the inner file system's.
     void SetKernelCopyFault(std::optional<KernelCopyFault> fault) {
@@ -88,6 +97,8 @@ class FaultyFileSystem final : public FileSystem {
   private:
     FileSystem& m_Inner;
     Rule m_Rule;
+    mutable std::mutex m_RuleMutex;
+    bool m_ReadsFromAnyThread = true;
     std::optional<KernelCopyFault> m_CopyFault;
     int64_t m_KernelCopyCalls = 0;
     int64_t m_OverlappingKernelCopies = 0;

@@ -2,9 +2,12 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include "EngineFixture.h"
 #include "support/Fingerprint.h"
@@ -64,6 +67,75 @@ TEST_F(VobIo, ReadsPacksInOrderThenThePartialTailThenEnd) {
     EXPECT_EQ(m_Pack[999], 0xEE);
     EXPECT_EQ(file.ReadNext(m_Pack), 0);
     EXPECT_TRUE(file.Close());
+}
+
+// A file opened to be read only has its next stretch read on another thread while the caller
+// is still on the one before; every pack still comes in order.
+TEST_F(VobIo, AFileOpenedToReadIsReadAStretchAheadOnAnotherThread) {
+    std::string path = MakeFile(1500);
+    std::atomic<bool> readAhead{false};
+    m_FileSystem.SetRule([&readAhead, caller = std::this_thread::get_id()](
+                             FileOp op, const std::string&, int64_t sector) {
+        if (op == FileOp::Read && sector == 512 && std::this_thread::get_id() != caller) {
+            readAhead = true;
+        }
+        return true;
+    });
+    CVobFile file(m_FileSystem);
+    ASSERT_TRUE(file.Open(path, OpenMode::Read));
+    ASSERT_EQ(file.ReadNext(m_Pack), kPack);
+    for (int waited = 0; waited < 10000 && !readAhead; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(readAhead) << "the second stretch was not read while the caller was on the first";
+    for (int32_t i = 1; i < 1500; ++i) {
+        ASSERT_EQ(file.ReadNext(m_Pack), kPack) << i;
+        ASSERT_EQ(m_Pack[kPack - 1], i % 251 + 1) << i;
+    }
+    EXPECT_EQ(file.ReadNext(m_Pack), 0);
+    EXPECT_TRUE(file.Close());
+}
+
+// Jumps of the read cursor and a failed read give the same packs and the same failure, at the
+// same pack, whether or not the file is read ahead.
+TEST_F(VobIo, JumpsAndFailedReadsGiveTheSameWhetherOrNotTheFileIsReadAhead) {
+    std::string path = MakeFile(2100);
+    struct Step {
+        int64_t jumpTo;  // -1: go on from where the cursor is
+        int32_t packs;
+    };
+    const Step steps[] = {{-1, 10}, {1000, 600}, {5, 3}, {1024, 1}, {1536, 513}, {-1, 51}};
+    for (const bool ahead : {true, false}) {
+        SCOPED_TRACE(ahead ? "read ahead" : "read when asked");
+        m_FileSystem.SetReadsFromAnyThread(ahead);
+        m_FileSystem.SetRule(nullptr);
+        CVobFile file(m_FileSystem);
+        ASSERT_TRUE(file.Open(path, OpenMode::Read));
+        for (const Step& step : steps) {
+            if (step.jumpTo >= 0) {
+                file.SetReadCursor(step.jumpTo);
+            }
+            for (int32_t i = 0; i < step.packs; ++i) {
+                const int64_t sector = file.ReadCursor();
+                ASSERT_EQ(file.ReadNext(m_Pack), kPack) << sector;
+                ASSERT_EQ(m_Pack[0], sector % 251 + 1) << sector;
+            }
+        }
+        EXPECT_EQ(file.ReadNext(m_Pack), 0);
+        for (const int64_t failing : {512, 1024, 1500}) {
+            m_FileSystem.SetRule([failing](FileOp op, const std::string&, int64_t sector) {
+                return !(op == FileOp::Read && sector <= failing && failing < sector + 512);
+            });
+            ASSERT_TRUE(file.Open(path, OpenMode::Read));
+            int64_t served = 0;
+            while (file.ReadNext(m_Pack) == kPack) {
+                ++served;
+            }
+            EXPECT_EQ(served, failing / 512 * 512) << failing;
+            EXPECT_EQ(file.LastError(), strerror(EIO)) << failing;
+        }
+    }
+    m_FileSystem.SetReadsFromAnyThread(true);
 }
 
 TEST_F(VobIo, CopiedAndWrittenPacksLandInOrderAndReadBackWhilePending) {
