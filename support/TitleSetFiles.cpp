@@ -140,10 +140,13 @@ void SetVobDigit(std::string& path, char digit) {
     }
 }
 
-std::string ResolveCase(FileSystem& files, const std::string& path) {
+namespace {
+
+// ResolveCase against a listing of the path's folder.
+std::string ResolveCaseIn(const std::vector<std::string>& entries, const std::string& path) {
     const std::string name = GetFileName(path);
     std::string found;
-    for (const std::string& entry : files.ListFiles(GetFolder(path))) {
+    for (const std::string& entry : entries) {
         if (entry == name) {
             return path;
         }
@@ -152,6 +155,12 @@ std::string ResolveCase(FileSystem& files, const std::string& path) {
         }
     }
     return found.empty() ? path : GetFolder(path) + found;
+}
+
+}  // namespace
+
+std::string ResolveCase(FileSystem& files, const std::string& path) {
+    return ResolveCaseIn(files.ListFiles(GetFolder(path)), path);
 }
 
 bool NextTitleVob(FileSystem& files, std::string& path, bool skipEmpty) {
@@ -295,9 +304,13 @@ std::vector<VobPart> TitleSetFiles::TitleParts() const {
     if (m_VideoManager) {
         return parts;
     }
+    // One listing spells all nine names: the checks ask for the parts several times a run.
+    const std::vector<std::string> entries = m_Files.ListFiles(Folder());
     int64_t first = 0;
     for (int32_t number = kFirstTitleVobPart; number <= kLastTitleVobPart; ++number) {
-        std::string path = Vob(number);
+        std::string path = m_VobPath;
+        SetVobDigit(path, static_cast<char>('0' + number));
+        path = ResolveCaseIn(entries, path);
         if (!m_Files.Exists(path)) {
             continue;
         }

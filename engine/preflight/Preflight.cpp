@@ -329,13 +329,20 @@ RunCheck Preflight::VobuStarts(CIfoFile& ifo) const {
     int32_t looked = 0;
     int32_t found = 0;
     uint8_t pack[pack::kPackSize];
+    // A file is opened again only when the samples move on to another one (in an IFO's own
+    // order, once per file).
+    const VobPart* openPart = nullptr;
+    std::unique_ptr<FileHandle> file;
     for (size_t i = 0; i < starts.size(); i += step) {
         const VobPart* part = PartAt(parts, starts[i]);
         if (part == nullptr) {
             continue;
         }
         std::string error;
-        std::unique_ptr<FileHandle> file = m_Step.files.Open(part->path, OpenMode::Read, error);
+        if (part != openPart) {
+            file = m_Step.files.Open(part->path, OpenMode::Read, error);
+            openPart = part;
+        }
         const int64_t got = file == nullptr
                                 ? -1
                                 : file->Read(pack, pack::kPackSize,

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <random>
 
 #include "EngineFixture.h"
@@ -222,6 +223,27 @@ TEST_F(DataSafety, AStreamShorterThanItsIfoOrNotItsOwnIsRefusedUnlessAllowed) {
         m_Engine.RestoreBackup();
         fs::remove_all(m_Dir + "/DorvexBackup");
         EXPECT_TRUE(ReadTree(m_Dir) == before);
+    }
+}
+
+// The checks read a sample of the places where VOBUs start, in stream order: each file is
+// opened once for all of its samples, not once per sample.
+TEST_F(DataSafety, TheChecksOpenEachVobOnceForItsSampleOfVobuStarts) {
+    std::map<std::string, int> opens;
+    m_FileSystem.SetRule([&](FileOp op, const std::string& path, int64_t) {
+        if (op == FileOp::Open && GetFileExt(path) == ".VOB") {
+            ++opens[GetFileName(path)];
+        }
+        return true;
+    });
+    ASSERT_EQ(m_Engine.Open(Vob(1)), 0);
+    opens.clear();
+    const RunCheck check = m_Engine.CheckBeforeRun();
+    m_FileSystem.SetRule(nullptr);
+    EXPECT_FALSE(check.Refused()) << check.message;
+    EXPECT_FALSE(opens.empty());
+    for (const auto& [name, count] : opens) {
+        EXPECT_EQ(count, 1) << name;
     }
 }
 

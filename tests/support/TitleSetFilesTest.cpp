@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <string>
 
+#include "common/FaultyFileSystem.h"
 #include "common/TempDir.h"
 #include "support/FileSystem.h"
 
@@ -89,6 +91,33 @@ TEST(VobDigit, StepsTheCharacterBeforeTheExtension) {
     EXPECT_EQ(GetVobDigit(tiny), '\0');
     SetVobDigit(tiny, '1');
     EXPECT_EQ(tiny, "a.b");
+}
+
+// Each part as the folder spells it, numbered and placed in the stream, parts missing skipped;
+// the checks ask for the parts several times a run, so the folder is listed once for all nine.
+TEST(TitleParts, AreSpelledAsOnDiskFromOneListingOfTheFolder) {
+    testkit::TempDir dir;
+    const struct {
+        const char* name;
+        int32_t number;
+        int64_t sectors;
+    } files[] = {{"VTS_01_1.VOB", 1, 2}, {"vts_01_2.vob", 2, 3}, {"VTS_01_4.vob", 4, 1}};
+    for (const auto& file : files) {
+        std::ofstream(dir / file.name)
+            << std::string(static_cast<size_t>(file.sectors) * 2048, 'x');
+    }
+    testkit::FaultyFileSystem counted;
+    const std::vector<VobPart> parts = TitleSetFiles(counted, dir / "VTS_01_1.VOB").TitleParts();
+    EXPECT_EQ(counted.Listings(), 1);
+    ASSERT_EQ(parts.size(), 3u);
+    int64_t first = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        EXPECT_EQ(parts[i].path, dir / files[i].name);
+        EXPECT_EQ(parts[i].number, files[i].number);
+        EXPECT_EQ(parts[i].firstSector, first);
+        EXPECT_EQ(parts[i].sectors, files[i].sectors);
+        first += files[i].sectors;
+    }
 }
 
 TEST(JournalNames, EveryJournalNameMadeIsTakenApartAgain) {
