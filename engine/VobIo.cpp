@@ -148,7 +148,7 @@ void PageBuffer::swap(PageBuffer& other) noexcept {
     std::swap(m_Mapped, other.m_Mapped);
 }
 
-void PageBuffer::resize(size_t n) {
+void PageBuffer::resize(size_t n, Pages pages) {
     Release();
     if (n == 0) {
         return;
@@ -156,12 +156,13 @@ void PageBuffer::resize(size_t n) {
     constexpr size_t kPage = 4096;
     const size_t rounded = (n + kPage - 1) / kPage * kPage;
     // Anonymous pages read as zeros and take memory only once written.
-    void* pages =
-        ::mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (pages == MAP_FAILED) {
+    const int populate = pages == Pages::AtOnce ? MAP_POPULATE : 0;
+    void* mapped = ::mmap(nullptr, rounded, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | populate, -1, 0);
+    if (mapped == MAP_FAILED) {
         throw std::bad_alloc();
     }
-    m_Data = static_cast<uint8_t*>(pages);
+    m_Data = static_cast<uint8_t*>(mapped);
     m_Size = n;
     m_Mapped = rounded;
 }
@@ -234,7 +235,7 @@ int64_t CVobFile::ReadStretch() {
     // Allocated on first use and kept across files: an output file never needs one.
     constexpr int64_t kStretch = kReadAheadPacks * kPack;
     if (m_ReadBuf.empty()) {
-        m_ReadBuf.resize(static_cast<size_t>(kStretch));
+        m_ReadBuf.resize(static_cast<size_t>(kStretch), PageBuffer::Pages::AtOnce);
     }
     int64_t got = 0;
     if (m_AheadStart == m_ReadCursor) {
@@ -248,7 +249,7 @@ int64_t CVobFile::ReadStretch() {
     }
     if (m_ReadsAhead && got == kStretch) {
         if (m_AheadBuf.empty()) {
-            m_AheadBuf.resize(static_cast<size_t>(kStretch));
+            m_AheadBuf.resize(static_cast<size_t>(kStretch), PageBuffer::Pages::AtOnce);
         }
         m_AheadStart = m_ReadCursor + kReadAheadPacks;
         m_ReadAhead->Start(*m_File, m_AheadBuf.data(), kStretch, m_AheadStart * kPack);

@@ -372,23 +372,28 @@ void VobIo::MoveDownAndCheck(const std::string& path, VobWriteObserver* observer
     }
 }
 
-// A buffer sized for the worst case costs memory only for the pages a run writes.
-TEST(PageBuffer, TakesMemoryOnlyForWhatItHoldsAndReadsZeros) {
+// A buffer sized for the worst case costs memory only for the pages a run writes; one always
+// filled whole is given all of its pages at once. Either reads zeros.
+TEST(PageBuffer, TakesItsPagesAsAskedAndReadsZeros) {
     constexpr size_t kSize = 4 << 20;
     constexpr size_t kPage = 4096;
-    PageBuffer buffer;
-    buffer.resize(kSize);
-    buffer.data()[0] = 1;
-    buffer.data()[3 * kPage + 5] = 2;
-    std::vector<unsigned char> resident(kSize / kPage);
-    ASSERT_EQ(mincore(buffer.data(), kSize, resident.data()), 0);
-    int32_t pages = 0;
-    for (unsigned char page : resident) {
-        pages += page & 1;
+    for (const auto pages : {PageBuffer::Pages::OnFirstUse, PageBuffer::Pages::AtOnce}) {
+        const bool atOnce = pages == PageBuffer::Pages::AtOnce;
+        SCOPED_TRACE(atOnce ? "at once" : "on first use");
+        PageBuffer buffer;
+        buffer.resize(kSize, pages);
+        buffer.data()[0] = 1;
+        buffer.data()[3 * kPage + 5] = 2;
+        std::vector<unsigned char> resident(kSize / kPage);
+        ASSERT_EQ(mincore(buffer.data(), kSize, resident.data()), 0);
+        int32_t given = 0;
+        for (unsigned char page : resident) {
+            given += page & 1;
+        }
+        EXPECT_EQ(given, atOnce ? static_cast<int32_t>(kSize / kPage) : 2);
+        EXPECT_EQ(buffer.data()[kPage], 0);
+        EXPECT_EQ(buffer.data()[kSize - 1], 0);
     }
-    EXPECT_EQ(pages, 2);
-    EXPECT_EQ(buffer.data()[kPage], 0);
-    EXPECT_EQ(buffer.data()[kSize - 1], 0);
 }
 
 TEST_F(VobIo, ReadBackSeesBufferedWritesAndLaterWritesPatchThem) {
