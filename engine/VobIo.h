@@ -18,10 +18,10 @@ namespace dorvex {
 
 // Page-aligned storage for the I/O buffers: the kernel copies to and from page-aligned user
 // memory several times faster than from memory that is not (measured: a 1 GiB pass from backup
-// took 1.1 s with a heap vector's buffer, against cp's 0.2 s). Pages are given by the system as
-// they are first used: a buffer sized for the worst case (the write-behind buffer, of which a
-// pass that copies kept packs in the kernel fills a few navpacks) costs memory only for what it
-// holds.
+// took 1.1 s with a heap vector's buffer, against cp's 0.2 s). Unless asked for at once, pages are
+// given by the system as they are first used: a buffer sized for the worst case (the
+// write-behind buffer, of which a pass that copies kept packs in the kernel fills a few
+// navpacks) costs memory only for what it holds.
 class PageBuffer {
   public:
     PageBuffer() = default;
