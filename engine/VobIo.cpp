@@ -155,7 +155,7 @@ void PageBuffer::resize(size_t n, Pages pages) {
     }
     constexpr size_t kPage = 4096;
     const size_t rounded = (n + kPage - 1) / kPage * kPage;
-    // Anonymous pages read as zeros and take memory only once written.
+    // Anonymous pages read as zeros and, unless populated now, take memory only once written.
     const int populate = pages == Pages::AtOnce ? MAP_POPULATE : 0;
     void* mapped = ::mmap(nullptr, rounded, PROT_READ | PROT_WRITE,
                           MAP_PRIVATE | MAP_ANONYMOUS | populate, -1, 0);
